@@ -1,0 +1,75 @@
+// The program's model of the scanner unit: its commands, the dispatch of every
+// message it sends, the merge of channel results into g_scanList, and the
+// flags and channel counter through which the view drives a 16-step sweep.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/manual_reset_event.h"
+#include "platform/window_messages.h"
+#include "scanner/frame_codec.h"
+
+constexpr size_t kScanResultSize = 58;
+constexpr size_t kScanResultOffset = 12;  // in a type-4 payload
+constexpr int kSweepSteps = 16;
+constexpr int kSendWaitMs = 250;
+
+// Where the device hands its frames: the serial link, or a fake in tests.
+class FrameQueue {
+  public:
+    virtual ~FrameQueue() = default;
+    virtual int QueueFrame(const uint8_t* bytes, unsigned length) = 0;
+};
+
+class CScannerDevice : public MessageSink {
+  public:
+    CScannerDevice();
+    ~CScannerDevice() override;
+
+    // Virtual operations, in slot order.
+    virtual void RequestSerialNumber();
+    virtual void RequestFirmwareVersion();
+    virtual int RequestChannelScan(unsigned channel);
+    virtual int SendScanCommand(const uint8_t* payload, unsigned length, unsigned wait);
+    virtual void MergeScanResult(uint8_t step, const uint8_t* result);
+    virtual int ReceiveBytes(const uint8_t* bytes, int count) = 0;
+    virtual void OnLinkIdle() = 0;
+    virtual int SendFrame(uint8_t type, const uint8_t* payload, unsigned length, unsigned wait);
+    void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override = 0;
+
+    void GetFirmwareVersion(char* out);  // out holds at least 32 bytes
+    void GetSerialNumber(char* out);     // out holds at least 32 bytes
+    void SetFirmwareVersion(const char* text);
+    void SetSerialNumber(const char* text);
+    void SetReceiveState(uint16_t state) { m_rxState = state; }
+
+    // Where frames go (the serial link); set once, before any traffic.
+    void SetFrameQueue(FrameQueue* queue) { m_frameQueue = queue; }
+
+    uint8_t m_results[kSweepSteps + 1][kScanResultSize];
+    uint8_t m_status[16];
+    std::atomic<int16_t> m_channel;
+    platform::ManualResetEvent m_sendDone;
+    platform::WindowHandle* m_hViewWnd = nullptr;
+    std::atomic<uint8_t> m_scanRequested;
+    std::atomic<uint8_t> m_sweepDone;
+    std::atomic<int32_t> m_scanDisplay;
+
+  protected:
+    std::mutex m_serialNumberMutex;
+    std::mutex m_firmwareMutex;
+    uint16_t m_rxState = 0;
+    char m_serialNumber[32];
+    char m_firmware[32];
+    FrameQueue* m_frameQueue = nullptr;
+};
+
+class CSerialScannerDevice : public CScannerDevice {
+  public:
+    CSerialScannerDevice();
+    int ReceiveBytes(const uint8_t* bytes, int count) override;
+    void OnLinkIdle() override;
+    void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override;
+};

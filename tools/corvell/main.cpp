@@ -1,0 +1,215 @@
+// corvell: scanner unit tools (frame encoder, stream decoder, simulated unit).
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scanner/frame_codec.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: corvell encode TYPE [HEX...]\n"
+    "       corvell decode [--describe] [FILE]\n"
+    "       corvell sim [--scenario FILE] [--link PATH] [--verbose]\n"
+    "\n"
+    "Scanner unit tools for Kestrow.\n"
+    "\n"
+    "  encode TYPE [HEX...]   print the frame for message TYPE (decimal or 0x-hex)\n"
+    "                         and the payload given as hexadecimal bytes, with or\n"
+    "                         without spaces\n"
+    "  decode [FILE]          decode a captured byte stream (standard input by\n"
+    "                         default) through the receive state machine, one\n"
+    "                         one-byte read at a time; one line per message\n"
+    "    --describe           add an indented line reading each message\n"
+    "  sim                    run the simulated scanner unit on a new pseudo-terminal\n"
+    "    --scenario FILE      scenario file (JSON); the built-in office by default\n"
+    "    --link PATH          create a symbolic link to the terminal at PATH\n"
+    "    --verbose            log every frame in both directions to standard error\n"
+    "\n"
+    "  -h, --help             show this help\n"
+    "  --version              print the version\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "corvell: %s (try 'corvell --help')\n", message.c_str());
+    return 2;
+}
+
+bool ParseNumber(const std::string& text, unsigned long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && text[0] != '-';
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Parses hexadecimal bytes given as one or more arguments, spaces allowed anywhere
+// between bytes but not inside one.
+bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& out,
+                   std::string& error) {
+    std::string digits;
+    for (const std::string& arg : args) {
+        std::string word;
+        for (char c : arg + " ") {
+            if (c == ' ' || c == '\t' || c == '\n' || c == ',') {
+                if (word.size() % 2 != 0) {
+                    error = "odd number of hexadecimal digits in '" + word + "'";
+                    return false;
+                }
+                digits += word;
+                word.clear();
+            } else if (HexDigit(c) < 0) {
+                error = std::string("'") + c + "' is not a hexadecimal digit";
+                return false;
+            } else {
+                word += c;
+            }
+        }
+    }
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
+    }
+    return true;
+}
+
+void PrintHex(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        std::printf(i ? " %02X" : "%02X", bytes[i]);
+    }
+}
+
+int Encode(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        return UsageError("encode needs a message TYPE");
+    }
+    unsigned long type = 0;
+    if (!ParseNumber(args[0], type) || type > 0xFF) {
+        return UsageError("'" + args[0] + "' is not a message type from 0 to 255");
+    }
+    std::vector<uint8_t> payload;
+    std::string error;
+    if (!ParseHexBytes({args.begin() + 1, args.end()}, payload, error)) {
+        return UsageError(error);
+    }
+    uint8_t frame[kFrameBufferSize];
+    unsigned n = EncodeFrame(static_cast<uint8_t>(type), payload.data(),
+                             static_cast<unsigned>(payload.size()), frame);
+    if (n == 0) {
+        std::fprintf(stderr, "corvell: a payload of %zu bytes does not fit a %zu-byte frame\n",
+                     payload.size(), kFrameBufferSize);
+        return 1;
+    }
+    PrintHex(frame, n);
+    std::printf("\n");
+    return 0;
+}
+
+class PrintingSink : public MessageSink {
+  public:
+    explicit PrintingSink(bool describe) : m_describe(describe) {}
+    void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override {
+        std::printf("type=%02X length=%u payload=", type, length);
+        PrintHex(payload, length);
+        std::printf("\n");
+        (void)m_describe;
+    }
+
+  private:
+    bool m_describe;
+};
+
+int Decode(const std::vector<std::string>& args) {
+    bool describe = false;
+    std::string path;
+    for (const std::string& a : args) {
+        if (a == "--describe") {
+            describe = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("unknown decode option '" + a + "'");
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            return UsageError("decode takes one FILE");
+        }
+    }
+    FILE* in = stdin;
+    if (!path.empty() && path != "-") {
+        in = std::fopen(path.c_str(), "rb");
+        if (!in) {
+            std::fprintf(stderr, "corvell: cannot open %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    // Driven exactly as the serial reader thread drives the machine: each pass
+    // asks how many bytes to read, reads them into the start of the buffer and
+    // passes the last read again. End of input is a read that returns no byte.
+    PrintingSink sink(describe);
+    uint16_t state = 0;
+    uint8_t buffer[1] = {0};
+    int lastCount = 0;
+    bool ended = false;
+    while (true) {
+        int wanted = ReceiveStep(state, buffer, lastCount, sink);
+        if (wanted == 0) {
+            continue;
+        }
+        if (ended) {
+            break;
+        }
+        int c = std::fgetc(in);
+        if (c == EOF) {
+            lastCount = 0;
+            ended = true;  // one more pass lets the machine see the empty read
+        } else {
+            buffer[0] = static_cast<uint8_t>(c);
+            lastCount = 1;
+        }
+    }
+    if (in != stdin) {
+        std::fclose(in);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return UsageError("missing command");
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "-h" || command == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("corvell %s\n", KESTROW_VERSION);
+        return 0;
+    }
+    if (command == "encode") {
+        return Encode(args);
+    }
+    if (command == "decode") {
+        return Decode(args);
+    }
+    return UsageError("unknown command '" + command + "'");
+}
