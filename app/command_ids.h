@@ -1,0 +1,10 @@
+// Command identifiers of the tool buttons, all handled by the view.
+#pragma once
+
+constexpr int ID_OPEN_SITE = 32771;
+constexpr int ID_SAVE_SITE = 32772;
+constexpr int ID_COLOR_RANGES = 32773;
+constexpr int ID_ZOOM_IN = 32774;
+constexpr int ID_ZOOM_OUT = 32775;
+constexpr int ID_HELP = 57670;
+constexpr int ID_ABOUT = 32777;

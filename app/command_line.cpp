@@ -1,0 +1,122 @@
+#include "app/command_line.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr const char* kVersion = "1.0.0";
+
+CommandLineResult UsageError(const QString& text) {
+    CommandLineResult result;
+    result.outcome = CommandLineResult::kExit;
+    result.exitCode = 2;
+    result.error = QStringLiteral("kestrow: ") + text;
+    return result;
+}
+
+}  // namespace
+
+CommandLineResult ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Kestrow wireless site survey"));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Serial device of the scanner unit."),
+                                  QStringLiteral("DEVICE"));
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Use the simulated scanner unit (--simulate=SCENARIO for a scenario "
+                       "file; the built-in office scenario without one)."));
+    const QCommandLineOption open(QStringLiteral("open"),
+                                  QStringLiteral("Open this site file after start-up, keeping "
+                                                 "its stored points."),
+                                  QStringLiteral("SITE"));
+    const QCommandLineOption script(
+        QStringLiteral("script"),
+        QStringLiteral("Run the script once start-up is done, then exit ('-' reads standard "
+                       "input)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Run without a window."));
+    const QCommandLineOption pause(
+        QStringLiteral("startup-pause"),
+        QStringLiteral("Pause before the first request to the scanner (default 5000)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption clientSize(
+        QStringLiteral("client-size"),
+        QStringLiteral("Size of the view's client area (default 240x268)."), QStringLiteral("WxH"));
+    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version."));
+    parser.addOptions({port, simulate, open, script, headless, pause, clientSize, help, version});
+
+    // --simulate takes an optional value, which the parser cannot express:
+    // split "--simulate=FILE" off before parsing.
+    QStringList args;
+    QString scenario;
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(QStringLiteral("--simulate="))) {
+            scenario = argument.mid(11);
+            if (scenario.isEmpty()) {
+                return UsageError(QStringLiteral("--simulate= needs a scenario file"));
+            }
+            args << QStringLiteral("--simulate");
+        } else {
+            args << argument;
+        }
+    }
+    if (!parser.parse(args)) {
+        return UsageError(parser.errorText());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return UsageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    }
+
+    CommandLineResult result;
+    if (parser.isSet(help)) {
+        result.outcome = CommandLineResult::kExit;
+        result.output = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.outcome = CommandLineResult::kExit;
+        result.output = QStringLiteral("kestrow %1\n").arg(QLatin1String(kVersion));
+        return result;
+    }
+
+    KestrowOptions& options = result.options;
+    options.port = parser.value(port);
+    options.simulate = parser.isSet(simulate);
+    options.scenario = scenario;
+    options.openSite = parser.value(open);
+    options.script = parser.value(script);
+    options.headless = parser.isSet(headless);
+    if (parser.isSet(port) && options.port.isEmpty()) {
+        return UsageError(QStringLiteral("--port needs a device"));
+    }
+    if (parser.isSet(pause)) {
+        bool ok = false;
+        options.startupPauseMs = parser.value(pause).toInt(&ok);
+        if (!ok || options.startupPauseMs < 0) {
+            return UsageError(QStringLiteral("--startup-pause needs a number of milliseconds, "
+                                             "not '%1'")
+                                  .arg(parser.value(pause)));
+        }
+    }
+    if (parser.isSet(clientSize)) {
+        static const QRegularExpression form(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+        const QRegularExpressionMatch match = form.match(parser.value(clientSize));
+        const int width = match.hasMatch() ? match.captured(1).toInt() : 0;
+        const int height = match.hasMatch() ? match.captured(2).toInt() : 0;
+        if (width < 1 || height < 1) {
+            return UsageError(QStringLiteral("--client-size needs WxH, for example 240x268, "
+                                             "not '%1'")
+                                  .arg(parser.value(clientSize)));
+        }
+        options.clientSize = QSize(width, height);
+    }
+    return result;
+}

@@ -1,0 +1,29 @@
+// The kestrow command line.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+struct KestrowOptions {
+    QString port;                // --port DEVICE; empty: found through the driver table
+    bool simulate = false;       // --simulate[=SCENARIO]
+    QString scenario;            // empty: the built-in office scenario
+    QString openSite;            // --open SITE
+    QString script;              // --script FILE ("-" is standard input)
+    bool headless = false;       // --headless
+    int startupPauseMs = 5000;   // --startup-pause MS
+    QSize clientSize{240, 268};  // --client-size WxH
+};
+
+struct CommandLineResult {
+    enum Outcome { kRun, kExit } outcome = kRun;
+    int exitCode = 0;
+    QString output;  // for standard output (help, version)
+    QString error;   // one line for standard error
+    KestrowOptions options;
+};
+
+// Parses the arguments (the program name first). --help and --version answer
+// kExit with code 0 and their text; a usage error answers kExit with code 2.
+CommandLineResult ParseCommandLine(const QStringList& arguments);

@@ -1,0 +1,191 @@
+#include "app/script_runner.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::istringstream stream(line);
+    std::vector<std::string> words;
+    std::string word;
+    while (stream >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool ParseInt(const std::string& text, int& value) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) {
+        return false;
+    }
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+bool ParsePoint(const std::string& text, int& x, int& y) {
+    const size_t comma = text.find(',');
+    return comma != std::string::npos && ParseInt(text.substr(0, comma), x) &&
+           ParseInt(text.substr(comma + 1), y);
+}
+
+}  // namespace
+
+int ScriptRunner::Run(std::istream& script) {
+    std::string line;
+    int number = 0;
+    while (std::getline(script, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::vector<std::string> words = SplitWords(line);
+        if (words.empty() || words[0][0] == '#') {
+            continue;
+        }
+        std::string reason;
+        switch (Execute(words, reason)) {
+            case Outcome::kNext:
+                break;
+            case Outcome::kQuit:
+                return 0;
+            case Outcome::kFail:
+                m_errors << "script line " << number << ": " << reason << std::endl;
+                return 2;
+        }
+    }
+    return 0;
+}
+
+ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& words,
+                                            std::string& reason) {
+    const std::string& command = words[0];
+    const size_t argc = words.size() - 1;
+    auto fail = [&reason](std::string text) {
+        reason = std::move(text);
+        return Outcome::kFail;
+    };
+    auto usage = [&](const char* form) { return fail(std::string("usage: ") + form); };
+
+    if (command == "open") {
+        if (argc < 1 || argc > 2 || (argc == 2 && words[2] != "keep" && words[2] != "discard")) {
+            return usage("open PATH [keep|discard]");
+        }
+        if (!m_host.Open(words[1], argc == 1 || words[2] == "keep", reason)) {
+            return Outcome::kFail;
+        }
+        return Outcome::kNext;
+    }
+    if (command == "open-cancel") {
+        if (argc != 0) {
+            return usage("open-cancel");
+        }
+        m_host.OpenCancel();
+        return Outcome::kNext;
+    }
+    if (command == "tap" || command == "hold") {
+        int x = 0;
+        int y = 0;
+        const bool isHold = command == "hold";
+        const bool extraOk = isHold && argc == 3 && words[3] == "delete";
+        if ((argc != 2 && !extraOk) || !ParseInt(words[1], x) || !ParseInt(words[2], y)) {
+            return usage(isHold ? "hold X Y [delete]" : "tap X Y");
+        }
+        if (isHold) {
+            m_host.Hold(x, y, extraOk);
+        } else {
+            m_host.Tap(x, y);
+        }
+        return Outcome::kNext;
+    }
+    if (command == "key") {
+        static const std::pair<const char*, unsigned> kKeys[] = {
+            {"left", 0x25}, {"up", 0x26}, {"right", 0x27}, {"down", 0x28}, {"action", 0x86}};
+        if (argc == 1) {
+            for (const auto& [name, code] : kKeys) {
+                if (words[1] == name) {
+                    m_host.Key(code);
+                    return Outcome::kNext;
+                }
+            }
+        }
+        return usage("key left|up|right|down|action");
+    }
+    if (command == "zoom") {
+        if (argc != 1 || (words[1] != "in" && words[1] != "out")) {
+            return usage("zoom in|out");
+        }
+        m_host.Zoom(words[1] == "in");
+        return Outcome::kNext;
+    }
+    if (command == "hscroll" || command == "vscroll") {
+        int code = 0;
+        int position = 0;
+        if (argc < 1 || argc > 2 || !ParseInt(words[1], code) ||
+            (argc == 2 && !ParseInt(words[2], position))) {
+            return usage(command == "hscroll" ? "hscroll CODE [POS]" : "vscroll CODE [POS]");
+        }
+        m_host.Scroll(command == "hscroll", code, position);
+        return Outcome::kNext;
+    }
+    if (command == "sign") {
+        Stroke stroke;
+        for (size_t i = 1; i < words.size(); ++i) {
+            int x = 0;
+            int y = 0;
+            if (!ParsePoint(words[i], x, y)) {
+                return fail("sign: '" + words[i] + "' is not a point X,Y");
+            }
+            stroke.emplace_back(x, y);
+        }
+        if (stroke.empty()) {
+            return usage("sign X1,Y1 X2,Y2 ...");
+        }
+        m_host.Sign(stroke);
+        return Outcome::kNext;
+    }
+    if (command == "save" || command == "status" || command == "quit") {
+        if (argc != 0) {
+            return usage(command.c_str());
+        }
+        if (command == "quit") {
+            return Outcome::kQuit;
+        }
+        if (command == "save") {
+            m_host.Save();
+        } else {
+            m_host.Status();
+        }
+        return Outcome::kNext;
+    }
+    if (command == "dialog") {
+        if (argc != 1 || (words[1] != "colors" && words[1] != "help" && words[1] != "about")) {
+            return usage("dialog colors|help|about");
+        }
+        m_host.Dialog(words[1]);
+        return Outcome::kNext;
+    }
+    if (command == "screenshot") {
+        if (argc != 1) {
+            return usage("screenshot FILE");
+        }
+        return m_host.Screenshot(words[1], reason) ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "sleep") {
+        int milliseconds = 0;
+        if (argc != 1 || !ParseInt(words[1], milliseconds) || milliseconds < 0) {
+            return usage("sleep MS");
+        }
+        m_host.Sleep(milliseconds);
+        return Outcome::kNext;
+    }
+    return fail("unknown command '" + command + "'");
+}

@@ -1,0 +1,48 @@
+// The script language: one command a line, each carried out through the same
+// handlers as a person's input. ScriptRunner reads and checks the commands;
+// a ScriptHost carries them out.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using Stroke = std::vector<std::pair<int, int>>;
+
+class ScriptHost {
+  public:
+    virtual ~ScriptHost() = default;
+    // Each answers false with a reason when the command cannot run.
+    virtual bool Open(const std::string& path, bool keep, std::string& reason) = 0;
+    virtual void OpenCancel() = 0;
+    virtual void Tap(int x, int y) = 0;
+    virtual void Hold(int x, int y, bool deletePoint) = 0;
+    virtual void Key(unsigned code) = 0;
+    virtual void Zoom(bool in) = 0;
+    virtual void Scroll(bool horizontal, int code, int position) = 0;
+    virtual void Sign(const Stroke& stroke) = 0;
+    virtual void Save() = 0;
+    virtual void Status() = 0;
+    virtual void Dialog(const std::string& which) = 0;
+    virtual bool Screenshot(const std::string& path, std::string& reason) = 0;
+    virtual void Sleep(int milliseconds) = 0;
+};
+
+class ScriptRunner {
+  public:
+    ScriptRunner(ScriptHost& host, std::ostream& errors) : m_host(host), m_errors(errors) {}
+
+    // Runs every command; answers the exit status: 0 when the script ran to
+    // its end or to "quit", 2 after "script line N: <reason>" on the error
+    // stream for a command that cannot run.
+    int Run(std::istream& script);
+
+  private:
+    enum class Outcome { kNext, kQuit, kFail };
+    Outcome Execute(const std::vector<std::string>& words, std::string& reason);
+
+    ScriptHost& m_host;
+    std::ostream& m_errors;
+};

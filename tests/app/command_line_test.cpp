@@ -1,0 +1,66 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CommandLineResult Parse(QStringList args) {
+    args.prepend("kestrow");
+    return ParseCommandLine(args);
+}
+
+TEST(CommandLineTest, DefaultsWithoutOptions) {
+    const CommandLineResult result = Parse({});
+    ASSERT_EQ(result.outcome, CommandLineResult::kRun);
+    EXPECT_EQ(result.options.startupPauseMs, 5000);
+    EXPECT_EQ(result.options.clientSize, QSize(240, 268));
+    EXPECT_FALSE(result.options.simulate);
+    EXPECT_FALSE(result.options.headless);
+    EXPECT_TRUE(result.options.port.isEmpty());
+}
+
+TEST(CommandLineTest, EveryOptionIsRead) {
+    const CommandLineResult result =
+        Parse({"--port", "/dev/ttyUSB0", "--simulate=quiet.json", "--open", "a.ksf", "--script",
+               "-", "--headless", "--startup-pause", "0", "--client-size", "320x400"});
+    ASSERT_EQ(result.outcome, CommandLineResult::kRun) << result.error.toStdString();
+    const KestrowOptions& o = result.options;
+    EXPECT_EQ(o.port, "/dev/ttyUSB0");
+    EXPECT_TRUE(o.simulate);
+    EXPECT_EQ(o.scenario, "quiet.json");
+    EXPECT_EQ(o.openSite, "a.ksf");
+    EXPECT_EQ(o.script, "-");
+    EXPECT_TRUE(o.headless);
+    EXPECT_EQ(o.startupPauseMs, 0);
+    EXPECT_EQ(o.clientSize, QSize(320, 400));
+
+    const CommandLineResult plain = Parse({"--simulate"});
+    EXPECT_TRUE(plain.options.simulate);
+    EXPECT_TRUE(plain.options.scenario.isEmpty());
+}
+
+TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
+    for (const QStringList& args :
+         {QStringList{"--client-size", "240"}, QStringList{"--client-size", "0x10"},
+          QStringList{"--startup-pause", "-1"}, QStringList{"--startup-pause", "soon"},
+          QStringList{"--bogus"}, QStringList{"extra"}, QStringList{"--simulate="},
+          QStringList{"--open"}}) {
+        const CommandLineResult result = Parse(args);
+        EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(result.error.startsWith("kestrow: "));
+        EXPECT_FALSE(result.error.contains('\n'));
+    }
+}
+
+TEST(CommandLineTest, HelpAndVersionExitWithZero) {
+    const CommandLineResult help = Parse({"--help"});
+    EXPECT_EQ(help.outcome, CommandLineResult::kExit);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.output.contains("--client-size"));
+    const CommandLineResult version = Parse({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "kestrow 1.0.0\n");
+}
+
+}  // namespace

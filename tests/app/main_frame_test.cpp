@@ -1,0 +1,116 @@
+#include "app/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/command_ids.h"
+#include "platform/qt/qt_window_handle.h"
+#include "qt_test_app.h"
+#include "survey/site_header.h"
+
+namespace {
+
+class MainFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EnsureQtApplication();
+        g_siteHeader = std::make_unique<CSiteHeader>();
+        g_siteHeader->m_pointCount = 3;
+        g_siteHeader->m_apCount = 5;
+    }
+    void TearDown() override { g_siteHeader.reset(); }
+
+    static QStringList Panes(const CMainFrame& frame) {
+        QStringList texts;
+        for (int i = 0; i < CMainFrame::kPaneCount; ++i) {
+            texts << frame.PaneText(i);
+        }
+        return texts;
+    }
+
+    const platform::MessageId m_statusUpdate =
+        platform::RegisterWindowMessage("KORV_STATUS_UPDATE");
+};
+
+TEST_F(MainFrameTest, PanesStartAtZeroAndChangeOnlyWhenTheStatusMessageIsHandled) {
+    CMainFrame frame;
+    platform::QtWindowHandle handle(&frame);
+    EXPECT_EQ(Panes(frame), QStringList({"L: 0", "P: 0", "X: 0", "Y: 0"}));
+
+    // Other messages and the posting itself change nothing.
+    handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0x0100001C);
+    handle.PostMessage(m_statusUpdate, 120, 160);
+    EXPECT_EQ(Panes(frame), QStringList({"L: 0", "P: 0", "X: 0", "Y: 0"}));
+
+    QCoreApplication::sendPostedEvents(&frame);
+    EXPECT_EQ(Panes(frame), QStringList({"L: 3", "P: 5", "X: 120", "Y: 160"}));
+
+    // Counters are read when the message is handled, not when it was posted.
+    g_siteHeader->m_pointCount = 4;
+    EXPECT_EQ(frame.PaneText(0), "L: 3");
+    handle.PostMessage(m_statusUpdate, 121, 161);
+    QCoreApplication::sendPostedEvents(&frame);
+    EXPECT_EQ(Panes(frame), QStringList({"L: 4", "P: 5", "X: 121", "Y: 161"}));
+}
+
+TEST_F(MainFrameTest, CoordinatesAreTheLow16BitsReadAsSigned) {
+    CMainFrame frame;
+    frame.OnStatusUpdate(65535, 0x12345);
+    EXPECT_EQ(frame.PaneText(2), "X: -1");
+    EXPECT_EQ(frame.PaneText(3), "Y: 9029");
+    frame.OnStatusUpdate(0x8000, -2);
+    EXPECT_EQ(frame.PaneText(2), "X: -32768");
+    EXPECT_EQ(frame.PaneText(3), "Y: -2");
+}
+
+TEST_F(MainFrameTest, StatusPanesAreFiftyPixelsWide) {
+    CMainFrame frame;
+    const auto panes = frame.statusBar()->findChildren<QLabel*>();
+    ASSERT_EQ(panes.size(), 4);
+    for (QLabel* pane : panes) {
+        EXPECT_EQ(pane->width(), 50);
+    }
+}
+
+TEST_F(MainFrameTest, CommandBarAtTheBottomWithSevenButtonsAndSixToolTips) {
+    CMainFrame frame;
+    QToolBar* bar = frame.CommandBar();
+    EXPECT_EQ(frame.toolBarArea(bar), Qt::BottomToolBarArea);
+    const QList<QAction*> actions = bar->actions();
+    const int commands[] = {ID_OPEN_SITE, ID_SAVE_SITE, ID_COLOR_RANGES, ID_ZOOM_IN,
+                            ID_ZOOM_OUT,  ID_HELP,      ID_ABOUT};
+    const char* tips[] = {"File", "Help", "Cut", "Copy", "Paste", "About", ""};
+    ASSERT_EQ(actions.size(), 7);
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(actions[i]->data().toInt(), commands[i]) << i;
+        QWidget* button = bar->widgetForAction(actions[i]);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(tips[i])) << i;
+    }
+}
+
+TEST_F(MainFrameTest, ButtonsSendTheirCommandsToTheView) {
+    CMainFrame frame;
+    std::vector<int> received;
+    frame.SetView(new QWidget, [&received](int command) { received.push_back(command); });
+    for (QAction* action : frame.CommandBar()->actions()) {
+        action->trigger();
+    }
+    EXPECT_EQ(received, std::vector<int>({32771, 32772, 32773, 32774, 32775, 57670, 32777}));
+}
+
+TEST_F(MainFrameTest, MinimisingClosesTheWindow) {
+    CMainFrame frame;
+    frame.show();
+    ASSERT_TRUE(frame.isVisible());
+    frame.setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(frame.isVisible());
+}
+
+}  // namespace

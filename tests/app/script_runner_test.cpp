@@ -1,0 +1,142 @@
+#include "app/script_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+// Records every call as one line of text.
+class RecordingHost : public ScriptHost {
+  public:
+    bool Open(const std::string& path, bool keep, std::string& reason) override {
+        if (path == "missing.ksf") {
+            reason = "no such file: missing.ksf";
+            return false;
+        }
+        calls.push_back("open " + path + (keep ? " keep" : " discard"));
+        return true;
+    }
+    void OpenCancel() override { calls.push_back("open-cancel"); }
+    void Tap(int x, int y) override { Add("tap", x, y); }
+    void Hold(int x, int y, bool del) override { Add(del ? "hold-delete" : "hold", x, y); }
+    void Key(unsigned code) override { Add("key", static_cast<int>(code)); }
+    void Zoom(bool in) override { calls.push_back(in ? "zoom in" : "zoom out"); }
+    void Scroll(bool horizontal, int code, int position) override {
+        Add(horizontal ? "hscroll" : "vscroll", code, position);
+    }
+    void Sign(const Stroke& stroke) override {
+        std::string text = "sign";
+        for (auto [x, y] : stroke) {
+            text += " " + std::to_string(x) + "," + std::to_string(y);
+        }
+        calls.push_back(text);
+    }
+    void Save() override { calls.push_back("save"); }
+    void Status() override { calls.push_back("status"); }
+    void Dialog(const std::string& which) override { calls.push_back("dialog " + which); }
+    bool Screenshot(const std::string& path, std::string&) override {
+        calls.push_back("screenshot " + path);
+        return true;
+    }
+    void Sleep(int ms) override { Add("sleep", ms); }
+
+    void Add(const std::string& name, int a, int b = INT32_MIN) {
+        calls.push_back(name + " " + std::to_string(a) +
+                        (b == INT32_MIN ? "" : " " + std::to_string(b)));
+    }
+    std::vector<std::string> calls;
+};
+
+struct Outcome {
+    int status;
+    std::vector<std::string> calls;
+    std::string errors;
+};
+
+Outcome Run(const std::string& script) {
+    RecordingHost host;
+    std::ostringstream errors;
+    std::istringstream in(script);
+    const int status = ScriptRunner(host, errors).Run(in);
+    return {status, host.calls, errors.str()};
+}
+
+TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
+    const Outcome out =
+        Run("# a survey\n"
+            "\n"
+            "open site.ksf\n"
+            "open other.ksf discard\n"
+            "open-cancel\r\n"
+            "  tap 120 134\n"
+            "hold 10 -5 delete\n"
+            "hold 1 2\n"
+            "key left\nkey up\nkey right\nkey down\nkey action\n"
+            "zoom in\nzoom out\n"
+            "hscroll 5 500\nvscroll 1\n"
+            "sign 1,2 3,4 5,6\n"
+            "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
+            "screenshot shot.png\nsleep 10\n");
+    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(out.errors, "");
+    EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep",
+                                                   "open other.ksf discard",
+                                                   "open-cancel",
+                                                   "tap 120 134",
+                                                   "hold-delete 10 -5",
+                                                   "hold 1 2",
+                                                   "key 37",
+                                                   "key 38",
+                                                   "key 39",
+                                                   "key 40",
+                                                   "key 134",
+                                                   "zoom in",
+                                                   "zoom out",
+                                                   "hscroll 5 500",
+                                                   "vscroll 1 0",
+                                                   "sign 1,2 3,4 5,6",
+                                                   "save",
+                                                   "status",
+                                                   "dialog colors",
+                                                   "dialog help",
+                                                   "dialog about",
+                                                   "screenshot shot.png",
+                                                   "sleep 10"}));
+}
+
+TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {
+    const Outcome out = Run("status\nquit\nstatus\n");
+    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(out.calls, std::vector<std::string>({"status"}));
+}
+
+TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
+    struct Case {
+        const char* script;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"status\n\n# c\nfly away\nstatus\n", "script line 4: unknown command 'fly'\n"},
+        {"tap 1\n", "script line 1: usage: tap X Y\n"},
+        {"tap 1 two\n", "script line 1: usage: tap X Y\n"},
+        {"hold 1 2 remove\n", "script line 1: usage: hold X Y [delete]\n"},
+        {"key middle\n", "script line 1: usage: key left|up|right|down|action\n"},
+        {"open a.ksf maybe\n", "script line 1: usage: open PATH [keep|discard]\n"},
+        {"sign 1,2 3;4\n", "script line 1: sign: '3;4' is not a point X,Y\n"},
+        {"zoom\n", "script line 1: usage: zoom in|out\n"},
+        {"sleep -4\n", "script line 1: usage: sleep MS\n"},
+        {"dialog settings\n", "script line 1: usage: dialog colors|help|about\n"},
+        {"status\nopen missing.ksf\n", "script line 2: no such file: missing.ksf\n"},
+        {"tap 99999999999 1\n", "script line 1: usage: tap X Y\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome out = Run(c.script);
+        EXPECT_EQ(out.status, 2) << c.script;
+        EXPECT_EQ(out.errors, c.error) << c.script;
+    }
+    // Nothing after the failing line runs.
+    EXPECT_EQ(Run("status\nfly\nstatus\n").calls, std::vector<std::string>({"status"}));
+}
+
+}  // namespace
