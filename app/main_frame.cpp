@@ -66,7 +66,7 @@ void CMainFrame::BuildCommandBar() {
     m_commandBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     addToolBar(Qt::BottomToolBarArea, m_commandBar);
 
-    const QPixmap strip(QStringLiteral(":/bitmaps/toolbar.png"));
+    const QPixmap strip(QStringLiteral(":/bitmaps/128"));
     int index = 0;
     for (const ToolButton& button : kToolButtons) {
         auto* action = new QAction(QString::fromLatin1(button.prompt), m_commandBar);

@@ -54,7 +54,7 @@ struct Outcome {
     std::string errors;
 };
 
-Outcome Run(const std::string& script) {
+Outcome RunScript(const std::string& script) {
     RecordingHost host;
     std::ostringstream errors;
     std::istringstream in(script);
@@ -64,7 +64,7 @@ Outcome Run(const std::string& script) {
 
 TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
     const Outcome out =
-        Run("# a survey\n"
+        RunScript("# a survey\n"
             "\n"
             "open site.ksf\n"
             "open other.ksf discard\n"
@@ -106,7 +106,7 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
 }
 
 TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {
-    const Outcome out = Run("status\nquit\nstatus\n");
+    const Outcome out = RunScript("status\nquit\nstatus\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.calls, std::vector<std::string>({"status"}));
 }
@@ -131,12 +131,12 @@ TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
         {"tap 99999999999 1\n", "script line 1: usage: tap X Y\n"},
     };
     for (const Case& c : cases) {
-        const Outcome out = Run(c.script);
+        const Outcome out = RunScript(c.script);
         EXPECT_EQ(out.status, 2) << c.script;
         EXPECT_EQ(out.errors, c.error) << c.script;
     }
     // Nothing after the failing line runs.
-    EXPECT_EQ(Run("status\nfly\nstatus\n").calls, std::vector<std::string>({"status"}));
+    EXPECT_EQ(RunScript("status\nfly\nstatus\n").calls, std::vector<std::string>({"status"}));
 }
 
 }  // namespace
