@@ -1,0 +1,206 @@
+#include "app/script_host.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include "app/command_ids.h"
+#include "app/main_frame.h"
+#include "platform/qt/modal_runner.h"
+#include "scanner/scanner_device.h"
+#include "sitefile/sign_off_dlg.h"
+#include "sitefile/site_commands.h"
+#include "view/kestrow_view.h"
+
+namespace {
+
+// Longest wait for a started survey point to be committed or given up.
+constexpr int kSurveyWaitMs = 15000;
+// Quiet time after a point for the device's last messages to be handled.
+constexpr int kSettleMs = 60;
+
+void SendMouse(QWidget& widget, QEvent::Type type, QPoint point, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(point), QPointF(widget.mapToGlobal(point)), button, buttons,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+}  // namespace
+
+KestrowScriptHost::KestrowScriptHost(std::ostream& out) : m_out(out) {
+    platform::SetMessageBoxHandler(this);
+    platform::SetModalRunner([this](QDialog& dialog) { return RunDialog(dialog); });
+    sitefile_ui::SetSiteFileChooser([this](QWidget*) {
+        std::optional<std::string> chosen = std::move(m_chosenFile);
+        m_chosenFile.reset();
+        return chosen;
+    });
+}
+
+KestrowScriptHost::~KestrowScriptHost() {
+    sitefile_ui::SetSiteFileChooser(nullptr);
+    platform::SetModalRunner(nullptr);
+    platform::SetMessageBoxHandler(nullptr);
+}
+
+void KestrowScriptHost::Attach(CKestrowView* view, CMainFrame* frame) {
+    m_view = view;
+    m_frame = frame;
+}
+
+void KestrowScriptHost::Print(const std::string& line) {
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    m_out << line << std::endl;
+}
+
+int KestrowScriptHost::Show(const std::string& text, const std::string& caption, unsigned style) {
+    Print("MSGBOX " + caption + " | " + text);
+    if ((style & 0x0F) == platform::kMbYesNo) {
+        return m_keepPoints ? platform::kIdYes : platform::kIdNo;
+    }
+    return platform::kIdOk;
+}
+
+void KestrowScriptHost::RunEventsFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The tap's sweep loop has returned; the device's KORV_DRAW messages wait in
+// the queue. Handle them until the point is committed (or no point is being
+// recorded), then let the last messages of the sweep arrive and be handled.
+void KestrowScriptHost::WaitForSurvey() {
+    QElapsedTimer waited;
+    waited.start();
+    while (g_scannerDevice && g_scannerDevice->m_scanRequested != 0 &&
+           waited.elapsed() < kSurveyWaitMs) {
+        RunEventsFor(5);
+    }
+    RunEventsFor(kSettleMs);
+}
+
+int KestrowScriptHost::RunDialog(QDialog& dialog) {
+    dialog.show();
+    QCoreApplication::processEvents();
+    if (auto* signOff = dynamic_cast<CSignOffDlg*>(&dialog)) {
+        CSignaturePad& pad = signOff->Pad();
+        for (const Stroke& stroke : m_strokes) {
+            QPoint point(stroke.front().first, stroke.front().second);
+            SendMouse(pad, QEvent::MouseButtonPress, point, Qt::LeftButton, Qt::LeftButton);
+            for (size_t i = 1; i < stroke.size(); ++i) {
+                point = QPoint(stroke[i].first, stroke[i].second);
+                SendMouse(pad, QEvent::MouseMove, point, Qt::NoButton, Qt::LeftButton);
+            }
+            SendMouse(pad, QEvent::MouseButtonRelease, point, Qt::LeftButton, Qt::NoButton);
+        }
+        m_strokes.clear();
+        if (auto* save = dialog.findChild<QAbstractButton*>(QStringLiteral("1"))) {
+            save->click();
+        }
+    }
+    if (dialog.isVisible()) {
+        dialog.reject();
+    }
+    return dialog.result();
+}
+
+bool KestrowScriptHost::Open(const std::string& path, bool keep, std::string& reason) {
+    const QFileInfo file(QString::fromStdString(path));
+    if (!file.exists()) {
+        // The file dialog accepts existing files only.
+        reason = "no such file: " + path;
+        return false;
+    }
+    m_chosenFile = file.absoluteFilePath().toStdString();
+    m_keepPoints = keep;
+    m_view->OnCommand(ID_OPEN_SITE);
+    m_chosenFile.reset();
+    RunEventsFor(0);
+    return true;
+}
+
+void KestrowScriptHost::OpenCancel() {
+    m_chosenFile.reset();
+    m_view->OnCommand(ID_OPEN_SITE);
+    RunEventsFor(0);
+}
+
+void KestrowScriptHost::Tap(int x, int y) {
+    m_view->OnLButtonDown(QPoint(x, y), false);
+    WaitForSurvey();
+}
+
+void KestrowScriptHost::Hold(int x, int y, bool deletePoint) {
+    m_deleteNext = deletePoint;
+    m_view->OnLButtonDown(QPoint(x, y), true);
+    m_deleteNext = false;
+    RunEventsFor(0);
+}
+
+void KestrowScriptHost::Key(unsigned code) {
+    m_view->OnKeyDown(code);
+    if (code == 0x86) {
+        WaitForSurvey();
+    } else {
+        RunEventsFor(0);
+    }
+}
+
+void KestrowScriptHost::Zoom(bool in) {
+    m_view->OnCommand(in ? ID_ZOOM_IN : ID_ZOOM_OUT);
+    RunEventsFor(0);
+}
+
+void KestrowScriptHost::Scroll(bool horizontal, int code, int position) {
+    if (horizontal) {
+        m_view->OnHScroll(code, position);
+    } else {
+        m_view->OnVScroll(code, position);
+    }
+    RunEventsFor(0);
+}
+
+void KestrowScriptHost::Sign(const Stroke& stroke) {
+    m_strokes.push_back(stroke);
+}
+
+void KestrowScriptHost::Save() {
+    m_view->OnCommand(ID_SAVE_SITE);
+    m_strokes.clear();
+    RunEventsFor(0);
+}
+
+void KestrowScriptHost::Status() {
+    std::string line = "STATUS";
+    for (int pane = 0; pane < CMainFrame::kPaneCount; ++pane) {
+        line += (pane == 0 ? " " : " | ") + m_frame->PaneText(pane).toStdString();
+    }
+    Print(line);
+}
+
+void KestrowScriptHost::Dialog(const std::string& which) {
+    const int command = which == "colors" ? ID_COLOR_RANGES : which == "help" ? ID_HELP : ID_ABOUT;
+    m_view->OnCommand(command);
+    RunEventsFor(0);
+}
+
+bool KestrowScriptHost::Screenshot(const std::string& path, std::string& reason) {
+    const QImage image = m_view->Render();
+    if (!image.save(QString::fromStdString(path), "PNG")) {
+        reason = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+void KestrowScriptHost::Sleep(int milliseconds) {
+    RunEventsFor(milliseconds);
+}

@@ -1,0 +1,64 @@
+// Carries out script commands in the running application: each goes through
+// the view's own handlers, with the file dialog, the message boxes and the
+// modal dialogs answered here and their contents printed.
+#pragma once
+
+#include <QPoint>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/script_runner.h"
+#include "platform/message_box.h"
+
+class CKestrowView;
+class CMainFrame;
+class QDialog;
+
+class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
+  public:
+    // Installs itself as the message-box handler, the modal-dialog runner and
+    // the site file chooser until destroyed.
+    KestrowScriptHost(std::ostream& out);
+    ~KestrowScriptHost() override;
+    KestrowScriptHost(const KestrowScriptHost&) = delete;
+    KestrowScriptHost& operator=(const KestrowScriptHost&) = delete;
+
+    void Attach(CKestrowView* view, CMainFrame* frame);
+
+    bool Open(const std::string& path, bool keep, std::string& reason) override;
+    void OpenCancel() override;
+    void Tap(int x, int y) override;
+    void Hold(int x, int y, bool deletePoint) override;
+    void Key(unsigned code) override;
+    void Zoom(bool in) override;
+    void Scroll(bool horizontal, int code, int position) override;
+    void Sign(const Stroke& stroke) override;
+    void Save() override;
+    void Status() override;
+    void Dialog(const std::string& which) override;
+    bool Screenshot(const std::string& path, std::string& reason) override;
+    void Sleep(int milliseconds) override;
+
+    // Message boxes: printed as "MSGBOX <caption> | <text>"; a Yes/No
+    // question is answered as the last open command asked. Any thread.
+    int Show(const std::string& text, const std::string& caption, unsigned style) override;
+
+  private:
+    int RunDialog(QDialog& dialog);
+    void Print(const std::string& line);
+    void WaitForSurvey();
+    void RunEventsFor(int milliseconds);
+
+    std::ostream& m_out;
+    std::mutex m_outMutex;
+    CKestrowView* m_view = nullptr;
+    CMainFrame* m_frame = nullptr;
+    std::optional<std::string> m_chosenFile;
+    std::atomic<bool> m_keepPoints{true};
+    bool m_deleteNext = false;
+    std::vector<Stroke> m_strokes;
+};

@@ -1,0 +1,439 @@
+// The survey view's handlers: its first update (which brings up the scanner),
+// the commands, the scroll bars, the joystick keys, the stylus and the
+// device's KORV_DRAW messages.
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTimerEvent>
+#include <chrono>
+#include <thread>
+
+#include "app/command_ids.h"
+#include "platform/message_box.h"
+#include "platform/qt/modal_runner.h"
+#include "platform/qt/qt_window_handle.h"
+#include "platform/qt/wait_cursor.h"
+#include "platform/sound/sound.h"
+#include "platform/window_messages.h"
+#include "scanner/scanner_device.h"
+#include "scanner/serial_link.h"
+#include "survey/site_header.h"
+#include "view/kestrow_view.h"
+
+namespace {
+
+constexpr int kLineStep = 10;      // map pixels per line scroll
+constexpr int kJoystickStep = 10;  // map pixels per joystick step
+constexpr const char* kPointName = "TEST";
+
+// A unit that leaves this many requests in a row unanswered (250 ms each) is
+// given up on: the UI thread must not stay blocked for ever.
+constexpr int kGiveUpAfterUnanswered = 20;
+
+// A press held this long within kHoldSlop pixels is a tap-and-hold.
+constexpr int kHoldMs = 500;
+constexpr int kHoldSlop = 6;
+
+// Scroll-bar request codes.
+enum ScrollCode {
+    kLineUp = 0,
+    kLineDown = 1,
+    kPageUp = 2,
+    kPageDown = 3,
+    kThumbPosition = 4,
+    kThumbTrack = 5,
+    kEndScroll = 8,
+};
+
+enum JoystickKey : unsigned {
+    kKeyLeft = 0x25,
+    kKeyUp = 0x26,
+    kKeyRight = 0x27,
+    kKeyDown = 0x28,
+    kKeyAction = 0x86,
+};
+
+// The handle the device posts KORV_DRAW through; lives as long as the device.
+platform::QtWindowHandle* s_viewHandle = nullptr;
+std::function<void(int, int)> s_surveyorPosition;
+
+platform::MessageId KorvDrawMessage() {
+    static const platform::MessageId id = platform::RegisterWindowMessage("KORV_DRAW");
+    return id;
+}
+
+// Shows the point information dialog for the selected point; answers its end
+// code (-2 when the point was deleted).
+int RunPointInfoDialog() {
+    return 0;  // the dialog is not part of the program yet
+}
+
+int ScrollCodeOf(int sliderAction) {
+    switch (sliderAction) {
+        case QAbstractSlider::SliderSingleStepSub:
+            return kLineUp;
+        case QAbstractSlider::SliderSingleStepAdd:
+            return kLineDown;
+        case QAbstractSlider::SliderPageStepSub:
+            return kPageUp;
+        case QAbstractSlider::SliderPageStepAdd:
+            return kPageDown;
+        case QAbstractSlider::SliderMove:
+            return kThumbTrack;
+        default:
+            return -1;  // to the edges: a code that changes nothing
+    }
+}
+
+}  // namespace
+
+void CKestrowView::OnInitialUpdate(const StartupOptions& options) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    horizontalScrollBar()->setRange(0, 0);
+    verticalScrollBar()->setRange(0, 0);
+    // The scroll bars' own requests come here as the platform's codes; the
+    // handlers then set the bar to the survey cursor's position.
+    connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
+        OnHScroll(ScrollCodeOf(action), horizontalScrollBar()->sliderPosition());
+    });
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
+        OnVScroll(ScrollCodeOf(action), verticalScrollBar()->sliderPosition());
+    });
+    connect(horizontalScrollBar(), &QAbstractSlider::sliderReleased, this, [this] {
+        OnHScroll(kThumbPosition, horizontalScrollBar()->sliderPosition());
+        OnHScroll(kEndScroll, 0);
+    });
+    connect(verticalScrollBar(), &QAbstractSlider::sliderReleased, this, [this] {
+        OnVScroll(kThumbPosition, verticalScrollBar()->sliderPosition());
+        OnVScroll(kEndScroll, 0);
+    });
+    setFocusPolicy(Qt::StrongFocus);
+    s_surveyorPosition = options.surveyorPosition;
+
+    auto* device = new CSerialScannerDevice();
+    g_scannerDevice = device;
+    s_viewHandle = new platform::QtWindowHandle(this);
+    device->m_hViewWnd = s_viewHandle;
+    g_serialLink = new CSerialLink(device, options.port);
+
+    {
+        platform::WaitCursor wait;
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.pauseMs));
+    }
+    device->RequestFirmwareVersion();
+    Repaint();
+}
+
+void CKestrowView::ShutDownScanner() {
+    if (g_serialLink) {
+        g_serialLink->Stop();
+    }
+    if (s_viewHandle) {
+        s_viewHandle->Detach();
+    }
+}
+
+void CKestrowView::OnCommand(int command) {
+    switch (command) {
+        case ID_OPEN_SITE:
+            OpenSite();
+            break;
+        case ID_SAVE_SITE:
+            SaveSite();
+            break;
+        case ID_ZOOM_IN:
+            OnZoomIn();
+            break;
+        case ID_ZOOM_OUT:
+            OnZoomOut();
+            break;
+        default:
+            break;
+    }
+}
+
+void CKestrowView::OnZoomIn() {
+    m_pViewport->ZoomIn();
+    Repaint();
+}
+
+void CKestrowView::OnZoomOut() {
+    m_pViewport->ZoomOut();
+    Repaint();
+}
+
+void CKestrowView::OnHScroll(int code, int position) {
+    const int width = ClientRect().Width();
+    switch (code) {
+        case kLineUp:
+            m_pViewport->ScrollLeft(kLineStep);
+            break;
+        case kLineDown:
+            m_pViewport->ScrollRight(kLineStep);
+            break;
+        case kPageUp:
+            m_pViewport->ScrollLeft(width);
+            break;
+        case kPageDown:
+            m_pViewport->ScrollRight(width);
+            break;
+        case kThumbTrack:
+            m_pViewport->SetCenterX(position);
+            break;
+        default:
+            break;
+    }
+    horizontalScrollBar()->setValue(m_pViewport->GetCenterX());
+    Repaint();
+}
+
+void CKestrowView::OnVScroll(int code, int position) {
+    const int height = ClientRect().Height();
+    switch (code) {
+        case kLineUp:
+            m_pViewport->ScrollUp(kLineStep);
+            break;
+        case kLineDown:
+            m_pViewport->ScrollDown(kLineStep);
+            break;
+        case kPageUp:
+            m_pViewport->ScrollUp(height);
+            break;
+        case kPageDown:
+            m_pViewport->ScrollDown(height);
+            break;
+        case kThumbTrack:
+            m_pViewport->SetCenterY(position);
+            break;
+        default:
+            break;
+    }
+    verticalScrollBar()->setValue(m_pViewport->GetCenterY());
+    Repaint();
+}
+
+void CKestrowView::SetScrollPositions() {
+    horizontalScrollBar()->setValue(m_pViewport->GetCenterX());
+    verticalScrollBar()->setValue(m_pViewport->GetCenterY());
+}
+
+void CKestrowView::OnKeyDown(unsigned key) {
+    switch (key) {
+        case kKeyLeft:
+            m_pViewport->ScrollLeft(kJoystickStep);
+            horizontalScrollBar()->setValue(m_pViewport->GetCenterX());
+            Repaint();
+            break;
+        case kKeyUp:
+            m_pViewport->ScrollUp(kJoystickStep);
+            verticalScrollBar()->setValue(m_pViewport->GetCenterY());
+            Repaint();
+            break;
+        case kKeyRight:
+            m_pViewport->ScrollRight(kJoystickStep);
+            horizontalScrollBar()->setValue(m_pViewport->GetCenterX());
+            Repaint();
+            break;
+        case kKeyDown:
+            m_pViewport->ScrollDown(kJoystickStep);
+            verticalScrollBar()->setValue(m_pViewport->GetCenterY());
+            Repaint();
+            break;
+        case kKeyAction:
+            // The joystick's point is taken at the survey cursor, with the
+            // same sweep loop as a tap.
+            if (!SiteLoaded()) {
+                platform::MessageBox("Open a site file first.", platform::kApplicationTitle,
+                                     platform::kMbOk | platform::kMbIconExclamation);
+                break;
+            }
+            SurveyAt(m_pViewport->GetCenterX(), m_pViewport->GetCenterY());
+            break;
+        default:
+            break;
+    }
+}
+
+bool CKestrowView::SiteLoaded() const {
+    return g_siteHeader != nullptr && HasMap();
+}
+
+void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
+    const Rect client = ClientRect();
+    if (hold) {
+        int32_t mapX = 0;
+        int32_t mapY = 0;
+        m_pViewport->ClientToMap(client, point.x(), point.y(), mapX, mapY);
+        if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
+            return;
+        }
+        if (RunPointInfoDialog() == -2) {
+            EraseTapCircle();
+            Repaint();
+        }
+        return;
+    }
+    if (!SiteLoaded()) {
+        platform::MessageBox("Open a site file first.", platform::kApplicationTitle,
+                             platform::kMbOk | platform::kMbIconExclamation);
+        return;
+    }
+    m_pViewport->CenterOnClientPoint(client, point.x(), point.y());
+    SetScrollPositions();
+    RepaintNow();
+    SurveyAt(m_pViewport->GetCenterX(), m_pViewport->GetCenterY());
+}
+
+// Starts a survey point at map (x, y) and drives the sweep from channel step
+// 1 to 16 on this thread. KORV_DRAW messages wait in the queue meanwhile; the
+// first one handled afterwards commits the point.
+void CKestrowView::SurveyAt(int32_t x, int32_t y) {
+    CScannerDevice* device = g_scannerDevice;
+    if (device == nullptr) {
+        return;
+    }
+    platform::PlayWaveAsync("ping");
+    g_siteHeader->BeginPoint(x, y, kPointName);
+    if (s_surveyorPosition) {
+        s_surveyorPosition(x, y);
+    }
+    device->m_scanRequested = 1;
+    // The scan screen shows its heading during every sweep.
+    device->m_scanDisplay = 1;
+    device->m_channel = 1;
+    m_viewMode = VIEW_SCAN;
+    RepaintNow();
+    device->m_sweepDone = 0;
+
+    int unanswered = 0;
+    while (device->m_sweepDone == 0) {
+        device->RequestChannelScan(static_cast<uint8_t>(device->m_channel.load()));
+        unanswered = device->m_lastWaitTimedOut ? unanswered + 1 : 0;
+        // No events are handled here: paint the scan screen directly.
+        RepaintNow();
+        if (unanswered >= kGiveUpAfterUnanswered && device->m_sweepDone == 0) {
+            device->m_scanRequested = 0;
+            m_viewMode = VIEW_MAP;
+            RepaintNow();
+            platform::MessageBox("The scanner did not respond. No survey point was recorded.",
+                                 "COVERAGE WARNING",
+                                 platform::kMbOk | platform::kMbIconExclamation);
+            return;
+        }
+    }
+    platform::MessageBeep(platform::kMbIconExclamation);
+}
+
+int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
+    CScannerDevice* device = g_scannerDevice;
+    if (device == nullptr || device->m_scanRequested == 0 || device->m_sweepDone == 0 ||
+        !g_siteHeader) {
+        Repaint();
+        return 0;
+    }
+    device->m_scanRequested = 0;
+    device->m_sweepDone = 0;
+    m_viewMode = VIEW_MAP;
+    if (g_siteHeader->CommitPoint() == 0) {
+        platform::PlayWaveSync("REDALERT");
+        platform::MessageBox("No Access Points Detected!", "COVERAGE WARNING",
+                             platform::kMbOk | platform::kMbIconExclamation);
+    }
+    PaintPointCircle();
+    const intptr_t x = m_pViewport->GetCenterX();
+    const intptr_t y = m_pViewport->GetCenterY();
+    QCoreApplication::postEvent(window(), new platform::WindowMessageEvent(
+                                              platform::RegisterWindowMessage("KORV_STATUS_UPDATE"),
+                                              static_cast<uintptr_t>(x), y));
+    Repaint();
+    return 0;
+}
+
+void CKestrowView::customEvent(QEvent* event) {
+    if (event->type() == platform::WindowMessageEvent::Type()) {
+        auto* message = static_cast<platform::WindowMessageEvent*>(event);
+        if (message->Message() == KorvDrawMessage()) {
+            OnKorvDraw(message->WParam(), message->LParam());
+        }
+        return;
+    }
+    QAbstractScrollArea::customEvent(event);
+}
+
+void CKestrowView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left:
+            OnKeyDown(kKeyLeft);
+            break;
+        case Qt::Key_Up:
+            OnKeyDown(kKeyUp);
+            break;
+        case Qt::Key_Right:
+            OnKeyDown(kKeyRight);
+            break;
+        case Qt::Key_Down:
+            OnKeyDown(kKeyDown);
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            // The joystick pressed in the middle.
+            if (!event->isAutoRepeat()) {
+                OnKeyDown(kKeyAction);
+            }
+            break;
+        default:
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+// A press becomes a plain tap when it is released before kHoldMs, and a
+// tap-and-hold when it is still down then (a touch long-press arrives as the
+// same held press). A right-click is a tap-and-hold at once.
+void CKestrowView::mousePressEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::RightButton) {
+        m_holdTimer.stop();
+        m_pressPending = false;
+        OnLButtonDown(point, true);
+    } else if (event->button() == Qt::LeftButton) {
+        m_pressPoint = point;
+        m_pressPending = true;
+        m_holdTimer.start(kHoldMs, this);
+    }
+    event->accept();
+}
+
+void CKestrowView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_pressPending &&
+        (event->position().toPoint() - m_pressPoint).manhattanLength() > kHoldSlop) {
+        // Moved away: no longer a hold; the release makes it a tap.
+        m_holdTimer.stop();
+    }
+    event->accept();
+}
+
+void CKestrowView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_pressPending) {
+        m_holdTimer.stop();
+        m_pressPending = false;
+        OnLButtonDown(m_pressPoint, false);
+    }
+    event->accept();
+}
+
+void CKestrowView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_holdTimer.timerId()) {
+        m_holdTimer.stop();
+        if (m_pressPending) {
+            m_pressPending = false;
+            OnLButtonDown(m_pressPoint, true);
+        }
+        return;
+    }
+    QAbstractScrollArea::timerEvent(event);
+}
