@@ -44,6 +44,15 @@ void FitClientArea(CMainFrame& frame, CKestrowView& view, QSize client) {
     QCoreApplication::processEvents();
 }
 
+// Without a window Qt's own warnings (no runtime directory, window hints the
+// offscreen platform ignores) say nothing about the survey: keep standard
+// error for the program's own lines and for real failures.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        PrintLine(stderr, message);
+    }
+}
+
 }  // namespace
 
 CKestrowApp::CKestrowApp() {
@@ -69,6 +78,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     const KestrowOptions& options = parsed.options;
     if (options.headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(QuietQtMessages);
     }
 
     // The script is opened before anything starts, so a wrong name costs nothing.

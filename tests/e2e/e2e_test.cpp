@@ -1,0 +1,314 @@
+// The whole program, headless, driven by scripts against the simulated unit:
+// what it prints and the site file it leaves behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+
+#include "kestrow_run.h"
+#include "sitefile/site_reader.h"
+#include "sitefile/site_writer.h"
+
+namespace {
+
+using sitefile::ReadU16;
+using sitefile::ReadU32;
+
+// Three access points heard everywhere at fixed levels, answered at once.
+const char* kLabScenario = R"({
+  "baud": 0, "dwell_ms": 0, "seed": 1,
+  "access_points": [
+    {"mac": "00:0a:1b:2c:3d:4e", "ssid": "Lab", "step": 1, "frequency": 5180, "rssi": -45},
+    {"mac": "00:0a:1b:2c:3d:4f", "ssid": "Lab-2", "step": 6, "frequency": 5300, "rssi": -62},
+    {"mac": "00:0a:1b:2c:3d:50", "ssid": "Guest", "step": 16, "frequency": 5805, "rssi": -71}
+  ]})";
+
+// A unit that never answers a scan command.
+const char* kSilentScenario = R"({
+  "baud": 0, "dwell_ms": 0, "access_points": [],
+  "faults": {"drop_answer_every": 1}})";
+
+const std::string kKeepQuestion = "MSGBOX Tarnwick | Do you wish to keep existing data points?";
+
+// A 240 x 320 grey-scale floor plan: white with grey walls.
+std::vector<uint8_t> MakeSite() {
+    sitefile::SiteMap map;
+    map.width = 240;
+    map.height = 320;
+    map.stride = 240;
+    for (uint32_t i = 0; i < 256; ++i) {
+        map.colors[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+    }
+    map.pixels.assign(240 * 320, 255);
+    for (int y = 0; y < 320; ++y) {
+        for (int x = 0; x < 240; ++x) {
+            if (x % 60 == 0 || y % 80 == 0) {
+                map.pixels[y * 240 + x] = 90;
+            }
+        }
+    }
+    return sitefile::BuildNewSiteFile(map);
+}
+
+struct Entry {
+    int channel;
+    int rssi;
+    std::string mac;
+    std::string ssid;
+};
+struct Group {
+    int x;
+    int y;
+    std::string name;
+    std::vector<Entry> entries;
+};
+
+class GroupCollector : public sitefile::PointsVisitor {
+  public:
+    void OnPoint(const sitefile::StoredPoint& point) override {
+        groups.push_back({point.x, point.y, point.name, {}});
+    }
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& entry) override {
+        groups.back().entries.push_back(
+            {entry.channel, entry.RssiDbm(), sitefile::MacToText(entry.mac), entry.ssid});
+    }
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+    std::vector<Group> groups;
+};
+
+std::vector<Group> ReadGroups(const std::string& path) {
+    sitefile::SiteFileReader reader;
+    sitefile::OpenError error;
+    EXPECT_TRUE(reader.Open(path, error)) << error.text;
+    GroupCollector collector;
+    reader.VisitPoints(collector);
+    return collector.groups;
+}
+
+std::vector<std::string> Without(const std::vector<std::string>& lines, const std::string& prefix) {
+    std::vector<std::string> kept;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept),
+                 [&](const std::string& line) { return line.rfind(prefix, 0) != 0; });
+    return kept;
+}
+
+class EndToEndTest : public ::testing::Test {
+  protected:
+    ScratchFolder m_folder;
+    const std::vector<uint8_t> m_site = MakeSite();
+};
+
+TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    const std::string site = m_folder.Write("site.ksf", m_site);
+    const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
+    const KestrowResult run = RunKestrow(m_folder, scenario,
+                                         "status\n"
+                                         "open site.ksf\n"
+                                         "tap 120 134\n"
+                                         "status\n"
+                                         "# the cursor is now at (120, 160)\n"
+                                         "tap 10 10\n"
+                                         "status\n"
+                                         "hold 200 200\n"
+                                         "hold 120 134 delete\n"
+                                         "sign 10,10 60,10\n"
+                                         "sign 60,10 60,40\n"
+                                         "save\n"
+                                         "status\n");
+    const uint32_t after = static_cast<uint32_t>(std::time(nullptr));
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(Without(run.lines, "INFO"),
+              std::vector<std::string>({"STATUS L: 0 | P: 0 | X: 0 | Y: 0", kKeepQuestion,
+                                        "STATUS L: 1 | P: 3 | X: 120 | Y: 160",
+                                        "STATUS L: 2 | P: 6 | X: 10 | Y: 11",
+                                        // Deleting does not lower the counters.
+                                        "STATUS L: 2 | P: 6 | X: 10 | Y: 11"}));
+
+    const std::vector<uint8_t> saved = ReadBytes(site);
+    const size_t rasterOffset = ReadU32(m_site.data() + 142);
+    const size_t pointsOffset = ReadU32(m_site.data() + 146);
+    ASSERT_GE(saved.size(), pointsOffset + 8);
+    // Header: unchanged but for the save time.
+    const uint32_t saveTime = ReadU32(saved.data() + 134);
+    EXPECT_GE(saveTime, before);
+    EXPECT_LE(saveTime, after);
+    EXPECT_TRUE(std::equal(saved.begin(), saved.begin() + 134, m_site.begin()));
+    EXPECT_TRUE(
+        std::equal(saved.begin() + 138, saved.begin() + rasterOffset, m_site.begin() + 138));
+    // Sign-off raster: bottom row first; black exactly along the two strokes.
+    auto pixel = [&](int x, int y) {
+        return ReadU32(saved.data() + rasterOffset + ((99 - y) * 200 + x) * 4);
+    };
+    for (int x = 10; x <= 60; ++x) {
+        EXPECT_EQ(pixel(x, 10), 0u) << x;
+    }
+    for (int y = 10; y <= 40; ++y) {
+        EXPECT_EQ(pixel(60, y), 0u) << y;
+    }
+    int black = 0;
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const uint32_t value = pixel(x, y);
+            EXPECT_TRUE(value == 0 || value == 0x00FFFFFF);
+            black += value == 0;
+            if (value == 0) {
+                EXPECT_TRUE((y >= 8 && y <= 12 && x >= 8 && x <= 62) ||
+                            (x >= 58 && x <= 62 && y >= 8 && y <= 42))
+                    << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GE(black, 2 * (51 + 31));
+    // Points: the sizes, then the surviving point with its three entries in
+    // ascending RSSI order, and nothing after them.
+    EXPECT_EQ(ReadU32(saved.data() + pointsOffset), 42u);
+    EXPECT_EQ(ReadU32(saved.data() + pointsOffset + 4), 41u);
+    EXPECT_EQ(saved.size(), pointsOffset + 8 + 42 + 3 * 41);
+    const std::vector<Group> groups = ReadGroups(site);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].x, 120);
+    EXPECT_EQ(groups[0].y, 160);
+    EXPECT_EQ(groups[0].name, "TEST");
+    ASSERT_EQ(groups[0].entries.size(), 3u);
+    const Entry expected[] = {{161, -71, "000A1B2C3D50", "Guest"},
+                              {60, -62, "000A1B2C3D4F", "Lab-2"},
+                              {36, -45, "000A1B2C3D4E", "Lab"}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(groups[0].entries[i].channel, expected[i].channel) << i;
+        EXPECT_EQ(groups[0].entries[i].rssi, expected[i].rssi) << i;
+        EXPECT_EQ(groups[0].entries[i].mac, expected[i].mac) << i;
+        EXPECT_EQ(groups[0].entries[i].ssid, expected[i].ssid) << i;
+    }
+    // The RSSI is stored as 1/256 dBm: byte 1 zero, byte 2 the dBm value.
+    const uint8_t* entry = saved.data() + pointsOffset + 8 + 42 + 2 * 41;
+    EXPECT_EQ(entry[1], 0x00);
+    EXPECT_EQ(entry[2], 0xD3);
+}
+
+TEST_F(EndToEndTest, QuietSiteWarnsAndStoresEmptyPoints) {
+    const std::string site = m_folder.Write("site.ksf", m_site);
+    const KestrowResult run =
+        RunKestrow(m_folder, KESTROW_SOURCE_DIR "/examples/quiet.json",
+                   "open site.ksf\ntap 120 134\nstatus\nkey action\nstatus\nsave\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::string warning = "MSGBOX COVERAGE WARNING | No Access Points Detected!";
+    EXPECT_EQ(run.lines, std::vector<std::string>({kKeepQuestion, warning,
+                                                   "STATUS L: 1 | P: 0 | X: 120 | Y: 160", warning,
+                                                   "STATUS L: 2 | P: 0 | X: 120 | Y: 160"}));
+    // Each empty point is a group of its own, under the marker's name.
+    const std::vector<Group> groups = ReadGroups(site);
+    ASSERT_EQ(groups.size(), 2u);
+    for (const Group& group : groups) {
+        EXPECT_EQ(group.x, 120);
+        EXPECT_EQ(group.y, 160);
+        EXPECT_EQ(group.name, "FILL");
+        EXPECT_TRUE(group.entries.empty());
+    }
+}
+
+TEST_F(EndToEndTest, FailedOpensKeepThePreviousSite) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    std::vector<uint8_t> obsolete = m_site;
+    obsolete[8] = 1;
+    std::vector<uint8_t> notSite = m_site;
+    notSite[4] = 0x21;
+    m_folder.Write("empty.ksf", std::string());
+    m_folder.Write("obsolete.ksf", obsolete);
+    const std::string notSitePath = m_folder.Write("notsite.ksf", notSite);
+    std::filesystem::create_directory(m_folder.Path() + "/folder.ksf");
+    const std::string good = m_folder.Write("good.ksf", m_site);
+
+    const KestrowResult run = RunKestrow(m_folder, scenario,
+                                         "open empty.ksf\n"
+                                         "open notsite.ksf\n"
+                                         "open obsolete.ksf\n"
+                                         "open folder.ksf\n"
+                                         "open good.ksf discard\n"
+                                         "open notsite.ksf\n"
+                                         "open-cancel\n"
+                                         "tap 120 134\n"
+                                         "status\n"
+                                         "save\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::string notSiteBox = "MSGBOX File Error | Not a Site File.";
+    EXPECT_EQ(run.lines, std::vector<std::string>(
+                             {notSiteBox, notSiteBox,
+                              "MSGBOX File Error | Obsolete Site File, recreate using Zorvane",
+                              "MSGBOX File Open Error | Is a directory", kKeepQuestion, notSiteBox,
+                              "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
+    // The save went to the site in force, and the rejected file is untouched.
+    EXPECT_EQ(ReadGroups(good).size(), 1u);
+    EXPECT_EQ(ReadBytes(notSitePath), notSite);
+}
+
+TEST_F(EndToEndTest, WithoutASiteNothingIsSurveyedOrSaved) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    const KestrowResult run = RunKestrow(m_folder, scenario,
+                                         "tap 120 134\n"
+                                         "key action\n"
+                                         "hold 120 134\n"
+                                         "save\n"
+                                         "open-cancel\n"
+                                         "tap 120 134\n"
+                                         "status\n"
+                                         "screenshot blank.png\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::string openFirst = "MSGBOX Kestrow | Open a site file first.";
+    EXPECT_EQ(run.lines,
+              std::vector<std::string>({openFirst, openFirst,
+                                        "MSGBOX Site Update Error | Could not update site",
+                                        openFirst, "STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path() + "/blank.png"));
+}
+
+TEST_F(EndToEndTest, SaveIntoAVanishedFolderLeavesTheOldFileIntact) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    m_folder.Write("sub/site.ksf", m_site);
+    const std::string sub = m_folder.Path() + "/sub";
+    const std::string moved = m_folder.Path() + "/moved";
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario, "open sub/site.ksf\ntap 120 134\nstatus\nsleep 3000\nsave\n",
+                   [&](const std::string& line) {
+                       if (line.rfind("STATUS", 0) == 0) {
+                           std::filesystem::rename(sub, moved);
+                       }
+                   });
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.lines,
+              std::vector<std::string>({kKeepQuestion, "STATUS L: 1 | P: 3 | X: 120 | Y: 160",
+                                        "MSGBOX Site Update Error | Could not update site"}));
+    EXPECT_EQ(ReadBytes(moved + "/site.ksf"), m_site);
+    EXPECT_FALSE(std::filesystem::exists(sub));
+}
+
+TEST_F(EndToEndTest, ScannerThatNeverAnswersGivesUpAndRecordsNothing) {
+    const std::string scenario = m_folder.Write("silent.json", kSilentScenario);
+    const std::string site = m_folder.Write("site.ksf", m_site);
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nstatus\nsave\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.lines,
+              std::vector<std::string>(
+                  {kKeepQuestion,
+                   "MSGBOX COVERAGE WARNING | The scanner did not respond. No survey point was "
+                   "recorded.",
+                   "STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
+    EXPECT_TRUE(ReadGroups(site).empty());
+}
+
+TEST_F(EndToEndTest, ScriptErrorsStopWithStatusTwo) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    KestrowResult run = RunKestrow(m_folder, scenario, "status\nopen missing.ksf\nstatus\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.lines, std::vector<std::string>({"STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
+    EXPECT_EQ(run.errors, "script line 2: no such file: missing.ksf\n");
+
+    run = RunKestrow(m_folder, scenario, "# nothing yet\nwarp 9\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.errors, "script line 2: unknown command 'warp'\n");
+}
+
+}  // namespace
