@@ -12,6 +12,9 @@
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
+#include "dialogs/dialog_ids.h"
+#include "dialogs/dialog_script.h"
+#include "dialogs/point_info_dlg.h"
 #include "platform/qt/modal_runner.h"
 #include "scanner/scanner_device.h"
 #include "sitefile/sign_off_dlg.h"
@@ -102,8 +105,20 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
             SendMouse(pad, QEvent::MouseButtonRelease, point, Qt::LeftButton, Qt::NoButton);
         }
         m_strokes.clear();
-        if (auto* save = dialog.findChild<QAbstractButton*>(QStringLiteral("1"))) {
+        if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
+        }
+    } else if (auto* templated = dynamic_cast<CTemplateDialog*>(&dialog)) {
+        for (const QString& line : DescribeDialog(*templated)) {
+            Print(line.toStdString());
+        }
+        auto* pointInfo = dynamic_cast<CPointInfoDlg*>(&dialog);
+        if (pointInfo && m_deleteNext) {
+            if (auto* remove =
+                    qobject_cast<QAbstractButton*>(pointInfo->Control(IDC_DELETE_POINT))) {
+                remove->click();
+                Print("INFO deleted");
+            }
         }
     }
     if (dialog.isVisible()) {

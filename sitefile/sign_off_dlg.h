@@ -1,16 +1,15 @@
-// The sign-off dialog shown by the save: a signature pad, a button that clears
-// it and the button that goes on to save.
+// The sign-off dialog shown by the save (template 133): a signature pad, a
+// button that clears it and the button that goes on to save.
 #pragma once
 
-#include <QDialog>
-
+#include "dialogs/dialog_builder.h"
 #include "sitefile/signature_pad.h"
 
 constexpr int IDD_SIGN_OFF = 133;
 constexpr int IDC_SIGNATURE = 1004;
 constexpr int IDC_CLEAR_SIGNATURE = 1002;
 
-class CSignOffDlg : public QDialog {
+class CSignOffDlg : public CTemplateDialog {
     Q_OBJECT
   public:
     explicit CSignOffDlg(QWidget* parent = nullptr);

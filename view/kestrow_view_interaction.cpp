@@ -10,6 +10,10 @@
 #include <thread>
 
 #include "app/command_ids.h"
+#include "dialogs/about_dlg.h"
+#include "dialogs/color_ranges_dlg.h"
+#include "dialogs/help_dlg.h"
+#include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
 #include "platform/qt/modal_runner.h"
 #include "platform/qt/qt_window_handle.h"
@@ -61,12 +65,6 @@ std::function<void(int, int)> s_surveyorPosition;
 platform::MessageId KorvDrawMessage() {
     static const platform::MessageId id = platform::RegisterWindowMessage("KORV_DRAW");
     return id;
-}
-
-// Shows the point information dialog for the selected point; answers its end
-// code (-2 when the point was deleted).
-int RunPointInfoDialog() {
-    return 0;  // the dialog is not part of the program yet
 }
 
 int ScrollCodeOf(int sliderAction) {
@@ -149,6 +147,21 @@ void CKestrowView::OnCommand(int command) {
         case ID_ZOOM_OUT:
             OnZoomOut();
             break;
+        case ID_COLOR_RANGES: {
+            CColorRangesDlg dialog;
+            platform::RunModal(dialog);
+            break;
+        }
+        case ID_HELP: {
+            CHelpDlg dialog;
+            platform::RunModal(dialog);
+            break;
+        }
+        case ID_ABOUT: {
+            CAboutDlg dialog;
+            platform::RunModal(dialog);
+            break;
+        }
         default:
             break;
     }
@@ -269,7 +282,8 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
             return;
         }
-        if (RunPointInfoDialog() == -2) {
+        CPointInfoDlg info(this);
+        if (platform::RunModal(info) == CPointInfoDlg::kDeletedResult) {
             EraseTapCircle();
             Repaint();
         }
