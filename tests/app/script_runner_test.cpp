@@ -63,21 +63,21 @@ Outcome RunScript(const std::string& script) {
 }
 
 TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
-    const Outcome out =
-        RunScript("# a survey\n"
-            "\n"
-            "open site.ksf\n"
-            "open other.ksf discard\n"
-            "open-cancel\r\n"
-            "  tap 120 134\n"
-            "hold 10 -5 delete\n"
-            "hold 1 2\n"
-            "key left\nkey up\nkey right\nkey down\nkey action\n"
-            "zoom in\nzoom out\n"
-            "hscroll 5 500\nvscroll 1\n"
-            "sign 1,2 3,4 5,6\n"
-            "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
-            "screenshot shot.png\nsleep 10\n");
+    const Outcome out = RunScript(
+        "# a survey\n"
+        "\n"
+        "open site.ksf\n"
+        "open other.ksf discard\n"
+        "open-cancel\r\n"
+        "  tap 120 134\n"
+        "hold 10 -5 delete\n"
+        "hold 1 2\n"
+        "key left\nkey up\nkey right\nkey down\nkey action\n"
+        "zoom in\nzoom out\n"
+        "hscroll 5 500\nvscroll 1\n"
+        "sign 1,2 3,4 5,6\n"
+        "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
+        "screenshot shot.png\nsleep 10\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.errors, "");
     EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep",
