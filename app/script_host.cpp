@@ -90,6 +90,13 @@ void KestrowScriptHost::WaitForSurvey() {
     RunEventsFor(kSettleMs);
 }
 
+void KestrowScriptHost::TakeDialogShot(QDialog& dialog) {
+    if (!m_dialogShot.empty()) {
+        dialog.grab().save(QString::fromStdString(m_dialogShot), "PNG");
+        m_dialogShot.clear();
+    }
+}
+
 int KestrowScriptHost::RunDialog(QDialog& dialog) {
     dialog.show();
     QCoreApplication::processEvents();
@@ -105,6 +112,7 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
             SendMouse(pad, QEvent::MouseButtonRelease, point, Qt::LeftButton, Qt::NoButton);
         }
         m_strokes.clear();
+        TakeDialogShot(dialog);
         if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
         }
@@ -112,6 +120,7 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         for (const QString& line : DescribeDialog(*templated)) {
             Print(line.toStdString());
         }
+        TakeDialogShot(dialog);
         auto* pointInfo = dynamic_cast<CPointInfoDlg*>(&dialog);
         if (pointInfo && m_deleteNext) {
             if (auto* remove =
@@ -210,6 +219,14 @@ void KestrowScriptHost::Dialog(const std::string& which) {
 bool KestrowScriptHost::Screenshot(const std::string& path, std::string& reason) {
     const QImage image = m_view->Render();
     if (!image.save(QString::fromStdString(path), "PNG")) {
+        reason = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool KestrowScriptHost::WindowScreenshot(const std::string& path, std::string& reason) {
+    if (!m_frame->grab().save(QString::fromStdString(path), "PNG")) {
         reason = "cannot write " + path;
         return false;
     }

@@ -41,6 +41,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Status() override;
     void Dialog(const std::string& which) override;
     bool Screenshot(const std::string& path, std::string& reason) override;
+    bool WindowScreenshot(const std::string& path, std::string& reason) override;
+    void DialogScreenshot(const std::string& path) override { m_dialogShot = path; }
     void Sleep(int milliseconds) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; a Yes/No
@@ -49,6 +51,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
   private:
     int RunDialog(QDialog& dialog);
+    void TakeDialogShot(QDialog& dialog);
     void Print(const std::string& line);
     void WaitForSurvey();
     void RunEventsFor(int milliseconds);
@@ -61,4 +64,5 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::atomic<bool> m_keepPoints{true};
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
+    std::string m_dialogShot;
 };

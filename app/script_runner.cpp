@@ -179,6 +179,19 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
         }
         return m_host.Screenshot(words[1], reason) ? Outcome::kNext : Outcome::kFail;
     }
+    if (command == "window-screenshot") {
+        if (argc != 1) {
+            return usage("window-screenshot FILE");
+        }
+        return m_host.WindowScreenshot(words[1], reason) ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "dialog-screenshot") {
+        if (argc != 1) {
+            return usage("dialog-screenshot FILE");
+        }
+        m_host.DialogScreenshot(words[1]);
+        return Outcome::kNext;
+    }
     if (command == "sleep") {
         int milliseconds = 0;
         if (argc != 1 || !ParseInt(words[1], milliseconds) || milliseconds < 0) {

@@ -27,6 +27,10 @@ class ScriptHost {
     virtual void Status() = 0;
     virtual void Dialog(const std::string& which) = 0;
     virtual bool Screenshot(const std::string& path, std::string& reason) = 0;
+    // The whole main window, tool bar and status panes included.
+    virtual bool WindowScreenshot(const std::string& path, std::string& reason) = 0;
+    // The next modal dialog, as the script has filled it in, just before it closes.
+    virtual void DialogScreenshot(const std::string& path) = 0;
     virtual void Sleep(int milliseconds) = 0;
 };
 

@@ -39,6 +39,13 @@ class RecordingHost : public ScriptHost {
         calls.push_back("screenshot " + path);
         return true;
     }
+    bool WindowScreenshot(const std::string& path, std::string&) override {
+        calls.push_back("window-screenshot " + path);
+        return true;
+    }
+    void DialogScreenshot(const std::string& path) override {
+        calls.push_back("dialog-screenshot " + path);
+    }
     void Sleep(int ms) override { Add("sleep", ms); }
 
     void Add(const std::string& name, int a, int b = INT32_MIN) {
@@ -77,7 +84,7 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
         "hscroll 5 500\nvscroll 1\n"
         "sign 1,2 3,4 5,6\n"
         "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
-        "screenshot shot.png\nsleep 10\n");
+        "screenshot shot.png\nwindow-screenshot w.png\ndialog-screenshot d.png\nsleep 10\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.errors, "");
     EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep",
@@ -102,6 +109,8 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
                                                    "dialog help",
                                                    "dialog about",
                                                    "screenshot shot.png",
+                                                   "window-screenshot w.png",
+                                                   "dialog-screenshot d.png",
                                                    "sleep 10"}));
 }
 

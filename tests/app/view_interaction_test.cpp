@@ -1,0 +1,273 @@
+// The view's handlers: how presses become taps and holds, the scroll codes,
+// the joystick keys, and the KORV_DRAW handling that commits a point.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/main_frame.h"
+#include "dialogs/point_info_dlg.h"
+#include "platform/message_box.h"
+#include "platform/qt/modal_runner.h"
+#include "platform/qt/qt_window_handle.h"
+#include "platform/sound/sound.h"
+#include "qt_test_app.h"
+#include "scanner/scanner_device.h"
+#include "survey/record_list.h"
+#include "survey/site_header.h"
+#include "view/kestrow_view.h"
+
+namespace {
+
+class RecordingBoxes : public platform::MessageBoxHandler {
+  public:
+    int Show(const std::string& text, const std::string& caption, unsigned) override {
+        shown.push_back(caption + " | " + text);
+        return platform::kIdOk;
+    }
+    std::vector<std::string> shown;
+};
+
+// Constructed before the fixture's widgets.
+struct QtApplicationFirst {
+    QtApplicationFirst() { EnsureQtApplication(); }
+};
+
+class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
+  protected:
+    void SetUp() override {
+        platform::SetSoundEnabled(false);
+        platform::SetMessageBoxHandler(&m_boxes);
+        platform::SetModalRunner([this](QDialog& dialog) {
+            ++m_dialogsShown;
+            if (dynamic_cast<CPointInfoDlg*>(&dialog)) {
+                ++m_pointInfoShown;
+            }
+            return m_dialogResult;
+        });
+        m_frame.SetView(m_view, nullptr);
+        m_frame.show();
+        m_view->viewport()->setFixedSize(240, 268);
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        platform::SetModalRunner(nullptr);
+        platform::SetMessageBoxHandler(nullptr);
+        g_siteHeader.reset();
+        g_surveyList.Clear();
+        g_scannerDevice = nullptr;
+    }
+
+    // A white 240 x 320 map, opened as the open command leaves it.
+    void LoadMap(int width = 240, int height = 320) {
+        std::vector<uint8_t> table(1024, 255);
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height, 0);
+        ASSERT_TRUE(m_view->LoadMapImage(width, height, table.data(), pixels.data(), width, false));
+        m_view->GetViewport()->SetMapBounds(0, 0, width, height);
+        m_view->GetViewport()->SetVisibleRect(0, 0, width, height);
+        m_view->horizontalScrollBar()->setRange(0, width);
+        m_view->verticalScrollBar()->setRange(0, height);
+        g_siteHeader = std::make_unique<CSiteHeader>();
+        g_siteHeader->ClearPoints();
+        m_view->m_viewMode = CKestrowView::VIEW_MAP;
+    }
+
+    void AddSurveyRecord(int x, int y) {
+        ApRecord* record = nullptr;
+        ASSERT_EQ(g_surveyList.AllocRecord(record), 0);
+        record->x = x;
+        record->y = y;
+        record->channel = 36;
+        record->rssi = -50;
+        std::strcpy(record->macText, "000A1B2C3D4E");
+        g_surveyList.Append(record);
+    }
+
+    void Mouse(QEvent::Type type, QPoint point, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent event(type, QPointF(point), QPointF(m_view->viewport()->mapToGlobal(point)),
+                          button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view->viewport(), &event);
+    }
+
+    void Key(int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &event);
+    }
+
+    // Lets the event loop run until `done` holds (the hold timer fires after
+    // half a second); gives up after a generous while.
+    template <typename Done>
+    void RunUntil(Done done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+    }
+
+    RecordingBoxes m_boxes;
+    CMainFrame m_frame;
+    CKestrowView* m_view = new CKestrowView;
+    int m_dialogsShown = 0;
+    int m_pointInfoShown = 0;
+    int m_dialogResult = 0;
+    const std::string m_openFirst = "Kestrow | Open a site file first.";
+};
+
+TEST_F(ViewInteractionTest, QuickPressIsATapAndWithoutASiteOnlyWarns) {
+    Mouse(QEvent::MouseButtonPress, QPoint(120, 134), Qt::LeftButton, Qt::LeftButton);
+    EXPECT_TRUE(m_boxes.shown.empty());  // undecided until released
+    Mouse(QEvent::MouseButtonRelease, QPoint(120, 134), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(m_boxes.shown, std::vector<std::string>({m_openFirst}));
+
+    // A press that wanders off is no hold: its release is a tap.
+    Mouse(QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton, Qt::LeftButton);
+    Mouse(QEvent::MouseMove, QPoint(60, 20), Qt::NoButton, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    Mouse(QEvent::MouseButtonRelease, QPoint(60, 20), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(m_boxes.shown.size(), 2u);
+
+    Key(Qt::Key_Return);
+    EXPECT_EQ(m_boxes.shown.size(), 3u);
+    EXPECT_EQ(m_dialogsShown, 0);
+}
+
+TEST_F(ViewInteractionTest, HeldPressAndRightClickAreHoldsThatSelectAPoint) {
+    LoadMap();
+    AddSurveyRecord(120, 160);
+    // Held down past the hold time: the point under the stylus is shown.
+    Mouse(QEvent::MouseButtonPress, QPoint(120, 134), Qt::LeftButton, Qt::LeftButton);
+    RunUntil([this] { return m_pointInfoShown == 1; });
+    EXPECT_EQ(m_pointInfoShown, 1);
+    Mouse(QEvent::MouseButtonRelease, QPoint(120, 134), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(m_pointInfoShown, 1);  // the release does not tap as well
+    EXPECT_TRUE(m_boxes.shown.empty());
+
+    Mouse(QEvent::MouseButtonPress, QPoint(125, 130), Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(m_pointInfoShown, 2);
+    // Nothing within reach: no dialog.
+    Mouse(QEvent::MouseButtonPress, QPoint(5, 5), Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(m_pointInfoShown, 2);
+    EXPECT_EQ(g_siteHeader->m_selX, 120);
+    EXPECT_EQ(g_siteHeader->m_selY, 160);
+}
+
+TEST_F(ViewInteractionTest, HoldWithoutASiteFindsNothing) {
+    Mouse(QEvent::MouseButtonPress, QPoint(120, 134), Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(m_dialogsShown, 0);
+    EXPECT_TRUE(m_boxes.shown.empty());
+}
+
+TEST_F(ViewInteractionTest, ScrollCodesMoveTheCursorAndSetTheBars) {
+    LoadMap(300, 320);
+    CViewport& viewport = *m_view->GetViewport();
+    viewport.SetCenterX(100);
+    m_view->OnHScroll(3, 0);  // page right by the 240-pixel client width
+    EXPECT_EQ(viewport.GetCenterX(), 300);
+    EXPECT_EQ(m_view->horizontalScrollBar()->value(), 300);
+    m_view->OnHScroll(0, 0);
+    EXPECT_EQ(viewport.GetCenterX(), 290);
+    m_view->OnHScroll(2, 0);
+    EXPECT_EQ(viewport.GetCenterX(), 50);
+    m_view->OnHScroll(1, 0);
+    EXPECT_EQ(viewport.GetCenterX(), 60);
+    m_view->OnHScroll(5, 500);
+    EXPECT_EQ(viewport.GetCenterX(), 300);
+    // Thumb position and end scroll change nothing but still set the bar.
+    m_view->horizontalScrollBar()->setValue(7);
+    m_view->OnHScroll(4, 20);
+    EXPECT_EQ(viewport.GetCenterX(), 300);
+    EXPECT_EQ(m_view->horizontalScrollBar()->value(), 300);
+    m_view->OnHScroll(8, 0);
+    EXPECT_EQ(viewport.GetCenterX(), 300);
+
+    m_view->OnVScroll(3, 0);  // page down by the 268-pixel client height
+    EXPECT_EQ(viewport.GetCenterY(), 320);
+    m_view->OnVScroll(0, 0);
+    EXPECT_EQ(viewport.GetCenterY(), 310);
+    m_view->OnVScroll(5, -4);
+    EXPECT_EQ(viewport.GetCenterY(), 0);
+    EXPECT_EQ(m_view->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(ViewInteractionTest, ArrowKeysAreTheJoystick) {
+    LoadMap();
+    CViewport& viewport = *m_view->GetViewport();
+    Key(Qt::Key_Up);
+    EXPECT_EQ(viewport.GetCenterY(), 150);
+    EXPECT_EQ(m_view->verticalScrollBar()->value(), 150);
+    Key(Qt::Key_Left);
+    EXPECT_EQ(viewport.GetCenterX(), 110);
+    EXPECT_EQ(m_view->horizontalScrollBar()->value(), 110);
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(viewport.GetCenterX(), 130);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(viewport.GetCenterY(), 160);
+    Key(Qt::Key_A);  // any other key: nothing
+    EXPECT_EQ(viewport.GetCenterX(), 130);
+    EXPECT_EQ(viewport.GetCenterY(), 160);
+}
+
+TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
+    LoadMap();
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    g_siteHeader->BeginPoint(120, 160, "TEST");
+    {
+        std::lock_guard<std::mutex> lock(g_scanListMutex);
+        g_scanList.Clear();
+    }
+    device.m_scanRequested = 1;
+    device.m_sweepDone = 0;
+    m_view->OnKorvDraw(4, 0x0100001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 0);
+
+    device.m_sweepDone = 1;
+    m_view->m_viewMode = CKestrowView::VIEW_SCAN;
+    m_view->OnKorvDraw(4, 0x1000001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 1);
+    EXPECT_EQ(device.m_scanRequested, 0);
+    EXPECT_EQ(device.m_sweepDone, 0);
+    EXPECT_EQ(m_view->m_viewMode, CKestrowView::VIEW_MAP);
+    EXPECT_EQ(m_boxes.shown,
+              std::vector<std::string>({"COVERAGE WARNING | No Access Points Detected!"}));
+    // The point's black circle is in the map image at the cursor.
+    EXPECT_EQ(m_view->m_mapDC.pixel(120, 160) & 0xFFFFFF, 0u);
+    // The status panes change once the frame handles the posted message.
+    EXPECT_EQ(m_frame.PaneText(0), "L: 0");
+    QCoreApplication::sendPostedEvents(&m_frame);
+    EXPECT_EQ(m_frame.PaneText(0), "L: 1");
+    EXPECT_EQ(m_frame.PaneText(1), "P: 0");
+    EXPECT_EQ(m_frame.PaneText(2), "X: 120");
+    EXPECT_EQ(m_frame.PaneText(3), "Y: 160");
+
+    // A second KORV_DRAW right after only repaints.
+    m_view->OnKorvDraw(4, 0x1000001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 1);
+    EXPECT_EQ(m_boxes.shown.size(), 1u);
+}
+
+TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
+    LoadMap();
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    g_siteHeader->BeginPoint(120, 160, "TEST");
+    device.m_scanRequested = 1;
+    device.m_sweepDone = 1;
+    platform::QtWindowHandle handle(m_view);
+    handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0x1000001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 0);
+    QCoreApplication::sendPostedEvents(m_view);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 1);
+    handle.Detach();
+    EXPECT_FALSE(handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0));
+}
+
+}  // namespace
