@@ -11,3 +11,8 @@ inline void EnsureQtApplication() {
         new QApplication(argc, argv);
     }
 }
+
+// A base constructed before a fixture's own widgets.
+struct QtApplicationFirst {
+    QtApplicationFirst() { EnsureQtApplication(); }
+};

@@ -11,12 +11,9 @@
 
 namespace {
 
-class SignaturePadTest : public ::testing::Test {
+class SignaturePadTest : public ::testing::Test, private QtApplicationFirst {
   protected:
-    void SetUp() override {
-        EnsureQtApplication();
-        m_pad.TakeOver(QRect(0, 0, 180, 70));
-    }
+    void SetUp() override { m_pad.TakeOver(QRect(0, 0, 180, 70)); }
 
     int CountBlack() const {
         int black = 0;

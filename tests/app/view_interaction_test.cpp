@@ -34,11 +34,6 @@ class RecordingBoxes : public platform::MessageBoxHandler {
     std::vector<std::string> shown;
 };
 
-// Constructed before the fixture's widgets.
-struct QtApplicationFirst {
-    QtApplicationFirst() { EnsureQtApplication(); }
-};
-
 class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
   protected:
     void SetUp() override {
