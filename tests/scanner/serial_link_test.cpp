@@ -284,12 +284,19 @@ TEST_F(SerialLinkTest, KeepAliveAfterTheIdleInterval) {
     EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
     now += 11;
     EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
-    // A byte moving resets the interval.
-    pty.Write({0x55});
-    EXPECT_TRUE(WaitFor([&] { return link.FailedReads() == 0; }));
-    std::this_thread::sleep_for(700ms);  // the reader has read the byte
-    now += 5;
+    // A byte moving resets the interval: a frame arrives 8 s into it ...
+    now += 8;
+    pty.Write({0x11, 0x12, 0x02, 'S', 'N', '1', 0x11, 0x13});
+    ASSERT_TRUE(WaitFor([&] {
+        char serial[32];
+        device.GetSerialNumber(serial);
+        return std::string(serial) == "SN1";
+    }));
+    // ... so 8 s later the line has been quiet for 8 s only.
+    now += 8;
     EXPECT_TRUE(pty.Read(1, 700).empty());
+    now += 3;
+    EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
 }
 
 TEST_F(SerialLinkTest, ReaderBacksOffWhenThePortGoesAway) {
