@@ -252,8 +252,11 @@ TEST_F(ScannerDeviceTest, RepeatedAccessPointSumsItsSamples) {
     ASSERT_EQ(g_scanList.GetAt(1, record), 0);
     const uint8_t mac[6] = {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
     EXPECT_EQ(0, std::memcmp(record->mac, mac, 6));
-    EXPECT_EQ(record->reserved1, 0);
-    EXPECT_EQ(record->reserved2, 1);
+    // Packed fields: compared as copies, never bound by reference.
+    int reserved1 = record->reserved1;
+    int reserved2 = record->reserved2;
+    EXPECT_EQ(reserved1, 0);
+    EXPECT_EQ(reserved2, 1);
 }
 
 TEST_F(ScannerDeviceTest, RecordsStayInOrderOfTheirFirstSample) {
