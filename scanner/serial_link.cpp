@@ -238,28 +238,36 @@ uint8_t CSerialLink::OpenPort() {
         m_portName = m_portOverride;
     }
 
-    Shared& s = *m_shared;
-    std::lock_guard<std::mutex> lock(s.portMutex);
-    s.portName = m_portName;
-    if (!s.port.Open(m_portName)) {
-        platform::MessageBox("Com Port Error", platform::kApplicationTitle, platform::kMbOk);
+    // The boxes are shown after the port lock is let go: a box blocks until
+    // it is closed.
+    const char* failure = nullptr;
+    {
+        Shared& s = *m_shared;
+        std::lock_guard<std::mutex> lock(s.portMutex);
+        s.portName = m_portName;
+        if (!s.port.Open(m_portName)) {
+            failure = "Com Port Error";
+        } else {
+            platform::DeviceControlBlock block;
+            s.port.GetCommState(block);
+            block.BaudRate = kBaudRate;
+            block.ByteSize = 8;
+            block.Parity = platform::kNoParity;
+            block.StopBits = platform::kOneStopBit;
+            block.flags = (block.flags & kKeepFlags) | kRtsEnable;
+            s.settings = block;
+            if (s.Configure()) {
+                s.portOpen = true;
+            } else {
+                s.port.Close();
+                failure = "Could not SetCommState";
+            }
+        }
+    }
+    if (failure != nullptr) {
+        platform::MessageBox(failure, platform::kApplicationTitle, platform::kMbOk);
         return 0;
     }
-    platform::DeviceControlBlock block;
-    s.port.GetCommState(block);
-    block.BaudRate = kBaudRate;
-    block.ByteSize = 8;
-    block.Parity = platform::kNoParity;
-    block.StopBits = platform::kOneStopBit;
-    block.flags = (block.flags & kKeepFlags) | kRtsEnable;
-    s.settings = block;
-    if (!s.Configure()) {
-        s.port.Close();
-        platform::MessageBox("Could not SetCommState", platform::kApplicationTitle,
-                             platform::kMbOk);
-        return 0;
-    }
-    s.portOpen = true;
     return 1;
 }
 
