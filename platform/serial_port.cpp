@@ -97,6 +97,7 @@ bool SerialPort::Open(const std::string& portName) {
 
 void SerialPort::Close() {
     if (m_fd >= 0) {
+        ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_fd = -1;
     }

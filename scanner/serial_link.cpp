@@ -112,6 +112,12 @@ struct CSerialLink::Shared {
         return true;
     }
 
+    // A USB or PC-card adapter that is plugged in again comes back under its
+    // old name, and so does a symbolic link re-pointed at a new terminal. A
+    // pseudo-terminal named directly never does: once its master side has
+    // closed, the same name soon belongs to someone else's terminal.
+    bool CanComeBack() const { return portName.compare(0, 9, "/dev/pts/") != 0; }
+
     // The port failed under the reader (adapter pulled, line hung up): close
     // it, wait a little, and try to open the same device again. No message:
     // the sweep's own time-out tells the surveyor the unit is not answering.
@@ -122,7 +128,7 @@ struct CSerialLink::Shared {
             port.Close();
             portOpen = false;
         }
-        if (stopEvent.Wait(kReopenPause) || stop) {
+        if (stopEvent.Wait(kReopenPause) || stop || !CanComeBack()) {
             return;
         }
         std::lock_guard<std::mutex> lock(portMutex);

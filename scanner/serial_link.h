@@ -2,6 +2,9 @@
 // active-driver table, opens and configures it, and runs a reader thread
 // (one-byte reads into the device's receive machine, keep-alive on an idle
 // line) and a writer thread (sends the frame waiting in the one-frame slot).
+// A port that fails under the reader (adapter pulled) is closed and, twice a
+// second, opened again under the same name, silently; until it is back,
+// queued frames are dropped.
 #pragma once
 
 #include <cstdint>
