@@ -108,7 +108,7 @@ bool SiteFileReader::Open(const std::string& path, OpenError& error) {
     std::string systemText;
     std::unique_ptr<FileByteSource> file = FileByteSource::Open(path, systemText);
     if (!file) {
-        return Fail(error, systemText.c_str(), "File Open Error", path + ": " + systemText);
+        return Fail(error, systemText.c_str(), "File Open Error", systemText);
     }
     return Open(std::move(file), error);
 }

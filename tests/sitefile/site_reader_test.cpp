@@ -383,4 +383,31 @@ TEST_F(SiteReaderTest, ReadsTheSameFromDiskAsFromMemory) {
     unlink(path);
 }
 
+// The simulator's scenario places its access points at these map positions;
+// each must lie in a room or corridor, clear of every wall.
+TEST(OfficeExample, AccessPointPositionsLieOffTheWalls) {
+    SiteFileReader reader;
+    OpenError error;
+    ASSERT_TRUE(reader.Open(std::string(KESTROW_SOURCE_DIR) + "/examples/office.ksf", error))
+        << error.detail;
+    SiteMap map;
+    ASSERT_TRUE(reader.ReadMap(map, error)) << error.detail;
+    EXPECT_EQ(map.width, 640);
+    EXPECT_EQ(map.height, 480);
+    auto isWall = [&](int x, int y) {
+        const uint32_t c = map.ColorAt(x, y);
+        return ((c >> 16) & 0xFF) < 0x50 && ((c >> 8) & 0xFF) < 0x50 && (c & 0xFF) < 0x50;
+    };
+    EXPECT_TRUE(isWall(10, 100));  // the outer wall, to show the test can see walls
+    const int positions[][2] = {{90, 90},   {320, 80}, {550, 90},  {90, 240},  {320, 240},
+                                {550, 240}, {90, 390}, {320, 400}, {550, 390}, {200, 160}};
+    for (const auto& pos : positions) {
+        for (int dy = -5; dy <= 5; ++dy) {
+            for (int dx = -5; dx <= 5; ++dx) {
+                EXPECT_FALSE(isWall(pos[0] + dx, pos[1] + dy)) << pos[0] << "," << pos[1];
+            }
+        }
+    }
+}
+
 }  // namespace
