@@ -53,7 +53,7 @@ class RecordBuilder : public PointsVisitor {
         }
         r->channel = entry.channel;
         std::memcpy(r->mac, entry.mac, sizeof r->mac);
-        std::snprintf(r->macText, sizeof r->macText, "%s", MacToText(entry.mac).c_str());
+        MacToText(entry.mac, r->macText);
         std::memcpy(r->ssid, entry.ssid, sizeof entry.ssid);
         r->rssi = entry.RssiDbm();
         g_surveyList.Append(r);
@@ -94,10 +94,18 @@ class RecordBuilder : public PointsVisitor {
 
 }  // namespace
 
+void MacToText(const uint8_t mac[6], char* out) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 6; ++i) {
+        out[2 * i] = kDigits[mac[i] >> 4];
+        out[2 * i + 1] = kDigits[mac[i] & 0x0F];
+    }
+    out[12] = '\0';
+}
+
 std::string MacToText(const uint8_t mac[6]) {
     char text[13];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    MacToText(mac, text);
     return text;
 }
 
@@ -207,13 +215,6 @@ bool SiteFileReader::ReadMap(SiteMap& map, OpenError& error) {
     if (m_source->Read(map.pixels.data(), map.pixels.size()) != map.pixels.size()) {
         map.pixels.clear();
         return MapFail(error, "the file ends inside the bitmap's pixels");
-    }
-    if (map.bottomUp) {
-        for (size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
-            std::swap_ranges(map.pixels.begin() + top * stride,
-                             map.pixels.begin() + (top + 1) * stride,
-                             map.pixels.begin() + bottom * stride);
-        }
     }
     return true;
 }

@@ -26,17 +26,23 @@ struct OpenError {
     std::string detail;
 };
 
-// The site map as an 8-bit indexed image, top row first whatever the file's
-// row order.
+// The site map as an 8-bit indexed image. The rows stay in the file's order
+// (no copy or reordering); Row(y) gives row y counted from the top.
 struct SiteMap {
     int32_t width = 0;
     int32_t height = 0;    // always positive
-    bool bottomUp = true;  // the file stored the bottom row first (positive height)
+    bool bottomUp = true;  // pixels hold the bottom row first (positive height in the file)
     uint32_t colors[kColorTableEntries] = {};  // 0xFFRRGGBB
     size_t stride = 0;                         // bytes a row: width rounded up to 4
     std::vector<uint8_t> pixels;               // height rows of stride bytes
 
-    const uint8_t* Row(int32_t y) const { return pixels.data() + static_cast<size_t>(y) * stride; }
+    const uint8_t* Row(int32_t y) const {
+        const size_t row = static_cast<size_t>(bottomUp ? height - 1 - y : y);
+        return pixels.data() + row * stride;
+    }
+    uint8_t* Row(int32_t y) {
+        return const_cast<uint8_t*>(static_cast<const SiteMap*>(this)->Row(y));
+    }
     uint32_t ColorAt(int32_t x, int32_t y) const { return colors[Row(y)[x]]; }
 };
 
@@ -118,5 +124,7 @@ class SiteFileReader {
 
 // MAC bytes as 12 upper-case hexadecimal digits.
 std::string MacToText(const uint8_t mac[6]);
+// The same into a buffer of at least 13 bytes, terminated.
+void MacToText(const uint8_t mac[6], char* out);
 
 }  // namespace sitefile

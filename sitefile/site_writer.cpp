@@ -151,9 +151,12 @@ void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uin
     }
 }
 
-bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
-                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
-                    std::string& detail) {
+namespace {
+
+// Turns the old file's bytes up to the points offset, held in `file`, into
+// the saved file.
+bool CompleteSavedFile(std::vector<uint8_t>& file, CSiteHeader& header, CRecordList& list,
+                       const PixelQuery& pad, uint32_t saveTime, std::string& detail) {
     const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
     const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
     if (pointsOffset < kFileHeaderSize) {
@@ -164,19 +167,26 @@ bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRe
         detail = "the sign-off raster would run past the points offset";
         return false;
     }
-    if (oldSize < pointsOffset) {
+    if (file.size() < pointsOffset) {
         detail = "the site file ends before its points offset";
         return false;
     }
-
+    file.resize(static_cast<size_t>(pointsOffset));
     WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
-    out.clear();
-    out.reserve(static_cast<size_t>(pointsOffset) + 64 * 1024);
-    out.assign(old, old + pointsOffset);
-    std::memcpy(out.data(), header.m_fileHeader, kFileHeaderSize);
-    WriteRaster(out.data() + rasterOffset, pad);
-    AppendPointsSection(header, list, out);
+    std::memcpy(file.data(), header.m_fileHeader, kFileHeaderSize);
+    WriteRaster(file.data() + rasterOffset, pad);
+    AppendPointsSection(header, list, file);
     return true;
+}
+
+}  // namespace
+
+bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
+                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
+                    std::string& detail) {
+    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    out.assign(old, old + std::min<uint64_t>(oldSize, pointsOffset));
+    return CompleteSavedFile(out, header, list, pad, saveTime, detail);
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
@@ -186,15 +196,11 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         return false;
     }
     const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-    std::vector<uint8_t> old;
-    if (!ReadPrefix(path, pointsOffset, old, error.detail)) {
-        return false;
-    }
     std::vector<uint8_t> bytes;
-    if (!BuildSavedFile(old.data(), old.size(), header, list, pad, saveTime, bytes, error.detail)) {
+    if (!ReadPrefix(path, pointsOffset, bytes, error.detail) ||
+        !CompleteSavedFile(bytes, header, list, pad, saveTime, error.detail)) {
         return false;
     }
-    old = std::vector<uint8_t>();
     return ReplaceFileContents(path, bytes, error.detail);
 }
 
@@ -244,8 +250,7 @@ std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
     uint8_t* pixels = b + kBitmapPixelsOffset;
     for (int32_t y = 0; y < map.height; ++y) {
         const size_t fileRow = static_cast<size_t>(map.height - 1 - y);
-        std::memcpy(pixels + fileRow * stride, map.pixels.data() + y * map.stride,
-                    std::min(stride, map.stride));
+        std::memcpy(pixels + fileRow * stride, map.Row(y), std::min(stride, map.stride));
     }
     WriteRaster(out.data() + rasterOffset, nullptr);
 

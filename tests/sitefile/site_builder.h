@@ -24,10 +24,11 @@ inline sitefile::SiteMap PatternMap(int32_t width, int32_t height) {
     map.width = width;
     map.height = height;
     map.stride = (static_cast<size_t>(width) + 3) / 4 * 4;
+    map.bottomUp = false;
     map.pixels.assign(map.stride * height, 0);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            map.pixels[y * map.stride + x] = static_cast<uint8_t>(x + 10 * y);
+            map.Row(y)[x] = static_cast<uint8_t>(x + 10 * y);
         }
     }
     for (uint32_t i = 0; i < 256; ++i) {

@@ -266,9 +266,10 @@ int Create(const Args& args) {
     map.width = indexed.width();
     map.height = indexed.height();
     map.stride = (static_cast<size_t>(map.width) + 3) / 4 * 4;
+    map.bottomUp = false;
     map.pixels.assign(map.stride * map.height, 0);
     for (int y = 0; y < map.height; ++y) {
-        std::copy_n(indexed.constScanLine(y), map.width, map.pixels.begin() + y * map.stride);
+        std::copy_n(indexed.constScanLine(y), map.width, map.Row(y));
     }
     const QList<QRgb> table = indexed.colorTable();
     for (int i = 0; i < 256; ++i) {
