@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "platform/clock.h"
 
@@ -36,9 +37,9 @@ std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
+bool PWriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -47,39 +48,128 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
         }
         data += n;
         size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
     }
     return true;
 }
 
-// Reads up to `size` bytes from the start of the file.
-bool ReadPrefix(const std::string& path, uint64_t size, std::vector<uint8_t>& out,
-                std::string& detail) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        detail = SystemError(path);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        detail = SystemError(path);
-        ::close(fd);
-        return false;
-    }
-    out.resize(static_cast<size_t>(std::min<uint64_t>(size, static_cast<uint64_t>(st.st_size))));
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n =
-            ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+// Copies the first `size` bytes of `from` to the start of `to`, inside the
+// kernel where it can, through a buffer otherwise.
+bool CopyPrefix(int from, int to, uint64_t size) {
+    loff_t in = 0;
+    loff_t out = 0;
+    while (static_cast<uint64_t>(in) < size) {
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, size - in, 0);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            break;
+        if (n > 0) {
+            continue;
         }
-        done += static_cast<size_t>(n);
+        if (n == 0) {
+            return false;  // the file got shorter
+        }
+        break;  // not supported here: copy the rest by hand
     }
-    ::close(fd);
-    out.resize(done);
+    std::vector<uint8_t> buffer(1 << 20);
+    while (static_cast<uint64_t>(in) < size) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - in));
+        const ssize_t n = ::pread(from, buffer.data(), want, in);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || !PWriteAll(to, buffer.data(), static_cast<size_t>(n), in)) {
+            return false;
+        }
+        in += n;
+    }
+    return true;
+}
+
+// Checks that the header image describes a layout the save can write.
+bool CheckLayout(const CSiteHeader& header, uint64_t oldSize, std::string& detail) {
+    const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    if (pointsOffset < kFileHeaderSize) {
+        detail = "the points offset lies inside the header block";
+        return false;
+    }
+    if (rasterOffset + kRasterSize > pointsOffset) {
+        detail = "the sign-off raster would run past the points offset";
+        return false;
+    }
+    if (oldSize < pointsOffset) {
+        detail = "the site file ends before its points offset";
+        return false;
+    }
+    return true;
+}
+
+// Writes a new file beside `path` with `fill`, flushes it and renames it over
+// `path` (the file a symbolic link names, for a link). An existing file's
+// permissions carry over. On failure nothing but the temporary file was
+// touched, and it is removed.
+bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
+                 std::string& detail) {
+    std::string target = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    std::vector<char> dirBuffer(target.begin(), target.end());
+    dirBuffer.push_back('\0');
+    const std::string directory = ::dirname(dirBuffer.data());
+    std::vector<char> baseBuffer(target.begin(), target.end());
+    baseBuffer.push_back('\0');
+    const std::string base = ::basename(baseBuffer.data());
+
+    std::string temp = directory + "/." + base + ".XXXXXX";
+    std::vector<char> tempBuffer(temp.begin(), temp.end());
+    tempBuffer.push_back('\0');
+    const int fd = ::mkostemp(tempBuffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        detail = SystemError("cannot create a file in " + directory);
+        return false;
+    }
+    temp = tempBuffer.data();
+
+    mode_t mode = 0666 & ~[] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }();
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+
+    bool ok = fill(fd, detail);
+    if (ok && ::fchmod(fd, mode) != 0) {
+        ok = false;
+        detail = SystemError("cannot set the permissions of " + temp);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        detail = SystemError("cannot flush " + temp);
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        detail = SystemError("cannot close " + temp);
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        detail = SystemError("cannot replace " + target);
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
     return true;
 }
 
@@ -151,42 +241,20 @@ void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uin
     }
 }
 
-namespace {
-
-// Turns the old file's bytes up to the points offset, held in `file`, into
-// the saved file.
-bool CompleteSavedFile(std::vector<uint8_t>& file, CSiteHeader& header, CRecordList& list,
-                       const PixelQuery& pad, uint32_t saveTime, std::string& detail) {
-    const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
-    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-    if (pointsOffset < kFileHeaderSize) {
-        detail = "the points offset lies inside the header block";
-        return false;
-    }
-    if (rasterOffset + kRasterSize > pointsOffset) {
-        detail = "the sign-off raster would run past the points offset";
-        return false;
-    }
-    if (file.size() < pointsOffset) {
-        detail = "the site file ends before its points offset";
-        return false;
-    }
-    file.resize(static_cast<size_t>(pointsOffset));
-    WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
-    std::memcpy(file.data(), header.m_fileHeader, kFileHeaderSize);
-    WriteRaster(file.data() + rasterOffset, pad);
-    AppendPointsSection(header, list, file);
-    return true;
-}
-
-}  // namespace
-
 bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
                     const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
                     std::string& detail) {
-    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-    out.assign(old, old + std::min<uint64_t>(oldSize, pointsOffset));
-    return CompleteSavedFile(out, header, list, pad, saveTime, detail);
+    if (!CheckLayout(header, oldSize, detail)) {
+        return false;
+    }
+    const size_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+    const size_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
+    out.assign(old, old + pointsOffset);
+    std::memcpy(out.data(), header.m_fileHeader, kFileHeaderSize);
+    WriteRaster(out.data() + rasterOffset, pad);
+    AppendPointsSection(header, list, out);
+    return true;
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
@@ -195,13 +263,43 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         error.detail = "no site file is open";
         return false;
     }
-    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-    std::vector<uint8_t> bytes;
-    if (!ReadPrefix(path, pointsOffset, bytes, error.detail) ||
-        !CompleteSavedFile(bytes, header, list, pad, saveTime, error.detail)) {
+    const int old = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (old < 0) {
+        error.detail = SystemError(path);
         return false;
     }
-    return ReplaceFileContents(path, bytes, error.detail);
+    struct stat st {};
+    const bool ok =
+        ::fstat(old, &st) == 0 &&
+        CheckLayout(header, static_cast<uint64_t>(st.st_size), error.detail) &&
+        ReplaceFile(
+            path,
+            [&](int fd, std::string& detail) {
+                // The bytes an update in place would leave: the old file up to
+                // the points offset, the header image over its start, the
+                // raster at its offset, then the new points section.
+                const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+                const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+                WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
+                std::vector<uint8_t> raster(kRasterSize);
+                WriteRaster(raster.data(), pad);
+                std::vector<uint8_t> points;
+                AppendPointsSection(header, list, points);
+                if (!CopyPrefix(old, fd, pointsOffset) ||
+                    !PWriteAll(fd, header.m_fileHeader, kFileHeaderSize, 0) ||
+                    !PWriteAll(fd, raster.data(), raster.size(), rasterOffset) ||
+                    !PWriteAll(fd, points.data(), points.size(), pointsOffset)) {
+                    detail = SystemError("cannot write the new site file");
+                    return false;
+                }
+                return true;
+            },
+            error.detail);
+    if (!ok && error.detail.empty()) {
+        error.detail = SystemError(path);
+    }
+    ::close(old);
+    return ok;
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
@@ -262,68 +360,16 @@ std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
 
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& detail) {
-    // Follow a symbolic link so the file it names is replaced, not the link.
-    std::string target = path;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    std::vector<char> dirBuffer(target.begin(), target.end());
-    dirBuffer.push_back('\0');
-    const std::string directory = ::dirname(dirBuffer.data());
-    std::vector<char> baseBuffer(target.begin(), target.end());
-    baseBuffer.push_back('\0');
-    const std::string base = ::basename(baseBuffer.data());
-
-    std::string temp = directory + "/." + base + ".XXXXXX";
-    std::vector<char> tempBuffer(temp.begin(), temp.end());
-    tempBuffer.push_back('\0');
-    const int fd = ::mkostemp(tempBuffer.data(), O_CLOEXEC);
-    if (fd < 0) {
-        detail = SystemError("cannot create a file in " + directory);
-        return false;
-    }
-    temp = tempBuffer.data();
-
-    mode_t mode = 0666 & ~[] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return mask;
-    }();
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    }
-
-    bool ok = WriteAll(fd, bytes.data(), bytes.size());
-    if (!ok) {
-        detail = SystemError("cannot write " + temp);
-    } else if (::fchmod(fd, mode) != 0) {
-        ok = false;
-        detail = SystemError("cannot set the permissions of " + temp);
-    } else if (::fsync(fd) != 0) {
-        ok = false;
-        detail = SystemError("cannot flush " + temp);
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        detail = SystemError("cannot close " + temp);
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        detail = SystemError("cannot replace " + target);
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return ReplaceFile(
+        path,
+        [&](int fd, std::string& error) {
+            if (!PWriteAll(fd, bytes.data(), bytes.size(), 0)) {
+                error = SystemError("cannot write the new file");
+                return false;
+            }
+            return true;
+        },
+        detail);
 }
 
 }  // namespace sitefile

@@ -187,6 +187,31 @@ TEST_F(SiteWriterTest, SaveKeepsEverythingButHeaderRasterAndPoints) {
     EXPECT_EQ(ReadU32(after.data() + points + 4), 41u);
 }
 
+TEST_F(SiteWriterTest, SaveLeavesExactlyTheBytesOfAnUpdateInPlace) {
+    // Bytes between the raster and the points offset, and old points past it.
+    std::vector<uint8_t> old = ReadFile(path);
+    const uint32_t points = ReadU32(old.data() + kPointsOffsetOffset);
+    old.insert(old.begin() + points, 100, 0xAB);
+    WriteU32(old.data() + kPointsOffsetOffset, points + 100);
+    old.insert(old.end(), 500, 0xCD);
+    WriteFile(path, old);
+    std::memcpy(header.m_fileHeader, old.data(), kFileHeaderSize);
+    Stored(10, 20, 6, -45, "A");
+    Stored(30, 40, 0, 0, "FILL", "FILL");
+
+    CSiteHeader copy = header;
+    std::vector<uint8_t> expected;
+    std::string detail;
+    ASSERT_TRUE(BuildSavedFile(
+        old.data(), old.size(), copy, g_surveyList,
+        [](int x, int) { return x < 50 ? 0u : 0x00FFFFFFu; }, 77, expected, detail));
+    ASSERT_TRUE(Save([](int x, int) { return x < 50 ? 0u : 0x00FFFFFFu; }, 77));
+    const std::vector<uint8_t> after = ReadFile(path);
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(after[points + 99], 0xAB);
+    EXPECT_EQ(after.size(), points + 100 + 8 + 42 + 41 + 42u);
+}
+
 TEST_F(SiteWriterTest, RasterStartsWithTheBottomRowOfThePad) {
     ASSERT_TRUE(Save([](int x, int y) {
         return (x == 0 && y == 99) || (x == 199 && y == 0) || (x == 3 && y == 98) ? 0u
