@@ -38,8 +38,14 @@ std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, st
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::strerror(errno ? errno : EINVAL);
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Only a plain file has a size to check offsets against.
+        error = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         ::close(fd);
         return nullptr;
     }

@@ -47,6 +47,8 @@ class RecordBuilder : public PointsVisitor {
     void OnPoint(const StoredPoint&) override { m_best = -120; }
 
     void OnEntry(const StoredPoint& point, const StoredEntry& entry) override {
+        // The circle shows what the file holds, even if memory ran out.
+        m_best = std::max<int16_t>(m_best, entry.RssiDbm());
         ApRecord* r = NewRecord(point);
         if (r == nullptr) {
             return;
@@ -57,7 +59,6 @@ class RecordBuilder : public PointsVisitor {
         std::memcpy(r->ssid, entry.ssid, sizeof entry.ssid);
         r->rssi = entry.RssiDbm();
         g_surveyList.Append(r);
-        m_best = std::max<int16_t>(m_best, r->rssi);
     }
 
     void OnPointEnd(const StoredPoint& point, int) override {

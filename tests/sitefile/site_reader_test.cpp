@@ -333,6 +333,18 @@ TEST_F(SiteReaderTest, RecordSizesBelowOursLoadNothingAndLargerOnesSkipTheExcess
     EXPECT_TRUE(g_surveyList.IsEmpty());
 }
 
+TEST_F(SiteReaderTest, OutOfMemoryStillPaintsEveryPoint) {
+    PointsBytes p;
+    p.Point(10, 20, "A", 1).Entry(36, 0, 0xD3, kMac, "Lab").Point(30, 40, "B", 0);
+    std::vector<PointCircle> circles;
+    CRecordList::s_failAllocations = true;
+    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    CRecordList::s_failAllocations = false;
+    EXPECT_TRUE(g_surveyList.IsEmpty());
+    ASSERT_EQ(circles.size(), 2u);
+    EXPECT_EQ(circles[0].rssi, -45);
+}
+
 TEST_F(SiteReaderTest, NamesAreCutToTheirFields) {
     PointsBytes p;
     p.Point(1, 2, std::string(32, 'N'), 0);
