@@ -90,16 +90,8 @@ void CKestrowView::OpenSite() {
         platform::MessageBox(error.text, error.caption, platform::kMbOk | icon);
         return;
     }
-    std::vector<uint8_t> colorTable(sitefile::kColorTableSize);
-    for (size_t i = 0; i < sitefile::kColorTableEntries; ++i) {
-        const uint32_t color = map.colors[i];  // 0xFFRRGGBB
-        colorTable[4 * i] = static_cast<uint8_t>(color);
-        colorTable[4 * i + 1] = static_cast<uint8_t>(color >> 8);
-        colorTable[4 * i + 2] = static_cast<uint8_t>(color >> 16);
-        colorTable[4 * i + 3] = 0;
-    }
-    if (!LoadMapImage(map.width, map.height, colorTable.data(), map.pixels.data(),
-                      static_cast<int64_t>(map.stride), false)) {
+    if (!LoadMapImage(map.width, map.height, map.colors, map.pixels.data(),
+                      static_cast<int64_t>(map.stride))) {
         wait.reset();
         platform::MessageBox("Error Loading Site", platform::kApplicationTitle, platform::kMbOk);
         return;

@@ -61,9 +61,9 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
 
     // A white 240 x 320 map, opened as the open command leaves it.
     void LoadMap(int width = 240, int height = 320) {
-        std::vector<uint8_t> table(1024, 255);
+        std::vector<uint32_t> colors(256, 0x00FFFFFF);
         std::vector<uint8_t> pixels(static_cast<size_t>(width) * height, 0);
-        ASSERT_TRUE(m_view->LoadMapImage(width, height, table.data(), pixels.data(), width, false));
+        ASSERT_TRUE(m_view->LoadMapImage(width, height, colors.data(), pixels.data(), width));
         m_view->GetViewport()->SetMapBounds(0, 0, width, height);
         m_view->GetViewport()->SetVisibleRect(0, 0, width, height);
         m_view->horizontalScrollBar()->setRange(0, width);
