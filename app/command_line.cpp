@@ -78,7 +78,15 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     CommandLineResult result;
     if (parser.isSet(help)) {
         result.outcome = CommandLineResult::kExit;
-        result.output = parser.helpText();
+        result.output = parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                  QStringLiteral("kestrow"));
+        result.output += QStringLiteral(
+            "\nScript commands, one a line (# starts a comment):\n"
+            "  open PATH [keep|discard]   open-cancel   tap X Y   hold X Y [delete]\n"
+            "  key left|up|right|down|action   zoom in|out   hscroll CODE [POS]\n"
+            "  vscroll CODE [POS]   sign X1,Y1 X2,Y2 ...   save   status\n"
+            "  dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
+            "  dialog-screenshot FILE   sleep MS   quit\n");
         return result;
     }
     if (parser.isSet(version)) {

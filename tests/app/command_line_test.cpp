@@ -58,6 +58,8 @@ TEST(CommandLineTest, HelpAndVersionExitWithZero) {
     EXPECT_EQ(help.outcome, CommandLineResult::kExit);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.output.contains("--client-size"));
+    EXPECT_TRUE(help.output.startsWith("Usage: kestrow "));
+    EXPECT_TRUE(help.output.contains("hold X Y [delete]"));
     const CommandLineResult version = Parse({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "kestrow 1.0.0\n");
