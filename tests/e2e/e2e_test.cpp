@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 
 #include "kestrow_run.h"
 #include "sitefile/site_reader.h"
@@ -320,6 +321,34 @@ TEST_F(EndToEndTest, ScannerThatNeverAnswersGivesUpAndRecordsNothing) {
                    "recorded.",
                    "STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
     EXPECT_TRUE(ReadGroups(site).empty());
+}
+
+TEST_F(EndToEndTest, RadioThatReportsItselfDeadIsShownAndTheSweepGivesUp) {
+    const std::string scenario = m_folder.Write(
+        "radio.json", R"({"baud": 0, "dwell_ms": 0, "faults": {"radio_not_responding": true}})");
+    m_folder.Write("site.ksf", m_site);
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nstatus\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    // Every scan command is answered with the radio's report, shown from the
+    // reader thread while the sweep goes on asking.
+    const std::regex report("MSGBOX Kestrow \\| Intersil Not Responding at \\d{1,2}:\\d{1,2}");
+    int reports = 0;
+    std::vector<std::string> others;
+    for (const std::string& line : run.lines) {
+        if (std::regex_match(line, report)) {
+            ++reports;
+        } else {
+            others.push_back(line);
+        }
+    }
+    EXPECT_GE(reports, 19);
+    EXPECT_EQ(others,
+              std::vector<std::string>(
+                  {kKeepQuestion,
+                   "MSGBOX COVERAGE WARNING | The scanner did not respond. No survey point was "
+                   "recorded.",
+                   "STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
 }
 
 TEST_F(EndToEndTest, ScriptErrorsStopWithStatusTwo) {
