@@ -78,8 +78,12 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     CommandLineResult result;
     if (parser.isSet(help)) {
         result.outcome = CommandLineResult::kExit;
-        result.output = parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                  QStringLiteral("kestrow"));
+        // The usage line names the program as it is installed, whatever the
+        // process happens to be called.
+        const QString help = parser.helpText();
+        const int options = help.indexOf(QStringLiteral(" [options]"));
+        result.output =
+            QStringLiteral("Usage: kestrow") + (options >= 0 ? help.mid(options) : help);
         result.output += QStringLiteral(
             "\nScript commands, one a line (# starts a comment):\n"
             "  open PATH [keep|discard]   open-cancel   tap X Y   hold X Y [delete]\n"
