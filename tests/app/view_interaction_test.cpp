@@ -265,4 +265,36 @@ TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     EXPECT_FALSE(handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0));
 }
 
+TEST_F(ViewInteractionTest, ScrollBarRequestsBecomeScrollCodesAfterTheFirstUpdate) {
+    CKestrowView::StartupOptions startup;
+    startup.port = "/nonexistent/kestrow-test-port";
+    startup.pauseMs = 0;
+    m_view->OnInitialUpdate(startup);
+    // Without its port the link says so once; the program goes on.
+    EXPECT_EQ(m_boxes.shown.size(), 1u);
+    ASSERT_NE(g_scannerDevice, nullptr);
+    EXPECT_EQ(m_view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(m_view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+    LoadMap();
+    CViewport& viewport = *m_view->GetViewport();
+    QScrollBar* horizontal = m_view->horizontalScrollBar();
+    horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(viewport.GetCenterX(), 130);
+    EXPECT_EQ(horizontal->value(), 130);
+    horizontal->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(viewport.GetCenterX(), 0);
+    EXPECT_EQ(horizontal->value(), 0);
+    QScrollBar* vertical = m_view->verticalScrollBar();
+    vertical->setSliderDown(true);
+    vertical->setSliderPosition(200);  // dragging the thumb
+    EXPECT_EQ(viewport.GetCenterY(), 200);
+    EXPECT_EQ(vertical->value(), 200);
+    vertical->setSliderDown(false);
+    EXPECT_EQ(viewport.GetCenterY(), 200);
+
+    m_view->ShutDownScanner();
+    g_scannerDevice = nullptr;
+}
+
 }  // namespace
