@@ -2,6 +2,8 @@
 #include <QFont>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QPalette>
 #include <QString>
 
@@ -89,6 +91,8 @@ CKestrowView::CKestrowView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_pViewport = std::make_unique<CViewport>();
     m_viewMode = VIEW_START;
 
+    // The client area is the whole view, less any scroll bars.
+    setFrameShape(QFrame::NoFrame);
     // The window's background erase: white.
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Base, Qt::white);
@@ -186,8 +190,11 @@ void CKestrowView::DrawMapScreen(QPainter& painter, const QRect& client) {
     const Rect a{0, 0, client.width(), client.height()};
     Rect dest = a;
     Rect source{};
-    // Without a map (or with an empty extent) the whole client is margin.
-    if (HasMap() && m_pViewport->ComputeBlit(dest, source)) {
+    // Without a map, or with an empty extent, there is nothing to copy: the
+    // client is white under the target mark.
+    if (!HasMap() || !m_pViewport->ComputeBlit(dest, source)) {
+        painter.fillRect(client, m_brWhite);
+    } else {
         const int dw = dest.Width();
         const int dh = dest.Height();
         const int sw = source.Width();
@@ -218,9 +225,9 @@ void CKestrowView::DrawMapScreen(QPainter& painter, const QRect& client) {
             }
             painter.drawImage(QPoint(dest.left, dest.top), m_frame);
         }
-    }
-    for (int i = 0; i < m_pViewport->GetMarginCount(); ++i) {
-        painter.fillRect(ToQRect(m_pViewport->GetMargin(i)), m_brWhite);
+        for (int i = 0; i < m_pViewport->GetMarginCount(); ++i) {
+            painter.fillRect(ToQRect(m_pViewport->GetMargin(i)), m_brWhite);
+        }
     }
 
     // The survey cursor over the viewport centre: white leaves the map as it
@@ -316,23 +323,29 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
     if (m_mapDC.isNull()) {
         return;
     }
+    // Filled as paths: the aliased path fill samples pixel centres, so the
+    // disc is symmetric about the box centre and ends where the box ends.
+    auto disc = [](const QRectF& r) {
+        QPainterPath path;
+        path.addEllipse(r);
+        return path;
+    };
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     const QRectF outer(box.left, box.top, box.right - box.left, box.bottom - box.top);
     painter.setPen(Qt::NoPen);
     if (pen.width() <= 1) {
         painter.setBrush(pen.color());
-        painter.drawEllipse(outer);
+        painter.drawPath(disc(outer));
         painter.setBrush(brush);
-        painter.drawEllipse(outer.adjusted(1, 1, -1, -1));
+        painter.drawPath(disc(outer.adjusted(1, 1, -1, -1)));
     } else {
         painter.setBrush(brush);
-        painter.drawEllipse(outer);
-        QPen outline = pen;
-        outline.setCosmetic(false);
-        painter.setPen(outline);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(outer);
+        painter.drawPath(disc(outer));
+        QPainterPathStroker stroker;
+        stroker.setWidth(pen.widthF());
+        painter.setBrush(pen.color());
+        painter.drawPath(stroker.createStroke(disc(outer)));
     }
 }
 
