@@ -42,20 +42,21 @@ QFont Sans(int pixelSize, bool bold = false) {
     return f;
 }
 
-// A hovering kestrel seen from below: pointed wings raised, fanned tail.
+// A hovering kestrel seen from below: long pointed wings held level and
+// swept back at the tips, small head, a long tail fanned at its end.
 QPainterPath Kestrel(QPointF c, qreal s) {
     QPainterPath p;
     auto at = [&](qreal x, qreal y) { return QPointF(c.x() + x * s, c.y() + y * s); };
-    p.moveTo(at(0, -10));                                // head
-    p.cubicTo(at(4, -10), at(5, -6), at(4, -3));         // right shoulder
-    p.cubicTo(at(14, -10), at(28, -14), at(40, -22));    // right wing leading edge
-    p.cubicTo(at(34, -12), at(22, -2), at(6, 3));        // right wing trailing edge
-    p.cubicTo(at(6, 10), at(10, 18), at(9, 24));         // right side of the tail
-    p.cubicTo(at(4, 26), at(-4, 26), at(-9, 24));        // tail fan
-    p.cubicTo(at(-10, 18), at(-6, 10), at(-6, 3));       // left side of the tail
-    p.cubicTo(at(-22, -2), at(-34, -12), at(-40, -22));  // left wing trailing edge
-    p.cubicTo(at(-28, -14), at(-14, -10), at(-4, -3));   // left wing leading edge
-    p.cubicTo(at(-5, -6), at(-4, -10), at(0, -10));      // left shoulder
+    p.moveTo(at(0, -9));                                 // head
+    p.cubicTo(at(2.5, -9), at(3.5, -6.5), at(3.5, -4));  // right cheek
+    p.cubicTo(at(14, -9), at(30, -10), at(44, -2));      // right wing leading edge
+    p.cubicTo(at(34, -1), at(20, 1), at(4, 4));          // right wing trailing edge
+    p.cubicTo(at(4, 10), at(5, 16), at(7, 22));          // right side of the tail
+    p.cubicTo(at(3, 24), at(-3, 24), at(-7, 22));        // tail fan
+    p.cubicTo(at(-5, 16), at(-4, 10), at(-4, 4));        // left side of the tail
+    p.cubicTo(at(-20, 1), at(-34, -1), at(-44, -2));     // left wing trailing edge
+    p.cubicTo(at(-30, -10), at(-14, -9), at(-3.5, -4));  // left wing leading edge
+    p.cubicTo(at(-3.5, -6.5), at(-2.5, -9), at(0, -9));  // left cheek
     p.closeSubpath();
     return p;
 }
@@ -74,7 +75,7 @@ void StartScreen() {
 
     p.setPen(QPen(QColor(255, 255, 255, 90), 2));
     p.setBrush(Qt::NoBrush);
-    const QPointF bird(120, 62);
+    const QPointF bird(120, 58);
     for (int r = 34; r <= 82; r += 16) {
         p.drawArc(QRectF(bird.x() - r, bird.y() - r, 2 * r, 2 * r), 20 * 16, 50 * 16);
         p.drawArc(QRectF(bird.x() - r, bird.y() - r, 2 * r, 2 * r), 110 * 16, 50 * 16);
@@ -83,7 +84,7 @@ void StartScreen() {
     p.setBrush(QColor(176, 92, 40));
     p.drawPath(Kestrel(bird, 1.3));
     p.setBrush(QColor(40, 24, 16));
-    p.drawEllipse(QPointF(bird.x(), bird.y() - 8), 2.2, 2.2);
+    p.drawEllipse(QPointF(bird.x(), bird.y() - 7.5 * 1.3), 1.8, 1.8);
 
     p.setPen(Qt::white);
     p.setFont(Sans(38, true));
