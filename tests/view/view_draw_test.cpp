@@ -401,6 +401,8 @@ TEST_F(ScanScreen, WithoutTheHeadingOnlyTheTextsAreOpaque) {
     EXPECT_EQ(Count(image, QRect(0, 50, kW, 15), [](QRgb c) { return !IsWhite(c); }), 0);
     EXPECT_EQ(image.pixel(230, 260), kWhite);                        // the erase shows through
     EXPECT_NE(Count(image, QRect(0, 0, 50, 50), IsWhite), 50 * 50);  // radar frame
+    // White text on white would vanish: the channel's text cell is opaque black.
+    EXPECT_GT(Count(image, QRect(120, 10, 30, 15), IsDark), 40);
     EXPECT_EQ(Count(image, QRect(0, 70, kW, kH - 70), [](QRgb c) { return !IsWhite(c); }), 0);
 }
 
