@@ -39,13 +39,14 @@ class CKestrowView : public QAbstractScrollArea {
     void PaintPointCircle();  // the committed point, at the viewport centre
     void EraseTapCircle();    // white disc of radius 15 over the last press
 
-    // Builds the map image from an 8-bit, 256-colour picture: colorTable holds
-    // 256 entries of (blue, green, red, reserved) bytes, pixels holds `height`
-    // rows of `stride` bytes, the bottom row first when bottomUp. Sets
-    // m_mapWidth and m_mapHeight. The viewport is left alone. Answers false,
-    // changing nothing, when the size is not positive or memory runs out.
-    bool LoadMapImage(int32_t width, int32_t height, const uint8_t* colorTable,
-                      const uint8_t* pixels, int64_t stride, bool bottomUp);
+    // Builds the map image from an 8-bit, 256-colour picture: colors holds
+    // 256 entries 0x??RRGGBB (a bitmap colour table read as little-endian
+    // words; the top byte is ignored), pixels holds `height` rows of `stride`
+    // bytes, top row first. Sets m_mapWidth and m_mapHeight; the viewport is
+    // left alone. Answers false, changing nothing, when the size is not
+    // positive or memory runs out.
+    bool LoadMapImage(int32_t width, int32_t height, const uint32_t* colors, const uint8_t* pixels,
+                      int64_t stride);
     bool HasMap() const { return !m_mapDC.isNull(); }
 
     // The client area of the view (the scroll area's viewport widget).

@@ -368,9 +368,9 @@ void CKestrowView::EraseTapCircle() {
     PaintEllipse(m_pViewport->GetTapCircleRect(), m_penWhite, m_brWhite);
 }
 
-bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint8_t* colorTable,
-                                const uint8_t* pixels, int64_t stride, bool bottomUp) {
-    if (width <= 0 || height <= 0 || stride < width || !colorTable || !pixels) {
+bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* colors,
+                                const uint8_t* pixels, int64_t stride) {
+    if (width <= 0 || height <= 0 || stride < width || !colors || !pixels) {
         return false;
     }
     QImage image(width, height, QImage::Format_RGB32);
@@ -379,12 +379,10 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint8_t* co
     }
     QRgb lut[256];
     for (int i = 0; i < 256; ++i) {
-        const uint8_t* entry = colorTable + 4 * i;
-        lut[i] = qRgb(entry[2], entry[1], entry[0]);
+        lut[i] = 0xFF000000u | (colors[i] & 0x00FFFFFFu);
     }
     for (int32_t y = 0; y < height; ++y) {
-        const int64_t row = bottomUp ? int64_t{height} - 1 - y : y;
-        const uint8_t* in = pixels + row * stride;
+        const uint8_t* in = pixels + y * stride;
         QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int32_t x = 0; x < width; ++x) {
             out[x] = lut[in[x]];

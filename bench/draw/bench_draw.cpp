@@ -47,11 +47,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     // An 8-bit map with some structure, so neighbouring rows differ.
-    std::vector<uint8_t> table(1024);
+    std::vector<uint32_t> table(256);
     for (int i = 0; i < 256; ++i) {
-        table[4 * i] = uint8_t(i);
-        table[4 * i + 1] = uint8_t(255 - i);
-        table[4 * i + 2] = uint8_t(i * 7);
+        table[i] = qRgb(i * 7 & 255, 255 - i, i);
     }
     std::vector<uint8_t> pixels(size_t(kMapSize) * kMapSize);
     for (int y = 0; y < kMapSize; ++y) {
@@ -60,7 +58,7 @@ int main(int argc, char** argv) {
         }
     }
     CKestrowView view;
-    if (!view.LoadMapImage(kMapSize, kMapSize, table.data(), pixels.data(), kMapSize, false)) {
+    if (!view.LoadMapImage(kMapSize, kMapSize, table.data(), pixels.data(), kMapSize)) {
         std::fprintf(stderr, "bench_draw: cannot build the map image\n");
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -70,15 +71,11 @@ QImage FloorPlan() {
 
 void LoadMap(CKestrowView& view, const QImage& plan) {
     const QImage indexed = plan.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
-    std::vector<uint8_t> table(1024);
+    std::vector<uint32_t> table(256);
     const QList<QRgb> colors = indexed.colorTable();
-    for (int i = 0; i < colors.size() && i < 256; ++i) {
-        table[4 * i] = uint8_t(qBlue(colors[i]));
-        table[4 * i + 1] = uint8_t(qGreen(colors[i]));
-        table[4 * i + 2] = uint8_t(qRed(colors[i]));
-    }
+    std::copy_n(colors.begin(), std::min<qsizetype>(colors.size(), 256), table.begin());
     view.LoadMapImage(indexed.width(), indexed.height(), table.data(), indexed.constBits(),
-                      indexed.bytesPerLine(), false);
+                      indexed.bytesPerLine());
     view.m_pViewport->SetMapBounds(0, 0, indexed.width(), indexed.height());
     view.m_pViewport->SetVisibleRect(0, 0, indexed.width(), indexed.height());
 }

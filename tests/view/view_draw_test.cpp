@@ -35,14 +35,12 @@ void EnsureApp() {
 // An 8-bit map whose palette entry i is (i, 255 - i, 77).
 struct Map8 {
     int32_t width, height;
-    std::vector<uint8_t> table = std::vector<uint8_t>(1024);
+    std::vector<uint32_t> table = std::vector<uint32_t>(256);
     std::vector<uint8_t> pixels;
     Map8(int32_t w, int32_t h, const std::function<uint8_t(int, int)>& index)
         : width(w), height(h) {
         for (int i = 0; i < 256; ++i) {
-            table[4 * i + 0] = 77;       // blue
-            table[4 * i + 1] = 255 - i;  // green
-            table[4 * i + 2] = i;        // red
+            table[i] = (uint32_t(i) << 16) | (uint32_t(255 - i) << 8) | 77u;
         }
         pixels.resize(size_t(w) * h);
         for (int y = 0; y < h; ++y) {
@@ -82,7 +80,7 @@ class ViewDraw : public ::testing::Test {
 
     void Open(const Map8& map) {
         ASSERT_TRUE(view->LoadMapImage(map.width, map.height, map.table.data(), map.pixels.data(),
-                                       map.width, false));
+                                       map.width));
         view->m_pViewport->SetMapBounds(0, 0, map.width, map.height);
         view->m_pViewport->SetVisibleRect(0, 0, map.width, map.height);
         view->m_viewMode = CKestrowView::VIEW_MAP;
@@ -138,6 +136,24 @@ void ExpectTargetMarkAt(const QImage& image, int x0, int y0, const QImage& mark,
         }
     }
     EXPECT_GT(black, 100);  // a real ring, not an empty mark
+}
+
+TEST_F(ViewDraw, MapImageTakesPaddedRowsAndKeepsTheOldMapOnBadSizes) {
+    const uint32_t colors[256] = {0x00102030, 0xFFA0B0C0, 0x00FFFFFF};
+    const uint8_t rows[] = {0, 1, 2, 0xEE, 2, 1, 0, 0xEE};  // 3 pixels, stride 4
+    ASSERT_TRUE(view->LoadMapImage(3, 2, colors, rows, 4));
+    EXPECT_EQ(view->m_mapWidth, 3);
+    EXPECT_EQ(view->m_mapHeight, 2);
+    EXPECT_EQ(view->m_mapDC.pixel(0, 0), qRgb(0x10, 0x20, 0x30));
+    EXPECT_EQ(view->m_mapDC.pixel(1, 0), qRgb(0xA0, 0xB0, 0xC0));
+    EXPECT_EQ(view->m_mapDC.pixel(0, 1), qRgb(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(view->m_mapDC.pixel(2, 1), qRgb(0x10, 0x20, 0x30));
+
+    EXPECT_FALSE(view->LoadMapImage(0, 2, colors, rows, 4));
+    EXPECT_FALSE(view->LoadMapImage(3, -2, colors, rows, 4));
+    EXPECT_FALSE(view->LoadMapImage(5, 2, colors, rows, 4));  // rows shorter than the width
+    EXPECT_EQ(view->m_mapWidth, 3);
+    EXPECT_EQ(view->m_mapDC.size(), QSize(3, 2));
 }
 
 TEST_F(ViewDraw, StartScreenShowsThePictureAndCentredLabels) {
@@ -230,7 +246,7 @@ TEST_F(ViewDraw, MapScreenWithoutAMapIsWhiteWithTheTargetMark) {
 
     // A map image with a viewport that was never set: still no division by 0.
     Map8 map(50, 50, [](int, int) { return uint8_t(3); });
-    ASSERT_TRUE(view->LoadMapImage(50, 50, map.table.data(), map.pixels.data(), 50, false));
+    ASSERT_TRUE(view->LoadMapImage(50, 50, map.table.data(), map.pixels.data(), 50));
     const QImage again = Draw();
     EXPECT_EQ(again.pixel(5, 5), kWhite);
 }
