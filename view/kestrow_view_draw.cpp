@@ -20,9 +20,6 @@
 #include "view/kestrow_view.h"
 #include "view/rssi_bands.h"
 
-// The one scanner device, created by the view's first update.
-extern CScannerDevice* g_scannerDevice;
-
 int32_t CKestrowView::s_radarFrame = 0;
 
 namespace {

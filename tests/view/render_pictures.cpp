@@ -18,8 +18,6 @@
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
 
-extern CScannerDevice* g_scannerDevice;
-
 namespace {
 
 constexpr int kW = 240;
@@ -123,7 +121,7 @@ int main(int argc, char** argv) {
 
     CSerialScannerDevice device;
     device.SetFirmwareVersion("2.10");
-    device.SetSerialNumber("A1B2C3D4");
+    device.SetSerialNumber("A1B2C3");
     g_scannerDevice = &device;
     g_siteHeader = std::make_unique<CSiteHeader>();
 

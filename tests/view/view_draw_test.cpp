@@ -16,8 +16,6 @@
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
 
-extern CScannerDevice* g_scannerDevice;
-
 namespace {
 
 constexpr int kW = 240;
