@@ -74,7 +74,9 @@ class CKestrowView : public QAbstractScrollArea {
     std::unique_ptr<CViewport> m_pViewport;
     int32_t m_mapHeight = 0;
     int32_t m_mapWidth = 0;
-    QImage m_mapDC;  // the site map, Format_RGB32; null until a map is loaded
+    // The site map, Format_RGB32, circles painted in: the memory context and
+    // its bitmap in one. Null until a map is loaded.
+    QImage m_mapDC;
     QPen m_penBlack;
     QPen m_penBand1;
     QPen m_penBand2;
