@@ -13,8 +13,13 @@
 #include <QPen>
 #include <QRect>
 
+#include <QBasicTimer>
+#include <QPoint>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "view/viewport.h"
 
@@ -62,8 +67,36 @@ class CKestrowView : public QAbstractScrollArea {
     // Scan-screen paint counter, 0..7, never reset: picks the radar frame.
     static int32_t s_radarFrame;
 
+    // Survey interaction (kestrow_view_interaction.cpp).
+    struct StartupOptions {
+        std::string port;  // serial device; empty: the active-driver search
+        int pauseMs = 5000;
+        std::function<void(int x, int y)> surveyorPosition;  // told at each survey start
+    };
+    void OnInitialUpdate(const StartupOptions& options);
+    void OnCommand(int command);
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnHScroll(int code, int position);
+    void OnVScroll(int code, int position);
+    void OnKeyDown(unsigned key);
+    void OnLButtonDown(QPoint point, bool hold);
+    int OnKorvDraw(uintptr_t wParam, intptr_t lParam);
+    // Stops the scanner link and the posts to this view (program exit).
+    void ShutDownScanner();
+    // Opening and saving the site file (sitefile/site_commands.cpp).
+    void OpenSite();
+    void SaveSite();
+    std::string m_sitePath;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void customEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
     void DrawStartScreen(QPainter& painter, const QRect& client);
     void DrawMapScreen(QPainter& painter, const QRect& client);
@@ -99,4 +132,11 @@ class CKestrowView : public QAbstractScrollArea {
     const QBrush& BandBrush(int band) const;
 
     QImage m_frame;  // per-paint scratch for the scaled map copy
+
+    void SetScrollPositions();
+    void SurveyAt(int32_t x, int32_t y);
+    bool SiteLoaded() const;
+    QBasicTimer m_holdTimer;  // a press still down when it fires is a tap-and-hold
+    QPoint m_pressPoint;
+    bool m_pressPending = false;
 };
