@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <regex>
 
+#include <QImage>
+
 #include "kestrow_run.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
@@ -349,6 +351,48 @@ TEST_F(EndToEndTest, RadioThatReportsItselfDeadIsShownAndTheSweepGivesUp) {
                    "MSGBOX COVERAGE WARNING | The scanner did not respond. No survey point was "
                    "recorded.",
                    "STATUS L: 0 | P: 0 | X: 0 | Y: 0"}));
+}
+
+TEST_F(EndToEndTest, ScrollZoomAndDialogCommands) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    m_folder.Write("site.ksf", m_site);
+    const KestrowResult run = RunKestrow(m_folder, scenario,
+                                         "open site.ksf\n"
+                                         "screenshot opened.png\n"
+                                         "hscroll 0\n"
+                                         "screenshot scrolled.png\n"
+                                         "hscroll 4 77\n"
+                                         "zoom in\nzoom out\n"
+                                         "vscroll 5 500\n"
+                                         "tap 120 134\n"
+                                         "status\n"
+                                         "dialog about\n"
+                                         "dialog colors\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    // The thumb position changes nothing; zooming in and out again after the
+    // scroll leaves the extent 0..230 (centre 115); thumb tracking past the
+    // end stops at the map's height.
+    EXPECT_EQ(std::vector<std::string>(run.lines.begin(), run.lines.begin() + 5),
+              std::vector<std::string>(
+                  {kKeepQuestion, "STATUS L: 1 | P: 3 | X: 115 | Y: 320", "DIALOG About Marlo",
+                   "ITEM Marlo Vantrel for Corvell 802.11a.", "ITEM Version 1.00"}));
+    ASSERT_EQ(run.lines.size(), 11u);
+    EXPECT_EQ(run.lines[5], "SWATCH 1 #FF0000 greater than -39 dBm");
+    EXPECT_EQ(run.lines[10], "SWATCH 6 #000000 -80 thru -89 dBm");
+
+    // The map's left wall is at client x 0; a line scroll to the left moves
+    // it 10 pixels right and leaves a white strip.
+    const QImage opened(QString::fromStdString(m_folder.Path() + "/opened.png"));
+    const QImage scrolled(QString::fromStdString(m_folder.Path() + "/scrolled.png"));
+    ASSERT_EQ(opened.size(), QSize(240, 268));
+    ASSERT_EQ(scrolled.size(), QSize(240, 268));
+    EXPECT_EQ(opened.pixel(0, 100) & 0xFFFFFF, 0x5A5A5Au);
+    for (int x = 0; x < 10; ++x) {
+        EXPECT_EQ(scrolled.pixel(x, 100) & 0xFFFFFF, 0xFFFFFFu) << x;
+    }
+    EXPECT_EQ(scrolled.pixel(10, 100) & 0xFFFFFF, 0x5A5A5Au);
+    // The target mark over the centre.
+    EXPECT_EQ(opened.pixel(120, 134 - 14) & 0xFFFFFF, 0u);
 }
 
 TEST_F(EndToEndTest, ScriptErrorsStopWithStatusTwo) {
