@@ -87,6 +87,9 @@ int ScrollCodeOf(int sliderAction) {
 }  // namespace
 
 void CKestrowView::OnInitialUpdate(const StartupOptions& options) {
+    if (g_scannerDevice != nullptr) {
+        return;  // the scanner objects are created once for the program's life
+    }
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     horizontalScrollBar()->setRange(0, 0);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QStatusBar>
 #include <QToolBar>
@@ -102,6 +104,27 @@ TEST_F(MainFrameTest, ButtonsSendTheirCommandsToTheView) {
         action->trigger();
     }
     EXPECT_EQ(received, std::vector<int>({32771, 32772, 32773, 32774, 32775, 57670, 32777}));
+}
+
+TEST_F(MainFrameTest, CtrlQClosesAndNoShortcutOpensOrSaves) {
+    CMainFrame frame;
+    std::vector<int> received;
+    frame.SetView(new QWidget, [&received](int command) { received.push_back(command); });
+    frame.show();
+    QAction* exit = nullptr;
+    for (QAction* action : frame.findChildren<QAction*>()) {
+        const QKeySequence shortcut = action->shortcut();
+        EXPECT_NE(shortcut, QKeySequence(Qt::CTRL | Qt::Key_N));
+        EXPECT_NE(shortcut, QKeySequence(Qt::CTRL | Qt::Key_O));
+        EXPECT_NE(shortcut, QKeySequence(Qt::CTRL | Qt::Key_S));
+        if (shortcut == QKeySequence(Qt::CTRL | Qt::Key_Q)) {
+            exit = action;
+        }
+    }
+    ASSERT_NE(exit, nullptr);
+    exit->trigger();
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_TRUE(received.empty());
 }
 
 TEST_F(MainFrameTest, MinimisingClosesTheWindow) {
