@@ -296,7 +296,7 @@ TEST_F(EndToEndTest, SaveIntoAVanishedFolderLeavesTheOldFileIntact) {
     const std::string sub = m_folder.Path() + "/sub";
     const std::string moved = m_folder.Path() + "/moved";
     const KestrowResult run =
-        RunKestrow(m_folder, scenario, "open sub/site.ksf\ntap 120 134\nstatus\nsleep 3000\nsave\n",
+        RunKestrow(m_folder, scenario, "open sub/site.ksf\ntap 120 134\nstatus\nsleep 1000\nsave\n",
                    [&](const std::string& line) {
                        if (line.rfind("STATUS", 0) == 0) {
                            std::filesystem::rename(sub, moved);
