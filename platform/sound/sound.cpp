@@ -4,7 +4,10 @@
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +45,9 @@ WaveSound LoadSound(const char* name) {
 }
 
 // Writes the sound to the default ALSA device; stops early when the
-// generation counter moves on (a newer sound replaces this one).
+// generation counter moves on (a newer sound replaces this one). The device
+// stays in non-blocking mode and every wait is bounded, so a device that
+// stalls costs at most the sound's length and a second, never a hang.
 void PlayOnDevice(const WaveSound& sound, const std::atomic<unsigned>& generation,
                   unsigned myGeneration) {
     if (sound.samples.empty()) {
@@ -52,11 +57,9 @@ void PlayOnDevice(const WaveSound& sound, const std::atomic<unsigned>& generatio
     std::call_once(quiet, [] { snd_lib_error_set_handler(&SilentAlsaErrors); });
 
     snd_pcm_t* pcm = nullptr;
-    // Opening without blocking keeps a busy or missing device from hanging us.
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         return;
     }
-    snd_pcm_nonblock(pcm, 0);
     const snd_pcm_format_t format =
         sound.bitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
     if (snd_pcm_set_params(pcm, format, SND_PCM_ACCESS_RW_INTERLEAVED, sound.channels,
@@ -66,31 +69,35 @@ void PlayOnDevice(const WaveSound& sound, const std::atomic<unsigned>& generatio
     }
     const size_t frameBytes = sound.channels * sound.bitsPerSample / 8;
     const size_t totalFrames = sound.samples.size() / frameBytes;
-    const size_t chunkFrames = sound.sampleRate / 20;  // 50 ms between checks
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(totalFrames * 1000 / sound.sampleRate + 1000);
+    auto replaced = [&] { return generation.load() != myGeneration; };
+    auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
+
     size_t done = 0;
-    bool replaced = false;
-    while (done < totalFrames) {
-        if (generation.load() != myGeneration) {
-            replaced = true;
-            break;
-        }
-        const size_t count = std::min(chunkFrames, totalFrames - done);
+    while (done < totalFrames && !replaced() && !late()) {
         snd_pcm_sframes_t written =
-            snd_pcm_writei(pcm, sound.samples.data() + done * frameBytes, count);
-        if (written < 0) {
-            written = snd_pcm_recover(pcm, static_cast<int>(written), 1);
-            if (written < 0) {
+            snd_pcm_writei(pcm, sound.samples.data() + done * frameBytes, totalFrames - done);
+        if (written == -EAGAIN) {
+            snd_pcm_wait(pcm, 50);
+        } else if (written < 0) {
+            if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
                 break;
             }
-            continue;
+        } else {
+            done += static_cast<size_t>(written);
         }
-        done += static_cast<size_t>(written);
     }
-    if (replaced) {
-        snd_pcm_drop(pcm);
-    } else {
-        snd_pcm_drain(pcm);
+    // Let what was written play out, then stop the device.
+    while (done == totalFrames && !replaced() && !late()) {
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(pcm, &delay) < 0 || delay <= 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(
+            std::min<long>(50, static_cast<long>(delay) * 1000 / sound.sampleRate + 1)));
     }
+    snd_pcm_drop(pcm);
     snd_pcm_close(pcm);
 }
 
