@@ -1,6 +1,7 @@
 #include "app/kestrow_app.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QScrollBar>
 #include <cstdio>
@@ -158,7 +159,9 @@ int CKestrowApp::Run(int argc, char** argv) {
     frame.repaint();
 
     if (!options.openSite.isEmpty()) {
-        sitefile_ui::ScopedOpenAnswers answers(options.openSite.toStdString(), true);
+        // As the file dialog would hand it over: a full path.
+        const QString site = QFileInfo(options.openSite).absoluteFilePath();
+        sitefile_ui::ScopedOpenAnswers answers(site.toStdString(), true);
         view->OpenSite();
     }
 
