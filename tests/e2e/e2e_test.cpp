@@ -214,6 +214,38 @@ TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
     EXPECT_EQ(printed, info);
 }
 
+TEST_F(EndToEndTest, StoredPointsAreKeptOrDiscardedOnOpen) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    m_folder.Write("site.ksf", m_site);
+    KestrowResult run =
+        RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nscreenshot fresh.png\nsave\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+
+    // Reopened with its points: the circle is back and the point can be held.
+    run = RunKestrow(m_folder, scenario,
+                     "open site.ksf keep\n"
+                     "screenshot kept.png\n"
+                     "hold 120 134\n"
+                     "open site.ksf discard\n"
+                     "hold 120 134\n"
+                     "screenshot discarded.png\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.lines, std::vector<std::string>(
+                             {kKeepQuestion, "INFO LOCATION INFORMATION", "INFO X: 120.00",
+                              "INFO Y: 160.00", "INFO INFORMATION", "INFO AP's: 3",
+                              "INFO STRONGEST AP", "INFO MAC Address: 000A1B2C3D4E",
+                              "INFO SSID: Lab", "INFO RSSI: -45", kKeepQuestion}));
+    const QImage fresh(QString::fromStdString(m_folder.Path() + "/fresh.png"));
+    const QImage kept(QString::fromStdString(m_folder.Path() + "/kept.png"));
+    const QImage discarded(QString::fromStdString(m_folder.Path() + "/discarded.png"));
+    // Just inside the circle, clear of the target mark: orange for -45 dBm.
+    const QPoint inCircle(120 + 7, 134 + 2);
+    EXPECT_EQ(fresh.pixel(inCircle) & 0xFFFFFF, 0xFF8000u);
+    EXPECT_EQ(kept.pixel(inCircle) & 0xFFFFFF, 0xFF8000u);
+    // Discarding leaves the file's points unread: no circle on the fresh map.
+    EXPECT_NE(discarded.pixel(inCircle) & 0xFFFFFF, 0xFF8000u);
+}
+
 TEST_F(EndToEndTest, QuietSiteWarnsAndStoresEmptyPoints) {
     const std::string site = m_folder.Write("site.ksf", m_site);
     const KestrowResult run =
