@@ -220,6 +220,19 @@ class LinkTest : public ::testing::Test {
         }
     }
 
+    // Waits until each channel result the unit has sent has been posted by
+    // the device (answers to a sweep's last requests land after it ends).
+    bool EveryResultDelivered() {
+        auto sent = [this] {
+            std::vector<sim::UnitEvent> events = m_log.Events();
+            return std::count_if(events.begin(), events.end(), [](const sim::UnitEvent& e) {
+                return e.kind == sim::UnitEvent::kUnitMessage && e.message.type == 4 &&
+                       e.message.payload[2] == 0x1C;
+            });
+        };
+        return Eventually([&] { return static_cast<long>(m_window.Posts().size()) == sent(); });
+    }
+
     RecordingBoxes m_boxes;
     RecordingWindow m_window;
     UnitLog m_log;
@@ -364,14 +377,7 @@ TEST_F(LinkTest, GarbageBetweenMessagesCostsNoResult) {
     ASSERT_TRUE(sweep.done);
     ExpectEveryOfficeAccessPointHeard(office);
     // Every channel result the unit sent reached the device, garbage or not.
-    auto sent = [this] {
-        std::vector<sim::UnitEvent> events = m_log.Events();
-        return std::count_if(events.begin(), events.end(), [](const sim::UnitEvent& e) {
-            return e.kind == sim::UnitEvent::kUnitMessage && e.message.type == 4;
-        });
-    };
-    EXPECT_TRUE(Eventually([&] { return static_cast<long>(m_window.Posts().size()) == sent(); }))
-        << m_window.Posts().size() << " posts for " << sent() << " results";
+    EXPECT_TRUE(EveryResultDelivered());
     std::vector<sim::UnitEvent> events = m_log.Events();
     EXPECT_GE(std::count_if(events.begin(), events.end(),
                             [](const auto& e) { return e.kind == sim::UnitEvent::kGarbage; }),
@@ -399,6 +405,7 @@ TEST_F(LinkTest, UnitThatStopsAnsweringMidSweepIsGivenUpOn) {
     Connect(office);
     // A first sweep runs normally.
     ASSERT_TRUE(SweepLikeTheView(m_device).done);
+    ASSERT_TRUE(EveryResultDelivered());
 
     // The unit goes silent (powered off) once step 5 has answered.
     m_device.m_scanRequested = 1;
