@@ -15,7 +15,6 @@ constexpr uint8_t kEnd = 0x13;
 constexpr uint8_t kLiteral = 0x14;
 
 constexpr uint8_t kScanCommandPrefix[5] = {0x01, 0x00, 0x1C, 0x00, 0x00};
-constexpr uint8_t kScanCommandTail[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x3A};
 
 constexpr int kLevelFloor = -100;
 constexpr int kLevelCeiling = -20;
