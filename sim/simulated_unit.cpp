@@ -128,6 +128,7 @@ void SimulatedUnit::Run() {
     struct Segment {
         TimePoint notBefore;
         Bytes bytes;
+        UnitEvent event;  // reported once the first byte has left
         size_t next = 0;
     };
     LinePacer fromHost(m_baud);
@@ -151,11 +152,11 @@ void SimulatedUnit::Run() {
             TimePoint start = host.due + std::chrono::milliseconds(answer.dwellMs);
             for (OutgoingMessage& out : answer.messages) {
                 if (!out.garbage.empty()) {
-                    Emit(UnitEvent::kGarbage, WireMessage{0, out.garbage});
-                    sending.push_back({start, out.garbage});
+                    sending.push_back(
+                        {start, out.garbage, UnitEvent{UnitEvent::kGarbage, {0, out.garbage}}});
                 }
-                Emit(UnitEvent::kUnitMessage, out.message);
-                sending.push_back({start, EncodeUnitFrame(out.message.type, out.message.payload)});
+                sending.push_back({start, EncodeUnitFrame(out.message.type, out.message.payload),
+                                   UnitEvent{UnitEvent::kUnitMessage, out.message}});
             }
         }
 
@@ -168,6 +169,9 @@ void SimulatedUnit::Run() {
                 break;
             }
             toHost.Commit(done);
+            if (segment.next == 0) {
+                Emit(segment.event.kind, segment.event.message);
+            }
             due.push_back(segment.bytes[segment.next++]);
             if (segment.next == segment.bytes.size()) {
                 sending.pop_front();

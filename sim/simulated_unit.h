@@ -30,9 +30,9 @@ namespace sim {
 
 struct UnitEvent {
     enum Kind {
-        kHostMessage,    // a frame from the host, decoded
-        kUnitMessage,    // a frame the unit sends
-        kGarbage,        // garbage bytes the unit sends (in message.payload)
+        kHostMessage,    // a frame from the host, once its last byte has arrived
+        kUnitMessage,    // a frame the unit sends, once its first byte has left
+        kGarbage,        // garbage bytes the unit sends (in message.payload), likewise
         kAnswerDropped,  // a scan command the drop fault leaves unanswered
     };
     Kind kind = kHostMessage;
