@@ -1,6 +1,10 @@
 #include "sim/scenario.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -273,6 +277,15 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
 }
 
 bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        error = path + ": cannot be read (" + std::strerror(errno) + ")";
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = path + ": is a directory, not a scenario file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot be read";

@@ -154,7 +154,9 @@ TEST(Scenario, SyntaxErrorsAndUnreadableFilesSayWhere) {
     EXPECT_NE(std::string::npos, error.find("line 3")) << error;
 
     EXPECT_FALSE(sim::LoadScenario("/nonexistent/scenario.json", s, error));
-    EXPECT_EQ("/nonexistent/scenario.json: cannot be read", error);
+    EXPECT_EQ("/nonexistent/scenario.json: cannot be read (No such file or directory)", error);
+    EXPECT_FALSE(sim::LoadScenario(KESTROW_SOURCE_DIR, s, error));
+    EXPECT_EQ(std::string(KESTROW_SOURCE_DIR) + ": is a directory, not a scenario file", error);
 }
 
 }  // namespace
