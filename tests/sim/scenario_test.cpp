@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -48,6 +49,21 @@ TEST(Scenario, BuiltInOfficeIsTheExampleFileAndDescribesTenPlacedAccessPoints) {
     sim::Scenario quiet;
     ASSERT_TRUE(sim::LoadScenario(Example("quiet.json"), quiet, error)) << error;
     EXPECT_TRUE(quiet.accessPoints.empty());
+}
+
+TEST(Scenario, EveryExampleScenarioParses) {
+    int parsed = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(KESTROW_SOURCE_DIR) + "/examples")) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        sim::Scenario s;
+        std::string error;
+        EXPECT_TRUE(sim::LoadScenario(entry.path().string(), s, error)) << error;
+        ++parsed;
+    }
+    EXPECT_GE(parsed, 3);
 }
 
 TEST(Scenario, MissingFieldsKeepTheirDefaults) {
