@@ -137,23 +137,6 @@ TEST(SimulatedUnit, AnswersOverThePseudoTerminalIgnoringKeepAlive) {
     EXPECT_EQ(payload, events[3].message.payload);
 }
 
-TEST(SimulatedUnit, SurveyorPositionWeakensDistantAccessPoints) {
-    std::string error;
-    auto unit = sim::SimulatedUnit::Start(SmallScenario(), error);
-    ASSERT_TRUE(unit) << error;
-    RawPort port(unit->SlavePath());
-    auto level = [&]() {
-        port.Write(ScanFrame(2));
-        Bytes frame = port.Read(sim::EncodeUnitFrame(4, Bytes(70, 0)).size());
-        return frame.size() > 3 + 25 ? static_cast<int8_t>(frame[3 + 12 + 13]) : 0;
-    };
-    EXPECT_EQ(-40, level());
-    unit->SetSurveyorPosition(200, 100);  // 100 pixels: 30 dB down
-    EXPECT_EQ(-70, level());
-    unit->ClearSurveyorPosition();
-    EXPECT_EQ(-40, level());
-}
-
 TEST(SimulatedUnit, KeepsServingAcrossHostSessionsAndStopsWithAnswersPending) {
     sim::Scenario s = SmallScenario();
     std::string error;
