@@ -12,6 +12,11 @@
 
 namespace {
 
+// The sign-off dialog's template and controls.
+constexpr int kSignOff = 133;
+constexpr int kSignature = 1004;
+constexpr int kClearSignature = 1002;
+
 class DialogBuilderTest : public ::testing::Test {
   protected:
     void SetUp() override { TestApp(); }
@@ -46,7 +51,7 @@ TEST_F(DialogBuilderTest, EveryTemplateLoadsWithItsTitleAndClientSize) {
         {IDD_POINT_INFO, "Parms/Delete Request", QSize(219, 257), 1},
         {IDD_ABOUT, "About Marlo", QSize(183, 154), 3},
         {IDD_COLOR_RANGES, "Color of RSSI Values", QSize(240, 262), 12},
-        {IDD_SIGN_OFF, "Sign Off On Survey", QSize(209, 177), 3},
+        {kSignOff, "Sign Off On Survey", QSize(209, 177), 3},
         {IDD_HELP, "Help", QSize(204, 255), 1},
     };
     for (const Expected& e : all) {
@@ -65,12 +70,12 @@ TEST_F(DialogBuilderTest, EveryTemplateLoadsWithItsTitleAndClientSize) {
 }
 
 TEST_F(DialogBuilderTest, SignOffTemplateBuildsItsControlsAndTheSaveButtonAccepts) {
-    CTemplateDialog dialog(IDD_SIGN_OFF);
+    CTemplateDialog dialog(kSignOff);
     ASSERT_TRUE(dialog.IsBuilt());
-    QWidget* pad = dialog.Control(IDC_SIGNATURE);
+    QWidget* pad = dialog.Control(kSignature);
     ASSERT_NE(pad, nullptr);
     EXPECT_EQ(pad->geometry(), QRect(11, 11, 188, 75));  // 7,7 125 x 46 du
-    auto* clear = qobject_cast<QPushButton*>(dialog.Control(IDC_CLEAR_SIGNATURE));
+    auto* clear = qobject_cast<QPushButton*>(dialog.Control(kClearSignature));
     auto* save = qobject_cast<QPushButton*>(dialog.Control(1));
     ASSERT_NE(clear, nullptr);
     ASSERT_NE(save, nullptr);
@@ -88,14 +93,14 @@ TEST_F(DialogBuilderTest, SignOffTemplateBuildsItsControlsAndTheSaveButtonAccept
 }
 
 TEST_F(DialogBuilderTest, TakeOverPutsTheReplacementInTheControlsPlace) {
-    CTemplateDialog dialog(IDD_SIGN_OFF);
-    const QRect placeholder = dialog.Control(IDC_SIGNATURE)->geometry();
+    CTemplateDialog dialog(kSignOff);
+    const QRect placeholder = dialog.Control(kSignature)->geometry();
     auto* pad = new QWidget;
-    EXPECT_EQ(TakeOverControl(dialog, IDC_SIGNATURE, pad), pad);
-    EXPECT_EQ(dialog.Control(IDC_SIGNATURE), pad);
+    EXPECT_EQ(TakeOverControl(dialog, kSignature, pad), pad);
+    EXPECT_EQ(dialog.Control(kSignature), pad);
     EXPECT_EQ(pad->parentWidget(), &dialog);
     EXPECT_EQ(pad->geometry(), placeholder);
-    EXPECT_EQ(pad->property("controlId").toInt(), IDC_SIGNATURE);
+    EXPECT_EQ(pad->property("controlId").toInt(), kSignature);
     EXPECT_EQ(dialog.findChildren<QLabel*>().size(), 0);  // the placeholder static is gone
 
     QWidget stray;
