@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTest>
 #include <map>
 
 #include "dialogs/about_dlg.h"
@@ -165,6 +167,20 @@ TEST_F(HelpTest, LongLinesAreCutOffNotScrolledTo) {
     EXPECT_GT(list->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(list->geometry(), QRect(11, 11, 183, 219));
     EXPECT_TRUE(list->selectedItems().isEmpty());  // focus alone selects nothing
+}
+
+TEST_F(HelpTest, TappingALineOnlyHighlightsIt) {
+    dialog->show();
+    QApplication::processEvents();
+    const QRect third = list->visualItemRect(list->item(4));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third.center());
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(list->currentRow(), 4);
+    EXPECT_TRUE(list->findChildren<QLineEdit*>().isEmpty());  // no editor opened
+    EXPECT_EQ(list->item(4)->text(), QString::fromUtf8(kHelpLines[4]));
+    EXPECT_EQ(list->count(), kHelpLineCount);
 }
 
 TEST_F(HelpTest, ScriptDescriptionPrintsTitleAndEveryLine) {

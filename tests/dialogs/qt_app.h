@@ -1,4 +1,4 @@
-// One QApplication for the whole test program.
+// The test program's QApplication, created by its main().
 #pragma once
 
 class QApplication;
