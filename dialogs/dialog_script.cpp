@@ -65,7 +65,7 @@ QStringList DescribeHelp(CHelpDlg& dialog) {
 }
 
 // Title, then every text of the dialog's labels in template order.
-QStringList DescribeTexts(CTemplateDialog& dialog) {
+QStringList DescribeTexts(QDialog& dialog) {
     QStringList lines{QStringLiteral("DIALOG ") + dialog.windowTitle()};
     for (const QLabel* label : dialog.findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
         if (!label->text().isEmpty()) {
@@ -85,7 +85,7 @@ QStringList PointInfoScriptLines(const CSiteHeader& header) {
     return lines;
 }
 
-QStringList DescribeDialog(CTemplateDialog& dialog) {
+QStringList DescribeDialog(QDialog& dialog) {
     if (auto* colors = qobject_cast<CColorRangesDlg*>(&dialog)) {
         return DescribeSwatches(*colors);
     }

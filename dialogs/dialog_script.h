@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-class CTemplateDialog;
+class QDialog;
 class CSiteHeader;
 
 // The lines describing an open dialog, by its template:
@@ -12,7 +12,8 @@ class CSiteHeader;
 //                  painted pixels, the label beside it);
 //   help, about:   "DIALOG <title>", then "ITEM <text>" per list line or per text;
 //   point info:    "INFO <line>" per text line, in drawing order.
-QStringList DescribeDialog(CTemplateDialog& dialog);
+// Any other dialog gives its title and the texts of its labels.
+QStringList DescribeDialog(QDialog& dialog);
 
 // "INFO <line>" for each text line of the point information dialog.
 QStringList PointInfoScriptLines(const CSiteHeader& header);

@@ -17,14 +17,25 @@
 
 namespace {
 
-// The client area as drawn, inside a one-pixel grey frame.
+// The client area as drawn, under a plain caption bar with the window title (what a window
+// manager would add) and inside a one-pixel grey frame.
 bool Save(QWidget& dialog, const QString& path) {
+    constexpr int kCaption = 20;
     dialog.show();
     QApplication::processEvents();
     const QImage client = dialog.grab().toImage();
-    QImage framed(client.width() + 2, client.height() + 2, QImage::Format_RGB32);
+    QImage framed(client.width() + 2, client.height() + kCaption + 2, QImage::Format_RGB32);
     framed.fill(QColor(128, 128, 128));
-    QPainter(&framed).drawImage(1, 1, client);
+    QPainter painter(&framed);
+    painter.fillRect(1, 1, client.width(), kCaption, QColor(0, 0, 128));
+    QFont font = dialog.font();
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, 1, client.width() - 10, kCaption), Qt::AlignLeft | Qt::AlignVCenter,
+                     dialog.windowTitle());
+    painter.drawImage(1, kCaption + 1, client);
+    painter.end();
     dialog.close();
     if (!framed.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
