@@ -104,13 +104,23 @@ QWidget* MakeControl(const DialogControlTemplate& c, QDialog& dialog) {
         }
         return list;
     }
+    if (c.HasStyle("SS_BLACKFRAME") || c.HasStyle("SS_GRAYFRAME") || c.HasStyle("SS_ETCHEDFRAME")) {
+        // A frame static draws only its outline.
+        auto* frame = new QFrame(&dialog);
+        frame->setFrameShape(QFrame::Box);
+        frame->setFrameShadow(c.HasStyle("SS_ETCHEDFRAME") ? QFrame::Sunken : QFrame::Plain);
+        return frame;
+    }
     auto* label = new QLabel(&dialog);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (c.HasStyle("SS_ICON")) {
         // An icon static shows the picture at its own size from the control's top left.
         InitDialogResources();
-        const QPixmap picture(c.image);
+        QPixmap picture(c.image);
+        if (picture.isNull()) {
+            picture.load(c.image + QStringLiteral(".png"));
+        }
         if (!picture.isNull()) {
             label->setPixmap(picture);
         }

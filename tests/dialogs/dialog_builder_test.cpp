@@ -108,6 +108,36 @@ TEST_F(DialogBuilderTest, TakeOverPutsTheReplacementInTheControlsPlace) {
     EXPECT_EQ(stray.parentWidget(), nullptr);
 }
 
+TEST_F(DialogBuilderTest, StaticsBecomeLabelsIconsAndFrames) {
+    DialogTemplate tpl;
+    ASSERT_TRUE(ParseDialogTemplate(R"({"title": "T", "rect": [0, 0, 100, 100], "controls": [
+        {"class": "static", "id": 10, "text": "wrapped", "rect": [0, 0, 40, 8],
+         "styles": ["SS_LEFT", "WS_VISIBLE"]},
+        {"class": "static", "id": 11, "text": "single", "rect": [0, 10, 40, 8],
+         "styles": ["SS_LEFTNOWORDWRAP", "WS_VISIBLE"]},
+        {"class": "static", "id": 12, "rect": [0, 20, 40, 8], "styles": ["SS_BLACKFRAME", "WS_VISIBLE"]},
+        {"class": "static", "id": 13, "image": ":/no/such/picture", "rect": [0, 30, 20, 20],
+         "styles": ["SS_ICON", "WS_VISIBLE"]},
+        {"class": "static", "id": 14, "text": "hidden", "rect": [0, 50, 40, 8], "styles": []}]})",
+                                    tpl));
+    QDialog dialog;
+    BuildDialog(dialog, tpl);
+    auto* wrapped = qobject_cast<QLabel*>(FindControl(dialog, 10));
+    auto* single = qobject_cast<QLabel*>(FindControl(dialog, 11));
+    ASSERT_TRUE(wrapped && single);
+    EXPECT_TRUE(wrapped->wordWrap());
+    EXPECT_FALSE(single->wordWrap());
+    QWidget* frame = FindControl(dialog, 12);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(qobject_cast<QLabel*>(frame), nullptr);
+    EXPECT_EQ(qobject_cast<QFrame*>(frame)->frameShape(), QFrame::Box);
+    auto* icon = qobject_cast<QLabel*>(FindControl(dialog, 13));
+    ASSERT_NE(icon, nullptr);  // a missing picture leaves an empty icon static
+    EXPECT_TRUE(icon->pixmap().isNull());
+    EXPECT_TRUE(icon->text().isEmpty());
+    EXPECT_TRUE(FindControl(dialog, 14)->isHidden());
+}
+
 TEST(DialogTemplateParse, RejectsMalformedTemplates) {
     DialogTemplate tpl;
     QString error;
