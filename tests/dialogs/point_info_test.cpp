@@ -185,4 +185,17 @@ TEST_F(PointInfoTest, DeleteButtonRemovesTheRunAndEndsWithMinusTwo) {
     EXPECT_EQ(g_siteHeader->m_apCount, 4);
 }
 
+TEST(PointInfoWithoutSiteTest, ShowsNothingAndDeletesNothing) {
+    TestApp();
+    ASSERT_EQ(g_siteHeader, nullptr);
+    CPointInfoDlg dialog;
+    dialog.show();
+    const QImage image = dialog.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(image.pixel(100, 20), qRgb(255, 255, 255));  // no bar, no text
+    EXPECT_TRUE(DescribeDialog(dialog).isEmpty());
+    qobject_cast<QPushButton*>(dialog.Control(6))->click();
+    EXPECT_EQ(dialog.result(), 0);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
 }  // namespace
