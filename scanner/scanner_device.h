@@ -15,6 +15,9 @@ constexpr size_t kScanResultSize = 58;
 constexpr size_t kScanResultOffset = 12;  // in a type-4 payload
 constexpr int kSweepSteps = 16;
 constexpr int kSendWaitMs = 250;
+constexpr size_t kScanCommandSize = 12;
+constexpr size_t kTextFieldSize = 32;     // m_firmware, m_serialNumber
+constexpr size_t kSerialNumberChars = 6;  // characters of a serial number kept
 
 // Where the device hands its frames: the serial link, or a fake in tests.
 class FrameQueue {
@@ -45,8 +48,11 @@ class CScannerDevice : public MessageSink {
     void SetSerialNumber(const char* text);
     void SetReceiveState(uint16_t state) { m_rxState = state; }
 
-    // Where frames go (the serial link); set once, before any traffic.
+    // Where frames go (the serial link); the link sets itself when it is
+    // created and clears itself when it is destroyed. Frames sent while no
+    // queue is set are dropped.
     void SetFrameQueue(FrameQueue* queue) { m_frameQueue = queue; }
+    FrameQueue* GetFrameQueue() const { return m_frameQueue; }
 
     uint8_t m_results[kSweepSteps + 1][kScanResultSize];
     uint8_t m_status[16];
@@ -56,6 +62,11 @@ class CScannerDevice : public MessageSink {
     std::atomic<uint8_t> m_scanRequested;
     std::atomic<uint8_t> m_sweepDone;
     std::atomic<int32_t> m_scanDisplay;
+    // How the last waiting SendFrame ended: 1 when its 250 ms wait for
+    // m_sendDone ran out (no channel result came), 0 when a result ended it.
+    // Sends without a wait leave it alone. The sweep loop counts consecutive
+    // time-outs to give up on a unit that no longer answers.
+    std::atomic<uint8_t> m_lastWaitTimedOut;
 
   protected:
     std::mutex m_serialNumberMutex;
@@ -63,7 +74,7 @@ class CScannerDevice : public MessageSink {
     uint16_t m_rxState = 0;
     char m_serialNumber[32];
     char m_firmware[32];
-    FrameQueue* m_frameQueue = nullptr;
+    std::atomic<FrameQueue*> m_frameQueue{nullptr};
 };
 
 class CSerialScannerDevice : public CScannerDevice {
@@ -73,3 +84,6 @@ class CSerialScannerDevice : public CScannerDevice {
     void OnLinkIdle() override;
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override;
 };
+
+// The program's one scanner device; null until the view creates it.
+extern CScannerDevice* g_scannerDevice;

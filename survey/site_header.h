@@ -9,13 +9,23 @@ constexpr int kFileHeaderSize = 150;
 constexpr int kPointHeaderSize = 42;
 constexpr int kApEntrySize = 41;
 
+// All operations run on the user-interface thread. Survey-list positions are
+// 32-bit and reached by walking, so points beyond the 32767th record stay
+// selectable and deletable.
 class CSiteHeader {
   public:
+    // Empties g_surveyList; both counters become 0.
     void ClearPoints();
+    // Stores the position and name (cut to 31 characters) of the point about
+    // to be recorded and empties g_scanList.
     void BeginPoint(int32_t x, int32_t y, const char* name);
+    // Copies g_scanList into g_surveyList as one survey point with averaged
+    // RSSI values; a marker record when nothing was heard (answer 0).
     int CommitPoint();
     void GetStrongestRssi(int16_t& rssi) const { rssi = m_strongestRssi; }
+    // Selects the survey point nearest (x, y) within about 56.6 map pixels.
     int SelectPointNear(int32_t x, int32_t y);
+    // Removes the run of records of the selected point.
     void DeleteSelectedPoint();
 
     int32_t m_pointCount = 0;  // status bar "L"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@ class RecordingSink : public MessageSink {
   public:
     std::vector<Delivered> messages;
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override {
+        // The buffer holds one byte past the longest payload: the tail stops there.
+        size_t tailEnd = std::min<size_t>(length + 8, kReceiveBufferSize + 1);
         messages.push_back({type, Bytes(payload, payload + length), payload[length],
-                            Bytes(payload + length, payload + length + 8)});
+                            Bytes(payload + length, payload + tailEnd)});
     }
 };
 

@@ -1,0 +1,175 @@
+// Draws the example site: a 640 x 480 plan of a small office floor with
+// rooms, corridors, doors, furniture and room names.
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRect>
+#include <QString>
+
+#include <cstdio>
+
+namespace {
+
+const QColor kWall(0x20, 0x20, 0x20);
+const QColor kDoor(0x90, 0x90, 0x90);
+const QColor kFurniture(0xD8, 0xD8, 0xD8);
+const QColor kFurnitureEdge(0xA8, 0xA8, 0xA8);
+const QColor kLabel(0x1A, 0x3A, 0x6A);
+const QColor kCorridor(0xF2, 0xF2, 0xEC);
+constexpr int kWallWidth = 6;
+constexpr int kDoorWidth = 30;
+
+struct Room {
+    QRect box;
+    const char* name;
+};
+
+// Wall lines; doors are gaps cut into them afterwards.
+void Wall(QPainter& p, int x1, int y1, int x2, int y2) {
+    p.setPen(QPen(kWall, kWallWidth, Qt::SolidLine, Qt::SquareCap));
+    p.drawLine(x1, y1, x2, y2);
+}
+
+// A door in a horizontal wall at height y, opening downwards (or upwards).
+void DoorH(QPainter& p, int x, int y, bool down) {
+    p.fillRect(QRect(x, y - kWallWidth / 2 - 1, kDoorWidth, kWallWidth + 2), Qt::white);
+    p.setPen(QPen(kDoor, 1));
+    const int dy = down ? kDoorWidth : -kDoorWidth;
+    p.drawLine(x, y, x, y + dy);
+    p.drawArc(QRect(x - kDoorWidth, y - kDoorWidth, 2 * kDoorWidth, 2 * kDoorWidth), 0,
+              down ? -90 * 16 : 90 * 16);
+}
+
+// A door in a vertical wall at x, opening to the right (or left).
+void DoorV(QPainter& p, int x, int y, bool right) {
+    p.fillRect(QRect(x - kWallWidth / 2 - 1, y, kWallWidth + 2, kDoorWidth), Qt::white);
+    p.setPen(QPen(kDoor, 1));
+    const int dx = right ? kDoorWidth : -kDoorWidth;
+    p.drawLine(x, y, x + dx, y);
+    p.drawArc(QRect(x - kDoorWidth, y - kDoorWidth, 2 * kDoorWidth, 2 * kDoorWidth),
+              right ? -90 * 16 : 180 * 16, right ? 90 * 16 : 90 * 16);
+}
+
+void Desk(QPainter& p, int x, int y, int w, int h) {
+    p.setPen(QPen(kFurnitureEdge, 1));
+    p.setBrush(kFurniture);
+    p.drawRect(x, y, w, h);
+}
+
+void Label(QPainter& p, const QRect& room, const char* text) {
+    p.setPen(kLabel);
+    p.drawText(room.adjusted(8, 6, -8, -6), Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(text));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png\n");
+        return 2;
+    }
+
+    QImage plan(640, 480, QImage::Format_RGB32);
+    plan.fill(Qt::white);
+    QPainter p(&plan);
+    QFont font("Liberation Sans");
+    font.setPixelSize(12);
+    font.setBold(true);
+    // Plain, unsmoothed drawing keeps the plan to a handful of colours, so
+    // the site's 256-colour map holds it exactly.
+    font.setStyleStrategy(QFont::NoAntialias);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::TextAntialiasing, false);
+    p.setFont(font);
+
+    // Corridors, shaded lightly.
+    p.fillRect(QRect(10, 185, 620, 30), kCorridor);
+    p.fillRect(QRect(10, 320, 620, 30), kCorridor);
+
+    const Room rooms[] = {
+        {QRect(10, 10, 170, 175), "Reception"},        {QRect(180, 10, 270, 175), "Open Plan"},
+        {QRect(450, 10, 180, 175), "Meeting Room 1"},  {QRect(10, 215, 170, 105), "Kitchen"},
+        {QRect(180, 215, 200, 105), "Meeting Room 2"}, {QRect(380, 215, 70, 105), "Store"},
+        {QRect(450, 215, 180, 105), "Server"},         {QRect(10, 350, 230, 120), "Lab"},
+        {QRect(240, 350, 160, 120), "Quiet Room"},     {QRect(400, 350, 230, 120), "Training"},
+    };
+
+    // Furniture first, so walls and labels stay on top.
+    Desk(p, 30, 120, 90, 24);            // reception counter
+    for (int row = 0; row < 2; ++row) {  // open plan desks
+        for (int col = 0; col < 4; ++col) {
+            Desk(p, 230 + col * 52, 40 + row * 56, 40, 22);
+        }
+    }
+    p.setBrush(kFurniture);
+    p.setPen(QPen(kFurnitureEdge, 1));
+    p.drawEllipse(QRect(510, 120, 70, 40));  // meeting table 1
+    Desk(p, 20, 290, 90, 20);                // kitchen worktop
+    Desk(p, 230, 270, 120, 30);              // meeting table 2
+    for (int i = 0; i < 3; ++i) {            // server racks
+        Desk(p, 470 + i * 30, 270, 20, 40);
+    }
+    Desk(p, 390, 243, 50, 35);     // shelving
+    Desk(p, 30, 440, 190, 20);     // lab bench
+    Desk(p, 150, 370, 20, 60);     // lab bench
+    Desk(p, 260, 440, 60, 20);     // sofa
+    for (int i = 0; i < 3; ++i) {  // training tables
+        Desk(p, 420 + i * 70, 430, 55, 20);
+    }
+
+    // Outer walls and the walls between rooms and corridors.
+    Wall(p, 10, 10, 630, 10);
+    Wall(p, 10, 470, 630, 470);
+    Wall(p, 10, 10, 10, 470);
+    Wall(p, 630, 10, 630, 470);
+    Wall(p, 10, 185, 630, 185);
+    Wall(p, 10, 215, 630, 215);
+    Wall(p, 10, 320, 630, 320);
+    Wall(p, 10, 350, 630, 350);
+    Wall(p, 180, 10, 180, 185);
+    Wall(p, 450, 10, 450, 185);
+    Wall(p, 180, 215, 180, 320);
+    Wall(p, 380, 215, 380, 320);
+    Wall(p, 450, 215, 450, 320);
+    Wall(p, 240, 350, 240, 470);
+    Wall(p, 400, 350, 400, 470);
+
+    // Doors from every room to its corridor, and the corridor ends open to
+    // the stairs on the left.
+    DoorH(p, 120, 185, false);
+    DoorH(p, 400, 185, false);
+    DoorH(p, 470, 185, false);
+    DoorH(p, 120, 215, true);
+    DoorH(p, 300, 215, true);
+    DoorH(p, 560, 215, true);
+    DoorH(p, 405, 320, false);
+    DoorH(p, 200, 320, false);
+    DoorH(p, 560, 320, false);
+    DoorH(p, 60, 350, true);
+    DoorH(p, 350, 350, true);
+    DoorH(p, 580, 350, true);
+    DoorV(p, 10, 185, true);    // entrance
+    DoorV(p, 630, 320, false);  // fire exit
+
+    for (const Room& r : rooms) {
+        Label(p, r.box, r.name);
+    }
+    QFont small = font;
+    small.setBold(false);
+    small.setPixelSize(10);
+    p.setFont(small);
+    p.setPen(kLabel);
+    p.drawText(QRect(60, 187, 200, 26), Qt::AlignVCenter, "Corridor");
+    p.drawText(QRect(260, 322, 200, 26), Qt::AlignVCenter, "Corridor");
+    p.end();
+
+    if (!plan.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+        std::fprintf(stderr, "make_floorplan: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

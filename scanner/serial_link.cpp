@@ -1,0 +1,351 @@
+#include "scanner/serial_link.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "platform/active_drivers.h"
+#include "platform/clock.h"
+#include "platform/manual_reset_event.h"
+#include "platform/message_box.h"
+#include "platform/serial_port.h"
+
+CSerialLink* g_serialLink = nullptr;
+
+namespace {
+
+constexpr int kLastDriverIndex = 50;
+constexpr uint32_t kQueryBufferOffered = 511;  // bytes offered of the 1024-byte buffer
+constexpr size_t kPnpIdSize = 256;
+constexpr size_t kPortNameSize = 128;
+constexpr size_t kReadBufferSize = 4096;
+constexpr uint32_t kBaudRate = 38400;
+constexpr uint32_t kKeepFlags =
+    0xFFFFD483;  // clears CTS/DSR/XON/XOFF flow, DTR, DSR, null, RTS-high
+constexpr uint32_t kRtsEnable = 0x1000;
+constexpr uint32_t kInputBufferSize = 4096;
+constexpr uint32_t kOutputBufferSize = 1024;
+constexpr auto kWriterWait = std::chrono::milliseconds(1000);
+// How long Stop waits for a thread held up elsewhere (a message box on the
+// reader thread) before leaving it to finish on its own.
+constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
+// Pause between attempts to get a port back that went away under the reader.
+constexpr auto kReopenPause = std::chrono::milliseconds(500);
+
+// Takes the low byte of each 16-bit character up to its terminator; cuts to
+// fit the destination, which is always terminated.
+void Narrow(const char16_t* wide, size_t wideCount, char* out, size_t outSize) {
+    size_t i = 0;
+    for (; i + 1 < outSize && i < wideCount && wide[i] != u'\0'; ++i) {
+        out[i] = static_cast<char>(wide[i] & 0xFF);
+    }
+    out[i] = '\0';
+}
+
+// Queries a string value the way the port search does: the 1024-byte buffer,
+// 511 bytes offered, narrowed into out.
+bool QueryNarrow(platform::ActiveDriverTable& drivers, platform::RegistryKey key,
+                 const char* valueName, char* out, size_t outSize) {
+    char16_t wide[512] = {};
+    uint32_t size = kQueryBufferOffered;
+    if (!drivers.QueryValue(key, valueName, wide, size)) {
+        return false;
+    }
+    Narrow(wide, kQueryBufferOffered / sizeof(char16_t), out, outSize);
+    return true;
+}
+
+// The link's threads ask for the highest priority; without the right to it
+// they run at the normal one.
+void RaiseThreadPriority() {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+}  // namespace
+
+struct CSerialLink::Shared {
+    CScannerDevice* device = nullptr;
+
+    // The reader is the only thread that closes or reopens the port while the
+    // threads run; it does so under portMutex, which the writer holds while
+    // writing. The reader reads without the lock.
+    platform::SerialPort port;
+    std::mutex portMutex;
+    std::atomic<bool> portOpen{false};
+    std::string portName;
+    platform::DeviceControlBlock settings;
+
+    std::atomic<uint8_t> stop{0};
+    platform::ManualResetEvent stopEvent;  // wakes the reader's reopen pause
+
+    // The one-frame send slot. QueueFrame fills it and sets sendEvent under
+    // slotMutex; the writer holds slotMutex from its write to its reset of the
+    // event, so a frame never changes while it is written and a frame queued
+    // meanwhile is written next, not lost.
+    std::mutex slotMutex;
+    platform::ManualResetEvent sendEvent;
+    uint8_t slot[kFrameBufferSize] = {};
+    uint32_t slotLength = 0;
+
+    std::atomic<uint32_t> lastActivity{0};
+    std::atomic<uint32_t> now{0};
+    std::atomic<unsigned> failedReads{0};
+
+    platform::ManualResetEvent readerEnded;
+    platform::ManualResetEvent writerEnded;
+
+    // Applies the link's settings to the freshly opened port.
+    bool Configure() {
+        port.SetupComm(kInputBufferSize, kOutputBufferSize);
+        if (!port.SetCommState(settings)) {
+            return false;
+        }
+        port.PurgeComm(platform::kPurgeTxClear);
+        port.PurgeComm(platform::kPurgeRxClear);
+        return true;
+    }
+
+    // A USB or PC-card adapter that is plugged in again comes back under its
+    // old name, and so does a symbolic link re-pointed at a new terminal. A
+    // pseudo-terminal named directly never does: once its master side has
+    // closed, the same name soon belongs to someone else's terminal.
+    bool CanComeBack() const { return portName.compare(0, 9, "/dev/pts/") != 0; }
+
+    // The port failed under the reader (adapter pulled, line hung up): close
+    // it, wait a little, and try to open the same device again. No message:
+    // the sweep's own time-out tells the surveyor the unit is not answering.
+    void RecoverPort() {
+        ++failedReads;
+        {
+            std::lock_guard<std::mutex> lock(portMutex);
+            port.Close();
+            portOpen = false;
+        }
+        if (stopEvent.Wait(kReopenPause) || stop || !CanComeBack()) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(portMutex);
+        if (port.Open(portName)) {
+            if (Configure()) {
+                portOpen = true;
+            } else {
+                port.Close();
+            }
+        }
+    }
+
+    void ReaderThread() {
+        RaiseThreadPriority();
+        uint8_t readBuffer[kReadBufferSize] = {};
+        device->SetReceiveState(0);
+        int lastCount = 0;
+        while (!stop) {
+            int wanted = device->ReceiveBytes(readBuffer, lastCount);
+            // A 0 answer re-calls the machine with the same (stale) read.
+            if (wanted != 0 && !stop) {
+                int count = port.IsOpen()
+                                ? port.Read(readBuffer, std::min<unsigned>(wanted, kReadBufferSize))
+                                : -1;
+                if (count < 0) {
+                    lastCount = 0;
+                    RecoverPort();
+                } else {
+                    lastCount = count;
+                    if (count != 0) {
+                        lastActivity = now.load();
+                    }
+                }
+            }
+            now = platform::CurrentTimeSeconds();
+            if (now > lastActivity + kIdleSeconds) {
+                lastActivity = now.load();
+                device->OnLinkIdle();
+            }
+        }
+        readerEnded.Set();
+    }
+
+    void WriterThread() {
+        RaiseThreadPriority();
+        while (!stop) {
+            bool signalled = sendEvent.Wait(kWriterWait);
+            std::lock_guard<std::mutex> slotLock(slotMutex);
+            if (signalled && !stop) {
+                std::lock_guard<std::mutex> portLock(portMutex);
+                if (port.IsOpen() && port.Write(slot, slotLength) > 0) {
+                    lastActivity = now.load();
+                }
+            }
+            sendEvent.Reset();
+        }
+        writerEnded.Set();
+    }
+};
+
+CSerialLink::CSerialLink(CScannerDevice* device, const std::string& portOverride,
+                         platform::ActiveDriverTable* drivers, bool startThreads)
+    : m_shared(std::make_shared<Shared>()), m_portOverride(portOverride), m_drivers(drivers) {
+    m_shared->device = device;
+    if (device != nullptr) {
+        device->SetFrameQueue(this);
+    }
+    if (OpenPort() == 1 && device != nullptr && startThreads) {
+        StartReader();
+        StartWriter();
+    }
+}
+
+CSerialLink::~CSerialLink() {
+    CScannerDevice* device = m_shared->device;
+    if (device != nullptr && device->GetFrameQueue() == this) {
+        device->SetFrameQueue(nullptr);
+    }
+    Stop();
+}
+
+std::string CSerialLink::FindPortName(platform::ActiveDriverTable& drivers) {
+    for (const char* prefix : {"Quatech", "Socket"}) {
+        size_t prefixLength = std::strlen(prefix);
+        for (int index = 0; index <= kLastDriverIndex; ++index) {
+            platform::RegistryKey key;
+            if (!drivers.OpenKey(platform::ActiveDriverKeyName(index), key)) {
+                continue;
+            }
+            char pnpId[kPnpIdSize];
+            char name[kPortNameSize];
+            bool found = QueryNarrow(drivers, key, "PnpId", pnpId, sizeof pnpId) &&
+                         std::strncmp(pnpId, prefix, prefixLength) == 0 &&
+                         QueryNarrow(drivers, key, "Name", name, sizeof name);
+            drivers.CloseKey(key);
+            if (found) {
+                return name;
+            }
+        }
+    }
+    return "COM1:";
+}
+
+uint8_t CSerialLink::OpenPort() {
+    if (m_portOverride.empty()) {
+        if (m_drivers != nullptr) {
+            m_portName = FindPortName(*m_drivers);
+        } else {
+            platform::SysfsDriverTable system;
+            m_portName = FindPortName(system);
+        }
+    } else {
+        m_portName = m_portOverride;
+    }
+
+    // The boxes are shown after the port lock is let go: a box blocks until
+    // it is closed.
+    const char* failure = nullptr;
+    {
+        Shared& s = *m_shared;
+        std::lock_guard<std::mutex> lock(s.portMutex);
+        s.portName = m_portName;
+        if (!s.port.Open(m_portName)) {
+            failure = "Com Port Error";
+        } else {
+            platform::DeviceControlBlock block;
+            s.port.GetCommState(block);
+            block.BaudRate = kBaudRate;
+            block.ByteSize = 8;
+            block.Parity = platform::kNoParity;
+            block.StopBits = platform::kOneStopBit;
+            block.flags = (block.flags & kKeepFlags) | kRtsEnable;
+            s.settings = block;
+            if (s.Configure()) {
+                s.portOpen = true;
+            } else {
+                s.port.Close();
+                failure = "Could not SetCommState";
+            }
+        }
+    }
+    if (failure != nullptr) {
+        platform::MessageBox(failure, platform::kApplicationTitle, platform::kMbOk);
+        return 0;
+    }
+    return 1;
+}
+
+int CSerialLink::StartReader() {
+    if (!m_readerThread.joinable()) {
+        std::shared_ptr<Shared> shared = m_shared;
+        m_readerThread = std::thread([shared] { shared->ReaderThread(); });
+    }
+    return 1;
+}
+
+int CSerialLink::StartWriter() {
+    if (!m_writerThread.joinable()) {
+        std::shared_ptr<Shared> shared = m_shared;
+        m_writerThread = std::thread([shared] { shared->WriterThread(); });
+    }
+    return 1;
+}
+
+int CSerialLink::QueueFrame(const uint8_t* bytes, unsigned length) {
+    Shared& s = *m_shared;
+    unsigned count = std::min<unsigned>(length, kFrameBufferSize);
+    std::lock_guard<std::mutex> lock(s.slotMutex);
+    std::memcpy(s.slot, bytes, count);
+    s.slotLength = count;
+    s.sendEvent.Set();
+    return 1;
+}
+
+bool CSerialLink::FinishThread(std::thread& thread, platform::ManualResetEvent& ended) {
+    if (!thread.joinable()) {
+        return true;
+    }
+    if (thread.get_id() != std::this_thread::get_id() && ended.Wait(kThreadEndWait)) {
+        thread.join();
+        return true;
+    }
+    // Still busy (a message box open on the reader), or Stop was called from
+    // the thread itself: it holds its own reference to the shared state and
+    // ends by itself.
+    thread.detach();
+    return false;
+}
+
+void CSerialLink::Stop() {
+    if (m_stopped) {
+        return;
+    }
+    m_stopped = true;
+    Shared& s = *m_shared;
+    s.stop = 1;
+    s.stopEvent.Set();
+    s.sendEvent.Set();  // wake the writer now rather than at its next time-out
+
+    // Both threads notice the stop flag within their longest wait (the
+    // writer's second, the reader's read time-out or reopen pause).
+    bool readerJoined = FinishThread(m_readerThread, s.readerEnded);
+    bool writerJoined = FinishThread(m_writerThread, s.writerEnded);
+
+    // A thread left running still uses the port; the shared state closes the
+    // port when that thread lets go of it.
+    if (readerJoined && writerJoined) {
+        std::lock_guard<std::mutex> lock(s.portMutex);
+        s.port.Close();
+        s.portOpen = false;
+    }
+}
+
+bool CSerialLink::IsPortOpen() const {
+    return m_shared->portOpen;
+}
+
+unsigned CSerialLink::FailedReads() const {
+    return m_shared->failedReads;
+}

@@ -1,0 +1,282 @@
+#include "sitefile/site_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "survey/record_list.h"
+
+namespace sitefile {
+
+namespace {
+
+const char kFileError[] = "File Error";
+const char kNotASiteFile[] = "Not a Site File.";
+const char kObsolete[] = "Obsolete Site File, recreate using Zorvane";
+const char kErrorLoadingSite[] = "Error Loading Site";
+
+bool Fail(OpenError& error, const char* text, const char* caption, std::string detail) {
+    error.text = text;
+    error.caption = caption;
+    error.detail = std::move(detail);
+    return false;
+}
+
+bool MapFail(OpenError& error, std::string detail) {
+    return Fail(error, kErrorLoadingSite, platform::kApplicationTitle, std::move(detail));
+}
+
+// Copies a text field up to its terminator or its end, cut to fit `out` with
+// its terminator; the rest of `out` is zeroed.
+void CopyField(char* out, size_t outSize, const uint8_t* field, size_t fieldSize) {
+    const size_t limit = std::min(fieldSize, outSize - 1);
+    size_t n = 0;
+    while (n < limit && field[n] != 0) {
+        out[n] = static_cast<char>(field[n]);
+        ++n;
+    }
+    std::memset(out + n, 0, outSize - n);
+}
+
+// Builds the survey records of the stored points, as the open keeps them.
+class RecordBuilder : public PointsVisitor {
+  public:
+    explicit RecordBuilder(std::vector<PointCircle>& circles) : m_circles(circles) {}
+
+    void OnPoint(const StoredPoint&) override { m_best = -120; }
+
+    void OnEntry(const StoredPoint& point, const StoredEntry& entry) override {
+        // The circle shows what the file holds, even if memory ran out.
+        m_best = std::max<int16_t>(m_best, entry.RssiDbm());
+        ApRecord* r = NewRecord(point);
+        if (r == nullptr) {
+            return;
+        }
+        r->channel = entry.channel;
+        std::memcpy(r->mac, entry.mac, sizeof r->mac);
+        MacToText(entry.mac, r->macText);
+        std::memcpy(r->ssid, entry.ssid, sizeof entry.ssid);
+        r->rssi = entry.RssiDbm();
+        g_surveyList.Append(r);
+    }
+
+    void OnPointEnd(const StoredPoint& point, int) override {
+        if (point.entryCount == 0) {
+            // A point where nothing was heard: one marker record.
+            ApRecord* r = NewRecord(point);
+            if (r != nullptr) {
+                r->channel = 0;
+                r->rssi = -100;
+                std::snprintf(r->macText, sizeof r->macText, "000000000000");
+                g_surveyList.Append(r);
+            }
+        }
+        m_circles.push_back({point.x, point.y, m_best});
+    }
+
+  private:
+    static ApRecord* NewRecord(const StoredPoint& point) {
+        ApRecord* r = nullptr;
+        if (g_surveyList.AllocRecord(r) != 0) {
+            return nullptr;  // out of memory: the point is painted, not kept
+        }
+        r->x = point.x;
+        r->y = point.y;
+        const size_t n = strnlen(point.name, sizeof r->pointName - 1);
+        std::memcpy(r->pointName, point.name, n);
+        r->pointName[n] = '\0';
+        return r;
+    }
+
+    std::vector<PointCircle>& m_circles;
+    int16_t m_best = -120;
+};
+
+}  // namespace
+
+void MacToText(const uint8_t mac[6], char* out) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 6; ++i) {
+        out[2 * i] = kDigits[mac[i] >> 4];
+        out[2 * i + 1] = kDigits[mac[i] & 0x0F];
+    }
+    out[12] = '\0';
+}
+
+std::string MacToText(const uint8_t mac[6]) {
+    char text[13];
+    MacToText(mac, text);
+    return text;
+}
+
+SiteFileReader::SiteFileReader() : m_header(new CSiteHeader()) {}
+SiteFileReader::~SiteFileReader() = default;
+
+bool SiteFileReader::Open(const std::string& path, OpenError& error) {
+    std::string systemText;
+    std::unique_ptr<FileByteSource> file = FileByteSource::Open(path, systemText);
+    if (!file) {
+        return Fail(error, systemText.c_str(), "File Open Error", systemText);
+    }
+    return Open(std::move(file), error);
+}
+
+bool SiteFileReader::Open(std::unique_ptr<ByteSource> source, OpenError& error) {
+    m_source = std::move(source);
+    if (!m_header) {
+        m_header.reset(new CSiteHeader());
+    }
+    uint8_t* image = m_image;
+
+    uint8_t length[4];
+    m_source->Seek(0);
+    if (m_source->Read(length, sizeof length) != sizeof length) {
+        return Fail(error, kNotASiteFile, kFileError, "the file is shorter than a header length");
+    }
+    m_headerLength = ReadU32(length);
+    if (m_headerLength < kFileHeaderSize) {
+        return Fail(error, kNotASiteFile, kFileError,
+                    "header length " + std::to_string(m_headerLength) + " is below 150");
+    }
+    // A longer header keeps only the bytes this program knows.
+    m_source->Seek(0);
+    if (m_source->Read(image, kFileHeaderSize) != kFileHeaderSize) {
+        return Fail(error, kNotASiteFile, kFileError, "the file ends inside the header block");
+    }
+    if (ReadU32(image + kMagicOffset) != kMagic) {
+        return Fail(error, kNotASiteFile, kFileError, "wrong magic number");
+    }
+    if (ReadU16(image + kVersionOffset) < kCurrentVersion) {
+        return Fail(error, kObsolete, kFileError,
+                    "format version " + std::to_string(ReadU16(image + kVersionOffset)));
+    }
+    std::memcpy(m_header->m_fileHeader, image, kFileHeaderSize);
+    return true;
+}
+
+bool SiteFileReader::ReadMap(SiteMap& map, OpenError& error) {
+    const uint64_t fileSize = m_source->Size();
+    const uint64_t start = BitmapOffset();
+    if (start + kBitmapPixelsOffset > fileSize) {
+        return MapFail(error, "the bitmap headers lie past the end of the file");
+    }
+    uint8_t headers[kBitmapPixelsOffset];
+    m_source->Seek(start);
+    if (m_source->Read(headers, sizeof headers) != sizeof headers) {
+        return MapFail(error, "the file ends inside the bitmap headers");
+    }
+    const uint8_t* info = headers + kBitmapFileHeaderSize;
+    const int32_t width = ReadI32(info + 4);
+    const int32_t height = ReadI32(info + 8);
+    const uint16_t bitsPerPixel = ReadU16(info + 14);
+    const uint32_t compression = ReadU32(info + 16);
+    const uint32_t imageSize = ReadU32(info + 20);
+    const uint32_t colorsUsed = ReadU32(info + 32);
+
+    if (bitsPerPixel != 8) {
+        return MapFail(error,
+                       "the bitmap has " + std::to_string(bitsPerPixel) + " bits per pixel, not 8");
+    }
+    if (compression != 0) {
+        return MapFail(error, "the bitmap is compressed");
+    }
+    if (colorsUsed != 0 && colorsUsed != kColorTableEntries) {
+        return MapFail(error, "the bitmap has " + std::to_string(colorsUsed) + " colours, not 256");
+    }
+    if (width <= 0 || height == 0) {
+        return MapFail(error, "the bitmap is " + std::to_string(width) + " x " +
+                                  std::to_string(height) + " pixels");
+    }
+    const uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+    if (static_cast<uint64_t>(width) * rows > kMaxMapPixels) {
+        return MapFail(error, "the bitmap is larger than 64 megapixels");
+    }
+    const uint64_t stride = (static_cast<uint64_t>(width) + 3) / 4 * 4;
+    const uint64_t needed = stride * rows;
+    if (imageSize == 0 || imageSize < needed) {
+        return MapFail(error, "the bitmap's image size " + std::to_string(imageSize) +
+                                  " does not cover its " + std::to_string(needed) +
+                                  " bytes of pixels");
+    }
+    if (start + kBitmapPixelsOffset + imageSize > fileSize) {
+        return MapFail(error, "the bitmap's pixels run past the end of the file");
+    }
+
+    map.width = width;
+    map.height = static_cast<int32_t>(rows);
+    map.bottomUp = height > 0;
+    map.stride = static_cast<size_t>(stride);
+    const uint8_t* table = headers + kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
+    for (size_t i = 0; i < kColorTableEntries; ++i) {
+        const uint8_t* e = table + 4 * i;  // blue, green, red, reserved
+        map.colors[i] = 0xFF000000u | (uint32_t{e[2]} << 16) | (uint32_t{e[1]} << 8) | e[0];
+    }
+    map.pixels.resize(static_cast<size_t>(needed));
+    if (m_source->Read(map.pixels.data(), map.pixels.size()) != map.pixels.size()) {
+        map.pixels.clear();
+        return MapFail(error, "the file ends inside the bitmap's pixels");
+    }
+    return true;
+}
+
+bool SiteFileReader::ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSize) {
+    // The whole record must be there; bytes beyond what is kept are skipped.
+    if (m_source->Position() + recordSize > m_source->Size()) {
+        return false;
+    }
+    if (m_source->Read(buffer, keep) != keep) {
+        return false;
+    }
+    return m_source->Seek(m_source->Position() + (recordSize - keep));
+}
+
+void SiteFileReader::VisitPoints(PointsVisitor& visitor) {
+    CSiteHeader& h = *m_header;
+    uint8_t sizes[8];
+    m_source->Seek(PointsOffset());
+    if (m_source->Read(sizes, sizeof sizes) != sizeof sizes) {
+        return;
+    }
+    h.m_pointHeaderSize = ReadU32(sizes);
+    h.m_apEntrySize = ReadU32(sizes + 4);
+    if (h.m_pointHeaderSize < kPointHeaderSize || h.m_apEntrySize < kApEntrySize) {
+        return;  // records smaller than this program's cannot be read
+    }
+    while (ReadRecord(h.m_pointBuf, kPointHeaderSize, h.m_pointHeaderSize)) {
+        StoredPoint point;
+        point.x = ReadI32(h.m_pointBuf);
+        point.y = ReadI32(h.m_pointBuf + 4);
+        CopyField(point.name, sizeof point.name, h.m_pointBuf + 8, kPointNameSize);
+        point.entryCount = ReadU16(h.m_pointBuf + kPointEntryCountOffset);
+        visitor.OnPoint(point);
+        int read = 0;
+        for (; read < point.entryCount; ++read) {
+            if (!ReadRecord(h.m_apBuf, kApEntrySize, h.m_apEntrySize)) {
+                break;
+            }
+            StoredEntry entry;
+            entry.channel = h.m_apBuf[0];
+            entry.rssiRaw = static_cast<int16_t>(ReadU16(h.m_apBuf + kEntryRssiOffset));
+            std::memcpy(entry.mac, h.m_apBuf + kEntryMacOffset, sizeof entry.mac);
+            CopyField(entry.ssid, sizeof entry.ssid, h.m_apBuf + kEntrySsidOffset, kEntrySsidSize);
+            visitor.OnEntry(point, entry);
+        }
+        visitor.OnPointEnd(point, read);
+    }
+}
+
+std::unique_ptr<CSiteHeader> SiteFileReader::LoadPoints(bool keepPoints,
+                                                        std::vector<PointCircle>& circles) {
+    if (!m_header) {
+        return nullptr;
+    }
+    m_header->ClearPoints();
+    if (keepPoints && m_source) {
+        RecordBuilder builder(circles);
+        VisitPoints(builder);
+    }
+    return std::move(m_header);
+}
+
+}  // namespace sitefile

@@ -1,0 +1,130 @@
+// Reading a site file, in the order the open command needs it:
+//   1. Open(): the header block and its checks;
+//   2. ReadMap(): the site-map bitmap;
+//   3. LoadPoints(): once the surveyor has answered the keep question, the
+//      stored points into g_surveyList and the circles the view must paint.
+// Every length, offset, size and count taken from the file is checked before
+// it is used, so a damaged file ends in one of the messages below.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sitefile/byte_source.h"
+#include "sitefile/site_format.h"
+#include "survey/site_header.h"
+
+namespace sitefile {
+
+// A failure to show the surveyor: message text and caption, plus a precise
+// reason for tools and tests (not shown in the message box).
+struct OpenError {
+    std::string text;
+    std::string caption;
+    std::string detail;
+};
+
+// The site map as an 8-bit indexed image. The rows stay in the file's order
+// (no copy or reordering); Row(y) gives row y counted from the top.
+struct SiteMap {
+    int32_t width = 0;
+    int32_t height = 0;    // always positive
+    bool bottomUp = true;  // pixels hold the bottom row first (positive height in the file)
+    uint32_t colors[kColorTableEntries] = {};  // 0xFFRRGGBB
+    size_t stride = 0;                         // bytes a row: width rounded up to 4
+    std::vector<uint8_t> pixels;               // height rows of stride bytes
+
+    const uint8_t* Row(int32_t y) const {
+        const size_t row = static_cast<size_t>(bottomUp ? height - 1 - y : y);
+        return pixels.data() + row * stride;
+    }
+    uint8_t* Row(int32_t y) {
+        return const_cast<uint8_t*>(static_cast<const SiteMap*>(this)->Row(y));
+    }
+    uint32_t ColorAt(int32_t x, int32_t y) const { return colors[Row(y)[x]]; }
+};
+
+// A stored survey point whose circle the open paints: PaintBandCircle(x, y, rssi).
+struct PointCircle {
+    int32_t x;
+    int32_t y;
+    int16_t rssi;
+};
+
+// One point header and one access-point entry as stored, for tools that list
+// the points section group by group.
+struct StoredPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+    char name[kPointNameSize + 1] = {};  // up to 32 bytes and a terminator
+    uint16_t entryCount = 0;
+};
+struct StoredEntry {
+    uint8_t channel = 0;
+    int16_t rssiRaw = 0;  // 1/256 dBm
+    uint8_t mac[6] = {};
+    char ssid[kEntrySsidSize + 1] = {};
+    int16_t RssiDbm() const { return static_cast<int16_t>(rssiRaw / 256); }
+};
+
+class PointsVisitor {
+  public:
+    virtual ~PointsVisitor() = default;
+    virtual void OnPoint(const StoredPoint& point) = 0;
+    virtual void OnEntry(const StoredPoint& point, const StoredEntry& entry) = 0;
+    // After the entries of a point, also when the file ended inside them.
+    virtual void OnPointEnd(const StoredPoint& point, int entriesRead) = 0;
+};
+
+class SiteFileReader {
+  public:
+    SiteFileReader();
+    ~SiteFileReader();
+
+    // Opens the file and checks its header block. Failures: the system's text
+    // for the error captioned "File Open Error"; "Not a Site File." or
+    // "Obsolete Site File, recreate using Zorvane" captioned "File Error".
+    bool Open(const std::string& path, OpenError& error);
+    bool Open(std::unique_ptr<ByteSource> source, OpenError& error);
+
+    // Reads the site-map bitmap. Anything that is not an 8-bit, 256-colour
+    // image lying wholly inside the file, or is larger than 64 megapixels,
+    // gives "Error Loading Site" captioned with the application title.
+    bool ReadMap(SiteMap& map, OpenError& error);
+
+    // Clears the survey list and counters (ClearPoints on the new header);
+    // with keepPoints, loads the stored points into g_surveyList and hands
+    // back every circle to paint, in file order. Answers the header of the
+    // accepted site for the caller to make current; null if called twice.
+    std::unique_ptr<CSiteHeader> LoadPoints(bool keepPoints, std::vector<PointCircle>& circles);
+
+    // Walks the points section group by group without touching the lists.
+    void VisitPoints(PointsVisitor& visitor);
+
+    // The header being built; valid until LoadPoints hands it over.
+    const CSiteHeader& Header() const { return *m_header; }
+    uint32_t HeaderLength() const { return m_headerLength; }
+    uint16_t Version() const { return ReadU16(m_image + kVersionOffset); }
+    uint32_t SaveTime() const { return ReadU32(m_image + kSaveTimeOffset); }
+    uint32_t BitmapOffset() const { return ReadU32(m_image + kBitmapOffsetOffset); }
+    uint32_t RasterOffset() const { return ReadU32(m_image + kRasterOffsetOffset); }
+    uint32_t PointsOffset() const { return ReadU32(m_image + kPointsOffsetOffset); }
+    ByteSource& Source() { return *m_source; }
+
+  private:
+    bool ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSize);
+
+    std::unique_ptr<ByteSource> m_source;
+    std::unique_ptr<CSiteHeader> m_header;
+    uint32_t m_headerLength = 0;
+    uint8_t m_image[kFileHeaderSize] = {};  // the header block as read
+};
+
+// MAC bytes as 12 upper-case hexadecimal digits.
+std::string MacToText(const uint8_t mac[6]);
+// The same into a buffer of at least 13 bytes, terminated.
+void MacToText(const uint8_t mac[6], char* out);
+
+}  // namespace sitefile

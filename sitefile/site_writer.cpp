@@ -1,0 +1,375 @@
+#include "sitefile/site_writer.h"
+
+#include <fcntl.h>
+#include <libgen.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "platform/clock.h"
+
+namespace sitefile {
+
+namespace {
+
+// A group holds at most this many entries: its count is 16-bit. A longer run
+// at one position continues in a new group at the same position.
+constexpr uint16_t kMaxGroupEntries = 0xFFFF;
+
+void Append(std::vector<uint8_t>& out, const uint8_t* bytes, size_t n) {
+    out.insert(out.end(), bytes, bytes + n);
+}
+
+// Copies a text of at most `size` bytes into a field, zero-filling the rest.
+void PutText(uint8_t* field, size_t size, const char* text, size_t textCapacity) {
+    const size_t n = strnlen(text, std::min(size, textCapacity));
+    std::memcpy(field, text, n);
+    std::memset(field + n, 0, size - n);
+}
+
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+bool PWriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+// Copies the first `size` bytes of `from` to the start of `to`, inside the
+// kernel where it can, through a buffer otherwise.
+bool CopyPrefix(int from, int to, uint64_t size) {
+    loff_t in = 0;
+    loff_t out = 0;
+    while (static_cast<uint64_t>(in) < size) {
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, size - in, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n > 0) {
+            continue;
+        }
+        if (n == 0) {
+            return false;  // the file got shorter
+        }
+        break;  // not supported here: copy the rest by hand
+    }
+    std::vector<uint8_t> buffer(1 << 20);
+    while (static_cast<uint64_t>(in) < size) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - in));
+        const ssize_t n = ::pread(from, buffer.data(), want, in);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || !PWriteAll(to, buffer.data(), static_cast<size_t>(n), in)) {
+            return false;
+        }
+        in += n;
+    }
+    return true;
+}
+
+// Checks that the header image describes a layout the save can write.
+bool CheckLayout(const CSiteHeader& header, uint64_t oldSize, std::string& detail) {
+    const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    if (pointsOffset < kFileHeaderSize) {
+        detail = "the points offset lies inside the header block";
+        return false;
+    }
+    if (rasterOffset + kRasterSize > pointsOffset) {
+        detail = "the sign-off raster would run past the points offset";
+        return false;
+    }
+    if (oldSize < pointsOffset) {
+        detail = "the site file ends before its points offset";
+        return false;
+    }
+    return true;
+}
+
+// Writes a new file beside `path` with `fill`, flushes it and renames it over
+// `path` (the file a symbolic link names, for a link). An existing file's
+// permissions carry over. On failure nothing but the temporary file was
+// touched, and it is removed.
+bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
+                 std::string& detail) {
+    std::string target = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    std::vector<char> dirBuffer(target.begin(), target.end());
+    dirBuffer.push_back('\0');
+    const std::string directory = ::dirname(dirBuffer.data());
+    std::vector<char> baseBuffer(target.begin(), target.end());
+    baseBuffer.push_back('\0');
+    const std::string base = ::basename(baseBuffer.data());
+
+    std::string temp = directory + "/." + base + ".XXXXXX";
+    std::vector<char> tempBuffer(temp.begin(), temp.end());
+    tempBuffer.push_back('\0');
+    const int fd = ::mkostemp(tempBuffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        detail = SystemError("cannot create a file in " + directory);
+        return false;
+    }
+    temp = tempBuffer.data();
+
+    mode_t mode = 0666 & ~[] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }();
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+
+    bool ok = fill(fd, detail);
+    if (ok && ::fchmod(fd, mode) != 0) {
+        ok = false;
+        detail = SystemError("cannot set the permissions of " + temp);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        detail = SystemError("cannot flush " + temp);
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        detail = SystemError("cannot close " + temp);
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        detail = SystemError("cannot replace " + target);
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+}  // namespace
+
+void WriteRaster(uint8_t* out, const PixelQuery& pad) {
+    for (int row = kRasterHeight - 1; row >= 0; --row) {
+        for (int column = 0; column < kRasterWidth; ++column) {
+            WriteU32(out, pad ? pad(column, row) : kRasterWhite);
+            out += 4;
+        }
+    }
+}
+
+void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uint8_t>& out) {
+    header.m_pointHeaderSize = kPointHeaderSize;
+    header.m_apEntrySize = kApEntrySize;
+    uint8_t sizes[8];
+    WriteU32(sizes, header.m_pointHeaderSize);
+    WriteU32(sizes + 4, header.m_apEntrySize);
+    Append(out, sizes, sizeof sizes);
+
+    bool open = false;
+    size_t groupPosition = 0;
+    uint16_t groupCount = 0;
+    int32_t groupX = 0;
+    int32_t groupY = 0;
+    auto closeGroup = [&] {
+        WriteU16(header.m_pointBuf + kPointEntryCountOffset, groupCount);
+        std::memcpy(out.data() + groupPosition, header.m_pointBuf, kPointHeaderSize);
+    };
+
+    ApRecord* r = nullptr;
+    for (int rc = list.GetAt(1, r); rc != -2; rc = list.GetNext(r)) {
+        const bool belongs = open && r->x == groupX && r->y == groupY && r->channel != 0 &&
+                             groupCount < kMaxGroupEntries;
+        if (!belongs) {
+            if (open) {
+                closeGroup();
+            }
+            uint8_t* p = header.m_pointBuf;
+            WriteU32(p, static_cast<uint32_t>(r->x));
+            WriteU32(p + 4, static_cast<uint32_t>(r->y));
+            PutText(p + 8, kPointNameSize, r->pointName, sizeof r->pointName);
+            WriteU16(p + kPointEntryCountOffset, 0);
+            groupPosition = out.size();
+            Append(out, p, kPointHeaderSize);
+            open = true;
+            groupCount = 0;
+            groupX = r->x;
+            groupY = r->y;
+        }
+        if (r->channel == 0) {
+            continue;  // a marker record: its point header says it all
+        }
+        uint8_t* e = header.m_apBuf;
+        e[0] = static_cast<uint8_t>(r->channel);
+        // rssi x 256 as a signed 16-bit value: low byte 0, high byte the dBm.
+        const int dbm = std::clamp<int>(r->rssi, INT8_MIN, INT8_MAX);
+        e[kEntryRssiOffset] = 0;
+        e[kEntryRssiOffset + 1] = static_cast<uint8_t>(static_cast<int8_t>(dbm));
+        std::memcpy(e + kEntryMacOffset, r->mac, sizeof r->mac);
+        PutText(e + kEntrySsidOffset, kEntrySsidSize, r->ssid, sizeof r->ssid);
+        Append(out, e, kApEntrySize);
+        ++groupCount;
+    }
+    if (open) {
+        closeGroup();
+    }
+}
+
+bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
+                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
+                    std::string& detail) {
+    if (!CheckLayout(header, oldSize, detail)) {
+        return false;
+    }
+    const size_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+    const size_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
+    out.assign(old, old + pointsOffset);
+    std::memcpy(out.data(), header.m_fileHeader, kFileHeaderSize);
+    WriteRaster(out.data() + rasterOffset, pad);
+    AppendPointsSection(header, list, out);
+    return true;
+}
+
+bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
+              const PixelQuery& pad, uint32_t saveTime, SaveError& error) {
+    if (path.empty()) {
+        error.detail = "no site file is open";
+        return false;
+    }
+    const int old = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (old < 0) {
+        error.detail = SystemError(path);
+        return false;
+    }
+    struct stat st {};
+    const bool ok =
+        ::fstat(old, &st) == 0 &&
+        CheckLayout(header, static_cast<uint64_t>(st.st_size), error.detail) &&
+        ReplaceFile(
+            path,
+            [&](int fd, std::string& detail) {
+                // The bytes an update in place would leave: the old file up to
+                // the points offset, the header image over its start, the
+                // raster at its offset, then the new points section.
+                const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+                const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+                WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
+                std::vector<uint8_t> raster(kRasterSize);
+                WriteRaster(raster.data(), pad);
+                std::vector<uint8_t> points;
+                AppendPointsSection(header, list, points);
+                if (!CopyPrefix(old, fd, pointsOffset) ||
+                    !PWriteAll(fd, header.m_fileHeader, kFileHeaderSize, 0) ||
+                    !PWriteAll(fd, raster.data(), raster.size(), rasterOffset) ||
+                    !PWriteAll(fd, points.data(), points.size(), pointsOffset)) {
+                    detail = SystemError("cannot write the new site file");
+                    return false;
+                }
+                return true;
+            },
+            error.detail);
+    if (!ok && error.detail.empty()) {
+        error.detail = SystemError(path);
+    }
+    ::close(old);
+    return ok;
+}
+
+bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
+              const PixelQuery& pad, SaveError& error) {
+    return SaveSite(path, header, list, pad, platform::CurrentTimeSeconds(), error);
+}
+
+std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
+    const size_t stride = (static_cast<size_t>(map.width) + 3) / 4 * 4;
+    const size_t imageSize = stride * static_cast<size_t>(map.height);
+    const size_t bitmapOffset = kFileHeaderSize;
+    const size_t rasterOffset = bitmapOffset + kBitmapPixelsOffset + imageSize;
+    const size_t pointsOffset = rasterOffset + kRasterSize;
+
+    std::vector<uint8_t> out(pointsOffset, 0);
+    uint8_t* h = out.data();
+    WriteU32(h + kHeaderLengthOffset, kFileHeaderSize);
+    WriteU32(h + kMagicOffset, kMagic);
+    WriteU16(h + kVersionOffset, kCurrentVersion);
+    WriteU32(h + kBitmapOffsetOffset, static_cast<uint32_t>(bitmapOffset));
+    WriteU32(h + kRasterOffsetOffset, static_cast<uint32_t>(rasterOffset));
+    WriteU32(h + kPointsOffsetOffset, static_cast<uint32_t>(pointsOffset));
+
+    uint8_t* b = out.data() + bitmapOffset;  // bitmap file header
+    b[0] = 'B';
+    b[1] = 'M';
+    WriteU32(b + 2, static_cast<uint32_t>(kBitmapPixelsOffset + imageSize));
+    WriteU32(b + 10, static_cast<uint32_t>(kBitmapPixelsOffset));
+    uint8_t* info = b + kBitmapFileHeaderSize;
+    WriteU32(info, kBitmapInfoHeaderSize);
+    WriteU32(info + 4, static_cast<uint32_t>(map.width));
+    WriteU32(info + 8, static_cast<uint32_t>(map.height));  // positive: bottom row first
+    WriteU16(info + 12, 1);                                 // planes
+    WriteU16(info + 14, 8);                                 // bits per pixel
+    WriteU32(info + 20, static_cast<uint32_t>(imageSize));
+    WriteU32(info + 24, 2835);  // 72 dots per inch
+    WriteU32(info + 28, 2835);
+    WriteU32(info + 32, kColorTableEntries);
+    uint8_t* table = info + kBitmapInfoHeaderSize;
+    for (size_t i = 0; i < kColorTableEntries; ++i) {
+        const uint32_t c = map.colors[i];
+        table[4 * i] = static_cast<uint8_t>(c);
+        table[4 * i + 1] = static_cast<uint8_t>(c >> 8);
+        table[4 * i + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    uint8_t* pixels = b + kBitmapPixelsOffset;
+    for (int32_t y = 0; y < map.height; ++y) {
+        const size_t fileRow = static_cast<size_t>(map.height - 1 - y);
+        std::memcpy(pixels + fileRow * stride, map.Row(y), std::min(stride, map.stride));
+    }
+    WriteRaster(out.data() + rasterOffset, nullptr);
+
+    CSiteHeader header;
+    CRecordList none;
+    AppendPointsSection(header, none, out);
+    return out;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
+                         std::string& detail) {
+    return ReplaceFile(
+        path,
+        [&](int fd, std::string& error) {
+            if (!PWriteAll(fd, bytes.data(), bytes.size(), 0)) {
+                error = SystemError("cannot write the new file");
+                return false;
+            }
+            return true;
+        },
+        detail);
+}
+
+}  // namespace sitefile

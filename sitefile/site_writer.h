@@ -1,0 +1,63 @@
+// Writing a site file: the save of a survey (header image with the save time,
+// sign-off raster, points section) and a new site from a map.
+//
+// A save never rewrites the site file in place: the new contents go to a
+// temporary file in the same directory, which is flushed to disk and renamed
+// over the old one. The result holds exactly the bytes an in-place update
+// would leave; on any failure the old file is untouched.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sitefile/site_format.h"
+#include "sitefile/site_reader.h"
+#include "survey/record_list.h"
+#include "survey/site_header.h"
+
+namespace sitefile {
+
+// The sign-off pad's pixel at (x, y): 0x00FFFFFF for white, 0 for black.
+using PixelQuery = std::function<uint32_t(int x, int y)>;
+
+struct SaveError {
+    std::string text = "Could not update site";
+    std::string caption = "Site Update Error";
+    std::string detail;  // why, for tools and tests
+};
+
+// Appends the points section: the record sizes 42 and 41, then one group per
+// survey point of `list`. Sets the sizes and record buffers in `header` as the
+// save leaves them.
+void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uint8_t>& out);
+
+// Writes the 80,000-byte raster: row 99 first, columns 0 to 199 in each row.
+void WriteRaster(uint8_t* out, const PixelQuery& pad);
+
+// The bytes of the saved file, given the old file's bytes up to the points
+// offset (fewer when the old file is shorter). Stamps saveTime into the
+// header image. False with a reason when the layout cannot be saved.
+bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
+                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
+                    std::string& detail);
+
+// The save of the open site to `path`, from g_siteHeader's image and `list`.
+bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
+              const PixelQuery& pad, uint32_t saveTime, SaveError& error);
+// The same with the current time from platform::CurrentTimeSeconds().
+bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
+              const PixelQuery& pad, SaveError& error);
+
+// A new site file: header (version 2, save time 0), the map as an 8-bit
+// bottom-up bitmap, a white sign-off raster and an empty points section.
+std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map);
+
+// Replaces (or creates) `path` with `bytes` through a temporary file beside
+// it; an existing file keeps its permissions. False with the reason on failure,
+// leaving any old file as it was.
+bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
+                         std::string& detail);
+
+}  // namespace sitefile

@@ -1,0 +1,357 @@
+// ksf: look into site files and make new ones from any picture.
+#include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "sitefile/site_reader.h"
+#include "sitefile/site_writer.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: ksf info SITE\n"
+    "       ksf points SITE [--format csv|json]\n"
+    "       ksf create --map IMAGE -o SITE\n"
+    "       ksf signature SITE -o PNG\n"
+    "\n"
+    "Kestrow site file tool.\n"
+    "\n"
+    "  info SITE              header fields, map size, points and access-point entries\n"
+    "  points SITE            every stored point and its access-point entries\n"
+    "    --format csv|json    output format (csv by default)\n"
+    "  create                 a new site file from any image Qt can read: an 8-bit,\n"
+    "                         256-colour map, a white sign-off raster, no points\n"
+    "    --map IMAGE          the floor plan picture\n"
+    "    -o SITE              the site file to write\n"
+    "  signature SITE         the sign-off raster as a 200 x 100 picture\n"
+    "    -o PNG               the picture to write\n"
+    "\n"
+    "  -h, --help             show this help\n"
+    "  --version              print the version\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "ksf: %s (try 'ksf --help')\n", message.c_str());
+    return 2;
+}
+
+int WorkError(const std::string& message) {
+    std::fprintf(stderr, "ksf: %s\n", message.c_str());
+    return 1;
+}
+
+std::string Reason(const sitefile::OpenError& e) {
+    return e.detail.empty() || e.detail == e.text ? e.text : e.text + " (" + e.detail + ")";
+}
+
+// Arguments after the command: positional ones and the values of known options.
+struct Args {
+    std::vector<std::string> positional;
+    std::string format = "csv";
+    std::string map;
+    std::string output;
+};
+
+bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error) {
+    for (size_t i = 0; i < in.size(); ++i) {
+        const std::string& a = in[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= in.size()) {
+                error = "option " + a + " needs a value";
+                return false;
+            }
+            out = in[++i];
+            return true;
+        };
+        if (a == "--format") {
+            if (!value(args.format)) {
+                return false;
+            }
+        } else if (a.rfind("--format=", 0) == 0) {
+            args.format = a.substr(9);
+        } else if (a == "--map") {
+            if (!value(args.map)) {
+                return false;
+            }
+        } else if (a.rfind("--map=", 0) == 0) {
+            args.map = a.substr(6);
+        } else if (a == "-o" || a == "--output") {
+            if (!value(args.output)) {
+                return false;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else {
+            args.positional.push_back(a);
+        }
+    }
+    return true;
+}
+
+bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error) {
+    sitefile::OpenError e;
+    if (!reader.Open(path, e)) {
+        error = path + ": " + Reason(e);
+        return false;
+    }
+    return true;
+}
+
+class Counter : public sitefile::PointsVisitor {
+  public:
+    void OnPoint(const sitefile::StoredPoint&) override { ++points; }
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry&) override { ++entries; }
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+    long points = 0;
+    long entries = 0;
+};
+
+int Info(const Args& args) {
+    if (args.positional.size() != 1) {
+        return UsageError("info needs one SITE");
+    }
+    const std::string& path = args.positional[0];
+    sitefile::SiteFileReader reader;
+    std::string error;
+    if (!OpenSite(path, reader, error)) {
+        return WorkError(error);
+    }
+    std::printf("file: %s\n", path.c_str());
+    std::printf("size: %llu bytes\n", static_cast<unsigned long long>(reader.Source().Size()));
+    std::printf("header length: %u\n", reader.HeaderLength());
+    std::printf("magic: 0x%08X\n", sitefile::kMagic);
+    std::printf("version: %u\n", reader.Version());
+    if (reader.SaveTime() == 0) {
+        std::printf("last saved: never\n");
+    } else {
+        const std::time_t t = reader.SaveTime();
+        std::tm utc{};
+        gmtime_r(&t, &utc);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+        std::printf("last saved: %s (%u)\n", text, reader.SaveTime());
+    }
+    std::printf("bitmap offset: %u\n", reader.BitmapOffset());
+    std::printf("raster offset: %u\n", reader.RasterOffset());
+    std::printf("points offset: %u\n", reader.PointsOffset());
+
+    sitefile::SiteMap map;
+    sitefile::OpenError mapError;
+    const bool mapOk = reader.ReadMap(map, mapError);
+    if (mapOk) {
+        std::printf("map: %d x %d pixels, 8 bits, 256 colours, %s\n", map.width, map.height,
+                    map.bottomUp ? "bottom row first" : "top row first");
+    } else {
+        std::printf("map: unreadable: %s\n", Reason(mapError).c_str());
+    }
+    Counter counter;
+    reader.VisitPoints(counter);
+    const CSiteHeader& h = reader.Header();
+    std::printf("record sizes: %u / %u\n", h.m_pointHeaderSize, h.m_apEntrySize);
+    std::printf("points: %ld\n", counter.points);
+    std::printf("access-point entries: %ld\n", counter.entries);
+    if (!mapOk) {
+        return WorkError(path + ": " + Reason(mapError));
+    }
+    return 0;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+class CsvPrinter : public sitefile::PointsVisitor {
+  public:
+    CsvPrinter() { std::printf("point,x,y,name,channel,rssi,mac,ssid\n"); }
+    void OnPoint(const sitefile::StoredPoint&) override { ++m_index; }
+    void OnEntry(const sitefile::StoredPoint& p, const sitefile::StoredEntry& e) override {
+        std::printf("%ld,%d,%d,%s,%u,%d,%s,%s\n", m_index, p.x, p.y, CsvField(p.name).c_str(),
+                    e.channel, e.RssiDbm(), sitefile::MacToText(e.mac).c_str(),
+                    CsvField(e.ssid).c_str());
+    }
+    void OnPointEnd(const sitefile::StoredPoint& p, int entriesRead) override {
+        if (entriesRead == 0) {
+            std::printf("%ld,%d,%d,%s,,,,\n", m_index, p.x, p.y, CsvField(p.name).c_str());
+        }
+    }
+
+  private:
+    long m_index = 0;
+};
+
+class JsonBuilder : public sitefile::PointsVisitor {
+  public:
+    void OnPoint(const sitefile::StoredPoint& p) override {
+        points.push_back(
+            {{"x", p.x}, {"y", p.y}, {"name", p.name}, {"aps", nlohmann::json::array()}});
+    }
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
+        points.back()["aps"].push_back({{"channel", e.channel},
+                                        {"rssi", e.RssiDbm()},
+                                        {"mac", sitefile::MacToText(e.mac)},
+                                        {"ssid", e.ssid}});
+    }
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+    nlohmann::json points = nlohmann::json::array();
+};
+
+int Points(const Args& args) {
+    if (args.positional.size() != 1) {
+        return UsageError("points needs one SITE");
+    }
+    if (args.format != "csv" && args.format != "json") {
+        return UsageError("unknown format '" + args.format + "' (csv or json)");
+    }
+    sitefile::SiteFileReader reader;
+    std::string error;
+    if (!OpenSite(args.positional[0], reader, error)) {
+        return WorkError(error);
+    }
+    if (args.format == "csv") {
+        CsvPrinter printer;
+        reader.VisitPoints(printer);
+    } else {
+        JsonBuilder builder;
+        reader.VisitPoints(builder);
+        // Names are bytes from the file: anything that is not UTF-8 is replaced.
+        std::printf(
+            "%s\n",
+            builder.points.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    }
+    return 0;
+}
+
+int Create(const Args& args) {
+    if (!args.positional.empty() || args.map.empty() || args.output.empty()) {
+        return UsageError("create needs --map IMAGE and -o SITE");
+    }
+    QImage picture(QString::fromStdString(args.map));
+    if (picture.isNull()) {
+        return WorkError(args.map + ": not an image Qt can read");
+    }
+    if (static_cast<uint64_t>(picture.width()) * picture.height() > sitefile::kMaxMapPixels) {
+        return WorkError(args.map + ": larger than 64 megapixels");
+    }
+    if (picture.hasAlphaChannel()) {
+        // Transparent parts of the plan become white paper.
+        QImage paper(picture.size(), QImage::Format_RGB32);
+        paper.fill(Qt::white);
+        QPainter painter(&paper);
+        painter.drawImage(0, 0, picture);
+        painter.end();
+        picture = paper;
+    }
+    QImage indexed = picture.convertToFormat(QImage::Format_Indexed8);
+    indexed.setColorCount(256);
+
+    sitefile::SiteMap map;
+    map.width = indexed.width();
+    map.height = indexed.height();
+    map.stride = (static_cast<size_t>(map.width) + 3) / 4 * 4;
+    map.bottomUp = false;
+    map.pixels.assign(map.stride * map.height, 0);
+    for (int y = 0; y < map.height; ++y) {
+        std::copy_n(indexed.constScanLine(y), map.width, map.Row(y));
+    }
+    const QList<QRgb> table = indexed.colorTable();
+    for (int i = 0; i < 256; ++i) {
+        map.colors[i] = 0xFF000000u | (table[i] & 0xFFFFFF);
+    }
+    std::string error;
+    if (!sitefile::ReplaceFileContents(args.output, sitefile::BuildNewSiteFile(map), error)) {
+        return WorkError(args.output + ": " + error);
+    }
+    return 0;
+}
+
+int Signature(const Args& args) {
+    if (args.positional.size() != 1 || args.output.empty()) {
+        return UsageError("signature needs one SITE and -o PNG");
+    }
+    const std::string& path = args.positional[0];
+    sitefile::SiteFileReader reader;
+    std::string error;
+    if (!OpenSite(path, reader, error)) {
+        return WorkError(error);
+    }
+    ByteSource& source = reader.Source();
+    if (uint64_t{reader.RasterOffset()} + sitefile::kRasterSize > source.Size()) {
+        return WorkError(path + ": the sign-off raster lies past the end of the file");
+    }
+    std::vector<uint8_t> raster(sitefile::kRasterSize);
+    source.Seek(reader.RasterOffset());
+    if (source.Read(raster.data(), raster.size()) != raster.size()) {
+        return WorkError(path + ": cannot read the sign-off raster");
+    }
+    QImage picture(sitefile::kRasterWidth, sitefile::kRasterHeight, QImage::Format_RGB32);
+    const uint8_t* p = raster.data();
+    for (int fileRow = 0; fileRow < sitefile::kRasterHeight; ++fileRow) {
+        const int y = sitefile::kRasterHeight - 1 - fileRow;  // the bottom row comes first
+        for (int x = 0; x < sitefile::kRasterWidth; ++x, p += 4) {
+            const uint32_t v = sitefile::ReadU32(p);  // 0x00BBGGRR
+            picture.setPixel(x, y, qRgb(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF));
+        }
+    }
+    if (!picture.save(QString::fromStdString(args.output), "PNG")) {
+        return WorkError(args.output + ": cannot write the picture");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> all(argv + 1, argv + argc);
+    // Image plug-ins are found through the application object.
+    QCoreApplication app(argc, argv);
+    for (const std::string& a : all) {
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("ksf %s\n", KESTROW_VERSION);
+            return 0;
+        }
+    }
+    if (all.empty()) {
+        return UsageError("no command given");
+    }
+    const std::string command = all[0];
+    Args args;
+    std::string error;
+    if (!ParseArgs(std::vector<std::string>(all.begin() + 1, all.end()), args, error)) {
+        return UsageError(error);
+    }
+    if (command == "info") {
+        return Info(args);
+    }
+    if (command == "points") {
+        return Points(args);
+    }
+    if (command == "signature") {
+        return Signature(args);
+    }
+    if (command == "create") {
+        return Create(args);
+    }
+    return UsageError("unknown command '" + command + "'");
+}
