@@ -13,10 +13,14 @@
 #include <QScrollBar>
 #include <cmath>
 
+#include "res/resources.h"
+
 // The resources of a static library are registered by hand: nothing else refers to them.
+// Templates refer to the program's pictures (the application icon), so those come too.
 static void InitDialogResources() {
     static const bool done = [] {
         Q_INIT_RESOURCE(dialogs);
+        InitKestrowResources();
         return true;
     }();
     (void)done;

@@ -199,6 +199,7 @@ TEST(AboutTest, ShowsIconProductLineAndVersion) {
     const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 3);
     EXPECT_EQ(labels[0]->geometry(), QRect(17, 28, 32, 33));  // icon static, 11,17 21 x 20 du
+    EXPECT_EQ(labels[0]->pixmap().size(), QSize(32, 32));     // the application icon
     EXPECT_EQ(labels[1]->text(), "Marlo Vantrel for Corvell 802.11a.");
     EXPECT_TRUE(labels[1]->wordWrap());
     EXPECT_EQ(labels[2]->text(), "Version 1.00");

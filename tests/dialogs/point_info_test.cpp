@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QImage>
 #include <QPushButton>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -9,6 +11,8 @@
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/point_info_lines.h"
 #include "dialogs/qt_app.h"
+#include "sitefile/site_reader.h"
+#include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 
@@ -65,9 +69,39 @@ TEST_F(PointInfoTest, PointRecordedWithNothingHeardShowsItsFillMarker) {
                      "STRONGEST AP", "MAC Address: 000000000000", "SSID: FILL", "RSSI: 0"}));
 }
 
-TEST_F(PointInfoTest, StoredPointWithoutEntriesShowsItsLoadedMarker) {
-    // The open turns a stored point with no entries into one channel-0 record at -100 dBm.
-    AddRecord(40, 50, 0, -100, "000000000000", "");
+// Opens the site file at `path` as the open command does and makes its header current.
+void OpenSite(const std::string& path, bool keepPoints) {
+    sitefile::SiteFileReader reader;
+    sitefile::OpenError error;
+    sitefile::SiteMap map;
+    ASSERT_TRUE(reader.Open(path, error)) << error.detail;
+    ASSERT_TRUE(reader.ReadMap(map, error)) << error.detail;
+    std::vector<sitefile::PointCircle> circles;
+    g_siteHeader = reader.LoadPoints(keepPoints, circles);
+    ASSERT_NE(g_siteHeader, nullptr);
+}
+
+TEST_F(PointInfoTest, StoredPointWithoutEntriesComesBackAsTheOpensMarker) {
+    // A new site, one point recorded where nothing was heard, saved and opened again.
+    sitefile::SiteMap map;
+    map.width = map.height = 8;
+    map.stride = 8;
+    map.pixels.assign(64, 0);
+    const std::string path =
+        QDir(QDir::tempPath()).filePath("kestrow-dialogs-stored-point.ksf").toStdString();
+    std::string detail;
+    ASSERT_TRUE(sitefile::ReplaceFileContents(path, sitefile::BuildNewSiteFile(map), detail))
+        << detail;
+    OpenSite(path, false);
+    g_siteHeader->BeginPoint(40, 50, "TEST");
+    ASSERT_EQ(g_siteHeader->CommitPoint(), 0);
+    sitefile::SaveError saveError;
+    ASSERT_TRUE(sitefile::SaveSite(
+        path, *g_siteHeader, g_surveyList, [](int, int) { return 0x00FFFFFFu; }, 1, saveError))
+        << saveError.detail;
+    OpenSite(path, true);
+    std::remove(path.c_str());
+
     const Lines lines = Selected(40, 50);
     EXPECT_EQ(lines[4], "AP's: 1");
     EXPECT_EQ(lines[6], "MAC Address: 000000000000");
