@@ -1,0 +1,102 @@
+// The survey view: the main window's content. It shows the start screen, the
+// site map with the survey cursor, or the scan screen, and it owns the map
+// geometry, the map image and the drawing objects.
+//
+// Drawing lives in kestrow_view_draw.cpp; the handlers for the stylus, keys,
+// scroll bars, zoom and the device's messages in kestrow_view_interaction.cpp;
+// opening and saving a site file in sitefile/.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QBrush>
+#include <QImage>
+#include <QPen>
+#include <QRect>
+
+#include <cstdint>
+#include <memory>
+
+#include "view/viewport.h"
+
+class QPainter;
+
+class CKestrowView : public QAbstractScrollArea {
+    Q_OBJECT
+
+  public:
+    enum ViewMode : int32_t { VIEW_START = 0, VIEW_MAP = 1, VIEW_SCAN = 2 };
+
+    explicit CKestrowView(QWidget* parent = nullptr);
+    ~CKestrowView() override;
+
+    // Draws the screen of the current mode onto a client area whose top-left
+    // corner is (0, 0). paintEvent calls it for the window; tests and the
+    // screenshot command call it with an image.
+    void OnDraw(QPainter& painter, const QRect& client);
+
+    // Circles are painted into the map image, which the map screen copies.
+    void PaintBandCircle(int32_t x, int32_t y, int16_t rssi);
+    void PaintPointCircle();  // the committed point, at the viewport centre
+    void EraseTapCircle();    // white disc of radius 15 over the last press
+
+    // Builds the map image from an 8-bit, 256-colour picture: colors holds
+    // 256 entries 0x??RRGGBB (a bitmap colour table read as little-endian
+    // words; the top byte is ignored), pixels holds `height` rows of `stride`
+    // bytes, top row first. Sets m_mapWidth and m_mapHeight; the viewport is
+    // left alone. Answers false, changing nothing, when the size is not
+    // positive or memory runs out.
+    bool LoadMapImage(int32_t width, int32_t height, const uint32_t* colors, const uint8_t* pixels,
+                      int64_t stride);
+    bool HasMap() const { return !m_mapDC.isNull(); }
+
+    // The client area of the view (the scroll area's viewport widget).
+    Rect ClientRect() const;
+    // Ask for a repaint later / paint now (the sweep loop cannot wait for events).
+    void Repaint();
+    void RepaintNow();
+    // Renders the client area as drawn now, e.g. for a screenshot.
+    QImage Render();
+
+    CViewport* GetViewport() const { return m_pViewport.get(); }
+
+    // Scan-screen paint counter, 0..7, never reset: picks the radar frame.
+    static int32_t s_radarFrame;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+    void DrawStartScreen(QPainter& painter, const QRect& client);
+    void DrawMapScreen(QPainter& painter, const QRect& client);
+    void DrawScanScreen(QPainter& painter, const QRect& client);
+    void PaintEllipse(const Rect& box, const QPen& pen, const QBrush& brush);
+
+  public:
+    std::unique_ptr<CViewport> m_pViewport;
+    int32_t m_mapHeight = 0;
+    int32_t m_mapWidth = 0;
+    // The site map, Format_RGB32, circles painted in: the memory context and
+    // its bitmap in one. Null until a map is loaded.
+    QImage m_mapDC;
+    QPen m_penBlack;
+    QPen m_penBand1;
+    QPen m_penBand2;
+    QPen m_penBand3;
+    QPen m_penBand4;
+    QPen m_penBand5;
+    QPen m_penWhite;
+    QBrush m_brBlack;
+    QBrush m_brWhite;
+    QBrush m_brBand1;
+    QBrush m_brBand2;
+    QBrush m_brBand3;
+    QBrush m_brBand4;
+    QBrush m_brBand5;
+    QImage m_cursorBitmap;  // the target mark, 32 x 32
+    int32_t m_viewMode = VIEW_START;
+
+  private:
+    const QPen& BandPen(int band) const;
+    const QBrush& BandBrush(int band) const;
+
+    QImage m_frame;  // per-paint scratch for the scaled map copy
+};
