@@ -1,4 +1,6 @@
 // corvell: scanner unit tools (frame encoder, stream decoder, simulated unit).
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,14 @@
 #include <vector>
 
 #include "scanner/frame_codec.h"
+#ifdef KESTROW_HAVE_SIM
+#include <chrono>
+#include <mutex>
+
+#include "sim/scenario.h"
+#include "sim/simulated_unit.h"
+#include "sim/unit_protocol.h"
+#endif
 
 namespace {
 
@@ -127,7 +137,11 @@ class PrintingSink : public MessageSink {
         std::printf("type=%02X length=%u payload=", type, length);
         PrintHex(payload, length);
         std::printf("\n");
-        (void)m_describe;
+#ifdef KESTROW_HAVE_SIM
+        if (m_describe) {
+            std::printf("    %s\n", sim::DescribeMessage(type, payload, length).c_str());
+        }
+#endif
     }
 
   private:
@@ -188,6 +202,119 @@ int Decode(const std::vector<std::string>& args) {
     return 0;
 }
 
+#ifdef KESTROW_HAVE_SIM
+void FormatMessage(std::string& line, const sim::WireMessage& m) {
+    char head[40];
+    std::snprintf(head, sizeof head, "type=%02X length=%zu payload=", m.type, m.payload.size());
+    line += head;
+    for (size_t i = 0; i < m.payload.size(); ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", m.payload[i]);
+        line += hex;
+    }
+    line += "\n             " + sim::DescribeMessage(m.type, m.payload.data(), m.payload.size());
+}
+
+// One line (two for a frame) per event, stamped with seconds since start.
+class VerboseLog {
+  public:
+    void operator()(const sim::UnitEvent& event) {
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%9.3f] ", seconds);
+        std::string line = stamp;
+        switch (event.kind) {
+            case sim::UnitEvent::kHostMessage:
+                line += "host> ";
+                FormatMessage(line, event.message);
+                break;
+            case sim::UnitEvent::kUnitMessage:
+                line += "unit> ";
+                FormatMessage(line, event.message);
+                break;
+            case sim::UnitEvent::kGarbage:
+                line += "unit> garbage " + std::to_string(event.message.payload.size()) + " bytes";
+                break;
+            case sim::UnitEvent::kAnswerDropped:
+                line += "unit: no answer to this scan command (dropped)";
+                break;
+        }
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+
+  private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+int Simulate(const std::vector<std::string>& args) {
+    std::string scenarioPath, linkPath;
+    bool verbose = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--verbose") {
+            verbose = true;
+        } else if (a == "--scenario" || a == "--link") {
+            if (i + 1 >= args.size()) {
+                return UsageError(a + " needs a value");
+            }
+            (a == "--scenario" ? scenarioPath : linkPath) = args[++i];
+        } else if (a.rfind("--scenario=", 0) == 0) {
+            scenarioPath = a.substr(11);
+        } else if (a.rfind("--link=", 0) == 0) {
+            linkPath = a.substr(7);
+        } else {
+            return UsageError("unknown sim option '" + a + "'");
+        }
+    }
+    sim::Scenario scenario = sim::BuiltInOfficeScenario();
+    std::string error;
+    if (!scenarioPath.empty() && !sim::LoadScenario(scenarioPath, scenario, error)) {
+        std::fprintf(stderr, "corvell: %s\n", error.c_str());
+        return 1;
+    }
+
+    // SIGINT and SIGTERM are taken with sigwait below; blocked before the
+    // unit's thread starts so it inherits the mask and never takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::UnitEventCallback log;
+    if (verbose) {
+        log = VerboseLog();
+    }
+    std::unique_ptr<sim::SimulatedUnit> unit = sim::SimulatedUnit::Start(scenario, error, log);
+    if (!unit) {
+        std::fprintf(stderr, "corvell: %s\n", error.c_str());
+        return 1;
+    }
+    if (!linkPath.empty()) {
+        struct stat existing;
+        if (::lstat(linkPath.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+            ::unlink(linkPath.c_str());  // a link left by an earlier run
+        }
+        if (::symlink(unit->SlavePath().c_str(), linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "corvell: cannot create the link %s: %s\n", linkPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    std::printf("%s\n", unit->SlavePath().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    unit->Stop();
+    if (!linkPath.empty()) {
+        ::unlink(linkPath.c_str());
+    }
+    return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,6 +337,14 @@ int main(int argc, char** argv) {
     }
     if (command == "decode") {
         return Decode(args);
+    }
+    if (command == "sim") {
+#ifdef KESTROW_HAVE_SIM
+        return Simulate(args);
+#else
+        std::fprintf(stderr, "corvell: this build has no simulated unit\n");
+        return 1;
+#endif
     }
     return UsageError("unknown command '" + command + "'");
 }

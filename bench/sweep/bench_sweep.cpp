@@ -1,0 +1,293 @@
+// Sweep speed over the simulated unit, and the serial reader's CPU use on an
+// idle line. Prints figures; it is not a test.
+//
+//   bench_sweep [--sweeps N] [--idle-seconds S]
+#include <dirent.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window_messages.h"
+#include "scanner/scanner_device.h"
+#include "scanner/serial_link.h"
+#include "sim/scenario.h"
+#include "sim/simulated_unit.h"
+#include "survey/record_list.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kLineBytesPerSecond = 3840.0;  // 38400 baud, 10 bits a byte
+constexpr int kGiveUpAfter = 20;
+
+class NullWindow : public platform::WindowHandle {
+  public:
+    bool PostMessage(platform::MessageId, uintptr_t, intptr_t) override { return true; }
+};
+
+class Counter {
+  public:
+    void Add(const sim::UnitEvent& e) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (e.kind == sim::UnitEvent::kHostMessage && sim::ScanCommandStep(e.message)) {
+            ++m_scanCommands;
+        }
+    }
+    int TakeScanCommands() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int n = m_scanCommands;
+        m_scanCommands = 0;
+        return n;
+    }
+
+  private:
+    std::mutex m_mutex;
+    int m_scanCommands = 0;
+};
+
+// The view's loop: RequestChannelScan for the channel the device expects
+// next, until step 16 has answered (or 20 requests in a row went unanswered).
+bool ViewSweep(CScannerDevice& device) {
+    int unanswered = 0;
+    while (!device.m_sweepDone) {
+        device.RequestChannelScan(static_cast<uint8_t>(device.m_channel));
+        unanswered = device.m_lastWaitTimedOut ? unanswered + 1 : 0;
+        if (unanswered >= kGiveUpAfter) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// For comparison: one request a step. A new request goes out only when the
+// channel counter has moved on (or the wait for an answer ran out); further
+// results of a step already requested do not ask again.
+bool OneRequestAStepSweep(CScannerDevice& device) {
+    int requested = 0;
+    int unanswered = 0;
+    while (!device.m_sweepDone) {
+        int channel = device.m_channel;
+        if (channel != requested) {
+            device.RequestChannelScan(static_cast<uint8_t>(channel));
+            requested = channel;
+            continue;
+        }
+        if (device.m_sendDone.Wait(std::chrono::milliseconds(kSendWaitMs))) {
+            if (device.m_channel == requested) {
+                device.m_sendDone.Reset();  // another result of the step before
+            }
+            unanswered = 0;
+        } else if (++unanswered >= kGiveUpAfter) {
+            return false;
+        } else {
+            requested = 0;  // ask again
+        }
+    }
+    return true;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Bytes on the wire for one sweep with one request a step: the 16 scan
+// commands and the unit's answers to them.
+size_t WireBytesOfOneSweep(const sim::Scenario& scenario) {
+    sim::UnitResponder unit(scenario);
+    size_t bytes = 0;
+    for (int step = 1; step <= kSweepSteps; ++step) {
+        sim::WireMessage command{3,
+                                 {0x01, 0x00, 0x1C, 0x00, 0x00, static_cast<uint8_t>(step), 0x00,
+                                  0x00, 0x00, 0x00, 0x00, 0x3A}};
+        bytes += sim::EncodeUnitFrame(command.type, command.payload).size();
+        for (const sim::OutgoingMessage& out : unit.Answer(command, std::nullopt).messages) {
+            bytes += out.garbage.size() +
+                     sim::EncodeUnitFrame(out.message.type, out.message.payload).size();
+        }
+    }
+    return bytes;
+}
+
+std::set<int> ThreadIds() {
+    std::set<int> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                ids.insert(std::atoi(entry->d_name));
+            }
+        }
+        closedir(dir);
+    }
+    return ids;
+}
+
+// CPU time of a thread of this process in seconds (scheduler statistics,
+// nanoseconds; the tick counts of stat when those are not available).
+double ThreadCpuSeconds(int tid) {
+    std::string base = "/proc/self/task/" + std::to_string(tid);
+    std::ifstream schedstat(base + "/schedstat");
+    unsigned long long runNs = 0;
+    if (schedstat >> runNs) {
+        return runNs / 1e9;
+    }
+    std::ifstream stat(base + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    char* cursor = &text[close + 2];
+    unsigned long long utime = 0, stime = 0;
+    for (int field = 3; field <= 15; ++field) {
+        unsigned long long value = std::strtoull(cursor, &cursor, 10);
+        if (field == 14) {
+            utime = value;
+        } else if (field == 15) {
+            stime = value;
+        }
+        if (field == 3) {  // state is a letter, not a number
+            while (*cursor == ' ') {
+                ++cursor;
+            }
+            ++cursor;
+        }
+    }
+    return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+// Whether a thread sits waiting for the port (the reader) rather than on its
+// event (the writer, in a futex wait).
+bool WaitsOnThePort(int tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    in >> number;
+#ifdef SYS_poll
+    if (number == SYS_poll) {
+        return true;
+    }
+#endif
+    return number == SYS_ppoll || number == SYS_read || number == SYS_pselect6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int sweeps = 15;
+    int idleSeconds = 10;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--sweeps") == 0) {
+            sweeps = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--idle-seconds") == 0) {
+            idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+
+    sim::Scenario scenario = sim::BuiltInOfficeScenario();
+    scenario.baud = 38400;
+    scenario.dwellMs = 0;
+    Counter counter;
+    std::string error;
+    auto unit = sim::SimulatedUnit::Start(scenario, error,
+                                          [&counter](const sim::UnitEvent& e) { counter.Add(e); });
+    if (!unit) {
+        std::fprintf(stderr, "bench_sweep: %s\n", error.c_str());
+        return 1;
+    }
+    std::set<int> before = ThreadIds();
+    CSerialScannerDevice device;
+    NullWindow window;
+    device.m_hViewWnd = &window;
+    CSerialLink link(&device, unit->SlavePath());
+    if (!link.IsPortOpen()) {
+        std::fprintf(stderr, "bench_sweep: cannot open %s\n", unit->SlavePath().c_str());
+        return 1;
+    }
+    std::set<int> linkThreads;
+    for (int id : ThreadIds()) {
+        if (before.count(id) == 0) {
+            linkThreads.insert(id);
+        }
+    }
+
+    size_t floorBytes = WireBytesOfOneSweep(scenario);
+    double floorSeconds = floorBytes / kLineBytesPerSecond;
+    std::printf("office scenario, 38400 baud, no dwell, %d sweeps a loop\n", sweeps);
+    std::printf("wire-time floor: %zu bytes (16 scan commands and their answers) = %.1f ms\n",
+                floorBytes, floorSeconds * 1e3);
+
+    struct Loop {
+        const char* name;
+        bool (*sweep)(CScannerDevice&);
+    };
+    for (const Loop& loop :
+         {Loop{"view loop", ViewSweep}, Loop{"one request a step", OneRequestAStepSweep}}) {
+        std::vector<double> times;
+        std::vector<int> requests;
+        for (int i = 0; i < sweeps + 1; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(g_scanListMutex);
+                g_scanList.Clear();
+            }
+            // Let late answers of the last sweep land, and start with the
+            // handshake event set as a finished sweep leaves it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            counter.TakeScanCommands();
+            device.m_sendDone.Set();
+            device.m_scanRequested = 1;
+            device.m_scanDisplay = 0;
+            device.m_channel = 1;
+            device.m_sweepDone = 0;
+            Clock::time_point start = Clock::now();
+            bool done = loop.sweep(device);
+            double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            device.m_scanRequested = 0;
+            if (!done) {
+                std::fprintf(stderr, "bench_sweep: the unit stopped answering\n");
+                return 1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (i > 0) {  // the first sweep warms up
+                times.push_back(seconds);
+                requests.push_back(counter.TakeScanCommands());
+            }
+        }
+        double median = Median(times);
+        std::vector<double> requestCounts(requests.begin(), requests.end());
+        std::printf(
+            "%-18s median sweep %.1f ms (min %.1f, max %.1f), ratio to floor %.2f, "
+            "scan commands a sweep: median %.0f\n",
+            loop.name, median * 1e3, *std::min_element(times.begin(), times.end()) * 1e3,
+            *std::max_element(times.begin(), times.end()) * 1e3, median / floorSeconds,
+            Median(requestCounts));
+    }
+
+    // Idle line: nothing queued; the reader wakes on its read time-out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<std::pair<int, double>> start;
+    for (int tid : linkThreads) {
+        start.push_back({tid, ThreadCpuSeconds(tid)});
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    for (const auto& [tid, cpu] : start) {
+        double used = ThreadCpuSeconds(tid) - cpu;
+        const char* role = WaitsOnThePort(tid) ? "reader" : "writer";
+        std::printf("idle line, %d s: %s thread %d used %.3f ms CPU = %.4f %% of a core\n",
+                    idleSeconds, role, tid, used * 1e3, 100.0 * used / idleSeconds);
+    }
+    link.Stop();
+    unit->Stop();
+    return 0;
+}

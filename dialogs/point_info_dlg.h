@@ -1,0 +1,19 @@
+// The point information dialog: position, access-point count and strongest access point of
+// the point selected on the map, with a button that deletes the point.
+#pragma once
+
+#include "dialogs/dialog_builder.h"
+
+class CPointInfoDlg : public CTemplateDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kDeletedResult = -2;
+
+    explicit CPointInfoDlg(QWidget* parent = nullptr);
+
+    // The delete button: removes the selected point from the survey list and ends with -2.
+    void OnDeletePoint();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};

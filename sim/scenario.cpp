@@ -1,0 +1,315 @@
+#include "sim/scenario.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+// Collects the first problem found, with the path of the field it concerns.
+class Checker {
+  public:
+    bool failed() const { return !m_error.empty(); }
+    const std::string& error() const { return m_error; }
+
+    bool Fail(const std::string& field, const std::string& problem) {
+        if (m_error.empty()) {
+            m_error = field + ": " + problem;
+        }
+        return false;
+    }
+
+    bool OnlyKnownFields(const json& object, const std::string& where,
+                         const std::set<std::string>& known) {
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (known.count(it.key()) == 0) {
+                std::string field = where.empty() ? it.key() : where + "." + it.key();
+                return Fail(field, "unknown field");
+            }
+        }
+        return true;
+    }
+
+    bool Integer(const json& object, const std::string& where, const char* key, long long low,
+                 long long high, long long& value) {
+        auto it = object.find(key);
+        if (it == object.end()) {
+            return true;
+        }
+        std::string field = Field(where, key);
+        std::string range =
+            "must be an integer from " + std::to_string(low) + " to " + std::to_string(high);
+        if (!it->is_number_integer()) {
+            return Fail(field, range);
+        }
+        long long v =
+            it->is_number_unsigned()
+                ? static_cast<long long>(std::min<unsigned long long>(
+                      it->get<unsigned long long>(),
+                      static_cast<unsigned long long>(std::numeric_limits<long long>::max())))
+                : it->get<long long>();
+        if (v < low || v > high) {
+            return Fail(field, range);
+        }
+        value = v;
+        return true;
+    }
+
+    bool Number(const json& object, const std::string& where, const char* key, double low,
+                double high, double& value) {
+        auto it = object.find(key);
+        if (it == object.end()) {
+            return true;
+        }
+        std::ostringstream range;
+        range << "must be a number from " << low << " to " << high;
+        if (!it->is_number() || !std::isfinite(it->get<double>()) || it->get<double>() < low ||
+            it->get<double>() > high) {
+            return Fail(Field(where, key), range.str());
+        }
+        value = it->get<double>();
+        return true;
+    }
+
+    bool Text(const json& object, const std::string& where, const char* key, size_t maxLength,
+              std::string& value) {
+        auto it = object.find(key);
+        if (it == object.end()) {
+            return true;
+        }
+        std::string field = Field(where, key);
+        if (!it->is_string()) {
+            return Fail(field, "must be a string");
+        }
+        std::string text = it->get<std::string>();
+        if (text.size() > maxLength) {
+            return Fail(field, "must be at most " + std::to_string(maxLength) + " characters");
+        }
+        if (text.find('\0') != std::string::npos) {
+            return Fail(field, "must not contain a zero character");
+        }
+        value = text;
+        return true;
+    }
+
+    bool Boolean(const json& object, const std::string& where, const char* key, bool& value) {
+        auto it = object.find(key);
+        if (it == object.end()) {
+            return true;
+        }
+        if (!it->is_boolean()) {
+            return Fail(Field(where, key), "must be true or false");
+        }
+        value = it->get<bool>();
+        return true;
+    }
+
+    static std::string Field(const std::string& where, const char* key) {
+        return where.empty() ? key : where + "." + key;
+    }
+
+  private:
+    std::string m_error;
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Accepts "00:0a:1b:2c:3d:4e", "00-0a-1b-2c-3d-4e" or "000a1b2c3d4e".
+bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
+    std::string digits;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if ((c == ':' || c == '-') && text.size() == 17 && i % 3 == 2) {
+            continue;
+        }
+        if (HexValue(c) < 0) {
+            return false;
+        }
+        digits += c;
+    }
+    if (digits.size() != 12 || (text.size() != 12 && text.size() != 17)) {
+        return false;
+    }
+    for (size_t i = 0; i < 6; ++i) {
+        mac[i] = static_cast<uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
+    }
+    return true;
+}
+
+bool ParseAccessPoint(const json& item, const std::string& where, Checker& check,
+                      SimAccessPoint& ap) {
+    if (!item.is_object()) {
+        return check.Fail(where, "must be an object");
+    }
+    if (!check.OnlyKnownFields(
+            item, where,
+            {"mac", "ssid", "step", "frequency", "rssi", "noise_db", "x", "y", "path_loss"})) {
+        return false;
+    }
+    auto mac = item.find("mac");
+    if (mac == item.end()) {
+        return check.Fail(where + ".mac", "missing");
+    }
+    if (!mac->is_string() || !ParseMac(mac->get<std::string>(), ap.mac)) {
+        return check.Fail(where + ".mac",
+                          "must be six hexadecimal bytes like \"00:0a:1b:2c:3d:4e\"");
+    }
+    long long step = ap.step, frequency = ap.frequency, rssi = ap.rssi, x = 0, y = 0;
+    if (!check.Text(item, where, "ssid", 32, ap.ssid) ||
+        !check.Integer(item, where, "step", 1, 16, step) ||
+        !check.Integer(item, where, "frequency", 1, 32767, frequency) ||
+        !check.Integer(item, where, "rssi", -128, 127, rssi) ||
+        !check.Number(item, where, "noise_db", 0, 100, ap.noiseDb) ||
+        !check.Integer(item, where, "x", -1000000, 1000000, x) ||
+        !check.Integer(item, where, "y", -1000000, 1000000, y) ||
+        !check.Number(item, where, "path_loss", 0, 10, ap.pathLoss)) {
+        return false;
+    }
+    bool hasX = item.contains("x"), hasY = item.contains("y");
+    if (hasX != hasY) {
+        return check.Fail(where + (hasX ? ".y" : ".x"), "missing (x and y go together)");
+    }
+    ap.step = static_cast<int>(step);
+    ap.frequency = static_cast<int>(frequency);
+    ap.rssi = static_cast<int>(rssi);
+    ap.hasPosition = hasX;
+    ap.x = static_cast<int>(x);
+    ap.y = static_cast<int>(y);
+    return true;
+}
+
+bool ParseFaults(const json& faults, Checker& check, ScenarioFaults& out) {
+    if (!faults.is_object()) {
+        return check.Fail("faults", "must be an object");
+    }
+    if (!check.OnlyKnownFields(
+            faults, "faults",
+            {"drop_answer_every", "garbage_every", "restart_on_step", "radio_not_responding"})) {
+        return false;
+    }
+    long long drop = out.dropAnswerEvery, garbage = out.garbageEvery, restart = out.restartOnStep;
+    if (!check.Integer(faults, "faults", "drop_answer_every", 0, 1000000, drop) ||
+        !check.Integer(faults, "faults", "garbage_every", 0, 1000000, garbage) ||
+        !check.Integer(faults, "faults", "restart_on_step", 0, 16, restart) ||
+        !check.Boolean(faults, "faults", "radio_not_responding", out.radioNotResponding)) {
+        return false;
+    }
+    out.dropAnswerEvery = static_cast<unsigned>(drop);
+    out.garbageEvery = static_cast<unsigned>(garbage);
+    out.restartOnStep = static_cast<int>(restart);
+    return true;
+}
+
+}  // namespace
+
+bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& error) {
+    json root;
+    try {
+        root = json::parse(jsonText);
+    } catch (const json::parse_error& e) {
+        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." -> the rest
+        std::string what = e.what();
+        size_t at = what.find("] ");
+        error = "not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
+        return false;
+    }
+    Checker check;
+    if (!root.is_object()) {
+        error = "not a scenario: the file must hold one JSON object";
+        return false;
+    }
+    Scenario scenario;
+    long long baud = scenario.baud, dwell = scenario.dwellMs, seed = scenario.seed;
+    if (check.OnlyKnownFields(
+            root, "",
+            {"firmware", "serial", "baud", "dwell_ms", "seed", "access_points", "faults"}) &&
+        check.Text(root, "", "firmware", 200, scenario.firmware) &&
+        check.Text(root, "", "serial", 200, scenario.serial) &&
+        check.Integer(root, "", "baud", 0, 4000000, baud) &&
+        check.Integer(root, "", "dwell_ms", 0, 60000, dwell) &&
+        check.Integer(root, "", "seed", 0, 4294967295LL, seed)) {
+        auto aps = root.find("access_points");
+        if (aps != root.end()) {
+            if (!aps->is_array()) {
+                check.Fail("access_points", "must be an array");
+            }
+            for (size_t i = 0; !check.failed() && i < aps->size(); ++i) {
+                SimAccessPoint ap;
+                if (ParseAccessPoint((*aps)[i], "access_points[" + std::to_string(i) + "]", check,
+                                     ap)) {
+                    scenario.accessPoints.push_back(ap);
+                }
+            }
+        }
+        auto faults = root.find("faults");
+        if (!check.failed() && faults != root.end()) {
+            ParseFaults(*faults, check, scenario.faults);
+        }
+    }
+    if (check.failed()) {
+        error = check.error();
+        return false;
+    }
+    scenario.baud = static_cast<unsigned>(baud);
+    scenario.dwellMs = static_cast<unsigned>(dwell);
+    scenario.seed = static_cast<uint32_t>(seed);
+    out = scenario;
+    return true;
+}
+
+bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        error = path + ": cannot be read (" + std::strerror(errno) + ")";
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = path + ": is a directory, not a scenario file";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    if (!ParseScenario(text.str(), out, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+Scenario BuiltInOfficeScenario() {
+    Scenario scenario;
+    std::string error;
+    // The text is part of the program and is checked by the tests.
+    ParseScenario(BuiltInOfficeScenarioText(), scenario, error);
+    return scenario;
+}
+
+}  // namespace sim

@@ -1,0 +1,183 @@
+// The corvell tool as a person runs it: decode --describe on a capture, and
+// sim on a pseudo-terminal with a link, ended by a signal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/unit_protocol.h"
+
+extern char** environ;
+
+namespace {
+
+using sim::Bytes;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string TempPath(const char* name) {
+    return ::testing::TempDir() + "corvell_test_" + std::to_string(::getpid()) + "_" + name;
+}
+
+// Runs corvell to completion with stdout and stderr captured in files.
+ToolRun Corvell(const std::vector<std::string>& args) {
+    std::string outPath = TempPath("out"), errPath = TempPath("err");
+    std::string command = std::string(CORVELL_PATH);
+    for (const std::string& a : args) {
+        command += " '" + a + "'";
+    }
+    command += " >" + outPath + " 2>" + errPath;
+    ToolRun run;
+    run.status = std::system(command.c_str());
+    run.out = Slurp(outPath);
+    run.err = Slurp(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
+
+TEST(Corvell, DecodeDescribeAddsAnIndentedReadingOfEachMessage) {
+    Bytes stream = {0x00, 0x00};  // keep-alive first
+    auto add = [&stream](uint8_t type, const Bytes& payload) {
+        Bytes frame = sim::EncodeUnitFrame(type, payload);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    };
+    add(1, {});
+    add(2, {'A', '1', 'B', '2', 'C', '3', 'D', '4'});
+    add(3, {0x01, 0x00, 0x1C, 0x00, 0x00, 0x10, 0, 0, 0, 0, 0, 0x3A});
+    add(3, {0x00});
+    add(4, {0x00, 0x00, 0xFF, 0x02, 0x00, 0x03});
+    std::string capture = TempPath("capture.bin");
+    std::ofstream(capture, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), stream.size());
+
+    ToolRun run = Corvell({"decode", "--describe", capture});
+    std::remove(capture.c_str());
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(
+        "type=01 length=0 payload=\n"
+        "    firmware-version request\n"
+        "type=02 length=8 payload=41 31 42 32 43 33 44 34\n"
+        "    serial number \"A1B2C3D4\"\n"
+        "type=03 length=12 payload=01 00 1C 00 00 10 00 00 00 00 00 3A\n"
+        "    scan command, channel step 16\n"
+        "type=03 length=1 payload=00\n"
+        "    radio not responding\n"
+        "type=04 length=6 payload=00 00 FF 02 00 03\n"
+        "    sub-code 030002FF, restart: the sweep starts again at step 1\n",
+        run.out);
+
+    // Without --describe the output stays one line a message.
+    ToolRun plain = Corvell({"decode", "/dev/null"});
+    EXPECT_EQ(0, plain.status);
+    EXPECT_EQ("", plain.out);
+}
+
+TEST(Corvell, SimRefusesABrokenScenarioNamingTheField) {
+    std::string path = TempPath("bad.json");
+    std::ofstream(path) << R"({"access_points": [{"mac": "00:0a:1b:2c:3d:4e", "step": 0}]})";
+    ToolRun run = Corvell({"sim", "--scenario", path});
+    std::remove(path.c_str());
+    EXPECT_EQ(1, WEXITSTATUS(run.status));
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("corvell: " + path + ": access_points[0].step: must be an integer from 1 to 16\n",
+              run.err);
+
+    ToolRun usage = Corvell({"sim", "--bogus"});
+    EXPECT_EQ(2, WEXITSTATUS(usage.status));
+}
+
+TEST(Corvell, SimServesOnItsTerminalAndLinkUntilSignalled) {
+    std::string link = TempPath("link");
+    std::string errPath = TempPath("sim_err");
+    int out[2];
+    ASSERT_EQ(0, ::pipe(out));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> args = {CORVELL_PATH, "sim", "--link", link, "--verbose"};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(0, posix_spawn(&pid, CORVELL_PATH, &actions, nullptr, argv.data(), environ));
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+
+    // The first line is the terminal's path; it is printed once the link exists.
+    std::string firstLine;
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
+        firstLine += c;
+    }
+    EXPECT_EQ(0u, firstLine.find("/dev/pts/")) << firstLine;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(firstLine, target);
+
+    int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    const uint8_t request[] = {0x11, 0x12, 0x01, 0x11, 0x13};
+    ASSERT_EQ(5, ::write(fd, request, sizeof request));
+    Bytes expected = sim::EncodeUnitFrame(1, {'C', 'V', '-', '2', '.', '1', '0'});
+    Bytes got;
+    pollfd q{fd, POLLIN, 0};
+    while (got.size() < expected.size() && ::poll(&q, 1, 10000) > 0) {
+        uint8_t buffer[64];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    EXPECT_EQ(expected, got);
+    ::close(fd);
+
+    ASSERT_EQ(0, ::kill(pid, SIGTERM));
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    struct stat st;
+    EXPECT_NE(0, ::lstat(link.c_str(), &st)) << "the link is removed at the end";
+    std::string log = Slurp(errPath);
+    EXPECT_NE(std::string::npos, log.find("host> type=01 length=0 payload=\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("unit> type=01 length=7 payload=43 56 2D 32 2E 31 30\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("firmware version \"CV-2.10\"")) << log;
+    ::close(out[0]);
+    std::remove(errPath.c_str());
+}
+
+}  // namespace
