@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 #include <cstdio>
 
@@ -90,8 +91,17 @@ void CMainFrame::BuildCommandBar() {
     }
 }
 
+// The status panes lie directly above the command bar: they sit at the foot
+// of the frame's content, under the view, and the bar is docked below it.
 void CMainFrame::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
+    auto* content = new QWidget(this);
+    m_contentLayout = new QVBoxLayout(content);
+    m_contentLayout->setContentsMargins(0, 0, 0, 0);
+    m_contentLayout->setSpacing(0);
+    m_statusBar = new QStatusBar(content);
+    QStatusBar* bar = m_statusBar;
+    m_contentLayout->addWidget(bar);
+    setCentralWidget(content);
     bar->setObjectName(QStringLiteral("0xE802"));
     bar->setSizeGripEnabled(false);
     const char* initial[kPaneCount] = {"L: 0", "P: 0", "X: 0", "Y: 0"};
@@ -104,7 +114,7 @@ void CMainFrame::BuildStatusBar() {
 }
 
 void CMainFrame::SetView(QWidget* view, std::function<void(int)> commandHandler) {
-    setCentralWidget(view);
+    m_contentLayout->insertWidget(0, view, 1);
     m_commandHandler = std::move(commandHandler);
 }
 

@@ -10,6 +10,8 @@
 #include "platform/window_messages.h"
 
 class QLabel;
+class QStatusBar;
+class QVBoxLayout;
 class QToolBar;
 class QAction;
 
@@ -30,6 +32,7 @@ class CMainFrame : public QMainWindow {
 
     QString PaneText(int pane) const;
     QToolBar* CommandBar() const { return m_commandBar; }
+    QStatusBar* StatusBar() const { return m_statusBar; }
 
   protected:
     void customEvent(QEvent* event) override;
@@ -41,6 +44,8 @@ class CMainFrame : public QMainWindow {
 
     platform::MessageId m_statusUpdateMessage;
     QToolBar* m_commandBar = nullptr;
+    QStatusBar* m_statusBar = nullptr;
+    QVBoxLayout* m_contentLayout = nullptr;
     std::array<QLabel*, kPaneCount> m_panes{};
     std::function<void(int)> m_commandHandler;
 };

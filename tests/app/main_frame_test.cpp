@@ -72,7 +72,7 @@ TEST_F(MainFrameTest, CoordinatesAreTheLow16BitsReadAsSigned) {
 
 TEST_F(MainFrameTest, StatusPanesAreFiftyPixelsWide) {
     CMainFrame frame;
-    const auto panes = frame.statusBar()->findChildren<QLabel*>();
+    const auto panes = frame.StatusBar()->findChildren<QLabel*>();
     ASSERT_EQ(panes.size(), 4);
     for (QLabel* pane : panes) {
         EXPECT_EQ(pane->width(), 50);
@@ -94,6 +94,22 @@ TEST_F(MainFrameTest, CommandBarAtTheBottomWithSevenButtonsAndSixToolTips) {
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->toolTip(), QString::fromLatin1(tips[i])) << i;
     }
+}
+
+TEST_F(MainFrameTest, StatusPanesLieBetweenTheViewAndTheCommandBar) {
+    CMainFrame frame;
+    auto* view = new QWidget;
+    frame.SetView(view, nullptr);
+    frame.resize(256, 340);
+    frame.show();
+    QCoreApplication::processEvents();
+    const QRect viewRect(view->mapTo(&frame, QPoint(0, 0)), view->size());
+    const QRect statusRect(frame.StatusBar()->mapTo(&frame, QPoint(0, 0)),
+                           frame.StatusBar()->size());
+    const QRect barRect = frame.CommandBar()->geometry();
+    EXPECT_LE(viewRect.bottom(), statusRect.top());
+    EXPECT_LE(statusRect.bottom(), barRect.top());
+    EXPECT_EQ(barRect.bottom(), frame.height() - 1);
 }
 
 TEST_F(MainFrameTest, ButtonsSendTheirCommandsToTheView) {
