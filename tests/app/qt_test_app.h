@@ -1,15 +1,12 @@
-// One QApplication for the whole test program (offscreen platform).
+// The test program's QApplication is created by its main() (qt_app_main.cpp);
+// these only make sure of it.
 #pragma once
 
 #include <QApplication>
+#include <cassert>
 
 inline void EnsureQtApplication() {
-    if (QApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "test_app";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
+    assert(QApplication::instance() != nullptr);
 }
 
 // A base constructed before a fixture's own widgets.
