@@ -79,12 +79,46 @@ void CScannerDevice::RequestFirmwareVersion() {
     SendFrame(1, nullptr, 0, 0);
 }
 
-int CScannerDevice::RequestChannelScan(unsigned channel) {
-    const uint8_t command[kScanCommandSize] = {
+namespace {
+void BuildScanCommand(unsigned channel, uint8_t (&command)[kScanCommandSize]) {
+    const uint8_t bytes[kScanCommandSize] = {
         0x01, 0x00, 0x1C, 0x00, 0x00, static_cast<uint8_t>(channel),
         0x00, 0x00, 0x00, 0x00, 0x00, 0x3A};
+    std::memcpy(command, bytes, sizeof command);
+}
+}  // namespace
+
+int CScannerDevice::RequestChannelScan(unsigned channel) {
+    uint8_t command[kScanCommandSize];
+    BuildScanCommand(channel, command);
     SendScanCommand(command, kScanCommandSize, 1);
     return 1;
+}
+
+bool CScannerDevice::ContinueSweep(SweepProgress& progress) {
+    const int16_t channel = m_channel;
+    if (channel != progress.requested) {
+        // Nothing in flight, or its answer moved the counter on: ask now.
+        if (progress.requested != 0) {
+            progress.unanswered = 0;
+        }
+        uint8_t command[kScanCommandSize];
+        BuildScanCommand(static_cast<uint8_t>(channel), command);
+        SendScanCommand(command, kScanCommandSize, 0);
+        progress.requested = channel;
+        return true;
+    }
+    if (m_sendDone.Wait(std::chrono::milliseconds(kSendWaitMs))) {
+        m_lastWaitTimedOut = 0;
+        progress.unanswered = 0;
+        if (m_channel == progress.requested) {
+            m_sendDone.Reset();  // a further result of the step before
+        }
+        return true;
+    }
+    m_lastWaitTimedOut = 1;
+    progress.requested = 0;  // ask again
+    return ++progress.unanswered < kSweepGiveUpAfter;
 }
 
 int CScannerDevice::SendScanCommand(const uint8_t* payload, unsigned length, unsigned wait) {

@@ -19,6 +19,14 @@ constexpr size_t kScanCommandSize = 12;
 constexpr size_t kTextFieldSize = 32;     // m_firmware, m_serialNumber
 constexpr size_t kSerialNumberChars = 6;  // characters of a serial number kept
 
+constexpr int kSweepGiveUpAfter = 20;  // consecutive unanswered requests
+
+// What a sweep loop carries between passes of ContinueSweep.
+struct SweepProgress {
+    int16_t requested = 0;  // channel of the request in flight; 0 when none
+    int unanswered = 0;     // consecutive waits that ran out
+};
+
 // Where the device hands its frames: the serial link, or a fake in tests.
 class FrameQueue {
   public:
@@ -41,6 +49,14 @@ class CScannerDevice : public MessageSink {
     virtual void OnLinkIdle() = 0;
     virtual int SendFrame(uint8_t type, const uint8_t* payload, unsigned length, unsigned wait);
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override = 0;
+
+    // One pass of the view's sweep loop. Requests the channel the device
+    // expects next as soon as the request in flight has been answered, and
+    // asks again when 250 ms pass without an answer; further results of a step
+    // already moved past (one per access point heard there) ask nothing. So
+    // each step costs one request and its answers. Answers false once
+    // kSweepGiveUpAfter requests in a row went unanswered.
+    bool ContinueSweep(SweepProgress& progress);
 
     void GetFirmwareVersion(char* out);  // out holds at least 32 bytes
     void GetSerialNumber(char* out);     // out holds at least 32 bytes

@@ -29,7 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kLineBytesPerSecond = 3840.0;  // 38400 baud, 10 bits a byte
-constexpr int kGiveUpAfter = 20;
 
 class NullWindow : public platform::WindowHandle {
   public:
@@ -56,42 +55,12 @@ class Counter {
     int m_scanCommands = 0;
 };
 
-// The view's loop: RequestChannelScan for the channel the device expects
-// next, until step 16 has answered (or 20 requests in a row went unanswered).
+// The view's sweep loop: one pass of the device's ContinueSweep at a time.
 bool ViewSweep(CScannerDevice& device) {
-    int unanswered = 0;
+    SweepProgress progress;
     while (!device.m_sweepDone) {
-        device.RequestChannelScan(static_cast<uint8_t>(device.m_channel));
-        unanswered = device.m_lastWaitTimedOut ? unanswered + 1 : 0;
-        if (unanswered >= kGiveUpAfter) {
+        if (!device.ContinueSweep(progress)) {
             return false;
-        }
-    }
-    return true;
-}
-
-// For comparison: one request a step. A new request goes out only when the
-// channel counter has moved on (or the wait for an answer ran out); further
-// results of a step already requested do not ask again.
-bool OneRequestAStepSweep(CScannerDevice& device) {
-    int requested = 0;
-    int unanswered = 0;
-    while (!device.m_sweepDone) {
-        int channel = device.m_channel;
-        if (channel != requested) {
-            device.RequestChannelScan(static_cast<uint8_t>(channel));
-            requested = channel;
-            continue;
-        }
-        if (device.m_sendDone.Wait(std::chrono::milliseconds(kSendWaitMs))) {
-            if (device.m_channel == requested) {
-                device.m_sendDone.Reset();  // another result of the step before
-            }
-            unanswered = 0;
-        } else if (++unanswered >= kGiveUpAfter) {
-            return false;
-        } else {
-            requested = 0;  // ask again
         }
     }
     return true;
@@ -232,8 +201,7 @@ int main(int argc, char** argv) {
         const char* name;
         bool (*sweep)(CScannerDevice&);
     };
-    for (const Loop& loop :
-         {Loop{"view loop", ViewSweep}, Loop{"one request a step", OneRequestAStepSweep}}) {
+    for (const Loop& loop : {Loop{"view loop", ViewSweep}}) {
         std::vector<double> times;
         std::vector<int> requests;
         for (int i = 0; i < sweeps + 1; ++i) {

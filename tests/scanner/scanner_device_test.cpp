@@ -378,4 +378,54 @@ TEST_F(ScannerDeviceTest, ReceivedFrameReachesTheDispatcher) {
     EXPECT_EQ(queue.Frames().at(0), kSerialNumberRequest);
 }
 
+// The view's sweep loop, pass by pass, against results delivered by hand.
+TEST_F(ScannerDeviceTest, SweepAsksOnceAStepAndAgainOnlyAfterSilence) {
+    SweepProgress progress;
+    device.m_channel = 1;
+
+    // First pass asks for channel 1 at once, without waiting.
+    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(queue.Frames(), (std::vector<Bytes>{ScanCommandFrame(1)}));
+
+    // Two access points answer step 1: the first moves the sweep on and
+    // channel 2 goes out at once; the second is a further result of a step
+    // already past and asks nothing.
+    DeliverResult(1, kLab);
+    EXPECT_TRUE(device.ContinueSweep(progress));
+    DeliverResult(1, kHall);
+    EXPECT_TRUE(device.ContinueSweep(progress));  // woken by the late result...
+    EXPECT_FALSE(device.m_sendDone.IsSet());      // ...which is put aside
+    EXPECT_EQ(queue.Frames(), (std::vector<Bytes>{ScanCommandFrame(1), ScanCommandFrame(2)}));
+
+    // Silence: the wait runs out and the same channel is asked again.
+    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.m_lastWaitTimedOut, 1);
+    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(queue.Frames().back(), ScanCommandFrame(2));
+    EXPECT_EQ(queue.Frames().size(), 3u);
+}
+
+TEST_F(ScannerDeviceTest, SweepGivesUpAfterTwentyUnansweredRequests) {
+    SweepProgress progress;
+    int passes = 0;
+    while (device.ContinueSweep(progress)) {
+        ++passes;
+        ASSERT_LT(passes, 100);
+    }
+    // Each unanswered request costs one ask and one 250 ms wait.
+    EXPECT_EQ(passes, 2 * kSweepGiveUpAfter - 1);
+    EXPECT_EQ(queue.Frames().size(), static_cast<size_t>(kSweepGiveUpAfter));
+
+    // An answer in between starts the count again.
+    SweepProgress again;
+    device.ContinueSweep(again);
+    for (int i = 0; i < kSweepGiveUpAfter - 1; ++i) {
+        EXPECT_TRUE(device.ContinueSweep(again));  // wait runs out
+        EXPECT_TRUE(device.ContinueSweep(again));  // ask again
+    }
+    DeliverResult(1, kLab);
+    EXPECT_TRUE(device.ContinueSweep(again));
+    EXPECT_EQ(again.unanswered, 0);
+}
+
 }  // namespace
