@@ -31,9 +31,8 @@ constexpr int kLineStep = 10;      // map pixels per line scroll
 constexpr int kJoystickStep = 10;  // map pixels per joystick step
 constexpr const char* kPointName = "TEST";
 
-// A unit that leaves this many requests in a row unanswered (250 ms each) is
-// given up on: the UI thread must not stay blocked for ever.
-constexpr int kGiveUpAfterUnanswered = 20;
+// Longest wait, in 1 ms naps, for the done flag that follows step 16's answer.
+constexpr int kSettleLimit = 250;
 
 // A press held this long within kHoldSlop pixels is a tap-and-hold.
 constexpr int kHoldMs = 500;
@@ -304,7 +303,9 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
 }
 
 // Starts a survey point at map (x, y) and drives the sweep from channel step
-// 1 to 16 on this thread. KORV_DRAW messages wait in the queue meanwhile; the
+// 1 to 16 on this thread. A unit that leaves kSweepGiveUpAfter requests in a
+// row unanswered (250 ms each) is given up on: the UI thread must not stay
+// blocked for ever. KORV_DRAW messages wait in the queue meanwhile; the
 // first one handled afterwards commits the point.
 void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     CScannerDevice* device = g_scannerDevice;
@@ -324,13 +325,19 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     RepaintNow();
     device->m_sweepDone = 0;
 
-    int unanswered = 0;
+    SweepProgress progress;
+    int settling = 0;
     while (device->m_sweepDone == 0) {
-        device->RequestChannelScan(static_cast<uint8_t>(device->m_channel.load()));
-        unanswered = device->m_lastWaitTimedOut ? unanswered + 1 : 0;
+        if (device->m_channel > kSweepSteps && ++settling < kSettleLimit) {
+            // Step 16 has answered; its done flag follows at once. Ask for
+            // no channel beyond the sweep meanwhile.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const bool goOn = device->ContinueSweep(progress);
         // No events are handled here: paint the scan screen directly.
         RepaintNow();
-        if (unanswered >= kGiveUpAfterUnanswered && device->m_sweepDone == 0) {
+        if (!goOn && device->m_sweepDone == 0) {
             device->m_scanRequested = 0;
             m_viewMode = VIEW_MAP;
             RepaintNow();

@@ -165,9 +165,9 @@ TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
         }
     }
     EXPECT_GE(black, 2 * (51 + 31));
-    // Points: the sizes, then the surviving point with its three entries and
-    // nothing after them. (The entries keep the current scan's order, which
-    // depends on how often each channel was asked for; compare them by MAC.)
+    // Points: the sizes, then the surviving point with its three entries in
+    // the current scan's order (weakest first, each heard once), and nothing
+    // after them.
     EXPECT_EQ(ReadU32(saved.data() + pointsOffset), 42u);
     EXPECT_EQ(ReadU32(saved.data() + pointsOffset + 4), 41u);
     EXPECT_EQ(saved.size(), pointsOffset + 8 + 42 + 3 * 41);
@@ -176,13 +176,11 @@ TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
     EXPECT_EQ(groups[0].x, 120);
     EXPECT_EQ(groups[0].y, 160);
     EXPECT_EQ(groups[0].name, "TEST");
-    std::vector<Entry> entries = groups[0].entries;
+    const std::vector<Entry>& entries = groups[0].entries;
     ASSERT_EQ(entries.size(), 3u);
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.mac < b.mac; });
-    const Entry expected[] = {{36, -45, "000A1B2C3D4E", "Lab"},
+    const Entry expected[] = {{161, -71, "000A1B2C3D50", "Guest"},
                               {60, -62, "000A1B2C3D4F", "Lab-2"},
-                              {161, -71, "000A1B2C3D50", "Guest"}};
+                              {36, -45, "000A1B2C3D4E", "Lab"}};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(entries[i].channel, expected[i].channel) << i;
         EXPECT_EQ(entries[i].rssi, expected[i].rssi) << i;
@@ -190,11 +188,11 @@ TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
         EXPECT_EQ(entries[i].ssid, expected[i].ssid) << i;
     }
     // The RSSI is stored as 1/256 dBm: byte 1 zero, byte 2 the dBm value.
+    const uint8_t rssiBytes[] = {0xB9, 0xC2, 0xD3};
     for (int i = 0; i < 3; ++i) {
         const uint8_t* entry = saved.data() + pointsOffset + 8 + 42 + i * 41;
         EXPECT_EQ(entry[1], 0x00);
-        const uint8_t rssi = entry[2];
-        EXPECT_TRUE(rssi == 0xD3 || rssi == 0xC2 || rssi == 0xB9) << int{rssi};
+        EXPECT_EQ(entry[2], rssiBytes[i]) << i;
     }
     // The information lines of the deleted point (the one at the cursor); a
     // point surveyed in this session keeps the scanner's lower-case MAC text.
