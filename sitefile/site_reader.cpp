@@ -222,7 +222,10 @@ bool SiteFileReader::ReadMap(SiteMap& map, OpenError& error) {
 
 bool SiteFileReader::ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSize) {
     // The whole record must be there; bytes beyond what is kept are skipped.
+    // A short record takes the rest of the file with it, as a short read does:
+    // what follows it is never mistaken for the next record.
     if (m_source->Position() + recordSize > m_source->Size()) {
+        m_source->Seek(std::max(m_source->Position(), m_source->Size()));
         return false;
     }
     if (m_source->Read(buffer, keep) != keep) {

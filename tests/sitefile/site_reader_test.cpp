@@ -303,6 +303,23 @@ TEST_F(SiteReaderTest, ShortReadsEndTheLoadingSilently) {
     EXPECT_EQ(circles[0].rssi, -45);
 }
 
+TEST_F(SiteReaderTest, AShortEntryEndsTheFileEvenWhenAPointHeaderWouldFitInIt) {
+    // Entries of 100 bytes: the 60 bytes left after the header are a short
+    // entry, not a point header of 42 bytes and 18 bytes to spare.
+    PointsBytes p(42, 100);
+    p.Point(5, 6, "Real", 1);
+    PointsBytes phantom;
+    phantom.Point(70, 80, "Phantom", 0);
+    p.bytes.insert(p.bytes.end(), phantom.bytes.begin() + 8, phantom.bytes.end());
+    p.bytes.resize(p.bytes.size() + 18, 0);
+    std::vector<PointCircle> circles;
+    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    EXPECT_TRUE(g_surveyList.IsEmpty());
+    ASSERT_EQ(circles.size(), 1u);
+    EXPECT_EQ(circles[0].x, 5);
+    EXPECT_EQ(circles[0].rssi, -120);
+}
+
 TEST_F(SiteReaderTest, RecordSizesBelowOursLoadNothingAndLargerOnesSkipTheExcess) {
     std::vector<PointCircle> circles;
     for (auto sizes : {std::pair<uint32_t, uint32_t>{41, 41}, {42, 40}, {0, 0}}) {
