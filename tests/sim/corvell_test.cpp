@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -55,6 +56,113 @@ ToolRun Corvell(const std::vector<std::string>& args) {
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return run;
+}
+
+// Writes bytes to a scratch file and decodes it.
+ToolRun DecodeBytes(const Bytes& stream) {
+    std::string capture = TempPath("stream.bin");
+    std::ofstream(capture, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), stream.size());
+    ToolRun run = Corvell({"decode", capture});
+    std::remove(capture.c_str());
+    return run;
+}
+
+TEST(Corvell, EncodePrintsTheWireFrames) {
+    EXPECT_EQ("11 12 01 11 13\n", Corvell({"encode", "1"}).out);
+    EXPECT_EQ("11 12 11 14 11 13\n", Corvell({"encode", "0x11"}).out);
+    EXPECT_EQ("11 12 03 01 00 1C 00 00 01 00 00 00 00 00 3A 11 13\n",
+              Corvell({"encode", "3", "01001C000001", "00 00 00 00 00 3A"}).out);
+    EXPECT_EQ("11 12 03 11 14 05 11 13\n", Corvell({"encode", "3", "1105"}).out);
+    EXPECT_EQ(0, WEXITSTATUS(Corvell({"encode", "255"}).status));
+
+    // Usage errors: exit 2, one line on standard error, nothing on standard output.
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"encode"},
+                                               {"encode", "256"},
+                                               {"encode", "-1"},
+                                               {"encode", "0x"},
+                                               {"encode", "1", "ABC"},
+                                               {"encode", "1", "zz"},
+                                               {"frobnicate"},
+                                               {}}) {
+        ToolRun run = Corvell(bad);
+        EXPECT_EQ(2, WEXITSTATUS(run.status)) << bad.size();
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+    // A payload whose frame does not fit 128 bytes is a failure of the work.
+    ToolRun tooLong = Corvell({"encode", "1", std::string(2 * 124, 'A')});
+    EXPECT_EQ(1, WEXITSTATUS(tooLong.status));
+    EXPECT_EQ("", tooLong.out);
+    EXPECT_EQ(
+        "11 12 01 " +
+            [] {
+                std::string s;
+                for (int i = 0; i < 123; ++i)
+                    s += "AA ";
+                return s;
+            }() +
+            "11 13\n",
+        Corvell({"encode", "1", std::string(2 * 123, 'A')}).out);
+}
+
+TEST(Corvell, HelpAndVersionAnswerAfterACommandToo) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-h"}, {"encode", "--help"}, {"decode", "--help"}, {"sim", "--help"}}) {
+        ToolRun run = Corvell(args);
+        EXPECT_EQ(0, WEXITSTATUS(run.status));
+        EXPECT_EQ(0u, run.out.find("Usage: corvell encode TYPE [HEX...]"));
+    }
+    ToolRun version = Corvell({"decode", "--version"});
+    EXPECT_EQ(0, WEXITSTATUS(version.status));
+    EXPECT_EQ(0u, version.out.find("corvell "));
+}
+
+TEST(Corvell, DecodeRunsTheReceiveMachineAsTheReaderDoes) {
+    // One line a message; a zero follows nothing in the output.
+    EXPECT_EQ("type=05 length=2 payload=41 42\n",
+              DecodeBytes({0x11, 0x12, 0x05, 0x41, 0x42, 0x11, 0x13}).out);
+    EXPECT_EQ("type=11 length=0 payload=\n", DecodeBytes({0x11, 0x12, 0x11, 0x14, 0x11, 0x13}).out);
+    EXPECT_EQ("type=03 length=2 payload=11 11\n",
+              DecodeBytes({0x11, 0x12, 0x03, 0x11, 0x14, 0x11, 0x14, 0x11, 0x13}).out);
+    // A bad byte after an escape abandons the frame.
+    EXPECT_EQ("", DecodeBytes({0x11, 0x12, 0x05, 0x11, 0x15, 0x11, 0x13}).out);
+    // A doubled start byte loses the frame behind it.
+    EXPECT_EQ("", DecodeBytes({0x11, 0x11, 0x12, 0x01, 0x11, 0x13}).out);
+    // The two passes after a delivery read nothing, so a frame right behind
+    // another is read whole; a stray byte between them is skipped.
+    EXPECT_EQ("type=01 length=0 payload=\ntype=02 length=0 payload=\n",
+              DecodeBytes({0x11, 0x12, 0x01, 0x11, 0x13, 0x11, 0x12, 0x02, 0x11, 0x13}).out);
+    EXPECT_EQ("type=01 length=0 payload=\ntype=02 length=0 payload=\n",
+              DecodeBytes({0x11, 0x12, 0x01, 0x11, 0x13, 0x00, 0x11, 0x12, 0x02, 0x11, 0x13}).out);
+    // A frame cut off by the end of input is not delivered.
+    EXPECT_EQ("", DecodeBytes({0x11, 0x12, 0x05, 0x41}).out);
+
+    // A payload over the 8192-byte buffer is abandoned, not overrun.
+    Bytes huge = {0x11, 0x12, 0x07};
+    huge.insert(huge.end(), 9000, 0x41);
+    huge.insert(huge.end(), {0x11, 0x13, 0x00, 0x00});
+    Bytes after = sim::EncodeUnitFrame(2, {'O', 'K'});
+    huge.insert(huge.end(), after.begin(), after.end());
+    ToolRun run = DecodeBytes(huge);
+    EXPECT_EQ(0, WEXITSTATUS(run.status));
+    EXPECT_EQ("type=02 length=2 payload=4F 4B\n", run.out);
+}
+
+TEST(Corvell, DecodeFailuresAreOneLineAndExitOne) {
+    ToolRun missing = Corvell({"decode", TempPath("no-such-capture")});
+    EXPECT_EQ(1, WEXITSTATUS(missing.status));
+    EXPECT_EQ(1, std::count(missing.err.begin(), missing.err.end(), '\n'));
+
+    // A directory opens but cannot be read: an error, not an empty decode.
+    ToolRun directory = Corvell({"decode", ::testing::TempDir()});
+    EXPECT_EQ(1, WEXITSTATUS(directory.status));
+    EXPECT_EQ("", directory.out);
+    EXPECT_EQ(1, std::count(directory.err.begin(), directory.err.end(), '\n'));
+
+    EXPECT_EQ(2, WEXITSTATUS(Corvell({"decode", "a", "b"}).status));
+    EXPECT_EQ(2, WEXITSTATUS(Corvell({"decode", "--bogus"}).status));
 }
 
 TEST(Corvell, DecodeDescribeAddsAnIndentedReadingOfEachMessage) {

@@ -188,6 +188,17 @@ int Decode(const std::vector<std::string>& args) {
             break;
         }
         int c = std::fgetc(in);
+        if (c == EOF && std::ferror(in)) {
+            // A failed read is not the end of a capture: say so rather than
+            // print a partial decode as if it were whole.
+            std::fprintf(stderr, "corvell: cannot read %s: %s\n",
+                         path.empty() || path == "-" ? "standard input" : path.c_str(),
+                         std::strerror(errno));
+            if (in != stdin) {
+                std::fclose(in);
+            }
+            return 1;
+        }
         if (c == EOF) {
             lastCount = 0;
             ended = true;  // one more pass lets the machine see the empty read
@@ -319,18 +330,23 @@ int Simulate(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> argsWithCommand = args;
     if (args.empty()) {
         return UsageError("missing command");
     }
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "-h" || command == "--help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (command == "--version") {
-        std::printf("corvell %s\n", KESTROW_VERSION);
-        return 0;
+    // --help and --version answer wherever they stand, as with every tool. A
+    // payload byte never looks like either, so encode loses nothing.
+    for (const std::string& a : argsWithCommand) {
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("corvell %s\n", KESTROW_VERSION);
+            return 0;
+        }
     }
     if (command == "encode") {
         return Encode(args);
