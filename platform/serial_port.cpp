@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 namespace platform {
@@ -86,10 +87,8 @@ bool SerialPort::Open(const std::string& portName) {
         return false;
     }
     ioctl(fd, TIOCEXCL);  // not every device supports exclusive use
-    int fileFlags = fcntl(fd, F_GETFL);
-    if (fileFlags >= 0) {
-        fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK);
-    }
+    // The port stays non-blocking: reads and writes wait in poll() with a
+    // bound, so a line that stops draining can never hold a write forever.
     m_fd = fd;
     m_path = path;
     return true;
@@ -293,20 +292,41 @@ int SerialPort::Write(const uint8_t* bytes, unsigned count) {
     if (count == 0) {
         return 0;
     }
-    // Never block for long on a line that does not drain.
-    pollfd waitFor{m_fd, POLLOUT, 0};
-    int ready = ::poll(&waitFor, 1, 1000);
-    if (ready <= 0) {
-        return ready == 0 ? 0 : -1;
+    // Never wait more than a second in all on a line that does not drain;
+    // answers what went out by then.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+    unsigned done = 0;
+    while (done < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd waitFor{m_fd, POLLOUT, 0};
+        int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return done != 0 ? static_cast<int>(done) : -1;
+        }
+        if (ready == 0) {
+            break;
+        }
+        if (waitFor.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            return done != 0 ? static_cast<int>(done) : -1;
+        }
+        ssize_t n = ::write(m_fd, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return done != 0 ? static_cast<int>(done) : -1;
+        }
+        done += static_cast<unsigned>(n);
     }
-    if (waitFor.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        return -1;
-    }
-    ssize_t n = ::write(m_fd, bytes, count);
-    if (n < 0) {
-        return (errno == EINTR || errno == EAGAIN) ? 0 : -1;
-    }
-    return static_cast<int>(n);
+    return static_cast<int>(done);
 }
 
 }  // namespace platform

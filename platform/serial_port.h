@@ -63,6 +63,8 @@ constexpr unsigned kPurgeRxClear = 0x0008;
 
 // How long a read waits for its first byte, in tenths of a second.
 constexpr int kReadTimeoutTenths = 3;
+// How long a write waits in all for a line that does not drain.
+constexpr int kWriteTimeoutMs = 1000;
 
 // "COM1:" names /dev/ttyS0, "COMn:" /dev/ttyS(n-1); any other name is a path.
 std::string SerialDevicePath(const std::string& portName);
@@ -93,7 +95,9 @@ class SerialPort {
     // Answers the count read (0 when nothing came), or -1 when the device has
     // failed (hung up, removed, closed).
     int Read(uint8_t* buffer, unsigned count);
-    // Answers the count written, or -1 on failure.
+    // Writes all count bytes, waiting at most kWriteTimeoutMs for the line to
+    // take them. Answers the count written (fewer on a line that stopped
+    // draining), or -1 on failure before anything went out.
     int Write(const uint8_t* bytes, unsigned count);
 
   private:

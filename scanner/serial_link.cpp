@@ -86,9 +86,11 @@ struct CSerialLink::Shared {
     platform::ManualResetEvent stopEvent;  // wakes the reader's reopen pause
 
     // The one-frame send slot. QueueFrame fills it and sets sendEvent under
-    // slotMutex; the writer holds slotMutex from its write to its reset of the
-    // event, so a frame never changes while it is written and a frame queued
-    // meanwhile is written next, not lost.
+    // slotMutex; the writer takes a copy of the slot and resets the event
+    // under the same lock, then writes the copy. A frame never changes while
+    // it is written, a frame queued during the write is written next, and
+    // QueueFrame never waits for the line (a unit that stops reading would
+    // otherwise hold up the user-interface thread's sweep).
     std::mutex slotMutex;
     platform::ManualResetEvent sendEvent;
     uint8_t slot[kFrameBufferSize] = {};
@@ -174,16 +176,24 @@ struct CSerialLink::Shared {
 
     void WriterThread() {
         RaiseThreadPriority();
+        uint8_t frame[kFrameBufferSize];
         while (!stop) {
             bool signalled = sendEvent.Wait(kWriterWait);
-            std::lock_guard<std::mutex> slotLock(slotMutex);
-            if (signalled && !stop) {
+            uint32_t length = 0;
+            {
+                std::lock_guard<std::mutex> slotLock(slotMutex);
+                if (signalled) {
+                    length = slotLength;
+                    std::memcpy(frame, slot, length);
+                }
+                sendEvent.Reset();
+            }
+            if (length != 0 && !stop) {
                 std::lock_guard<std::mutex> portLock(portMutex);
-                if (port.IsOpen() && port.Write(slot, slotLength) > 0) {
+                if (port.IsOpen() && port.Write(frame, length) > 0) {
                     lastActivity = now.load();
                 }
             }
-            sendEvent.Reset();
         }
         writerEnded.Set();
     }

@@ -299,6 +299,74 @@ TEST_F(SerialLinkTest, KeepAliveAfterTheIdleInterval) {
     EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
 }
 
+// A unit gone mad: noise, escape storms, a frame far over the receive
+// buffer and a frame cut off mid-way. Nothing of it is delivered, nothing is
+// overrun, and the next good frame still gets through.
+TEST_F(SerialLinkTest, HostileByteStreamsCostOnlyTheFramesTheyBreak) {
+    RecordingWindow view;
+    device.m_hViewWnd = &view;
+    CSerialLink link(&device, pty.SlavePath());
+    EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
+
+    Bytes noise;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise.push_back(static_cast<uint8_t>(seed >> 16));
+    }
+    noise.insert(noise.end(), 5000, 0x11);          // escape storm
+    noise.insert(noise.end(), {0x11, 0x12, 0x04});  // a status frame ...
+    noise.insert(noise.end(), 9000, 0x41);          // ... over 8192 bytes
+    noise.insert(noise.end(), {0x11, 0x13});
+    noise.insert(noise.end(), {0x11, 0x12, 0x01, 'H', 'A', 'L', 'F'});  // cut off
+    for (size_t at = 0; at < noise.size(); at += 2048) {
+        pty.Write(Bytes(noise.begin() + at, noise.begin() + std::min(at + 2048, noise.size())));
+        pty.Read(4096, 1);  // take whatever the link answers meanwhile
+    }
+    // The line goes quiet mid-frame: the read time-out abandons it.
+    std::this_thread::sleep_for(500ms);
+    pty.Write({0x11, 0x12, 0x01, 'G', 'O', 'O', 'D', 0x11, 0x13});
+    EXPECT_TRUE(WaitFor([&] { return Firmware() == "GOOD"; }, 20000ms)) << Firmware();
+    EXPECT_TRUE(link.IsPortOpen());
+    EXPECT_EQ(link.FailedReads(), 0u);
+    for (const auto& post : view.Posts()) {
+        EXPECT_NE(post.wParam, 4u) << "a status from noise reached the view";
+    }
+}
+
+// A unit that stops taking bytes must not hold up whoever queues a frame: the
+// sweep queues from the user-interface thread.
+TEST_F(SerialLinkTest, QueueingNeverWaitsForAUnitThatStopsReading) {
+    CSerialLink link(&device, pty.SlavePath());
+    EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        Bytes frame(128, 0x5A);
+        for (int i = 0; i < 2000; ++i) {  // far more than the line's buffers hold
+            link.QueueFrame(frame.data(), static_cast<unsigned>(frame.size()));
+            std::this_thread::sleep_for(1ms);
+        }
+        done = true;
+    });
+    bool finished = WaitFor([&] { return done.load(); }, 30000ms);
+    if (!finished) {
+        // Let the writer drain so the test can end.
+        std::thread drain([&] {
+            while (!done) {
+                pty.Read(65536, 50);
+            }
+        });
+        drain.join();
+    }
+    sender.join();
+    EXPECT_TRUE(finished) << "QueueFrame blocked behind a full line";
+    // Once the unit reads again, frames flow.
+    pty.Read(1 << 20, 200);
+    device.RequestFirmwareVersion();
+    EXPECT_TRUE(
+        EndsWith(pty.ReadUntil({0x11, 0x12, 0x01, 0x11, 0x13}), {0x11, 0x12, 0x01, 0x11, 0x13}));
+}
+
 TEST_F(SerialLinkTest, ReaderBacksOffWhenThePortGoesAway) {
     CSerialLink link(&device, pty.SlavePath());
     EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
