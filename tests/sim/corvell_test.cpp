@@ -75,6 +75,9 @@ TEST(Corvell, EncodePrintsTheWireFrames) {
               Corvell({"encode", "3", "01001C000001", "00 00 00 00 00 3A"}).out);
     EXPECT_EQ("11 12 03 11 14 05 11 13\n", Corvell({"encode", "3", "1105"}).out);
     EXPECT_EQ(0, WEXITSTATUS(Corvell({"encode", "255"}).status));
+    // Decimal stays decimal with a leading zero; hexadecimal needs its 0x.
+    EXPECT_EQ("11 12 0A 11 13\n", Corvell({"encode", "010"}).out);
+    EXPECT_EQ("11 12 FF 11 13\n", Corvell({"encode", "0XfF"}).out);
 
     // Usage errors: exit 2, one line on standard error, nothing on standard output.
     for (const std::vector<std::string>& bad :
@@ -82,6 +85,9 @@ TEST(Corvell, EncodePrintsTheWireFrames) {
                                                {"encode", "256"},
                                                {"encode", "-1"},
                                                {"encode", "0x"},
+                                               {"encode", "+5"},
+                                               {"encode", " 5"},
+                                               {"encode", "5x"},
                                                {"encode", "1", "ABC"},
                                                {"encode", "1", "zz"},
                                                {"frobnicate"},

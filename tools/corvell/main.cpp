@@ -49,14 +49,17 @@ int UsageError(const std::string& message) {
     return 2;
 }
 
+// Decimal, or hexadecimal after 0x; a leading zero does not make it octal.
 bool ParseNumber(const std::string& text, unsigned long& value) {
-    if (text.empty()) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+                              std::string::npos) {
         return false;
     }
-    char* end = nullptr;
     errno = 0;
-    value = std::strtoul(text.c_str(), &end, 0);
-    return errno == 0 && *end == '\0' && text[0] != '-';
+    value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+    return errno == 0;
 }
 
 int HexDigit(char c) {
