@@ -1,13 +1,40 @@
 // Feeds arbitrary bytes through the whole site-file open (header, map, points
 // kept) and saves the loaded points again, as the open and save commands do.
+// The saved file must read back with every access point that was saved, in
+// order and unchanged.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
+
+namespace {
+
+struct SavedEntry {
+    uint8_t channel;
+    int8_t rssi;
+    uint8_t mac[6];
+};
+
+// Collects the entries of a points section as the reader sees them.
+class EntryCollector : public sitefile::PointsVisitor {
+  public:
+    void OnPoint(const sitefile::StoredPoint&) override {}
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
+        SavedEntry s{e.channel, static_cast<int8_t>(e.RssiDbm()), {}};
+        std::memcpy(s.mac, e.mac, sizeof s.mac);
+        entries.push_back(s);
+    }
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+    std::vector<SavedEntry> entries;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sitefile::SiteFileReader reader;
@@ -20,15 +47,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<sitefile::PointCircle> circles;
     std::unique_ptr<CSiteHeader> header = reader.LoadPoints(mapRead, circles);
 
+    // What the save must write: one entry for every record that is not a marker.
+    std::vector<SavedEntry> expected;
+    ApRecord* r = nullptr;
+    for (int rc = g_surveyList.GetAt(1, r); rc != -2; rc = g_surveyList.GetNext(r)) {
+        if (r->channel != 0) {
+            SavedEntry s{static_cast<uint8_t>(r->channel), static_cast<int8_t>(r->rssi), {}};
+            std::memcpy(s.mac, r->mac, sizeof s.mac);
+            expected.push_back(s);
+        }
+    }
+
     // Rebuild the saved file from the same bytes and read it back.
     std::vector<uint8_t> saved;
     std::string detail;
     if (sitefile::BuildSavedFile(data, size, *header, g_surveyList, nullptr, 0, saved, detail)) {
         sitefile::SiteFileReader again;
-        if (again.Open(std::make_unique<MemoryByteSource>(saved.data(), saved.size()), error)) {
-            std::vector<sitefile::PointCircle> circlesAgain;
-            again.LoadPoints(true, circlesAgain);
+        if (!again.Open(std::make_unique<MemoryByteSource>(saved.data(), saved.size()), error)) {
+            std::abort();  // the header was accepted once and is written back unchanged
         }
+        EntryCollector collector;
+        again.VisitPoints(collector);
+        if (collector.entries.size() != expected.size()) {
+            std::abort();
+        }
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const SavedEntry& a = expected[i];
+            const SavedEntry& b = collector.entries[i];
+            if (a.channel != b.channel || a.rssi != b.rssi ||
+                std::memcmp(a.mac, b.mac, sizeof a.mac) != 0) {
+                std::abort();
+            }
+        }
+        std::vector<sitefile::PointCircle> circlesAgain;
+        again.LoadPoints(true, circlesAgain);
     }
     g_surveyList.Clear();
     return 0;
