@@ -94,6 +94,12 @@ bool CheckLayout(const CSiteHeader& header, uint64_t oldSize, std::string& detai
         detail = "the points offset lies inside the header block";
         return false;
     }
+    if (rasterOffset < kFileHeaderSize) {
+        // Written over the header, the raster would leave a file that no
+        // longer opens.
+        detail = "the sign-off raster would overwrite the header block";
+        return false;
+    }
     if (rasterOffset + kRasterSize > pointsOffset) {
         detail = "the sign-off raster would run past the points offset";
         return false;

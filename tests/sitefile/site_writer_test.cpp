@@ -278,6 +278,12 @@ TEST_F(SiteWriterTest, FailedSavesLeaveTheOldFileIntact) {
              ReadU32(header.m_fileHeader + kPointsOffsetOffset) - kRasterSize + 1);
     EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
     EXPECT_FALSE(error.detail.empty());
+    // A raster over the header block would leave a file that no longer opens.
+    bad = header;
+    WriteU32(bad.m_fileHeader + kRasterOffsetOffset, 0);
+    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    WriteU32(bad.m_fileHeader + kRasterOffsetOffset, kFileHeaderSize - 1);
+    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
     // A points offset past the end of the file, or inside the header.
     bad = header;
     WriteU32(bad.m_fileHeader + kPointsOffsetOffset, 0xFFFFFFF0u);
