@@ -17,6 +17,9 @@ namespace {
 
 using nlohmann::json;
 
+// Far more than any scenario needs; keeps a wrong file from filling memory.
+constexpr long long kMaxScenarioBytes = 16 * 1024 * 1024;
+
 // Collects the first problem found, with the path of the field it concerns.
 class Checker {
   public:
@@ -284,6 +287,15 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
     }
     if (S_ISDIR(info.st_mode)) {
         error = path + ": is a directory, not a scenario file";
+        return false;
+    }
+    // A pipe or device could block the read or never end (/dev/zero).
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": is not a regular file";
+        return false;
+    }
+    if (info.st_size > kMaxScenarioBytes) {
+        error = path + ": is larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
         return false;
     }
     std::ifstream in(path, std::ios::binary);

@@ -173,6 +173,10 @@ TEST(Scenario, SyntaxErrorsAndUnreadableFilesSayWhere) {
     EXPECT_EQ("/nonexistent/scenario.json: cannot be read (No such file or directory)", error);
     EXPECT_FALSE(sim::LoadScenario(KESTROW_SOURCE_DIR, s, error));
     EXPECT_EQ(std::string(KESTROW_SOURCE_DIR) + ": is a directory, not a scenario file", error);
+    // Devices and pipes are refused before anything is read: /dev/zero would
+    // never end and a pipe could block for ever.
+    EXPECT_FALSE(sim::LoadScenario("/dev/zero", s, error));
+    EXPECT_EQ("/dev/zero: is not a regular file", error);
 }
 
 }  // namespace
