@@ -90,8 +90,11 @@ void CKestrowView::OpenSite() {
         platform::MessageBox(error.text, error.caption, platform::kMbOk | icon);
         return;
     }
-    if (!LoadMapImage(map.width, map.height, map.colors, map.pixels.data(),
-                      static_cast<int64_t>(map.stride))) {
+    // The file's rows stay in their order: a bottom-up map is read from its
+    // last row upwards.
+    const int64_t stride = static_cast<int64_t>(map.stride);
+    if (!LoadMapImage(map.width, map.height, map.colors, map.Row(0),
+                      map.bottomUp ? -stride : stride)) {
         wait.reset();
         platform::MessageBox("Error Loading Site", platform::kApplicationTitle, platform::kMbOk);
         return;
