@@ -104,7 +104,12 @@ bool CheckLayout(const CSiteHeader& header, uint64_t oldSize, std::string& detai
         detail = "the sign-off raster would run past the points offset";
         return false;
     }
-    if (oldSize < pointsOffset) {
+    // A file may end anywhere inside its sign-off raster (a site fresh from
+    // the preparation program may not carry one yet): the raster written now
+    // fills the rest. A gap the save would have to invent is refused.
+    const bool gapIsTheRaster =
+        oldSize >= rasterOffset && pointsOffset == rasterOffset + kRasterSize;
+    if (oldSize < pointsOffset && !gapIsTheRaster) {
         detail = "the site file ends before its points offset";
         return false;
     }
@@ -275,9 +280,10 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         return false;
     }
     struct stat st {};
+    const bool statOk = ::fstat(old, &st) == 0;
+    const uint64_t oldSize = statOk ? static_cast<uint64_t>(st.st_size) : 0;
     const bool ok =
-        ::fstat(old, &st) == 0 &&
-        CheckLayout(header, static_cast<uint64_t>(st.st_size), error.detail) &&
+        statOk && CheckLayout(header, oldSize, error.detail) &&
         ReplaceFile(
             path,
             [&](int fd, std::string& detail) {
@@ -291,7 +297,7 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
                 WriteRaster(raster.data(), pad);
                 std::vector<uint8_t> points;
                 AppendPointsSection(header, list, points);
-                if (!CopyPrefix(old, fd, pointsOffset) ||
+                if (!CopyPrefix(old, fd, std::min<uint64_t>(pointsOffset, oldSize)) ||
                     !PWriteAll(fd, header.m_fileHeader, kFileHeaderSize, 0) ||
                     !PWriteAll(fd, raster.data(), raster.size(), rasterOffset) ||
                     !PWriteAll(fd, points.data(), points.size(), pointsOffset)) {

@@ -304,6 +304,34 @@ TEST_F(SiteWriterTest, FailedSavesLeaveTheOldFileIntact) {
     EXPECT_EQ(std::system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0);
 }
 
+TEST_F(SiteWriterTest, SiteWithoutARasterYetGetsOneOnSave) {
+    // A site straight from the preparation program may end where its raster
+    // begins, or part-way into it: the save writes the raster and the points.
+    std::vector<uint8_t> full = ReadFile(path);
+    const uint32_t rasterOffset = ReadU32(full.data() + kRasterOffsetOffset);
+    for (uint32_t cut : {rasterOffset, rasterOffset + 1000}) {
+        WriteFile(path, std::vector<uint8_t>(full.begin(), full.begin() + cut));
+        g_surveyList.Clear();
+        Stored(3, 4, 36, -50, "P", "Lab");
+        ASSERT_TRUE(Save()) << lastError.detail;
+        std::vector<uint8_t> after = ReadFile(path);
+        ASSERT_EQ(after.size(), rasterOffset + kRasterSize + 8u + 42 + 41);
+        EXPECT_TRUE(std::equal(full.begin() + kFileHeaderSize, full.begin() + rasterOffset,
+                               after.begin() + kFileHeaderSize));
+        SiteFileReader again;
+        OpenError error;
+        ASSERT_TRUE(again.Open(path, error));
+        SiteMap map;
+        ASSERT_TRUE(again.ReadMap(map, error));
+        std::vector<PointCircle> circles;
+        again.LoadPoints(true, circles);
+        EXPECT_EQ(circles.size(), 1u);
+    }
+    // A file that ends before its raster would need bytes the save cannot know.
+    WriteFile(path, std::vector<uint8_t>(full.begin(), full.begin() + rasterOffset - 1));
+    EXPECT_FALSE(Save());
+}
+
 TEST_F(SiteWriterTest, SaveKeepsPermissionsAndFollowsLinks) {
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(Save());
