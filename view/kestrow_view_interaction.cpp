@@ -451,6 +451,10 @@ void CKestrowView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CKestrowView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_startTextTimer.timerId()) {
+        CheckStartTexts();
+        return;
+    }
     if (event->timerId() == m_holdTimer.timerId()) {
         m_holdTimer.stop();
         if (m_pressPending) {

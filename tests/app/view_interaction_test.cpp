@@ -4,13 +4,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
@@ -19,6 +22,7 @@
 #include "platform/sound/sound.h"
 #include "qt_test_app.h"
 #include "scanner/scanner_device.h"
+#include "sitefile/site_commands.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
@@ -29,9 +33,26 @@ class RecordingBoxes : public platform::MessageBoxHandler {
   public:
     int Show(const std::string& text, const std::string& caption, unsigned) override {
         shown.push_back(caption + " | " + text);
+        if (QApplication::overrideCursor() != nullptr) {
+            ++shownWithWaitCursor;
+        }
         return platform::kIdOk;
     }
     std::vector<std::string> shown;
+    int shownWithWaitCursor = 0;
+};
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+    int paints = 0;
 };
 
 class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
@@ -98,10 +119,10 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
     // Lets the event loop run until `done` holds (the hold timer fires after
     // half a second); gives up after a generous while.
     template <typename Done>
-    void RunUntil(Done done) {
+    void RunUntil(Done done, int limitMs = 10000) {
         QElapsedTimer waited;
         waited.start();
-        while (!done() && waited.elapsed() < 10000) {
+        while (!done() && waited.elapsed() < limitMs) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
     }
@@ -263,6 +284,51 @@ TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
     handle.Detach();
     EXPECT_FALSE(handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0));
+}
+
+TEST_F(ViewInteractionTest, StartScreenIsRedrawnWhenTheScannersTextsArrive) {
+    // The unit's answers post nothing to the view; the start screen must not
+    // keep showing "(SN )" once the serial number is known.
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    PaintCounter counter(m_view->viewport());
+    m_view->viewport()->repaint();
+    const int before = counter.paints;
+    RunUntil([&] { return false; }, 600);
+    EXPECT_EQ(counter.paints, before);  // nothing new: no repaints
+
+    device.SetFirmwareVersion("CV-2.10");
+    RunUntil([&] { return counter.paints > before; });
+    EXPECT_GT(counter.paints, before);
+    const int afterFirmware = counter.paints;
+    device.SetSerialNumber("A1B2C3");
+    RunUntil([&] { return counter.paints > afterFirmware; });
+    EXPECT_GT(counter.paints, afterFirmware);
+    QImage shown = m_view->viewport()->grab().toImage();
+    EXPECT_EQ(shown, m_view->Render().convertToFormat(shown.format()));
+
+    // Once the map shows, the start texts are no longer watched.
+    LoadMap();
+    RunUntil([&] { return false; }, 300);  // the map screen's own paints
+    const int onMap = counter.paints;
+    device.SetSerialNumber("ZZZZZZ");
+    RunUntil([&] { return false; }, 600);
+    EXPECT_EQ(counter.paints, onMap);
+}
+
+TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor) {
+    LoadMap();
+    const std::string missing = "/nonexistent/kestrow-test/site.ksf";
+    sitefile_ui::SetSiteFileChooser([&](QWidget*) { return std::optional<std::string>(missing); });
+    m_view->OnCommand(ID_OPEN_SITE);
+    sitefile_ui::SetSiteFileChooser(nullptr);
+    m_view->m_sitePath = missing;
+    m_view->OnCommand(ID_SAVE_SITE);
+    EXPECT_EQ(m_boxes.shown,
+              std::vector<std::string>({"File Open Error | No such file or directory",
+                                        "Site Update Error | Could not update site"}));
+    EXPECT_EQ(m_boxes.shownWithWaitCursor, 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(ViewInteractionTest, ScrollBarRequestsBecomeScrollCodesAfterTheFirstUpdate) {
