@@ -396,7 +396,8 @@ void CKestrowView::EraseTapCircle() {
 
 bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* colors,
                                 const uint8_t* pixels, int64_t stride) {
-    if (width <= 0 || height <= 0 || stride < width || !colors || !pixels) {
+    if (width <= 0 || height <= 0 || (stride < 0 ? -stride : stride) < width || !colors ||
+        !pixels) {
         return false;
     }
     QImage image(width, height, QImage::Format_RGB32);

@@ -2,6 +2,7 @@
 // the joystick keys, and the KORV_DRAW handling that commits a point.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -23,6 +24,7 @@
 #include "qt_test_app.h"
 #include "scanner/scanner_device.h"
 #include "sitefile/site_commands.h"
+#include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
@@ -314,6 +316,46 @@ TEST_F(ViewInteractionTest, StartScreenIsRedrawnWhenTheScannersTextsArrive) {
     device.SetSerialNumber("ZZZZZZ");
     RunUntil([&] { return false; }, 600);
     EXPECT_EQ(counter.paints, onMap);
+}
+
+TEST_F(ViewInteractionTest, OpenedMapIsShownTheRightWayUpInBothRowOrders) {
+    // A 4 x 3 map whose top row is red and the rest white.
+    sitefile::SiteMap map;
+    map.width = 4;
+    map.height = 3;
+    map.stride = 4;
+    map.colors[0] = 0xFFFFFFFF;
+    map.colors[1] = 0xFFFF0000;
+    map.pixels.assign(12, 0);
+    std::memset(map.Row(0), 1, 4);
+    const std::vector<uint8_t> bottomUp = sitefile::BuildNewSiteFile(map);
+
+    // The same picture stored top row first, as a negative height says.
+    std::vector<uint8_t> topDown = bottomUp;
+    const size_t info = sitefile::ReadU32(topDown.data() + 138) + 14;
+    const size_t pixels = info - 14 + 1078;
+    sitefile::WriteU32(topDown.data() + info + 8, static_cast<uint32_t>(-3));
+    for (size_t row = 0; row < 3; ++row) {
+        std::memcpy(topDown.data() + pixels + row * 4, bottomUp.data() + pixels + (2 - row) * 4, 4);
+    }
+
+    for (const std::vector<uint8_t>* bytes :
+         std::vector<const std::vector<uint8_t>*>{&bottomUp, &topDown}) {
+        char path[] = "/tmp/kestrow-view-test-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, bytes->data(), bytes->size()), static_cast<ssize_t>(bytes->size()));
+        close(fd);
+        sitefile_ui::ScopedOpenAnswers answers(path, false);
+        m_view->OnCommand(ID_OPEN_SITE);
+        unlink(path);
+        ASSERT_EQ(m_view->m_mapDC.size(), QSize(4, 3));
+        EXPECT_EQ(m_view->m_mapDC.pixel(0, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(m_view->m_mapDC.pixel(3, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(m_view->m_mapDC.pixel(0, 1), qRgb(255, 255, 255));
+        EXPECT_EQ(m_view->m_mapDC.pixel(3, 2), qRgb(255, 255, 255));
+    }
+    EXPECT_TRUE(m_boxes.shown.empty());
 }
 
 TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor) {
