@@ -57,6 +57,26 @@ class PaintCounter : public QObject {
     int paints = 0;
 };
 
+// A unit that answers every scan command at once, hearing nothing.
+class InstantUnit : public FrameQueue {
+  public:
+    explicit InstantUnit(CScannerDevice& device) : m_device(device) {
+        m_device.SetFrameQueue(this);
+    }
+    ~InstantUnit() override { m_device.SetFrameQueue(nullptr); }
+    int QueueFrame(const uint8_t*, unsigned) override {
+        uint8_t payload[kScanResultOffset + kScanResultSize] = {};
+        const uint8_t step = static_cast<uint8_t>(m_device.m_channel.load());
+        payload[2] = 0x1C;  // channel-result sub-code, step in its top byte
+        payload[5] = step;
+        m_device.OnMessage(4, payload, sizeof payload);
+        return 1;
+    }
+
+  private:
+    CScannerDevice& m_device;
+};
+
 class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
   protected:
     void SetUp() override {
@@ -270,6 +290,30 @@ TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
     m_view->OnKorvDraw(4, 0x1000001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
     EXPECT_EQ(m_boxes.shown.size(), 1u);
+}
+
+TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirst) {
+    // A tap handled while the finished sweep's KORV_DRAW still waits in the
+    // queue must not throw the finished point away.
+    LoadMap();
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    InstantUnit unit(device);
+    g_siteHeader->BeginPoint(50, 60, "TEST");
+    device.m_scanRequested = 1;
+    device.m_sweepDone = 1;
+
+    m_view->OnLButtonDown(QPoint(120, 134), false);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 1);
+    EXPECT_EQ(device.m_sweepDone, 1);  // the new sweep ran to its end
+    m_view->OnKorvDraw(4, 0x1000001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 2);
+    std::vector<std::pair<int, int>> positions;
+    const ApRecord* sentinel = g_surveyList.Sentinel();
+    for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
+        positions.emplace_back(r->x, r->y);
+    }
+    EXPECT_EQ(positions, (std::vector<std::pair<int, int>>{{50, 60}, {120, 160}}));
 }
 
 TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
