@@ -21,9 +21,12 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Kestrow wireless site survey"));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Serial device of the scanner unit."),
-                                  QStringLiteral("DEVICE"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Serial device of the scanner unit (without it: the first USB or "
+                       "PC-card serial adapter made by Quatech, then by Socket, else "
+                       "/dev/ttyS0)."),
+        QStringLiteral("DEVICE"));
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Use the simulated scanner unit (--simulate=SCENARIO for a scenario "
@@ -90,7 +93,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
             "  key left|up|right|down|action   zoom in|out   hscroll CODE [POS]\n"
             "  vscroll CODE [POS]   sign X1,Y1 X2,Y2 ...   save   status\n"
             "  dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
-            "  dialog-screenshot FILE   sleep MS   quit\n");
+            "  dialog-screenshot FILE   sleep MS   quit\n"
+            "\nEnvironment: KESTROW_SOUND=off silences the sounds.\n");
         return result;
     }
     if (parser.isSet(version)) {

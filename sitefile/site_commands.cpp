@@ -91,11 +91,11 @@ void CKestrowView::OpenSite() {
         platform::MessageBox(error.text, error.caption, platform::kMbOk | icon);
         return;
     }
-    // The rows stay in the file's order: a bottom-up bitmap is walked from its
-    // last row up.
-    const int64_t rowStep =
-        map.bottomUp ? -static_cast<int64_t>(map.stride) : static_cast<int64_t>(map.stride);
-    if (!LoadMapImage(map.width, map.height, map.colors, map.Row(0), rowStep)) {
+    // The file's rows stay in their order: a bottom-up map is read from its
+    // last row upwards.
+    const int64_t stride = static_cast<int64_t>(map.stride);
+    if (!LoadMapImage(map.width, map.height, map.colors, map.Row(0),
+                      map.bottomUp ? -stride : stride)) {
         wait.reset();
         platform::MessageBox("Error Loading Site", platform::kApplicationTitle, platform::kMbOk);
         return;

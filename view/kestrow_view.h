@@ -47,8 +47,8 @@ class CKestrowView : public QAbstractScrollArea {
     // Builds the map image from an 8-bit, 256-colour picture: colors holds
     // 256 entries 0x??RRGGBB (a bitmap colour table read as little-endian
     // words; the top byte is ignored), pixels points at the top row and row y
-    // starts at pixels + y * stride; a negative stride walks a bottom-up
-    // bitmap from its last row. Sets m_mapWidth and m_mapHeight; the viewport is
+    // starts at pixels + y * stride (a negative stride walks a bottom-up
+    // bitmap upwards through memory). Sets m_mapWidth and m_mapHeight; the viewport is
     // left alone. Answers false, changing nothing, when the size is not
     // positive or memory runs out.
     bool LoadMapImage(int32_t width, int32_t height, const uint32_t* colors, const uint8_t* pixels,

@@ -431,6 +431,37 @@ TEST_F(EndToEndTest, ScrollZoomAndDialogCommands) {
     EXPECT_EQ(opened.pixel(120, 134 - 14) & 0xFFFFFF, 0u);
 }
 
+// Site files hold their map bottom row first; the view shows it the right
+// way up, and a point is recorded at the map position drawn under the stylus.
+TEST_F(EndToEndTest, MapIsShownTheRightWayUp) {
+    sitefile::SiteMap map;
+    map.width = 240;
+    map.height = 320;
+    map.stride = 240;
+    map.bottomUp = false;
+    map.colors[0] = 0xFF000000u;
+    map.colors[1] = 0xFFFFFFFFu;
+    map.pixels.assign(240 * 320, 1);
+    std::fill(map.pixels.begin(), map.pixels.begin() + 240 * 40, 0);  // a dark top band
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    m_folder.Write("site.ksf", sitefile::BuildNewSiteFile(map));
+    const KestrowResult run = RunKestrow(m_folder, scenario,
+                                         "open site.ksf\n"
+                                         "screenshot opened.png\n"
+                                         "tap 120 10\n"
+                                         "status\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const QImage opened(QString::fromStdString(m_folder.Path() + "/opened.png"));
+    ASSERT_EQ(opened.size(), QSize(240, 268));
+    // 40 of 320 map rows are the top 33 of 268 client rows.
+    EXPECT_EQ(opened.pixel(60, 5) & 0xFFFFFF, 0u);
+    EXPECT_EQ(opened.pixel(60, 30) & 0xFFFFFF, 0u);
+    EXPECT_EQ(opened.pixel(60, 40) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(opened.pixel(60, 260) & 0xFFFFFF, 0xFFFFFFu);
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[1], "STATUS L: 1 | P: 3 | X: 120 | Y: 11");
+}
+
 TEST_F(EndToEndTest, ScriptErrorsStopWithStatusTwo) {
     const std::string scenario = m_folder.Write("lab.json", kLabScenario);
     KestrowResult run = RunKestrow(m_folder, scenario, "status\nopen missing.ksf\nstatus\n");

@@ -30,9 +30,9 @@ const char kUsage[] =
     "  create                 a new site file from any image Qt can read: an 8-bit,\n"
     "                         256-colour map, a white sign-off raster, no points\n"
     "    --map IMAGE          the floor plan picture\n"
-    "    -o SITE              the site file to write\n"
+    "    -o, --output SITE    the site file to write\n"
     "  signature SITE         the sign-off raster as a 200 x 100 picture\n"
-    "    -o PNG               the picture to write\n"
+    "    -o, --output PNG     the picture to write\n"
     "\n"
     "  -h, --help             show this help\n"
     "  --version              print the version\n";
