@@ -32,7 +32,9 @@ FileByteSource::~FileByteSource() {
 }
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a named pipe chosen by mistake fails below instead of
+    // waiting for a writer; reads of a plain file never block either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;

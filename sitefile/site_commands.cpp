@@ -77,7 +77,8 @@ void CKestrowView::OpenSite() {
     }
 
     // The site in force (header, path, map, points) stays until the new file
-    // has passed its header checks and its map has loaded.
+    // has passed its header checks and its map has loaded. The wait cursor is
+    // taken down before any message box, so the box never shows it.
     std::optional<platform::WaitCursor> wait;
     wait.emplace();
     sitefile::SiteFileReader reader;
@@ -136,12 +137,17 @@ void CKestrowView::SaveSite() {
                              platform::kMbOk | platform::kMbIconError);
         return;
     }
-    platform::WaitCursor wait;
     sitefile::SaveError error;
-    const bool saved = sitefile::SaveSite(
-        m_sitePath, *g_siteHeader, g_surveyList,
-        [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, error);
+    bool saved = false;
+    {
+        platform::WaitCursor wait;
+        saved = sitefile::SaveSite(
+            m_sitePath, *g_siteHeader, g_surveyList,
+            [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, error);
+    }
     if (!saved) {
+        // Like the open's messages, shown without the wait cursor: the
+        // program is waiting for the surveyor, not busy.
         platform::MessageBox(error.text, error.caption, platform::kMbOk | platform::kMbIconError);
     }
 }

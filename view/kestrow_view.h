@@ -137,6 +137,14 @@ class CKestrowView : public QAbstractScrollArea {
     void SetScrollPositions();
     void SurveyAt(int32_t x, int32_t y);
     bool SiteLoaded() const;
+    // The scanner's answers to the start-up requests post nothing, so they
+    // usually arrive after the start screen was painted: while it shows, the
+    // texts are looked at now and then and the screen repainted when they
+    // differ from the ones drawn.
+    QBasicTimer m_startTextTimer;
+    std::string m_drawnFirmware;
+    std::string m_drawnSerial;
+    void CheckStartTexts();
     QBasicTimer m_holdTimer;  // a press still down when it fires is a tap-and-hold
     QPoint m_pressPoint;
     bool m_pressPending = false;

@@ -29,6 +29,7 @@ constexpr int kRadarFrameSize = 50;  // drawn size of the 104 x 104 frames
 constexpr int kScanFirstRowTop = 70;
 constexpr int kScanRowPitch = 20;
 constexpr int kTextHeight = 15;
+constexpr int kStartTextCheckMs = 250;
 
 QColor ColorOf(uint32_t colorRef) {
     return QColor::fromRgb(ColorRefToRgb(colorRef));
@@ -96,6 +97,8 @@ CKestrowView::CKestrowView(QWidget* parent) : QAbstractScrollArea(parent) {
     pal.setColor(QPalette::Window, Qt::white);
     viewport()->setPalette(pal);
     viewport()->setAutoFillBackground(true);
+
+    m_startTextTimer.start(kStartTextCheckMs, this);
 }
 
 CKestrowView::~CKestrowView() = default;
@@ -125,10 +128,17 @@ void CKestrowView::RepaintNow() {
 }
 
 QImage CKestrowView::Render() {
+    // What the window shows stays what the window last drew.
+    const std::string firmware = m_drawnFirmware;
+    const std::string serial = m_drawnSerial;
     QImage image(viewport()->size(), QImage::Format_RGB32);
     image.fill(Qt::white);
-    QPainter painter(&image);
-    OnDraw(painter, image.rect());
+    {
+        QPainter painter(&image);
+        OnDraw(painter, image.rect());
+    }
+    m_drawnFirmware = firmware;
+    m_drawnSerial = serial;
     return image;
 }
 
@@ -172,6 +182,7 @@ void CKestrowView::DrawStartScreen(QPainter& painter, const QRect& client) {
     if (g_scannerDevice) {
         g_scannerDevice->GetFirmwareVersion(value);
     }
+    m_drawnFirmware = value;
     std::snprintf(text, sizeof text, "(Firmware %s)", value);
     DrawCell(painter, 5, 183, 115, 198, text, Qt::AlignCenter);
 
@@ -179,8 +190,26 @@ void CKestrowView::DrawStartScreen(QPainter& painter, const QRect& client) {
     if (g_scannerDevice) {
         g_scannerDevice->GetSerialNumber(value);
     }
+    m_drawnSerial = value;
     std::snprintf(text, sizeof text, "(SN %s)", value);
     DrawCell(painter, 125, 183, 235, 198, text, Qt::AlignCenter);
+}
+
+void CKestrowView::CheckStartTexts() {
+    if (m_viewMode != VIEW_START) {
+        m_startTextTimer.stop();  // nothing returns the view to the start screen
+        return;
+    }
+    if (!g_scannerDevice) {
+        return;
+    }
+    char firmware[32] = {};
+    char serial[32] = {};
+    g_scannerDevice->GetFirmwareVersion(firmware);
+    g_scannerDevice->GetSerialNumber(serial);
+    if (m_drawnFirmware != firmware || m_drawnSerial != serial) {
+        Repaint();
+    }
 }
 
 void CKestrowView::DrawMapScreen(QPainter& painter, const QRect& client) {

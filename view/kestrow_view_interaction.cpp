@@ -312,6 +312,12 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     if (device == nullptr) {
         return;
     }
+    if (device->m_scanRequested != 0 && device->m_sweepDone != 0) {
+        // The last sweep has finished but its KORV_DRAW is still queued (a
+        // tap or key that was waiting behind the sweep came first): record
+        // that point now, before this one empties the scan list.
+        OnKorvDraw(0, 0);
+    }
     platform::PlayWaveAsync("ping");
     g_siteHeader->BeginPoint(x, y, kPointName);
     if (s_surveyorPosition) {
@@ -451,6 +457,10 @@ void CKestrowView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CKestrowView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_startTextTimer.timerId()) {
+        CheckStartTexts();
+        return;
+    }
     if (event->timerId() == m_holdTimer.timerId()) {
         m_holdTimer.stop();
         if (m_pressPending) {

@@ -81,17 +81,26 @@ void CViewport::ZoomOut() {
     m_centerY = Saturate((int64_t{m_viewTop} + m_viewBottom) / 2);
 }
 
-// The extent keeps its half-width about the new centre; an odd width loses a pixel.
+namespace {
+
+// The extent keeps its half-width about the new centre; an odd width loses a
+// pixel. A 1-pixel extent (the deepest zoom) stays 1 pixel: at 0 it could
+// neither be drawn nor zoomed out of again.
+void RebuildEdges(int32_t center, int32_t& low, int32_t& high) {
+    const int64_t extent = int64_t{high} - low;
+    const int64_t half = extent / 2;
+    low = Saturate(center - half);
+    high = Saturate(center + (extent == 1 ? 1 : half));
+}
+
+}  // namespace
+
 void CViewport::RebuildEdgesX() {
-    const int64_t half = (int64_t{m_viewRight} - m_viewLeft) / 2;
-    m_viewLeft = Saturate(m_centerX - half);
-    m_viewRight = Saturate(m_centerX + half);
+    RebuildEdges(m_centerX, m_viewLeft, m_viewRight);
 }
 
 void CViewport::RebuildEdgesY() {
-    const int64_t half = (int64_t{m_viewBottom} - m_viewTop) / 2;
-    m_viewTop = Saturate(m_centerY - half);
-    m_viewBottom = Saturate(m_centerY + half);
+    RebuildEdges(m_centerY, m_viewTop, m_viewBottom);
 }
 
 void CViewport::ScrollLeft(int32_t distance) {

@@ -2,15 +2,19 @@
 // the joystick keys, and the KORV_DRAW handling that commits a point.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
@@ -19,6 +23,8 @@
 #include "platform/sound/sound.h"
 #include "qt_test_app.h"
 #include "scanner/scanner_device.h"
+#include "sitefile/site_commands.h"
+#include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
@@ -29,9 +35,46 @@ class RecordingBoxes : public platform::MessageBoxHandler {
   public:
     int Show(const std::string& text, const std::string& caption, unsigned) override {
         shown.push_back(caption + " | " + text);
+        if (QApplication::overrideCursor() != nullptr) {
+            ++shownWithWaitCursor;
+        }
         return platform::kIdOk;
     }
     std::vector<std::string> shown;
+    int shownWithWaitCursor = 0;
+};
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+    int paints = 0;
+};
+
+// A unit that answers every scan command at once, hearing nothing.
+class InstantUnit : public FrameQueue {
+  public:
+    explicit InstantUnit(CScannerDevice& device) : m_device(device) {
+        m_device.SetFrameQueue(this);
+    }
+    ~InstantUnit() override { m_device.SetFrameQueue(nullptr); }
+    int QueueFrame(const uint8_t*, unsigned) override {
+        uint8_t payload[kScanResultOffset + kScanResultSize] = {};
+        const uint8_t step = static_cast<uint8_t>(m_device.m_channel.load());
+        payload[2] = 0x1C;  // channel-result sub-code, step in its top byte
+        payload[5] = step;
+        m_device.OnMessage(4, payload, sizeof payload);
+        return 1;
+    }
+
+  private:
+    CScannerDevice& m_device;
 };
 
 class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
@@ -98,10 +141,10 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
     // Lets the event loop run until `done` holds (the hold timer fires after
     // half a second); gives up after a generous while.
     template <typename Done>
-    void RunUntil(Done done) {
+    void RunUntil(Done done, int limitMs = 10000) {
         QElapsedTimer waited;
         waited.start();
-        while (!done() && waited.elapsed() < 10000) {
+        while (!done() && waited.elapsed() < limitMs) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
     }
@@ -249,6 +292,30 @@ TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
     EXPECT_EQ(m_boxes.shown.size(), 1u);
 }
 
+TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirst) {
+    // A tap handled while the finished sweep's KORV_DRAW still waits in the
+    // queue must not throw the finished point away.
+    LoadMap();
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    InstantUnit unit(device);
+    g_siteHeader->BeginPoint(50, 60, "TEST");
+    device.m_scanRequested = 1;
+    device.m_sweepDone = 1;
+
+    m_view->OnLButtonDown(QPoint(120, 134), false);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 1);
+    EXPECT_EQ(device.m_sweepDone, 1);  // the new sweep ran to its end
+    m_view->OnKorvDraw(4, 0x1000001C);
+    EXPECT_EQ(g_siteHeader->m_pointCount, 2);
+    std::vector<std::pair<int, int>> positions;
+    const ApRecord* sentinel = g_surveyList.Sentinel();
+    for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
+        positions.emplace_back(r->x, r->y);
+    }
+    EXPECT_EQ(positions, (std::vector<std::pair<int, int>>{{50, 60}, {120, 160}}));
+}
+
 TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     LoadMap();
     CSerialScannerDevice device;
@@ -263,6 +330,91 @@ TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
     handle.Detach();
     EXPECT_FALSE(handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0));
+}
+
+TEST_F(ViewInteractionTest, StartScreenIsRedrawnWhenTheScannersTextsArrive) {
+    // The unit's answers post nothing to the view; the start screen must not
+    // keep showing "(SN )" once the serial number is known.
+    CSerialScannerDevice device;
+    g_scannerDevice = &device;
+    PaintCounter counter(m_view->viewport());
+    m_view->viewport()->repaint();
+    const int before = counter.paints;
+    RunUntil([&] { return false; }, 600);
+    EXPECT_EQ(counter.paints, before);  // nothing new: no repaints
+
+    device.SetFirmwareVersion("CV-2.10");
+    RunUntil([&] { return counter.paints > before; });
+    EXPECT_GT(counter.paints, before);
+    const int afterFirmware = counter.paints;
+    device.SetSerialNumber("A1B2C3");
+    RunUntil([&] { return counter.paints > afterFirmware; });
+    EXPECT_GT(counter.paints, afterFirmware);
+    QImage shown = m_view->viewport()->grab().toImage();
+    EXPECT_EQ(shown, m_view->Render().convertToFormat(shown.format()));
+
+    // Once the map shows, the start texts are no longer watched.
+    LoadMap();
+    RunUntil([&] { return false; }, 300);  // the map screen's own paints
+    const int onMap = counter.paints;
+    device.SetSerialNumber("ZZZZZZ");
+    RunUntil([&] { return false; }, 600);
+    EXPECT_EQ(counter.paints, onMap);
+}
+
+TEST_F(ViewInteractionTest, OpenedMapIsShownTheRightWayUpInBothRowOrders) {
+    // A 4 x 3 map whose top row is red and the rest white.
+    sitefile::SiteMap map;
+    map.width = 4;
+    map.height = 3;
+    map.stride = 4;
+    map.colors[0] = 0xFFFFFFFF;
+    map.colors[1] = 0xFFFF0000;
+    map.pixels.assign(12, 0);
+    std::memset(map.Row(0), 1, 4);
+    const std::vector<uint8_t> bottomUp = sitefile::BuildNewSiteFile(map);
+
+    // The same picture stored top row first, as a negative height says.
+    std::vector<uint8_t> topDown = bottomUp;
+    const size_t info = sitefile::ReadU32(topDown.data() + 138) + 14;
+    const size_t pixels = info - 14 + 1078;
+    sitefile::WriteU32(topDown.data() + info + 8, static_cast<uint32_t>(-3));
+    for (size_t row = 0; row < 3; ++row) {
+        std::memcpy(topDown.data() + pixels + row * 4, bottomUp.data() + pixels + (2 - row) * 4, 4);
+    }
+
+    for (const std::vector<uint8_t>* bytes :
+         std::vector<const std::vector<uint8_t>*>{&bottomUp, &topDown}) {
+        char path[] = "/tmp/kestrow-view-test-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, bytes->data(), bytes->size()), static_cast<ssize_t>(bytes->size()));
+        close(fd);
+        sitefile_ui::ScopedOpenAnswers answers(path, false);
+        m_view->OnCommand(ID_OPEN_SITE);
+        unlink(path);
+        ASSERT_EQ(m_view->m_mapDC.size(), QSize(4, 3));
+        EXPECT_EQ(m_view->m_mapDC.pixel(0, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(m_view->m_mapDC.pixel(3, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(m_view->m_mapDC.pixel(0, 1), qRgb(255, 255, 255));
+        EXPECT_EQ(m_view->m_mapDC.pixel(3, 2), qRgb(255, 255, 255));
+    }
+    EXPECT_TRUE(m_boxes.shown.empty());
+}
+
+TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor) {
+    LoadMap();
+    const std::string missing = "/nonexistent/kestrow-test/site.ksf";
+    sitefile_ui::SetSiteFileChooser([&](QWidget*) { return std::optional<std::string>(missing); });
+    m_view->OnCommand(ID_OPEN_SITE);
+    sitefile_ui::SetSiteFileChooser(nullptr);
+    m_view->m_sitePath = missing;
+    m_view->OnCommand(ID_SAVE_SITE);
+    EXPECT_EQ(m_boxes.shown,
+              std::vector<std::string>({"File Open Error | No such file or directory",
+                                        "Site Update Error | Could not update site"}));
+    EXPECT_EQ(m_boxes.shownWithWaitCursor, 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(ViewInteractionTest, ScrollBarRequestsBecomeScrollCodesAfterTheFirstUpdate) {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <regex>
 
+#include <sys/stat.h>
+
 #include <QImage>
 
 #include "kestrow_run.h"
@@ -275,6 +277,8 @@ TEST_F(EndToEndTest, FailedOpensKeepThePreviousSite) {
     m_folder.Write("obsolete.ksf", obsolete);
     const std::string notSitePath = m_folder.Write("notsite.ksf", notSite);
     std::filesystem::create_directory(m_folder.Path() + "/folder.ksf");
+    // A named pipe with no writer: opening it must not wait for one.
+    ASSERT_EQ(mkfifo((m_folder.Path() + "/pipe.ksf").c_str(), 0644), 0);
     const std::string good = m_folder.Write("good.ksf", m_site);
 
     const KestrowResult run = RunKestrow(m_folder, scenario,
@@ -282,6 +286,7 @@ TEST_F(EndToEndTest, FailedOpensKeepThePreviousSite) {
                                          "open notsite.ksf\n"
                                          "open obsolete.ksf\n"
                                          "open folder.ksf\n"
+                                         "open pipe.ksf\n"
                                          "open good.ksf discard\n"
                                          "open notsite.ksf\n"
                                          "open-cancel\n"
@@ -293,8 +298,9 @@ TEST_F(EndToEndTest, FailedOpensKeepThePreviousSite) {
     EXPECT_EQ(run.lines, std::vector<std::string>(
                              {notSiteBox, notSiteBox,
                               "MSGBOX File Error | Obsolete Site File, recreate using Zorvane",
-                              "MSGBOX File Open Error | Is a directory", kKeepQuestion, notSiteBox,
-                              "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
+                              "MSGBOX File Open Error | Is a directory",
+                              "MSGBOX File Open Error | Invalid argument", kKeepQuestion,
+                              notSiteBox, "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
     // The save went to the site in force, and the rejected file is untouched.
     EXPECT_EQ(ReadGroups(good).size(), 1u);
     EXPECT_EQ(ReadBytes(notSitePath), notSite);

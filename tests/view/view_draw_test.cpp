@@ -147,6 +147,12 @@ TEST_F(ViewDraw, MapImageTakesPaddedRowsAndKeepsTheOldMapOnBadSizes) {
     EXPECT_EQ(view->m_mapDC.pixel(0, 1), qRgb(0xFF, 0xFF, 0xFF));
     EXPECT_EQ(view->m_mapDC.pixel(2, 1), qRgb(0x10, 0x20, 0x30));
 
+    // A bottom-up picture: the last row first, walked with a negative stride.
+    ASSERT_TRUE(view->LoadMapImage(3, 2, colors, rows + 4, -4));
+    EXPECT_EQ(view->m_mapDC.pixel(0, 0), qRgb(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(view->m_mapDC.pixel(0, 1), qRgb(0x10, 0x20, 0x30));
+    EXPECT_FALSE(view->LoadMapImage(5, 2, colors, rows + 4, -4));
+
     EXPECT_FALSE(view->LoadMapImage(0, 2, colors, rows, 4));
     EXPECT_FALSE(view->LoadMapImage(3, -2, colors, rows, 4));
     EXPECT_FALSE(view->LoadMapImage(5, 2, colors, rows, 4));  // rows shorter than the width

@@ -210,6 +210,33 @@ TEST(Viewport, ZoomInStopsBeforeTheExtentVanishes) {
     EXPECT_EQ(w.GetVisibleRect().Height(), 1);
 }
 
+TEST(Viewport, DeepestZoomSurvivesMovesAndZoomsOutAgain) {
+    // A 1-pixel extent moved by a tap, a scroll or the thumb keeps its pixel;
+    // at 0 the map could no longer be drawn, and zooming out would keep it 0.
+    CViewport v = Opened(640, 480);
+    for (int i = 0; i < 20; ++i) {
+        v.ZoomIn();
+    }
+    ASSERT_EQ(v.GetVisibleRect(), (Rect{319, 239, 320, 240}));
+    v.CenterOnClientPoint(kClient, 0, 0);
+    EXPECT_EQ(v.GetVisibleRect(), (Rect{319, 239, 320, 240}));
+    v.ScrollLeft(10);
+    v.SetCenterY(100);
+    EXPECT_EQ(v.GetVisibleRect(), (Rect{309, 100, 310, 101}));
+    Rect d = kClient, s{};
+    EXPECT_TRUE(v.ComputeBlit(d, s));
+    EXPECT_EQ(s, (Rect{309, 100, 310, 101}));
+    for (int i = 0; i < 20; ++i) {
+        v.ZoomOut();
+    }
+    EXPECT_EQ(v.GetVisibleRect(), (Rect{0, 0, 640, 480}));
+
+    // Wider odd extents still lose their pixel at the first move.
+    CViewport w = Opened(241, 241);
+    w.ScrollRight(10);
+    EXPECT_EQ(w.GetVisibleRect().Width(), 240);
+}
+
 TEST(Viewport, HugeMapsDoNotOverflow) {
     // 32-bit products would overflow here: 100000 * 60000 > 2^31.
     CViewport v = Opened(100000, 100000);
