@@ -261,7 +261,9 @@ bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRe
     const size_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
     const size_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
     WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
-    out.assign(old, old + pointsOffset);
+    // A file that ends inside its raster is extended by the raster itself.
+    out.assign(old, old + std::min(oldSize, pointsOffset));
+    out.resize(pointsOffset, 0);
     std::memcpy(out.data(), header.m_fileHeader, kFileHeaderSize);
     WriteRaster(out.data() + rasterOffset, pad);
     AppendPointsSection(header, list, out);

@@ -310,11 +310,18 @@ TEST_F(SiteWriterTest, SiteWithoutARasterYetGetsOneOnSave) {
     std::vector<uint8_t> full = ReadFile(path);
     const uint32_t rasterOffset = ReadU32(full.data() + kRasterOffsetOffset);
     for (uint32_t cut : {rasterOffset, rasterOffset + 1000}) {
-        WriteFile(path, std::vector<uint8_t>(full.begin(), full.begin() + cut));
+        const std::vector<uint8_t> old(full.begin(), full.begin() + cut);
+        WriteFile(path, old);
         g_surveyList.Clear();
         Stored(3, 4, 36, -50, "P", "Lab");
+        CSiteHeader copy = header;
+        std::vector<uint8_t> inPlace;
+        std::string detail;
+        ASSERT_TRUE(BuildSavedFile(old.data(), old.size(), copy, g_surveyList, nullptr, 1234567890,
+                                   inPlace, detail));
         ASSERT_TRUE(Save()) << lastError.detail;
         std::vector<uint8_t> after = ReadFile(path);
+        EXPECT_EQ(after, inPlace);
         ASSERT_EQ(after.size(), rasterOffset + kRasterSize + 8u + 42 + 41);
         EXPECT_TRUE(std::equal(full.begin() + kFileHeaderSize, full.begin() + rasterOffset,
                                after.begin() + kFileHeaderSize));
