@@ -151,9 +151,12 @@ int CKestrowApp::Run(int argc, char** argv) {
             simulated->SetSurveyorPosition(x, y);
         };
     }
-    view->OnInitialUpdate(startup);
-
+    // The window shows its start screen before the scanner comes up, so the
+    // surveyor sees the program (and its wait cursor) during the start-up pause.
     frame.show();
+    FitClientArea(frame, *view, options.clientSize);
+    frame.repaint();
+    view->OnInitialUpdate(startup);
     FitClientArea(frame, *view, options.clientSize);
     view->setFocus();
     frame.repaint();
