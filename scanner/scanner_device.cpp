@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -97,6 +98,12 @@ int CScannerDevice::RequestChannelScan(unsigned channel) {
 
 bool CScannerDevice::ContinueSweep(SweepProgress& progress) {
     const int16_t channel = m_channel;
+    if (channel > kSweepSteps) {
+        // Step 16 has answered and its done flag follows at once: ask for no
+        // channel beyond the sweep meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
     if (channel != progress.requested) {
         // Nothing in flight, or its answer moved the counter on: ask now.
         if (progress.requested != 0) {

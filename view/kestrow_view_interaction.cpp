@@ -31,9 +31,6 @@ constexpr int kLineStep = 10;      // map pixels per line scroll
 constexpr int kJoystickStep = 10;  // map pixels per joystick step
 constexpr const char* kPointName = "TEST";
 
-// Longest wait, in 1 ms naps, for the done flag that follows step 16's answer.
-constexpr int kSettleLimit = 250;
-
 // A press held this long within kHoldSlop pixels is a tap-and-hold.
 constexpr int kHoldMs = 500;
 constexpr int kHoldSlop = 6;
@@ -332,14 +329,7 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     device->m_sweepDone = 0;
 
     SweepProgress progress;
-    int settling = 0;
     while (device->m_sweepDone == 0) {
-        if (device->m_channel > kSweepSteps && ++settling < kSettleLimit) {
-            // Step 16 has answered; its done flag follows at once. Ask for
-            // no channel beyond the sweep meanwhile.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
-        }
         const bool goOn = device->ContinueSweep(progress);
         // No events are handled here: paint the scan screen directly.
         RepaintNow();

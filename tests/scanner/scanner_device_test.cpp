@@ -405,6 +405,14 @@ TEST_F(ScannerDeviceTest, SweepAsksOnceAStepAndAgainOnlyAfterSilence) {
     EXPECT_EQ(queue.Frames().size(), 3u);
 }
 
+TEST_F(ScannerDeviceTest, SweepAsksForNoChannelBeyondTheLastStep) {
+    // Step 16's answer sets the counter to 17 a moment before the done flag.
+    SweepProgress progress;
+    device.m_channel = 17;
+    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_TRUE(queue.Frames().empty());
+}
+
 TEST_F(ScannerDeviceTest, SweepGivesUpAfterTwentyUnansweredRequests) {
     SweepProgress progress;
     int passes = 0;

@@ -37,6 +37,13 @@ class RecordedMessageBoxes : public platform::MessageBoxHandler {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_boxes;
     }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const Box& box : Boxes()) {
+            texts.push_back(box.text);
+        }
+        return texts;
+    }
 
   private:
     std::mutex m_mutex;

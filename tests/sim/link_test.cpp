@@ -16,6 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/window_messages.h"
 #include "scanner/scanner_device.h"
+#include "scanner/scanner_test_support.h"
 #include "scanner/serial_link.h"
 #include "sim/scenario.h"
 #include "sim/simulated_unit.h"
@@ -23,46 +24,8 @@
 
 namespace {
 
-constexpr int kGiveUpAfter = 20;  // consecutive unanswered requests, as the view counts them
-
-class RecordingWindow : public platform::WindowHandle {
-  public:
-    bool PostMessage(platform::MessageId message, uintptr_t wParam, intptr_t lParam) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_posts.push_back({message, wParam, lParam});
-        return true;
-    }
-    struct Post {
-        platform::MessageId message;
-        uintptr_t wParam;
-        intptr_t lParam;
-    };
-    std::vector<Post> Posts() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_posts;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<Post> m_posts;
-};
-
-class RecordingBoxes : public platform::MessageBoxHandler {
-  public:
-    int Show(const std::string& text, const std::string&, unsigned) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_texts.push_back(text);
-        return platform::kIdOk;
-    }
-    std::vector<std::string> Texts() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_texts;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-};
+using scanner_test::RecordedMessageBoxes;
+using scanner_test::RecordingWindow;
 
 class UnitLog {
   public:
@@ -122,26 +85,27 @@ struct SweepOutcome {
     int timeOuts = 0;
 };
 
-// The view's sweep loop: flags set as a tap sets them, then RequestChannelScan
-// for the channel the device expects next until step 16 has answered, giving
-// up after 20 consecutive requests whose wait for an answer ran out.
+// The view's sweep loop: flags set as a tap sets them, then the device's
+// ContinueSweep until step 16 has answered or the device gives up after 20
+// consecutive unanswered requests. Counts the scan commands sent and the
+// waits that ran out.
 SweepOutcome SweepLikeTheView(CScannerDevice& device) {
     device.m_scanRequested = 1;
     device.m_scanDisplay = 0;
     device.m_channel = 1;
     device.m_sweepDone = 0;
     SweepOutcome outcome;
-    int unanswered = 0;
+    SweepProgress progress;
     while (!device.m_sweepDone) {
-        device.RequestChannelScan(static_cast<uint8_t>(device.m_channel));
-        ++outcome.requests;
-        if (device.m_lastWaitTimedOut) {
+        const int16_t before = progress.requested;
+        const bool goOn = device.ContinueSweep(progress);
+        if (progress.requested != before && progress.requested != 0) {
+            ++outcome.requests;
+        } else if (progress.requested == 0) {
             ++outcome.timeOuts;
-            if (++unanswered >= kGiveUpAfter) {
-                return outcome;
-            }
-        } else {
-            unanswered = 0;
+        }
+        if (!goOn) {
+            return outcome;
         }
     }
     outcome.done = true;
@@ -233,7 +197,7 @@ class LinkTest : public ::testing::Test {
         return Eventually([&] { return static_cast<long>(m_window.Posts().size()) == sent(); });
     }
 
-    RecordingBoxes m_boxes;
+    RecordedMessageBoxes m_boxes;
     RecordingWindow m_window;
     UnitLog m_log;
     CSerialScannerDevice m_device;
@@ -390,7 +354,7 @@ TEST_F(LinkTest, RadioNotRespondingIsReportedAndTheSweepGivesUp) {
     Connect(office);
     SweepOutcome sweep = SweepLikeTheView(m_device);
     EXPECT_FALSE(sweep.done);
-    EXPECT_EQ(kGiveUpAfter, sweep.timeOuts);
+    EXPECT_EQ(kSweepGiveUpAfter, sweep.timeOuts);
     ASSERT_TRUE(Eventually([&] { return !m_boxes.Texts().empty(); }));
     const std::regex report("Intersil Not Responding at ([0-9]|1[0-9]|2[0-3]):([0-9]|[1-5][0-9])");
     for (const std::string& text : m_boxes.Texts()) {
@@ -407,23 +371,21 @@ TEST_F(LinkTest, UnitThatStopsAnsweringMidSweepIsGivenUpOn) {
     m_device.m_scanRequested = 1;
     m_device.m_channel = 1;
     m_device.m_sweepDone = 0;
-    int unanswered = 0;
+    SweepProgress progress;
     bool stopped = false;
     bool gaveUp = false;
-    for (int requests = 0; requests < 200 && !m_device.m_sweepDone; ++requests) {
+    for (int passes = 0; passes < 400 && !m_device.m_sweepDone; ++passes) {
         if (!stopped && m_device.m_channel > 5) {
             m_unit->Stop();
             stopped = true;
         }
-        m_device.RequestChannelScan(static_cast<uint8_t>(m_device.m_channel));
-        unanswered = m_device.m_lastWaitTimedOut ? unanswered + 1 : 0;
-        if (unanswered >= kGiveUpAfter) {
+        if (!m_device.ContinueSweep(progress)) {
             gaveUp = true;
             break;
         }
     }
     EXPECT_TRUE(stopped);
-    EXPECT_TRUE(gaveUp) << "the time-out flag alone must be enough to give up";
+    EXPECT_TRUE(gaveUp);
     EXPECT_EQ(0, m_device.m_sweepDone);
     EXPECT_GE(m_device.m_channel, 6);
 }
@@ -434,8 +396,8 @@ TEST_F(LinkTest, UnitThatNeverAnswersIsGivenUpOnAfterTwentyRequests) {
     Connect(office);
     SweepOutcome sweep = SweepLikeTheView(m_device);
     EXPECT_FALSE(sweep.done);
-    EXPECT_EQ(kGiveUpAfter, sweep.requests);
-    ASSERT_TRUE(Eventually([&] { return m_log.RequestedSteps().size() >= kGiveUpAfter - 1; }));
+    EXPECT_EQ(kSweepGiveUpAfter, sweep.requests);
+    ASSERT_TRUE(Eventually([&] { return m_log.RequestedSteps().size() >= kSweepGiveUpAfter - 1; }));
     for (int step : m_log.RequestedSteps()) {
         EXPECT_EQ(1, step) << "channel 1 is asked again and again";
     }
