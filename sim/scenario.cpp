@@ -126,16 +126,6 @@ class Checker {
     std::string m_error;
 };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Accepts "00:0a:1b:2c:3d:4e", "00-0a-1b-2c-3d-4e" or "000a1b2c3d4e".
 bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
     std::string digits;
@@ -144,7 +134,7 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
         if ((c == ':' || c == '-') && text.size() == 17 && i % 3 == 2) {
             continue;
         }
-        if (HexValue(c) < 0) {
+        if (HexDigitValue(c) < 0) {
             return false;
         }
         digits += c;
@@ -153,7 +143,8 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
         return false;
     }
     for (size_t i = 0; i < 6; ++i) {
-        mac[i] = static_cast<uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
+        mac[i] = static_cast<uint8_t>(HexDigitValue(digits[2 * i]) * 16 +
+                                      HexDigitValue(digits[2 * i + 1]));
     }
     return true;
 }

@@ -59,4 +59,18 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error);
 const char* BuiltInOfficeScenarioText();
 Scenario BuiltInOfficeScenario();
 
+// Value of one hexadecimal digit (either case), or -1.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 }  // namespace sim

@@ -11,6 +11,7 @@
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/point_info_lines.h"
 #include "dialogs/qt_app.h"
+#include "dialogs/survey_records.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
@@ -30,18 +31,8 @@ class PointInfoTest : public ::testing::Test {
         g_siteHeader.reset();
     }
 
-    // A survey-list record as the site-file open or a commit leaves it.
     static void AddRecord(int x, int y, int channel, int rssi, const char* mac, const char* ssid) {
-        ApRecord* r = nullptr;
-        ASSERT_EQ(g_surveyList.AllocRecord(r), 0);
-        r->x = x;
-        r->y = y;
-        std::snprintf(r->pointName, sizeof r->pointName, "TEST");
-        std::snprintf(r->macText, sizeof r->macText, "%s", mac);
-        std::snprintf(r->ssid, sizeof r->ssid, "%s", ssid);
-        r->rssi = static_cast<int16_t>(rssi);
-        r->channel = static_cast<int16_t>(channel);
-        g_surveyList.Append(r);
+        ASSERT_TRUE(AddSurveyRecord(x, y, channel, rssi, mac, ssid));
     }
 
     static std::vector<std::string> Selected(int x, int y) {

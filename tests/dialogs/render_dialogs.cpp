@@ -12,6 +12,7 @@
 #include "dialogs/color_ranges_dlg.h"
 #include "dialogs/help_dlg.h"
 #include "dialogs/point_info_dlg.h"
+#include "dialogs/survey_records.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 
@@ -45,18 +46,7 @@ bool Save(QWidget& dialog, const QString& path) {
 }
 
 void AddRecord(int x, int y, int channel, int rssi, const char* mac, const char* ssid) {
-    ApRecord* r = nullptr;
-    if (g_surveyList.AllocRecord(r) != 0) {
-        return;
-    }
-    r->x = x;
-    r->y = y;
-    std::snprintf(r->pointName, sizeof r->pointName, "TEST");
-    std::snprintf(r->macText, sizeof r->macText, "%s", mac);
-    std::snprintf(r->ssid, sizeof r->ssid, "%s", ssid);
-    r->rssi = static_cast<int16_t>(rssi);
-    r->channel = static_cast<int16_t>(channel);
-    g_surveyList.Append(r);
+    AddSurveyRecord(x, y, channel, rssi, mac, ssid);
 }
 
 }  // namespace

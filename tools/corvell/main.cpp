@@ -62,16 +62,6 @@ bool ParseNumber(const std::string& text, unsigned long& value) {
     return errno == 0;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Parses hexadecimal bytes given as one or more arguments, spaces allowed anywhere
 // between bytes but not inside one.
 bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& out,
@@ -87,7 +77,7 @@ bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& o
                 }
                 digits += word;
                 word.clear();
-            } else if (HexDigit(c) < 0) {
+            } else if (sim::HexDigitValue(c) < 0) {
                 error = std::string("'") + c + "' is not a hexadecimal digit";
                 return false;
             } else {
@@ -96,7 +86,8 @@ bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& o
         }
     }
     for (size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
+        out.push_back(static_cast<uint8_t>(sim::HexDigitValue(digits[i]) * 16 +
+                                           sim::HexDigitValue(digits[i + 1])));
     }
     return true;
 }
