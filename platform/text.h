@@ -1,0 +1,24 @@
+// Text from the air and from files: SSIDs and point names are bytes with no
+// declared encoding. They are read as UTF-8 when they are valid UTF-8, else
+// as Latin-1, everywhere the program shows or prints them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// The bytes up to the first zero byte or `length`, whichever comes first, as
+// UTF-8 text.
+std::string TextFromBytes(const char* bytes, size_t length);
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
+// or code points past U+10FFFF).
+bool IsValidUtf8(const char* bytes, size_t length);
+
+// How many of the first `length` bytes fit in `limit` bytes without cutting
+// a character in two: for valid UTF-8 the cut moves back to the start of the
+// character it would split; other bytes are single characters.
+size_t FittingPrefixLength(const char* bytes, size_t length, size_t limit);
+
+}  // namespace platform
