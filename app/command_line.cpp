@@ -49,11 +49,16 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption clientSize(
         QStringLiteral("client-size"),
         QStringLiteral("Size of the view's client area (default 240x268)."), QStringLiteral("WxH"));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Append every byte read from and written to the scanner's line to FILE."),
+        QStringLiteral("FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
-    parser.addOptions({port, simulate, open, script, headless, pause, clientSize, help, version});
+    parser.addOptions(
+        {port, simulate, open, script, headless, pause, clientSize, trace, help, version});
 
     // --simulate takes an optional value, which the parser cannot express:
     // split "--simulate=FILE" off before parsing.
@@ -110,6 +115,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     options.openSite = parser.value(open);
     options.script = parser.value(script);
     options.headless = parser.isSet(headless);
+    options.tracePath = parser.value(trace);
+    if (parser.isSet(trace) && options.tracePath.isEmpty()) {
+        return UsageError(QStringLiteral("--trace needs a file"));
+    }
     if (parser.isSet(port) && options.port.isEmpty()) {
         return UsageError(QStringLiteral("--port needs a device"));
     }

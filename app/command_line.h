@@ -14,6 +14,7 @@ struct KestrowOptions {
     bool headless = false;       // --headless
     int startupPauseMs = 5000;   // --startup-pause MS
     QSize clientSize{240, 268};  // --client-size WxH
+    QString tracePath;           // --trace FILE: every byte on the scanner's line
 };
 
 struct CommandLineResult {

@@ -14,12 +14,15 @@
 #include "app/main_frame.h"
 #include "app/script_host.h"
 #include "app/script_runner.h"
+#include "app/site_commands.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/window_messages.h"
 #include "res/resources.h"
+#include "scanner/serial_scan_source.h"
+#include "scanner/wire_trace.h"
 #include "sim/scenario.h"
-#include "sim/simulated_unit.h"
-#include "sitefile/site_commands.h"
+#include "sim/simulated_scan_source.h"
+#include "view/command_ids.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -99,8 +102,19 @@ int CKestrowApp::Run(int argc, char** argv) {
         }
     }
 
-    std::unique_ptr<sim::SimulatedUnit> unit;
-    std::string port = options.port.toStdString();
+    // The scanner: the simulated unit, or the unit on a serial port, with
+    // every byte on its line traced when asked.
+    std::unique_ptr<WireTrace> trace;
+    if (!options.tracePath.isEmpty()) {
+        trace = std::make_unique<WireTrace>();
+        std::string error;
+        if (!trace->Open(options.tracePath.toStdString(), error)) {
+            PrintLine(stderr, QStringLiteral("kestrow: cannot write the trace: ") +
+                                  QString::fromStdString(error));
+            return 1;
+        }
+    }
+    std::unique_ptr<ScanSource> scanner;
     if (options.simulate) {
         sim::Scenario scenario = sim::BuiltInOfficeScenario();
         std::string error;
@@ -109,13 +123,14 @@ int CKestrowApp::Run(int argc, char** argv) {
             PrintLine(stderr, QStringLiteral("kestrow: ") + QString::fromStdString(error));
             return 1;
         }
-        unit = sim::SimulatedUnit::Start(scenario, error);
-        if (!unit) {
+        scanner = sim::SimulatedScanSource::Start(scenario, trace.get(), error);
+        if (!scanner) {
             PrintLine(stderr, QStringLiteral("kestrow: cannot start the simulated unit: ") +
                                   QString::fromStdString(error));
             return 1;
         }
-        port = unit->SlavePath();
+    } else {
+        scanner = std::make_unique<SerialScanSource>(options.port.toStdString(), trace.get());
     }
 
     QApplication app(argc, argv);
@@ -136,41 +151,48 @@ int CKestrowApp::Run(int argc, char** argv) {
         platform::SetMessageBoxHandler(&messageBoxes);
     }
 
+    // The questions' answers: a person's, or the script's.
+    const UiServices services = scriptHost ? scriptHost->Services() : UiServices{};
     CKestrowDoc document;
     document.OnNewDocument();
     CMainFrame frame;
     auto* view = new CKestrowView;
-    frame.SetView(view, [view](int command) { view->OnCommand(command); });
+    view->SetUiServices(services);
+    SiteCommands site(*view, services);
+    const auto command = [view, &site](int id) {
+        switch (id) {
+            case ID_OPEN_SITE:
+                site.Open();
+                break;
+            case ID_SAVE_SITE:
+                site.Save();
+                break;
+            default:
+                view->OnCommand(id);
+                break;
+        }
+    };
+    frame.SetView(view, command);
 
-    CKestrowView::StartupOptions startup;
-    startup.port = port;
-    startup.pauseMs = options.startupPauseMs;
-    if (unit) {
-        sim::SimulatedUnit* simulated = unit.get();
-        startup.surveyorPosition = [simulated](int x, int y) {
-            simulated->SetSurveyorPosition(x, y);
-        };
-    }
     // The window shows its start screen before the scanner comes up, so the
     // surveyor sees the program (and its wait cursor) during the start-up pause.
     frame.show();
     FitClientArea(frame, *view, options.clientSize);
     frame.repaint();
-    view->OnInitialUpdate(startup);
+    view->OnInitialUpdate(*scanner, options.startupPauseMs);
     FitClientArea(frame, *view, options.clientSize);
     view->setFocus();
     frame.repaint();
 
     if (!options.openSite.isEmpty()) {
         // As the file dialog would hand it over: a full path.
-        const QString site = QFileInfo(options.openSite).absoluteFilePath();
-        sitefile_ui::ScopedOpenAnswers answers(site.toStdString(), true);
-        view->OpenSite();
+        const QString path = QFileInfo(options.openSite).absoluteFilePath();
+        site.Open(path.toStdString(), true);
     }
 
     int status = 0;
     if (scriptHost) {
-        scriptHost->Attach(view, &frame);
+        scriptHost->Attach(view, &frame, command);
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(*script);
     } else {
@@ -178,9 +200,6 @@ int CKestrowApp::Run(int argc, char** argv) {
     }
 
     view->ShutDownScanner();
-    if (unit) {
-        unit->Stop();
-    }
     scriptHost.reset();
     platform::SetMessageBoxHandler(nullptr);
     return status;

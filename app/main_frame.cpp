@@ -12,9 +12,9 @@
 #include <QWindowStateChangeEvent>
 #include <cstdio>
 
-#include "app/command_ids.h"
 #include "platform/qt/qt_window_handle.h"
 #include "survey/site_header.h"
+#include "view/command_ids.h"
 
 namespace {
 

@@ -10,15 +10,12 @@
 #include <QMouseEvent>
 #include <QTimer>
 
-#include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
 #include "dialogs/point_info_dlg.h"
-#include "platform/qt/modal_runner.h"
-#include "scanner/scanner_device.h"
-#include "sitefile/sign_off_dlg.h"
-#include "sitefile/site_commands.h"
+#include "dialogs/sign_off_dlg.h"
+#include "view/command_ids.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -39,23 +36,28 @@ void SendMouse(QWidget& widget, QEvent::Type type, QPoint point, Qt::MouseButton
 
 KestrowScriptHost::KestrowScriptHost(std::ostream& out) : m_out(out) {
     platform::SetMessageBoxHandler(this);
-    platform::SetModalRunner([this](QDialog& dialog) { return RunDialog(dialog); });
-    sitefile_ui::SetSiteFileChooser([this](QWidget*) {
-        std::optional<std::string> chosen = std::move(m_chosenFile);
-        m_chosenFile.reset();
-        return chosen;
-    });
 }
 
 KestrowScriptHost::~KestrowScriptHost() {
-    sitefile_ui::SetSiteFileChooser(nullptr);
-    platform::SetModalRunner(nullptr);
     platform::SetMessageBoxHandler(nullptr);
 }
 
-void KestrowScriptHost::Attach(CKestrowView* view, CMainFrame* frame) {
+UiServices KestrowScriptHost::Services() {
+    UiServices services;
+    services.runModal = [this](QDialog& dialog) { return RunDialog(dialog); };
+    services.chooseSiteFile = [this](QWidget*) {
+        std::optional<std::string> chosen = std::move(m_chosenFile);
+        m_chosenFile.reset();
+        return chosen;
+    };
+    return services;
+}
+
+void KestrowScriptHost::Attach(CKestrowView* view, CMainFrame* frame,
+                               std::function<void(int)> command) {
     m_view = view;
     m_frame = frame;
+    m_command = std::move(command);
 }
 
 void KestrowScriptHost::Print(const std::string& line) {
@@ -83,8 +85,7 @@ void KestrowScriptHost::RunEventsFor(int milliseconds) {
 void KestrowScriptHost::WaitForSurvey() {
     QElapsedTimer waited;
     waited.start();
-    while (g_scannerDevice && g_scannerDevice->m_scanRequested != 0 &&
-           waited.elapsed() < kSurveyWaitMs) {
+    while (m_view->IsSurveyPending() && waited.elapsed() < kSurveyWaitMs) {
         RunEventsFor(5);
     }
     RunEventsFor(kSettleMs);
@@ -145,7 +146,7 @@ bool KestrowScriptHost::Open(const std::string& path, bool keep, std::string& re
     }
     m_chosenFile = file.absoluteFilePath().toStdString();
     m_keepPoints = keep;
-    m_view->OnCommand(ID_OPEN_SITE);
+    m_command(ID_OPEN_SITE);
     m_chosenFile.reset();
     RunEventsFor(0);
     return true;
@@ -153,7 +154,7 @@ bool KestrowScriptHost::Open(const std::string& path, bool keep, std::string& re
 
 void KestrowScriptHost::OpenCancel() {
     m_chosenFile.reset();
-    m_view->OnCommand(ID_OPEN_SITE);
+    m_command(ID_OPEN_SITE);
     RunEventsFor(0);
 }
 
@@ -197,7 +198,7 @@ void KestrowScriptHost::Sign(const Stroke& stroke) {
 }
 
 void KestrowScriptHost::Save() {
-    m_view->OnCommand(ID_SAVE_SITE);
+    m_command(ID_SAVE_SITE);
     m_strokes.clear();
     RunEventsFor(0);
 }

@@ -5,6 +5,7 @@
 
 #include <QPoint>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -13,6 +14,7 @@
 
 #include "app/script_runner.h"
 #include "platform/message_box.h"
+#include "view/ui_services.h"
 
 class CKestrowView;
 class CMainFrame;
@@ -20,14 +22,16 @@ class QDialog;
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
   public:
-    // Installs itself as the message-box handler, the modal-dialog runner and
-    // the site file chooser until destroyed.
+    // Installs itself as the message-box handler until destroyed.
     KestrowScriptHost(std::ostream& out);
     ~KestrowScriptHost() override;
     KestrowScriptHost(const KestrowScriptHost&) = delete;
     KestrowScriptHost& operator=(const KestrowScriptHost&) = delete;
 
-    void Attach(CKestrowView* view, CMainFrame* frame);
+    // The modal-dialog runner and the site file chooser the script answers.
+    UiServices Services();
+    // The window to drive; `command` carries out a tool button's command.
+    void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
 
     bool Open(const std::string& path, bool keep, std::string& reason) override;
     void OpenCancel() override;
@@ -60,6 +64,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::mutex m_outMutex;
     CKestrowView* m_view = nullptr;
     CMainFrame* m_frame = nullptr;
+    std::function<void(int)> m_command;
     std::optional<std::string> m_chosenFile;
     std::atomic<bool> m_keepPoints{true};
     bool m_deleteNext = false;

@@ -77,7 +77,7 @@ QWidget* FindControl(const QWidget& dialog, int id);
 // such control.
 QWidget* TakeOverControl(QWidget& dialog, int id, QWidget* replacement);
 
-// A dialog built from a template. Run it with platform::RunModal (or exec()).
+// A dialog built from a template. Run it with UiServices::RunModal (or exec()).
 class CTemplateDialog : public QDialog {
     Q_OBJECT
   public:

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "scanner/frame_codec.h"
+#include "scanner/receive_loop.h"
+#include "scanner/wire_protocol.h"
 
 namespace {
 
@@ -29,22 +31,21 @@ class CheckingSink : public MessageSink {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckingSink sink;
     uint16_t state = 0;
-    uint8_t buffer[2] = {0, 0};
-    int last = 0;
-    size_t pos = 0;
-    int guard = 0;
-    while (true) {
-        int wanted = ReceiveStep(state, buffer, last, sink);
+    auto step = [&](const uint8_t* bytes, int count) {
+        const int wanted = ReceiveStep(state, bytes, count, sink);
         if (state > 7) {
             std::abort();
         }
-        if (wanted == 0) {
-            if (++guard > 4) {
-                std::abort();  // the machine must ask for input again within a few calls
-            }
-            continue;
+        return wanted;
+    };
+    uint8_t buffer[2] = {0, 0};
+    int last = 0;
+    size_t pos = 0;
+    while (true) {
+        // The machine must ask for input again within a few calls.
+        if (!receive_loop::FeedRead(step, buffer, last)) {
+            std::abort();
         }
-        guard = 0;
         if (pos >= size) {
             break;
         }
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (last == 1 && (control & 0x80)) {
             // Bias toward the framing bytes so deep states are reached often.
-            buffer[0] = static_cast<uint8_t>(0x11 + (control & 0x03));
+            buffer[0] = static_cast<uint8_t>(wire::kEscape + (control & 0x03));
         }
     }
     return 0;

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sitefile::SiteMap map;
     const bool mapRead = reader.ReadMap(map, error);
     std::vector<sitefile::PointCircle> circles;
-    std::unique_ptr<CSiteHeader> header = reader.LoadPoints(mapRead, circles);
+    std::unique_ptr<CSiteHeader> header =
+        sitefile::TakeSite(reader, mapRead, g_surveyList, circles);
 
     // What the save must write: one entry for every record that is not a marker.
     std::vector<SavedEntry> expected;
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         std::vector<sitefile::PointCircle> circlesAgain;
-        again.LoadPoints(true, circlesAgain);
+        sitefile::TakeSite(again, true, g_surveyList, circlesAgain);
     }
     g_surveyList.Clear();
     return 0;

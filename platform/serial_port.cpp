@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform {
 
@@ -84,8 +85,13 @@ bool SerialPort::Open(const std::string& portName) {
     // Non-blocking open so a port without carrier does not hang the open.
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_lastError = std::strerror(errno);
+        if (errno == EACCES) {
+            m_lastError += ": add yourself to the dialout group";
+        }
         return false;
     }
+    m_lastError.clear();
     ioctl(fd, TIOCEXCL);  // not every device supports exclusive use
     // The port stays non-blocking: reads and writes wait in poll() with a
     // bound, so a line that stops draining can never hold a write forever.
@@ -161,7 +167,12 @@ bool SerialPort::GetCommState(DeviceControlBlock& block) {
 bool SerialPort::SetCommState(const DeviceControlBlock& block) {
     termios tio{};
     speed_t speed;
-    if (m_fd < 0 || tcgetattr(m_fd, &tio) != 0 || !SpeedForRate(block.BaudRate, speed)) {
+    if (m_fd < 0 || tcgetattr(m_fd, &tio) != 0) {
+        m_lastError = std::string("cannot read the line settings: ") + std::strerror(errno);
+        return false;
+    }
+    if (!SpeedForRate(block.BaudRate, speed)) {
+        m_lastError = "unsupported speed " + std::to_string(block.BaudRate);
         return false;
     }
     cfmakeraw(&tio);
@@ -217,11 +228,15 @@ bool SerialPort::SetCommState(const DeviceControlBlock& block) {
         tio.c_cc[VSTART] = static_cast<cc_t>(block.XonChar);
         tio.c_cc[VSTOP] = static_cast<cc_t>(block.XoffChar);
     }
-    // Reads return what has arrived, waiting a few tenths for the first byte.
+    // VMIN 0 / VTIME n is the platform's read time-out written into the
+    // terminal settings, but the descriptor is opened O_NONBLOCK, which makes
+    // the terminal driver ignore VTIME: a read returns at once. What times a
+    // read is the poll() in Read, bounded by the same kReadTimeoutTenths.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = kReadTimeoutTenths;
 
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+        m_lastError = std::string("cannot apply the line settings: ") + std::strerror(errno);
         return false;
     }
     if (dtrControl != dcb::kControlHandshake) {
@@ -258,7 +273,8 @@ int SerialPort::Read(uint8_t* buffer, unsigned count) {
     if (count == 0) {
         return 0;
     }
-    // poll() both bounds the wait and reports a device that has gone away
+    // This poll() is what times the read (see SetCommState: VTIME is inert on
+    // the non-blocking descriptor). It also reports a device that has gone away
     // (hang-up, removal), which a plain read would answer with an endless run
     // of empty reads.
     pollfd waitFor{m_fd, POLLIN, 0};

@@ -61,7 +61,8 @@ constexpr uint8_t kTwoStopBits = 2;
 constexpr unsigned kPurgeTxClear = 0x0004;
 constexpr unsigned kPurgeRxClear = 0x0008;
 
-// How long a read waits for its first byte, in tenths of a second.
+// How long a read waits for its first byte, in tenths of a second (timed by
+// poll(), see SerialPort::Read).
 constexpr int kReadTimeoutTenths = 3;
 // How long a write waits in all for a line that does not drain.
 constexpr int kWriteTimeoutMs = 1000;
@@ -80,6 +81,10 @@ class SerialPort {
     bool Open(const std::string& portName);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
+    // Why the last Open or SetCommState failed, in the system's words with a
+    // hint where there is an obvious fix, e.g. "Permission denied: add
+    // yourself to the dialout group".
+    const std::string& LastError() const { return m_lastError; }
     const std::string& Path() const { return m_path; }
     int Descriptor() const { return m_fd; }
 
@@ -103,6 +108,7 @@ class SerialPort {
   private:
     int m_fd = -1;
     std::string m_path;
+    std::string m_lastError;
 };
 
 }  // namespace platform

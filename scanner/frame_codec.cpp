@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "scanner/wire_protocol.h"
+
 namespace {
 
-constexpr uint8_t kEscape = 0x11;
-constexpr uint8_t kStart = 0x12;
-constexpr uint8_t kEnd = 0x13;
-constexpr uint8_t kLiteral = 0x14;
+using wire::kEnd;
+using wire::kEscape;
+using wire::kLiteral;
+using wire::kStart;
 
 enum ReceiveState : uint16_t {
     kReset = 0,

@@ -10,8 +10,6 @@
 #include "platform/message_box.h"
 #include "survey/record_list.h"
 
-CScannerDevice* g_scannerDevice = nullptr;
-
 namespace {
 
 // Re-entry guards: a message (or result) that arrives while another one is
@@ -19,21 +17,14 @@ namespace {
 std::atomic<bool> g_dispatchBusy{false};
 std::atomic<bool> g_mergeBusy{false};
 
-constexpr size_t kStatusSize = 16;
-constexpr size_t kChannelResultMinLength = kScanResultOffset + kScanResultSize;  // 70
-
-// Offsets inside a ScanResult block.
-constexpr size_t kResultMac = 0;
-constexpr size_t kResultRssi = 13;
-constexpr size_t kResultSsid = 15;
-constexpr size_t kResultSsidSize = 33;
-constexpr size_t kResultFrequency = 48;
-
-// Type-4 sub-codes.
-constexpr uint32_t kChannelResultMask = 0x00FFFFFF;
-constexpr uint32_t kChannelResultCode = 0x0000001C;
-constexpr uint32_t kRestartRadio = 0x030002FF;
-constexpr uint32_t kRestartScan = 0x04000018;
+using wire::kChannelResultLength;
+using wire::kResultFrequency;
+using wire::kResultMac;
+using wire::kResultRssi;
+using wire::kResultSize;
+using wire::kResultSsid;
+using wire::kResultSsidSize;
+using wire::kSweepSteps;
 
 uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -52,10 +43,10 @@ void CopyTextField(char* field, size_t fieldSize, const char* text, size_t maxCh
 // zeros. Handlers read fixed offsets, so they read a zero-padded copy and
 // never look past what the caller handed in.
 struct PaddedPayload {
-    uint8_t bytes[kChannelResultMinLength + 1] = {};
+    uint8_t bytes[kChannelResultLength + 1] = {};
     PaddedPayload(const uint8_t* payload, uint16_t length) {
         if (payload != nullptr) {
-            std::memcpy(bytes, payload, std::min<size_t>(length, kChannelResultMinLength));
+            std::memcpy(bytes, payload, std::min<size_t>(length, kChannelResultLength));
         }
     }
 };
@@ -63,7 +54,7 @@ struct PaddedPayload {
 }  // namespace
 
 CScannerDevice::CScannerDevice()
-    : m_channel(1), m_scanRequested(0), m_sweepDone(0), m_scanDisplay(0), m_lastWaitTimedOut(0) {
+    : m_lastWaitTimedOut(0), m_channel(1), m_scanRequested(0), m_sweepDone(0), m_scanDisplay(0) {
     std::memset(m_results, 0, sizeof m_results);
     std::memset(m_status, 0, sizeof m_status);
     std::memset(m_serialNumber, 0, sizeof m_serialNumber);
@@ -73,63 +64,90 @@ CScannerDevice::CScannerDevice()
 CScannerDevice::~CScannerDevice() = default;
 
 void CScannerDevice::RequestSerialNumber() {
-    SendFrame(2, nullptr, 0, 0);
+    SendFrame(wire::kSerialNumber, nullptr, 0, 0);
 }
 
 void CScannerDevice::RequestFirmwareVersion() {
-    SendFrame(1, nullptr, 0, 0);
+    SendFrame(wire::kFirmwareVersion, nullptr, 0, 0);
 }
 
 namespace {
-void BuildScanCommand(unsigned channel, uint8_t (&command)[kScanCommandSize]) {
-    const uint8_t bytes[kScanCommandSize] = {
-        0x01, 0x00, 0x1C, 0x00, 0x00, static_cast<uint8_t>(channel),
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x3A};
-    std::memcpy(command, bytes, sizeof command);
+void BuildScanCommand(unsigned channel, uint8_t (&command)[wire::kScanCommandSize]) {
+    std::memcpy(command, wire::kScanCommandTemplate, sizeof command);
+    command[wire::kScanCommandStepOffset] = static_cast<uint8_t>(channel);
 }
 }  // namespace
 
 int CScannerDevice::RequestChannelScan(unsigned channel) {
-    uint8_t command[kScanCommandSize];
+    uint8_t command[wire::kScanCommandSize];
     BuildScanCommand(channel, command);
-    SendScanCommand(command, kScanCommandSize, 1);
+    SendScanCommand(command, wire::kScanCommandSize, 1);
     return 1;
 }
 
-bool CScannerDevice::ContinueSweep(SweepProgress& progress) {
+void CScannerDevice::BeginSweep() {
+    m_scanRequested = 1;
+    // The scan screen shows its heading during every sweep.
+    m_scanDisplay = 1;
+    m_channel = 1;
+    m_requested = 0;
+    m_unanswered = 0;
+    m_counts = SweepCounts{};
+    m_sweepDone = 0;
+}
+
+SweepState CScannerDevice::ContinueSweep() {
+    if (m_sweepDone != 0) {
+        return SweepState::kDone;
+    }
     const int16_t channel = m_channel;
     if (channel > kSweepSteps) {
         // Step 16 has answered and its done flag follows at once: ask for no
         // channel beyond the sweep meanwhile.
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return true;
+        return m_sweepDone != 0 ? SweepState::kDone : SweepState::kRunning;
     }
-    if (channel != progress.requested) {
+    if (channel != m_requested) {
         // Nothing in flight, or its answer moved the counter on: ask now.
-        if (progress.requested != 0) {
-            progress.unanswered = 0;
+        if (m_requested != 0) {
+            m_unanswered = 0;
         }
-        uint8_t command[kScanCommandSize];
+        uint8_t command[wire::kScanCommandSize];
         BuildScanCommand(static_cast<uint8_t>(channel), command);
-        SendScanCommand(command, kScanCommandSize, 0);
-        progress.requested = channel;
-        return true;
+        SendScanCommand(command, wire::kScanCommandSize, 0);
+        m_requested = channel;
+        ++m_counts.requests;
+        return SweepState::kRunning;
     }
     if (m_sendDone.Wait(std::chrono::milliseconds(kSendWaitMs))) {
         m_lastWaitTimedOut = 0;
-        progress.unanswered = 0;
-        if (m_channel == progress.requested) {
+        m_unanswered = 0;
+        if (m_channel == m_requested) {
             m_sendDone.Reset();  // a further result of the step before
         }
-        return true;
+        return m_sweepDone != 0 ? SweepState::kDone : SweepState::kRunning;
     }
     m_lastWaitTimedOut = 1;
-    progress.requested = 0;  // ask again
-    return ++progress.unanswered < kSweepGiveUpAfter;
+    m_requested = 0;  // ask again
+    ++m_counts.timeOuts;
+    if (++m_unanswered < kSweepGiveUpAfter) {
+        return SweepState::kRunning;
+    }
+    m_scanRequested = 0;  // given up: nothing is to be committed
+    return SweepState::kGaveUp;
+}
+
+bool CScannerDevice::TakeFinishedSweep() {
+    if (m_scanRequested == 0 || m_sweepDone == 0) {
+        return false;
+    }
+    m_scanRequested = 0;
+    m_sweepDone = 0;
+    return true;
 }
 
 int CScannerDevice::SendScanCommand(const uint8_t* payload, unsigned length, unsigned wait) {
-    return SendFrame(3, payload, length, wait & 0xFF);
+    return SendFrame(wire::kScanCommand, payload, length, wait & 0xFF);
 }
 
 int CScannerDevice::SendFrame(uint8_t type, const uint8_t* payload, unsigned length,
@@ -173,12 +191,12 @@ void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
     if (g_mergeBusy.exchange(true)) {
         return;
     }
-    uint8_t block[kScanResultSize];
-    std::memcpy(block, result, kScanResultSize);
+    uint8_t block[kResultSize];
+    std::memcpy(block, result, kResultSize);
     // Steps beyond the table (a result after the sweep's last step) have no
     // slot but are still merged.
     if (step <= kSweepSteps) {
-        std::memcpy(m_results[step], block, kScanResultSize);
+        std::memcpy(m_results[step], block, kResultSize);
     }
 
     int16_t frequency =
@@ -221,10 +239,9 @@ int CSerialScannerDevice::ReceiveBytes(const uint8_t* bytes, int count) {
 }
 
 void CSerialScannerDevice::OnLinkIdle() {
-    static const uint8_t kKeepAlive[2] = {0x00, 0x00};
     FrameQueue* queue = m_frameQueue;
     if (queue != nullptr) {
-        queue->QueueFrame(kKeepAlive, sizeof kKeepAlive);
+        queue->QueueFrame(wire::kKeepAlive, sizeof wire::kKeepAlive);
     }
 }
 
@@ -242,14 +259,14 @@ void CSerialScannerDevice::OnMessage(uint8_t type, const uint8_t* payload, uint1
     bool post = false;
     uint32_t subCode = 0;
     switch (type) {
-        case 1:
+        case wire::kFirmwareVersion:
             SetFirmwareVersion(text);
             RequestSerialNumber();
             break;
-        case 2:
+        case wire::kSerialNumber:
             SetSerialNumber(text);
             break;
-        case 3:
+        case wire::kRadioReport:
             if (bytes[0] == 0) {
                 std::tm local = platform::LocalTimeNow();
                 char notice[64];
@@ -258,20 +275,21 @@ void CSerialScannerDevice::OnMessage(uint8_t type, const uint8_t* payload, uint1
                 platform::MessageBox(notice, platform::kApplicationTitle, platform::kMbOk);
             }
             break;
-        case 4: {
-            std::memcpy(m_status, bytes, kStatusSize);
-            subCode = ReadLe32(bytes + 2);
-            unsigned step = subCode >> 24;
-            if ((subCode & kChannelResultMask) == kChannelResultCode && step >= 1 &&
+        case wire::kStatus: {
+            std::memcpy(m_status, bytes, wire::kStatusCopySize);
+            subCode = ReadLe32(bytes + wire::kSubCodeOffset);
+            const unsigned step = subCode >> wire::kSubCodeStepShift;
+            if ((subCode & wire::kChannelResultMask) == wire::kChannelResultCode && step >= 1 &&
                 step <= kSweepSteps) {
-                MergeScanResult(static_cast<uint8_t>(m_channel.load()), bytes + kScanResultOffset);
+                MergeScanResult(static_cast<uint8_t>(m_channel.load()),
+                                bytes + wire::kResultOffset);
                 m_channel = static_cast<int16_t>(step + 1);
                 if (step + 1 > kSweepSteps) {
                     m_sweepDone = 1;
                 }
                 m_sendDone.Set();
                 post = true;
-            } else if (subCode == kRestartRadio || subCode == kRestartScan) {
+            } else if (subCode == wire::kRestartRadio || subCode == wire::kRestartScan) {
                 m_channel = 1;
                 RequestChannelScan(1);
             }
@@ -280,9 +298,10 @@ void CSerialScannerDevice::OnMessage(uint8_t type, const uint8_t* payload, uint1
         default:
             break;
     }
-    if (post && m_hViewWnd != nullptr) {
-        m_hViewWnd->PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), type,
-                                static_cast<intptr_t>(subCode));
+    platform::WindowHandle* view = m_hViewWnd;
+    if (post && view != nullptr) {
+        view->PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), type,
+                          static_cast<intptr_t>(subCode));
     }
     g_dispatchBusy = false;
 }

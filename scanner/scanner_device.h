@@ -1,6 +1,6 @@
 // The program's model of the scanner unit: its commands, the dispatch of every
 // message it sends, the merge of channel results into g_scanList, and the
-// flags and channel counter through which the view drives a 16-step sweep.
+// sweep of the 16 channel steps that makes one survey point.
 #pragma once
 
 #include <atomic>
@@ -10,22 +10,14 @@
 #include "platform/manual_reset_event.h"
 #include "platform/window_messages.h"
 #include "scanner/frame_codec.h"
+#include "scanner/scan_source.h"
+#include "scanner/wire_protocol.h"
 
-constexpr size_t kScanResultSize = 58;
-constexpr size_t kScanResultOffset = 12;  // in a type-4 payload
-constexpr int kSweepSteps = 16;
 constexpr int kSendWaitMs = 250;
-constexpr size_t kScanCommandSize = 12;
 constexpr size_t kTextFieldSize = 32;     // m_firmware, m_serialNumber
 constexpr size_t kSerialNumberChars = 6;  // characters of a serial number kept
 
 constexpr int kSweepGiveUpAfter = 20;  // consecutive unanswered requests
-
-// What a sweep loop carries between passes of ContinueSweep.
-struct SweepProgress {
-    int16_t requested = 0;  // channel of the request in flight; 0 when none
-    int unanswered = 0;     // consecutive waits that ran out
-};
 
 // Where the device hands its frames: the serial link, or a fake in tests.
 class FrameQueue {
@@ -50,13 +42,33 @@ class CScannerDevice : public MessageSink {
     virtual int SendFrame(uint8_t type, const uint8_t* payload, unsigned length, unsigned wait);
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override = 0;
 
-    // One pass of the view's sweep loop. Requests the channel the device
-    // expects next as soon as the request in flight has been answered, and
-    // asks again when 250 ms pass without an answer; further results of a step
-    // already moved past (one per access point heard there) ask nothing. So
-    // each step costs one request and its answers. Answers false once
-    // kSweepGiveUpAfter requests in a row went unanswered.
-    bool ContinueSweep(SweepProgress& progress);
+    // The sweep of one survey point, driven from the user-interface thread.
+    // BeginSweep starts it at step 1. Each ContinueSweep pass asks for the
+    // step the device expects next as soon as the request in flight has been
+    // answered, and asks again when 250 ms pass without an answer; further
+    // results of a step already moved past (one per access point heard there)
+    // ask nothing. So each step costs one request and its answers. The sweep
+    // gives up once kSweepGiveUpAfter requests in a row went unanswered, and
+    // then is no longer requested: nothing is to be committed.
+    void BeginSweep();
+    SweepState ContinueSweep();
+    // Answers true once for a finished sweep and clears its flags.
+    bool TakeFinishedSweep();
+
+    bool IsSweepRequested() const { return m_scanRequested != 0; }
+    bool IsSweepDone() const { return m_sweepDone != 0; }
+    // The step the device expects next (17 once step 16 has answered).
+    int Channel() const { return m_channel; }
+    bool ShowsScanHeading() const { return m_scanDisplay == 1; }
+    // Requests in a row that went unanswered in the sweep running now.
+    int UnansweredRequests() const { return m_unanswered; }
+    // The sweep's scan commands and the waits for an answer that ran out, for
+    // benchmarks and tests.
+    struct SweepCounts {
+        int requests = 0;
+        int timeOuts = 0;
+    };
+    SweepCounts Counts() const { return m_counts; }
 
     void GetFirmwareVersion(char* out);  // out holds at least 32 bytes
     void GetSerialNumber(char* out);     // out holds at least 32 bytes
@@ -69,28 +81,36 @@ class CScannerDevice : public MessageSink {
     // queue is set are dropped.
     void SetFrameQueue(FrameQueue* queue) { m_frameQueue = queue; }
     FrameQueue* GetFrameQueue() const { return m_frameQueue; }
+    // Where KORV_DRAW goes (the view); nothing is posted while unset.
+    void SetViewWindow(platform::WindowHandle* view) { m_hViewWnd = view; }
 
-    uint8_t m_results[kSweepSteps + 1][kScanResultSize];
-    uint8_t m_status[16];
-    std::atomic<int16_t> m_channel;
+    uint8_t m_results[wire::kSweepSteps + 1][wire::kResultSize];
+    uint8_t m_status[wire::kStatusCopySize];
     platform::ManualResetEvent m_sendDone;
-    platform::WindowHandle* m_hViewWnd = nullptr;
-    std::atomic<uint8_t> m_scanRequested;
-    std::atomic<uint8_t> m_sweepDone;
-    std::atomic<int32_t> m_scanDisplay;
     // How the last waiting SendFrame ended: 1 when its 250 ms wait for
     // m_sendDone ran out (no channel result came), 0 when a result ended it.
-    // Sends without a wait leave it alone. The sweep loop counts consecutive
-    // time-outs to give up on a unit that no longer answers.
+    // Sends without a wait leave it alone.
     std::atomic<uint8_t> m_lastWaitTimedOut;
 
   protected:
+    std::atomic<int16_t> m_channel;
+    std::atomic<platform::WindowHandle*> m_hViewWnd{nullptr};
+    std::atomic<uint8_t> m_scanRequested;
+    std::atomic<uint8_t> m_sweepDone;
+    std::atomic<int32_t> m_scanDisplay;
+
     std::mutex m_serialNumberMutex;
     std::mutex m_firmwareMutex;
     uint16_t m_rxState = 0;
-    char m_serialNumber[32];
-    char m_firmware[32];
+    char m_serialNumber[kTextFieldSize];
+    char m_firmware[kTextFieldSize];
     std::atomic<FrameQueue*> m_frameQueue{nullptr};
+
+  private:
+    // The sweep loop's own state (user-interface thread only).
+    int16_t m_requested = 0;  // step of the request in flight; 0 when none
+    std::atomic<int> m_unanswered{0};
+    SweepCounts m_counts;
 };
 
 class CSerialScannerDevice : public CScannerDevice {
@@ -100,6 +120,3 @@ class CSerialScannerDevice : public CScannerDevice {
     void OnLinkIdle() override;
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override;
 };
-
-// The program's one scanner device; null until the view creates it.
-extern CScannerDevice* g_scannerDevice;

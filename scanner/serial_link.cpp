@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -13,9 +14,8 @@
 #include "platform/clock.h"
 #include "platform/manual_reset_event.h"
 #include "platform/message_box.h"
-#include "platform/serial_port.h"
-
-CSerialLink* g_serialLink = nullptr;
+#include "scanner/receive_loop.h"
+#include "scanner/serial_transport.h"
 
 namespace {
 
@@ -23,13 +23,6 @@ constexpr int kLastDriverIndex = 50;
 constexpr uint32_t kQueryBufferOffered = 511;  // bytes offered of the 1024-byte buffer
 constexpr size_t kPnpIdSize = 256;
 constexpr size_t kPortNameSize = 128;
-constexpr size_t kReadBufferSize = 4096;
-constexpr uint32_t kBaudRate = 38400;
-constexpr uint32_t kKeepFlags =
-    0xFFFFD483;  // clears CTS/DSR/XON/XOFF flow, DTR, DSR, null, RTS-high
-constexpr uint32_t kRtsEnable = 0x1000;
-constexpr uint32_t kInputBufferSize = 4096;
-constexpr uint32_t kOutputBufferSize = 1024;
 constexpr auto kWriterWait = std::chrono::milliseconds(1000);
 // How long Stop waits for a thread held up elsewhere (a message box on the
 // reader thread) before leaving it to finish on its own.
@@ -73,14 +66,13 @@ void RaiseThreadPriority() {
 struct CSerialLink::Shared {
     CScannerDevice* device = nullptr;
 
-    // The reader is the only thread that closes or reopens the port while the
+    // The reader is the only thread that closes or reopens the line while the
     // threads run; it does so under portMutex, which the writer holds while
     // writing. The reader reads without the lock.
-    platform::SerialPort port;
+    std::unique_ptr<Transport> port;
     std::mutex portMutex;
     std::atomic<bool> portOpen{false};
     std::string portName;
-    platform::DeviceControlBlock settings;
 
     std::atomic<uint8_t> stop{0};
     platform::ManualResetEvent stopEvent;  // wakes the reader's reopen pause
@@ -103,17 +95,6 @@ struct CSerialLink::Shared {
     platform::ManualResetEvent readerEnded;
     platform::ManualResetEvent writerEnded;
 
-    // Applies the link's settings to the freshly opened port.
-    bool Configure() {
-        port.SetupComm(kInputBufferSize, kOutputBufferSize);
-        if (!port.SetCommState(settings)) {
-            return false;
-        }
-        port.PurgeComm(platform::kPurgeTxClear);
-        port.PurgeComm(platform::kPurgeRxClear);
-        return true;
-    }
-
     // A USB or PC-card adapter that is plugged in again comes back under its
     // old name, and so does a symbolic link re-pointed at a new terminal. A
     // pseudo-terminal named directly never does: once its master side has
@@ -127,43 +108,36 @@ struct CSerialLink::Shared {
         ++failedReads;
         {
             std::lock_guard<std::mutex> lock(portMutex);
-            port.Close();
+            port->Close();
             portOpen = false;
         }
         if (stopEvent.Wait(kReopenPause) || stop || !CanComeBack()) {
             return;
         }
         std::lock_guard<std::mutex> lock(portMutex);
-        if (port.Open(portName)) {
-            if (Configure()) {
-                portOpen = true;
-            } else {
-                port.Close();
-            }
-        }
+        std::string reason;
+        portOpen = port->Open(portName, reason) == Transport::OpenResult::kOpened;
     }
 
     void ReaderThread() {
         RaiseThreadPriority();
-        uint8_t readBuffer[kReadBufferSize] = {};
+        uint8_t readBuffer[1] = {};
         device->SetReceiveState(0);
-        int lastCount = 0;
+        auto step = [this](const uint8_t* bytes, int count) {
+            return device->ReceiveBytes(bytes, count);
+        };
+        // The machine wants one byte at a time; its first call sees no read.
+        receive_loop::FeedRead(step, readBuffer, 0);
         while (!stop) {
-            int wanted = device->ReceiveBytes(readBuffer, lastCount);
-            // A 0 answer re-calls the machine with the same (stale) read.
-            if (wanted != 0 && !stop) {
-                int count = port.IsOpen()
-                                ? port.Read(readBuffer, std::min<unsigned>(wanted, kReadBufferSize))
-                                : -1;
-                if (count < 0) {
-                    lastCount = 0;
-                    RecoverPort();
-                } else {
-                    lastCount = count;
-                    if (count != 0) {
-                        lastActivity = now.load();
-                    }
-                }
+            int count = port->IsOpen() ? port->Read(readBuffer, 1) : -1;
+            if (count < 0) {
+                count = 0;
+                RecoverPort();
+            } else if (count != 0) {
+                lastActivity = now.load();
+            }
+            if (!stop) {
+                receive_loop::FeedRead(step, readBuffer, count);
             }
             now = platform::CurrentTimeSeconds();
             if (now > lastActivity + kIdleSeconds) {
@@ -190,7 +164,7 @@ struct CSerialLink::Shared {
             }
             if (length != 0 && !stop) {
                 std::lock_guard<std::mutex> portLock(portMutex);
-                if (port.IsOpen() && port.Write(frame, length) > 0) {
+                if (port->IsOpen() && port->Write(frame, length) > 0) {
                     lastActivity = now.load();
                 }
             }
@@ -200,9 +174,11 @@ struct CSerialLink::Shared {
 };
 
 CSerialLink::CSerialLink(CScannerDevice* device, const std::string& portOverride,
-                         platform::ActiveDriverTable* drivers, bool startThreads)
+                         platform::ActiveDriverTable* drivers, bool startThreads,
+                         std::unique_ptr<Transport> transport)
     : m_shared(std::make_shared<Shared>()), m_portOverride(portOverride), m_drivers(drivers) {
     m_shared->device = device;
+    m_shared->port = transport ? std::move(transport) : std::make_unique<SerialTransport>();
     if (device != nullptr) {
         device->SetFrameQueue(this);
     }
@@ -255,32 +231,29 @@ uint8_t CSerialLink::OpenPort() {
     }
 
     // The boxes are shown after the port lock is let go: a box blocks until
-    // it is closed.
+    // it is closed. The box keeps its one fixed text; why it failed goes to
+    // standard error (and, through a traced line, into the trace).
     const char* failure = nullptr;
+    std::string reason;
     {
         Shared& s = *m_shared;
         std::lock_guard<std::mutex> lock(s.portMutex);
         s.portName = m_portName;
-        if (!s.port.Open(m_portName)) {
-            failure = "Com Port Error";
-        } else {
-            platform::DeviceControlBlock block;
-            s.port.GetCommState(block);
-            block.BaudRate = kBaudRate;
-            block.ByteSize = 8;
-            block.Parity = platform::kNoParity;
-            block.StopBits = platform::kOneStopBit;
-            block.flags = (block.flags & kKeepFlags) | kRtsEnable;
-            s.settings = block;
-            if (s.Configure()) {
+        switch (s.port->Open(m_portName, reason)) {
+            case Transport::OpenResult::kOpened:
                 s.portOpen = true;
-            } else {
-                s.port.Close();
+                break;
+            case Transport::OpenResult::kCannotOpen:
+                failure = "Com Port Error";
+                break;
+            case Transport::OpenResult::kCannotConfigure:
                 failure = "Could not SetCommState";
-            }
+                break;
         }
     }
     if (failure != nullptr) {
+        std::fprintf(stderr, "kestrow: scanner port %s: %s\n", m_portName.c_str(),
+                     reason.empty() ? failure : reason.c_str());
         platform::MessageBox(failure, platform::kApplicationTitle, platform::kMbOk);
         return 0;
     }
@@ -347,7 +320,7 @@ void CSerialLink::Stop() {
     // port when that thread lets go of it.
     if (readerJoined && writerJoined) {
         std::lock_guard<std::mutex> lock(s.portMutex);
-        s.port.Close();
+        s.port->Close();
         s.portOpen = false;
     }
 }

@@ -14,6 +14,7 @@
 
 #include "platform/manual_reset_event.h"
 #include "scanner/scanner_device.h"
+#include "scanner/transport.h"
 
 namespace platform {
 class ActiveDriverTable;
@@ -27,9 +28,11 @@ class CSerialLink : public FrameQueue {
     // portOverride: a device path (or "COMn:") that replaces the search
     // through the active-driver table. drivers: the table to search (the
     // system's when null). startThreads false leaves both threads to the
-    // caller's StartReader / StartWriter (tests).
+    // caller's StartReader / StartWriter (tests). transport: the line (a
+    // serial port when null).
     explicit CSerialLink(CScannerDevice* device, const std::string& portOverride = std::string(),
-                         platform::ActiveDriverTable* drivers = nullptr, bool startThreads = true);
+                         platform::ActiveDriverTable* drivers = nullptr, bool startThreads = true,
+                         std::unique_ptr<Transport> transport = nullptr);
     ~CSerialLink() override;
     CSerialLink(const CSerialLink&) = delete;
     CSerialLink& operator=(const CSerialLink&) = delete;
@@ -71,6 +74,3 @@ class CSerialLink : public FrameQueue {
     std::thread m_readerThread;
     bool m_stopped = false;
 };
-
-// The program's one serial link; null until the view creates it.
-extern CSerialLink* g_serialLink;

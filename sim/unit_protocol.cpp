@@ -9,16 +9,14 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t kEscape = 0x11;
-constexpr uint8_t kStart = 0x12;
-constexpr uint8_t kEnd = 0x13;
-constexpr uint8_t kLiteral = 0x14;
-
-constexpr uint8_t kScanCommandPrefix[5] = {0x01, 0x00, 0x1C, 0x00, 0x00};
+using wire::kEnd;
+using wire::kEscape;
+using wire::kLiteral;
+using wire::kStart;
 
 constexpr int kLevelFloor = -100;
 constexpr int kLevelCeiling = -20;
-constexpr size_t kSsidField = 33;  // result block bytes 15..47, zero-terminated
+constexpr size_t kSsidField = wire::kResultSsidSize;
 constexpr size_t kMaxGarbage = 16;
 
 Bytes TextPayload(const std::string& text) {
@@ -48,16 +46,17 @@ std::string Quoted(const uint8_t* text, size_t maxLength) {
 }
 
 std::string DescribeResultBlock(const uint8_t* block) {
-    int16_t frequency = static_cast<int16_t>(block[48] | (block[49] << 8));
+    int16_t frequency = static_cast<int16_t>(block[wire::kResultFrequency] |
+                                             (block[wire::kResultFrequency + 1] << 8));
     if (frequency == 0) {
         return "nothing heard (frequency 0)";
     }
     char text[160];
     std::snprintf(text, sizeof text, "MAC %02x:%02x:%02x:%02x:%02x:%02x, RSSI %d dBm, SSID ",
                   block[0], block[1], block[2], block[3], block[4], block[5],
-                  static_cast<int8_t>(block[13]));
+                  static_cast<int8_t>(block[wire::kResultRssi]));
     std::string out = text;
-    out += Quoted(block + 15, kSsidField);
+    out += Quoted(block + wire::kResultSsid, kSsidField);
     std::snprintf(text, sizeof text, ", frequency %d MHz (channel %d)", frequency,
                   static_cast<int16_t>((frequency - 5000) / 5));
     return out + text;
@@ -126,11 +125,12 @@ bool UnitFrameDecoder::Feed(uint8_t byte) {
 
 std::optional<int> ScanCommandStep(const WireMessage& message) {
     const Bytes& p = message.payload;
-    if (message.type != 3 || p.size() != 12 ||
-        !std::equal(std::begin(kScanCommandPrefix), std::end(kScanCommandPrefix), p.begin())) {
+    if (message.type != wire::kScanCommand || p.size() != wire::kScanCommandSize ||
+        !std::equal(wire::kScanCommandTemplate,
+                    wire::kScanCommandTemplate + wire::kScanCommandPrefixSize, p.begin())) {
         return std::nullopt;
     }
-    return p[5];
+    return p[wire::kScanCommandStepOffset];
 }
 
 UnitResponder::UnitResponder(Scenario scenario)
@@ -138,12 +138,12 @@ UnitResponder::UnitResponder(Scenario scenario)
 
 UnitAnswer UnitResponder::Answer(const WireMessage& message, std::optional<MapPosition> position) {
     UnitAnswer answer;
-    if (message.type == 1) {
-        Send(answer, 1, TextPayload(m_scenario.firmware));
+    if (message.type == wire::kFirmwareVersion) {
+        Send(answer, wire::kFirmwareVersion, TextPayload(m_scenario.firmware));
         return answer;
     }
-    if (message.type == 2) {
-        Send(answer, 2, TextPayload(m_scenario.serial));
+    if (message.type == wire::kSerialNumber) {
+        Send(answer, wire::kSerialNumber, TextPayload(m_scenario.serial));
         return answer;
     }
     std::optional<int> step = ScanCommandStep(message);
@@ -158,7 +158,7 @@ UnitAnswer UnitResponder::Answer(const WireMessage& message, std::optional<MapPo
         return answer;
     }
     if (faults.radioNotResponding) {
-        Send(answer, 3, {0x00});
+        Send(answer, wire::kRadioReport, {0x00});
         return answer;
     }
     if (*step == faults.restartOnStep && !m_restartSent) {
@@ -167,18 +167,18 @@ UnitAnswer UnitResponder::Answer(const WireMessage& message, std::optional<MapPo
         Bytes status(message.payload);
         const uint8_t subCode[4] = {0xFF, 0x02, 0x00, 0x03};
         std::copy(std::begin(subCode), std::end(subCode), status.begin() + 2);
-        Send(answer, 4, status);
+        Send(answer, wire::kStatus, status);
         return answer;
     }
     bool heard = false;
     for (const SimAccessPoint& ap : m_scenario.accessPoints) {
         if (ap.step == *step) {
             heard = true;
-            Send(answer, 4, ChannelResult(message.payload, &ap, position));
+            Send(answer, wire::kStatus, ChannelResult(message.payload, &ap, position));
         }
     }
     if (!heard) {
-        Send(answer, 4, ChannelResult(message.payload, nullptr, position));
+        Send(answer, wire::kStatus, ChannelResult(message.payload, nullptr, position));
     }
     return answer;
 }
@@ -204,16 +204,17 @@ void UnitResponder::Send(UnitAnswer& answer, uint8_t type, Bytes payload) {
 Bytes UnitResponder::ChannelResult(const Bytes& command, const SimAccessPoint* ap,
                                    std::optional<MapPosition> position) {
     // Header: the scan command echoed, so bytes 2..5 carry the sub-code 1C 00 00 N.
-    Bytes payload(kChannelResultPayload, 0);
-    std::copy(command.begin(), command.begin() + kResultOffset, payload.begin());
+    Bytes payload(wire::kChannelResultLength, 0);
+    std::copy(command.begin(), command.begin() + wire::kResultOffset, payload.begin());
     if (ap != nullptr) {
-        uint8_t* block = payload.data() + kResultOffset;
+        uint8_t* block = payload.data() + wire::kResultOffset;
         std::copy(ap->mac.begin(), ap->mac.end(), block);
-        block[13] = static_cast<uint8_t>(static_cast<int8_t>(HeardLevel(*ap, position)));
+        block[wire::kResultRssi] =
+            static_cast<uint8_t>(static_cast<int8_t>(HeardLevel(*ap, position)));
         std::copy(ap->ssid.begin(), ap->ssid.begin() + std::min(ap->ssid.size(), kSsidField - 1),
-                  block + 15);
-        block[48] = static_cast<uint8_t>(ap->frequency & 0xFF);
-        block[49] = static_cast<uint8_t>((ap->frequency >> 8) & 0xFF);
+                  block + wire::kResultSsid);
+        block[wire::kResultFrequency] = static_cast<uint8_t>(ap->frequency & 0xFF);
+        block[wire::kResultFrequency + 1] = static_cast<uint8_t>((ap->frequency >> 8) & 0xFF);
     }
     return payload;
 }
@@ -247,14 +248,14 @@ double UnitResponder::NextGaussian() {
 std::string DescribeMessage(uint8_t type, const uint8_t* payload, size_t length) {
     char text[96];
     switch (type) {
-        case 1:
+        case wire::kFirmwareVersion:
             return length == 0 ? "firmware-version request"
                                : "firmware version " + Quoted(payload, length);
-        case 2:
+        case wire::kSerialNumber:
             return length == 0 ? "serial-number request"
                                : "serial number " + Quoted(payload, length);
-        case 3: {
-            WireMessage message{3, Bytes(payload, payload + length)};
+        case wire::kScanCommand: {
+            WireMessage message{wire::kScanCommand, Bytes(payload, payload + length)};
             if (std::optional<int> step = ScanCommandStep(message)) {
                 std::snprintf(text, sizeof text, "scan command, channel step %d", *step);
                 return text;
@@ -265,24 +266,24 @@ std::string DescribeMessage(uint8_t type, const uint8_t* payload, size_t length)
             std::snprintf(text, sizeof text, "radio report %02X (no action)", payload[0]);
             return text;
         }
-        case 4: {
-            if (length < 6) {
+        case wire::kStatus: {
+            if (length < wire::kSubCodeOffset + 4) {
                 return "status without a sub-code (shorter than 6 bytes)";
             }
-            uint32_t subCode = ReadU32(payload + 2);
-            if (subCode == kRestartSubCode || subCode == kRestartSubCodeAlt) {
+            uint32_t subCode = ReadU32(payload + wire::kSubCodeOffset);
+            if (subCode == wire::kRestartRadio || subCode == wire::kRestartScan) {
                 std::snprintf(text, sizeof text,
                               "sub-code %08" PRIX32 ", restart: the sweep starts again at step 1",
                               subCode);
                 return text;
             }
-            int step = static_cast<int>(subCode >> 24);
-            if ((subCode & 0x00FFFFFF) != 0x1C) {
+            int step = static_cast<int>(subCode >> wire::kSubCodeStepShift);
+            if ((subCode & wire::kChannelResultMask) != wire::kChannelResultCode) {
                 std::snprintf(text, sizeof text, "status, sub-code %08" PRIX32 " (no action)",
                               subCode);
                 return text;
             }
-            if (step < 1 || step > 16) {
+            if (step < 1 || step > wire::kSweepSteps) {
                 std::snprintf(text, sizeof text,
                               "sub-code %08" PRIX32 ", result for step %d outside 1..16 (ignored)",
                               subCode, step);
@@ -290,10 +291,10 @@ std::string DescribeMessage(uint8_t type, const uint8_t* payload, size_t length)
             }
             std::snprintf(text, sizeof text,
                           "sub-code %08" PRIX32 ", channel result step %d: ", subCode, step);
-            if (length < kChannelResultPayload) {
+            if (length < wire::kChannelResultLength) {
                 return text + std::string("no result block (shorter than 70 bytes)");
             }
-            return text + DescribeResultBlock(payload + kResultOffset);
+            return text + DescribeResultBlock(payload + wire::kResultOffset);
         }
         default:
             std::snprintf(text, sizeof text, "type %02X is not used by the unit (ignored)", type);

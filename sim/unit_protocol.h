@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "scanner/wire_protocol.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -40,13 +41,6 @@ class UnitFrameDecoder {
     State m_state = kHunt;
     WireMessage m_message;
 };
-
-// Sub-codes the unit sends in type-4 messages (payload bytes 2..5, little-endian).
-constexpr uint32_t kRestartSubCode = 0x030002FF;
-constexpr uint32_t kRestartSubCodeAlt = 0x04000018;
-constexpr size_t kResultOffset = 12;  // the 58-byte result block in a type-4 payload
-constexpr size_t kResultBlockSize = 58;
-constexpr size_t kChannelResultPayload = kResultOffset + kResultBlockSize;  // 70
 
 // The step of a type-3 scan command (01 00 1C 00 00 N 00 00 00 00 00 3A), or
 // nothing when the payload is not one.

@@ -11,20 +11,14 @@ namespace sitefile {
 
 namespace {
 
-const char kFileError[] = "File Error";
-const char kNotASiteFile[] = "Not a Site File.";
-const char kObsolete[] = "Obsolete Site File, recreate using Zorvane";
-const char kErrorLoadingSite[] = "Error Loading Site";
-
-bool Fail(OpenError& error, const char* text, const char* caption, std::string detail) {
-    error.text = text;
-    error.caption = caption;
+bool Fail(OpenError& error, SiteErrorKind kind, std::string detail) {
+    error.kind = kind;
     error.detail = std::move(detail);
     return false;
 }
 
 bool MapFail(OpenError& error, std::string detail) {
-    return Fail(error, kErrorLoadingSite, platform::kApplicationTitle, std::move(detail));
+    return Fail(error, SiteErrorKind::kBadMap, std::move(detail));
 }
 
 // Copies a text field up to its terminator or its end, cut to fit `out` with
@@ -42,7 +36,8 @@ void CopyField(char* out, size_t outSize, const uint8_t* field, size_t fieldSize
 // Builds the survey records of the stored points, as the open keeps them.
 class RecordBuilder : public PointsVisitor {
   public:
-    explicit RecordBuilder(std::vector<PointCircle>& circles) : m_circles(circles) {}
+    RecordBuilder(CRecordList& list, std::vector<PointCircle>& circles)
+        : m_list(list), m_circles(circles) {}
 
     void OnPoint(const StoredPoint&) override { m_best = -120; }
 
@@ -58,7 +53,7 @@ class RecordBuilder : public PointsVisitor {
         MacToText(entry.mac, r->macText);
         std::memcpy(r->ssid, entry.ssid, sizeof entry.ssid);
         r->rssi = entry.RssiDbm();
-        g_surveyList.Append(r);
+        m_list.Append(r);
     }
 
     void OnPointEnd(const StoredPoint& point, int) override {
@@ -69,16 +64,16 @@ class RecordBuilder : public PointsVisitor {
                 r->channel = 0;
                 r->rssi = -100;
                 std::snprintf(r->macText, sizeof r->macText, "000000000000");
-                g_surveyList.Append(r);
+                m_list.Append(r);
             }
         }
         m_circles.push_back({point.x, point.y, m_best});
     }
 
   private:
-    static ApRecord* NewRecord(const StoredPoint& point) {
+    ApRecord* NewRecord(const StoredPoint& point) {
         ApRecord* r = nullptr;
-        if (g_surveyList.AllocRecord(r) != 0) {
+        if (m_list.AllocRecord(r) != 0) {
             return nullptr;  // out of memory: the point is painted, not kept
         }
         r->x = point.x;
@@ -89,6 +84,7 @@ class RecordBuilder : public PointsVisitor {
         return r;
     }
 
+    CRecordList& m_list;
     std::vector<PointCircle>& m_circles;
     int16_t m_best = -120;
 };
@@ -117,7 +113,7 @@ bool SiteFileReader::Open(const std::string& path, OpenError& error) {
     std::string systemText;
     std::unique_ptr<FileByteSource> file = FileByteSource::Open(path, systemText);
     if (!file) {
-        return Fail(error, systemText.c_str(), "File Open Error", systemText);
+        return Fail(error, SiteErrorKind::kCannotOpen, systemText);
     }
     return Open(std::move(file), error);
 }
@@ -132,23 +128,23 @@ bool SiteFileReader::Open(std::unique_ptr<ByteSource> source, OpenError& error) 
     uint8_t length[4];
     m_source->Seek(0);
     if (m_source->Read(length, sizeof length) != sizeof length) {
-        return Fail(error, kNotASiteFile, kFileError, "the file is shorter than a header length");
+        return Fail(error, SiteErrorKind::kNotSiteFile, "the file is shorter than a header length");
     }
     m_headerLength = ReadU32(length);
     if (m_headerLength < kFileHeaderSize) {
-        return Fail(error, kNotASiteFile, kFileError,
+        return Fail(error, SiteErrorKind::kNotSiteFile,
                     "header length " + std::to_string(m_headerLength) + " is below 150");
     }
     // A longer header keeps only the bytes this program knows.
     m_source->Seek(0);
     if (m_source->Read(image, kFileHeaderSize) != kFileHeaderSize) {
-        return Fail(error, kNotASiteFile, kFileError, "the file ends inside the header block");
+        return Fail(error, SiteErrorKind::kNotSiteFile, "the file ends inside the header block");
     }
     if (ReadU32(image + kMagicOffset) != kMagic) {
-        return Fail(error, kNotASiteFile, kFileError, "wrong magic number");
+        return Fail(error, SiteErrorKind::kNotSiteFile, "wrong magic number");
     }
     if (ReadU16(image + kVersionOffset) < kCurrentVersion) {
-        return Fail(error, kObsolete, kFileError,
+        return Fail(error, SiteErrorKind::kObsolete,
                     "format version " + std::to_string(ReadU16(image + kVersionOffset)));
     }
     std::memcpy(m_header->m_fileHeader, image, kFileHeaderSize);
@@ -235,7 +231,15 @@ bool SiteFileReader::ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSiz
 }
 
 void SiteFileReader::VisitPoints(PointsVisitor& visitor) {
-    CSiteHeader& h = *m_header;
+    if (m_header) {
+        VisitPoints(visitor, *m_header);
+    } else {
+        CSiteHeader scratch;
+        VisitPoints(visitor, scratch);
+    }
+}
+
+void SiteFileReader::VisitPoints(PointsVisitor& visitor, CSiteHeader& h) {
     uint8_t sizes[8];
     m_source->Seek(PointsOffset());
     if (m_source->Read(sizes, sizeof sizes) != sizeof sizes) {
@@ -269,17 +273,29 @@ void SiteFileReader::VisitPoints(PointsVisitor& visitor) {
     }
 }
 
-std::unique_ptr<CSiteHeader> SiteFileReader::LoadPoints(bool keepPoints,
-                                                        std::vector<PointCircle>& circles) {
-    if (!m_header) {
+void SiteFileReader::LoadPoints(CSiteHeader& header, CRecordList& list,
+                                std::vector<PointCircle>& circles) {
+    if (m_source) {
+        RecordBuilder builder(list, circles);
+        VisitPoints(builder, header);
+    }
+}
+
+std::unique_ptr<CSiteHeader> SiteFileReader::TakeHeader() {
+    return std::move(m_header);
+}
+
+std::unique_ptr<CSiteHeader> TakeSite(SiteFileReader& reader, bool keepPoints, CRecordList& list,
+                                      std::vector<PointCircle>& circles) {
+    std::unique_ptr<CSiteHeader> header = reader.TakeHeader();
+    if (!header) {
         return nullptr;
     }
-    m_header->ClearPoints();
-    if (keepPoints && m_source) {
-        RecordBuilder builder(circles);
-        VisitPoints(builder);
+    list.Clear();
+    if (keepPoints) {
+        reader.LoadPoints(*header, list, circles);
     }
-    return std::move(m_header);
+    return header;
 }
 
 }  // namespace sitefile

@@ -1,8 +1,8 @@
 // Reading a site file, in the order the open command needs it:
 //   1. Open(): the header block and its checks;
 //   2. ReadMap(): the site-map bitmap;
-//   3. LoadPoints(): once the surveyor has answered the keep question, the
-//      stored points into g_surveyList and the circles the view must paint.
+//   3. TakeHeader() and, if the surveyor keeps them, LoadPoints(): the
+//      stored points into the survey list given and the circles to paint.
 // Every length, offset, size and count taken from the file is checked before
 // it is used, so a damaged file ends in one of the messages below.
 #pragma once
@@ -13,18 +13,12 @@
 #include <vector>
 
 #include "sitefile/byte_source.h"
+#include "sitefile/site_errors.h"
 #include "sitefile/site_format.h"
+#include "survey/record_list.h"
 #include "survey/site_header.h"
 
 namespace sitefile {
-
-// A failure to show the surveyor: message text and caption, plus a precise
-// reason for tools and tests (not shown in the message box).
-struct OpenError {
-    std::string text;
-    std::string caption;
-    std::string detail;
-};
 
 // The site map as an 8-bit indexed image. The rows stay in the file's order
 // (no copy or reordering); Row(y) gives row y counted from the top.
@@ -94,16 +88,18 @@ class SiteFileReader {
     // gives "Error Loading Site" captioned with the application title.
     bool ReadMap(SiteMap& map, OpenError& error);
 
-    // Clears the survey list and counters (ClearPoints on the new header);
-    // with keepPoints, loads the stored points into g_surveyList and hands
-    // back every circle to paint, in file order. Answers the header of the
-    // accepted site for the caller to make current; null if called twice.
-    std::unique_ptr<CSiteHeader> LoadPoints(bool keepPoints, std::vector<PointCircle>& circles);
+    // The header of the site read, for the caller to make current once the
+    // file is accepted; null if called twice.
+    std::unique_ptr<CSiteHeader> TakeHeader();
+    // Appends the stored points' records to `list` and hands back every
+    // circle to paint, in file order. The record sizes and the last records
+    // read are kept in `header`, as the open leaves them.
+    void LoadPoints(CSiteHeader& header, CRecordList& list, std::vector<PointCircle>& circles);
 
     // Walks the points section group by group without touching the lists.
     void VisitPoints(PointsVisitor& visitor);
 
-    // The header being built; valid until LoadPoints hands it over.
+    // The header being built; valid until TakeHeader hands it over.
     const CSiteHeader& Header() const { return *m_header; }
     uint32_t HeaderLength() const { return m_headerLength; }
     uint16_t Version() const { return ReadU16(m_image + kVersionOffset); }
@@ -114,6 +110,7 @@ class SiteFileReader {
     ByteSource& Source() { return *m_source; }
 
   private:
+    void VisitPoints(PointsVisitor& visitor, CSiteHeader& header);
     bool ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSize);
 
     std::unique_ptr<ByteSource> m_source;
@@ -121,6 +118,12 @@ class SiteFileReader {
     uint32_t m_headerLength = 0;
     uint8_t m_image[kFileHeaderSize] = {};  // the header block as read
 };
+
+// The end of an open once the file is accepted: takes the reader's header,
+// empties `list` and, with keepPoints, loads the stored points into it. The
+// header's counters start at 0. Null if the header was taken before.
+std::unique_ptr<CSiteHeader> TakeSite(SiteFileReader& reader, bool keepPoints, CRecordList& list,
+                                      std::vector<PointCircle>& circles);
 
 // MAC bytes as 12 upper-case hexadecimal digits.
 std::string MacToText(const uint8_t mac[6]);

@@ -252,26 +252,55 @@ void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uin
     }
 }
 
-bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
-                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
-                    std::string& detail) {
+bool PlanSave(CSiteHeader& header, uint64_t oldSize, CRecordList& list, const PixelQuery& pad,
+              uint32_t saveTime, SavePlan& plan, std::string& detail) {
     if (!CheckLayout(header, oldSize, detail)) {
         return false;
     }
-    const size_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
-    const size_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
+    const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
+    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
     WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
-    // A file that ends inside its raster is extended by the raster itself.
-    out.assign(old, old + std::min(oldSize, pointsOffset));
-    out.resize(pointsOffset, 0);
-    std::memcpy(out.data(), header.m_fileHeader, kFileHeaderSize);
-    WriteRaster(out.data() + rasterOffset, pad);
-    AppendPointsSection(header, list, out);
+    plan = SavePlan{};
+    // The bytes an update in place would leave: the old file up to the points
+    // offset (a file that ends inside its raster is extended by the raster
+    // itself), the header image over its start, the raster at its offset,
+    // then the new points section.
+    plan.keep = std::min(oldSize, pointsOffset);
+    plan.length = pointsOffset;
+    plan.writes.push_back(
+        {0, std::vector<uint8_t>(header.m_fileHeader, header.m_fileHeader + kFileHeaderSize)});
+    std::vector<uint8_t> raster(kRasterSize);
+    WriteRaster(raster.data(), pad);
+    plan.writes.push_back({rasterOffset, std::move(raster)});
+    std::vector<uint8_t> points;
+    AppendPointsSection(header, list, points);
+    plan.length = pointsOffset + points.size();
+    plan.writes.push_back({pointsOffset, std::move(points)});
+    return true;
+}
+
+void ApplySavePlan(const SavePlan& plan, const uint8_t* old, std::vector<uint8_t>& out) {
+    out.assign(old, old + plan.keep);
+    out.resize(plan.length, 0);
+    for (const SavePlan::Write& write : plan.writes) {
+        std::memcpy(out.data() + write.offset, write.bytes.data(), write.bytes.size());
+    }
+}
+
+bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
+                    const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
+                    std::string& detail) {
+    SavePlan plan;
+    if (!PlanSave(header, oldSize, list, pad, saveTime, plan, detail)) {
+        return false;
+    }
+    ApplySavePlan(plan, old, out);
     return true;
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
               const PixelQuery& pad, uint32_t saveTime, SaveError& error) {
+    error.kind = SiteErrorKind::kCannotSave;
     if (path.empty()) {
         error.detail = "no site file is open";
         return false;
@@ -284,31 +313,22 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
     struct stat st {};
     const bool statOk = ::fstat(old, &st) == 0;
     const uint64_t oldSize = statOk ? static_cast<uint64_t>(st.st_size) : 0;
-    const bool ok =
-        statOk && CheckLayout(header, oldSize, error.detail) &&
-        ReplaceFile(
-            path,
-            [&](int fd, std::string& detail) {
-                // The bytes an update in place would leave: the old file up to
-                // the points offset, the header image over its start, the
-                // raster at its offset, then the new points section.
-                const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
-                const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-                WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
-                std::vector<uint8_t> raster(kRasterSize);
-                WriteRaster(raster.data(), pad);
-                std::vector<uint8_t> points;
-                AppendPointsSection(header, list, points);
-                if (!CopyPrefix(old, fd, std::min<uint64_t>(pointsOffset, oldSize)) ||
-                    !PWriteAll(fd, header.m_fileHeader, kFileHeaderSize, 0) ||
-                    !PWriteAll(fd, raster.data(), raster.size(), rasterOffset) ||
-                    !PWriteAll(fd, points.data(), points.size(), pointsOffset)) {
-                    detail = SystemError("cannot write the new site file");
-                    return false;
-                }
-                return true;
-            },
-            error.detail);
+    SavePlan plan;
+    const bool ok = statOk && PlanSave(header, oldSize, list, pad, saveTime, plan, error.detail) &&
+                    ReplaceFile(
+                        path,
+                        [&](int fd, std::string& detail) {
+                            bool written = CopyPrefix(old, fd, plan.keep);
+                            for (const SavePlan::Write& write : plan.writes) {
+                                written = written && PWriteAll(fd, write.bytes.data(),
+                                                               write.bytes.size(), write.offset);
+                            }
+                            if (!written) {
+                                detail = SystemError("cannot write the new site file");
+                            }
+                            return written;
+                        },
+                        error.detail);
     if (!ok && error.detail.empty()) {
         error.detail = SystemError(path);
     }

@@ -22,12 +22,6 @@ namespace sitefile {
 // The sign-off pad's pixel at (x, y): 0x00FFFFFF for white, 0 for black.
 using PixelQuery = std::function<uint32_t(int x, int y)>;
 
-struct SaveError {
-    std::string text = "Could not update site";
-    std::string caption = "Site Update Error";
-    std::string detail;  // why, for tools and tests
-};
-
 // Appends the points section: the record sizes 42 and 41, then one group per
 // survey point of `list`. Sets the sizes and record buffers in `header` as the
 // save leaves them.
@@ -36,9 +30,32 @@ void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uin
 // Writes the 80,000-byte raster: row 99 first, columns 0 to 199 in each row.
 void WriteRaster(uint8_t* out, const PixelQuery& pad);
 
-// The bytes of the saved file, given the old file's bytes up to the points
-// offset (fewer when the old file is shorter). Stamps saveTime into the
-// header image. False with a reason when the layout cannot be saved.
+// The save's layout, worked out once: how much of the old file is kept, the
+// length of the new one, and what is written where (the header image at 0,
+// the raster at its offset, the points section at the points offset). The
+// save applies it to a file; tests and tools apply the very same plan to a
+// buffer.
+struct SavePlan {
+    struct Write {
+        uint64_t offset = 0;
+        std::vector<uint8_t> bytes;
+    };
+    uint64_t keep = 0;  // bytes of the old file copied first
+    uint64_t length = 0;
+    std::vector<Write> writes;  // in this order, after the copy
+};
+
+// Plans the save of `header` and `list` over an old file of oldSize bytes.
+// Stamps saveTime into the header image. False with a reason when the layout
+// cannot be saved.
+bool PlanSave(CSiteHeader& header, uint64_t oldSize, CRecordList& list, const PixelQuery& pad,
+              uint32_t saveTime, SavePlan& plan, std::string& detail);
+
+// The new file's bytes: `old` holds at least plan.keep bytes of the old file.
+void ApplySavePlan(const SavePlan& plan, const uint8_t* old, std::vector<uint8_t>& out);
+
+// PlanSave and ApplySavePlan in one: the bytes of the saved file, given the
+// old file's bytes (oldSize of them).
 bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
                     const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
                     std::string& detail);

@@ -3,8 +3,9 @@
 // geometry, the map image and the drawing objects.
 //
 // Drawing lives in kestrow_view_draw.cpp; the handlers for the stylus, keys,
-// scroll bars, zoom and the device's messages in kestrow_view_interaction.cpp;
-// opening and saving a site file in sitefile/.
+// scroll bars, zoom and the scanner's messages in kestrow_view_interaction.cpp.
+// The application owns the scanner (a ScanSource) and the open and save
+// commands; it shows a site through ShowSiteMap and ShowStoredPoints.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -20,10 +21,20 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "view/ui_services.h"
 #include "view/viewport.h"
 
 class QPainter;
+class ScanSource;
+namespace platform {
+class QtWindowHandle;
+}
+namespace sitefile {
+struct PointCircle;
+struct SiteMap;
+}  // namespace sitefile
 
 class CKestrowView : public QAbstractScrollArea {
     Q_OBJECT
@@ -69,12 +80,14 @@ class CKestrowView : public QAbstractScrollArea {
     static int32_t s_radarFrame;
 
     // Survey interaction (kestrow_view_interaction.cpp).
-    struct StartupOptions {
-        std::string port;  // serial device; empty: the active-driver search
-        int pauseMs = 5000;
-        std::function<void(int x, int y)> surveyorPosition;  // told at each survey start
-    };
-    void OnInitialUpdate(const StartupOptions& options);
+    // The questions' answerers; set before the first update.
+    void SetUiServices(UiServices services) { m_services = std::move(services); }
+    const UiServices& Services() const { return m_services; }
+    // Brings the scanner up (once), pauses pauseMs under the wait cursor and
+    // asks the scanner who it is.
+    void OnInitialUpdate(ScanSource& scanner, int pauseMs);
+    ScanSource* Scanner() const { return m_scanner; }
+    // The view's commands: zoom, colour ranges, help, about.
     void OnCommand(int command);
     void OnZoomIn();
     void OnZoomOut();
@@ -83,12 +96,19 @@ class CKestrowView : public QAbstractScrollArea {
     void OnKeyDown(unsigned key);
     void OnLButtonDown(QPoint point, bool hold);
     int OnKorvDraw(uintptr_t wParam, intptr_t lParam);
-    // Stops the scanner link and the posts to this view (program exit).
+    // Stops the scanner and its posts to this view (program exit).
     void ShutDownScanner();
-    // Opening and saving the site file (sitefile/site_commands.cpp).
-    void OpenSite();
-    void SaveSite();
-    std::string m_sitePath;
+
+    // Shows a newly opened site: its map, the whole of it in view, the scroll
+    // ranges and positions; false (nothing changed) when the map cannot be
+    // held in memory.
+    bool ShowSiteMap(const sitefile::SiteMap& map);
+    // Paints the circles of stored points into the map.
+    void ShowStoredPoints(const std::vector<sitefile::PointCircle>& circles);
+    // The survey cursor: where a tap on the centre would take a point.
+    int32_t CurrentX() const { return m_pViewport->GetCenterX(); }
+    int32_t CurrentY() const { return m_pViewport->GetCenterY(); }
+    bool IsSurveyPending() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -135,6 +155,10 @@ class CKestrowView : public QAbstractScrollArea {
     QImage m_frame;  // per-paint scratch for the scaled map copy
 
     void SetScrollPositions();
+    UiServices m_services;
+    ScanSource* m_scanner = nullptr;
+    // What the scanner posts KORV_DRAW through; detached at shut-down.
+    std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);
     bool SiteLoaded() const;
     // The scanner's answers to the start-up requests post nothing, so they

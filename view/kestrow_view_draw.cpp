@@ -13,8 +13,9 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/qt/qt_window_handle.h"
 #include "res/resources.h"
-#include "scanner/scanner_device.h"
+#include "scanner/scan_source.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
@@ -177,22 +178,15 @@ void CKestrowView::DrawStartScreen(QPainter& painter, const QRect& client) {
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.setFont(PointFont("Arial", 100));
 
-    char value[32] = {};
-    char text[64];
-    if (g_scannerDevice) {
-        g_scannerDevice->GetFirmwareVersion(value);
+    std::string left = "(Firmware )";
+    std::string right = "(SN )";
+    if (m_scanner) {
+        m_scanner->StartScreenTexts(left, right);
     }
-    m_drawnFirmware = value;
-    std::snprintf(text, sizeof text, "(Firmware %s)", value);
-    DrawCell(painter, 5, 183, 115, 198, text, Qt::AlignCenter);
-
-    value[0] = '\0';
-    if (g_scannerDevice) {
-        g_scannerDevice->GetSerialNumber(value);
-    }
-    m_drawnSerial = value;
-    std::snprintf(text, sizeof text, "(SN %s)", value);
-    DrawCell(painter, 125, 183, 235, 198, text, Qt::AlignCenter);
+    m_drawnFirmware = left;
+    m_drawnSerial = right;
+    DrawCell(painter, 5, 183, 115, 198, left.c_str(), Qt::AlignCenter);
+    DrawCell(painter, 125, 183, 235, 198, right.c_str(), Qt::AlignCenter);
 }
 
 void CKestrowView::CheckStartTexts() {
@@ -200,14 +194,13 @@ void CKestrowView::CheckStartTexts() {
         m_startTextTimer.stop();  // nothing returns the view to the start screen
         return;
     }
-    if (!g_scannerDevice) {
+    if (!m_scanner) {
         return;
     }
-    char firmware[32] = {};
-    char serial[32] = {};
-    g_scannerDevice->GetFirmwareVersion(firmware);
-    g_scannerDevice->GetSerialNumber(serial);
-    if (m_drawnFirmware != firmware || m_drawnSerial != serial) {
+    std::string left;
+    std::string right;
+    m_scanner->StartScreenTexts(left, right);
+    if (m_drawnFirmware != left || m_drawnSerial != right) {
         Repaint();
     }
 }
@@ -275,8 +268,8 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
     }
     const QImage frame(QString(":/bitmaps/%1").arg(139 + s_radarFrame % 4));
 
-    // The heading and the black background show while the device asks for them.
-    const bool heading = g_scannerDevice && g_scannerDevice->m_scanDisplay == 1;
+    // The heading and the black background show while the scanner asks for them.
+    const bool heading = m_scanner && m_scanner->ShowsScanHeading();
     if (heading) {
         painter.fillRect(QRect(0, 0, client.width(), bottom), m_brBlack);
     }
@@ -297,9 +290,8 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
         painter.drawImage(QRect(0, 0, kRadarFrameSize, kRadarFrameSize), frame);
     }
     char text[32];
-    if (g_scannerDevice) {
-        std::snprintf(text, sizeof text, "%d", int{g_scannerDevice->m_channel.load()});
-        DrawCell(painter, 120, 10, 150, 25, text, topLeft);
+    if (m_scanner) {
+        DrawCell(painter, 120, 10, 150, 25, m_scanner->ProgressText().c_str(), topLeft);
     }
 
     // Copy the rows that fit while holding the list's lock (the reader thread

@@ -1,6 +1,6 @@
 // The survey view's handlers: its first update (which brings up the scanner),
 // the commands, the scroll bars, the joystick keys, the stylus and the
-// device's KORV_DRAW messages.
+// scanner's KORV_DRAW messages.
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,20 +9,19 @@
 #include <chrono>
 #include <thread>
 
-#include "app/command_ids.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/color_ranges_dlg.h"
 #include "dialogs/help_dlg.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
-#include "platform/qt/modal_runner.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/qt/wait_cursor.h"
 #include "platform/sound/sound.h"
 #include "platform/window_messages.h"
-#include "scanner/scanner_device.h"
-#include "scanner/serial_link.h"
+#include "scanner/scan_source.h"
+#include "sitefile/site_reader.h"
 #include "survey/site_header.h"
+#include "view/command_ids.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -54,10 +53,6 @@ enum JoystickKey : unsigned {
     kKeyAction = 0x86,
 };
 
-// The handle the device posts KORV_DRAW through; lives as long as the device.
-platform::QtWindowHandle* s_viewHandle = nullptr;
-std::function<void(int, int)> s_surveyorPosition;
-
 platform::MessageId KorvDrawMessage() {
     static const platform::MessageId id = platform::RegisterWindowMessage("KORV_DRAW");
     return id;
@@ -82,9 +77,9 @@ int ScrollCodeOf(int sliderAction) {
 
 }  // namespace
 
-void CKestrowView::OnInitialUpdate(const StartupOptions& options) {
-    if (g_scannerDevice != nullptr) {
-        return;  // the scanner objects are created once for the program's life
+void CKestrowView::OnInitialUpdate(ScanSource& scanner, int pauseMs) {
+    if (m_scanner != nullptr) {
+        return;  // the scanner is brought up once for the program's life
     }
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -107,39 +102,57 @@ void CKestrowView::OnInitialUpdate(const StartupOptions& options) {
         OnVScroll(kEndScroll, 0);
     });
     setFocusPolicy(Qt::StrongFocus);
-    s_surveyorPosition = options.surveyorPosition;
 
-    auto* device = new CSerialScannerDevice();
-    g_scannerDevice = device;
-    s_viewHandle = new platform::QtWindowHandle(this);
-    device->m_hViewWnd = s_viewHandle;
-    g_serialLink = new CSerialLink(device, options.port);
+    m_scanner = &scanner;
+    m_windowHandle = std::make_unique<platform::QtWindowHandle>(this);
+    scanner.Connect(m_windowHandle.get());
 
     {
         platform::WaitCursor wait;
-        std::this_thread::sleep_for(std::chrono::milliseconds(options.pauseMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
-    device->RequestFirmwareVersion();
+    scanner.RequestIdentity();
     Repaint();
 }
 
 void CKestrowView::ShutDownScanner() {
-    if (g_serialLink) {
-        g_serialLink->Stop();
+    if (m_scanner) {
+        m_scanner->Disconnect();
     }
-    if (s_viewHandle) {
-        s_viewHandle->Detach();
+    if (m_windowHandle) {
+        m_windowHandle->Detach();
+    }
+}
+
+bool CKestrowView::IsSurveyPending() const {
+    return m_scanner != nullptr && m_scanner->IsSweepRequested();
+}
+
+bool CKestrowView::ShowSiteMap(const sitefile::SiteMap& map) {
+    // The file's rows stay in their order: a bottom-up map is read from its
+    // last row upwards.
+    const int64_t stride = static_cast<int64_t>(map.stride);
+    if (!LoadMapImage(map.width, map.height, map.colors, map.Row(0),
+                      map.bottomUp ? -stride : stride)) {
+        return false;
+    }
+    m_pViewport->SetMapBounds(0, 0, map.width, map.height);
+    m_pViewport->SetVisibleRect(0, 0, map.width, map.height);
+    verticalScrollBar()->setRange(0, map.height);
+    horizontalScrollBar()->setRange(0, map.width);
+    verticalScrollBar()->setValue(m_pViewport->GetCenterY());
+    horizontalScrollBar()->setValue(m_pViewport->GetCenterX());
+    return true;
+}
+
+void CKestrowView::ShowStoredPoints(const std::vector<sitefile::PointCircle>& circles) {
+    for (const sitefile::PointCircle& circle : circles) {
+        PaintBandCircle(circle.x, circle.y, circle.rssi);
     }
 }
 
 void CKestrowView::OnCommand(int command) {
     switch (command) {
-        case ID_OPEN_SITE:
-            OpenSite();
-            break;
-        case ID_SAVE_SITE:
-            SaveSite();
-            break;
         case ID_ZOOM_IN:
             OnZoomIn();
             break;
@@ -148,17 +161,17 @@ void CKestrowView::OnCommand(int command) {
             break;
         case ID_COLOR_RANGES: {
             CColorRangesDlg dialog;
-            platform::RunModal(dialog);
+            m_services.RunModal(dialog);
             break;
         }
         case ID_HELP: {
             CHelpDlg dialog;
-            platform::RunModal(dialog);
+            m_services.RunModal(dialog);
             break;
         }
         case ID_ABOUT: {
             CAboutDlg dialog;
-            platform::RunModal(dialog);
+            m_services.RunModal(dialog);
             break;
         }
         default:
@@ -282,7 +295,7 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
             return;
         }
         CPointInfoDlg info(this);
-        if (platform::RunModal(info) == CPointInfoDlg::kDeletedResult) {
+        if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
             EraseTapCircle();
             Repaint();
         }
@@ -305,36 +318,28 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
 // blocked for ever. KORV_DRAW messages wait in the queue meanwhile; the
 // first one handled afterwards commits the point.
 void CKestrowView::SurveyAt(int32_t x, int32_t y) {
-    CScannerDevice* device = g_scannerDevice;
-    if (device == nullptr) {
+    ScanSource* scanner = m_scanner;
+    if (scanner == nullptr) {
         return;
     }
-    if (device->m_scanRequested != 0 && device->m_sweepDone != 0) {
-        // The last sweep has finished but its KORV_DRAW is still queued (a
-        // tap or key that was waiting behind the sweep came first): record
-        // that point now, before this one empties the scan list.
-        OnKorvDraw(0, 0);
-    }
+    // The last sweep may have finished with its KORV_DRAW still queued (a
+    // tap or key that was waiting behind the sweep came first): record that
+    // point now, before this one empties the scan list.
+    OnKorvDraw(0, 0);
     platform::PlayWaveAsync("ping");
     g_siteHeader->BeginPoint(x, y, kPointName);
-    if (s_surveyorPosition) {
-        s_surveyorPosition(x, y);
-    }
-    device->m_scanRequested = 1;
-    // The scan screen shows its heading during every sweep.
-    device->m_scanDisplay = 1;
-    device->m_channel = 1;
+    scanner->BeginSweep(x, y);
     m_viewMode = VIEW_SCAN;
     RepaintNow();
-    device->m_sweepDone = 0;
 
-    SweepProgress progress;
-    while (device->m_sweepDone == 0) {
-        const bool goOn = device->ContinueSweep(progress);
+    while (true) {
+        const SweepState state = scanner->ContinueSweep();
         // No events are handled here: paint the scan screen directly.
         RepaintNow();
-        if (!goOn && device->m_sweepDone == 0) {
-            device->m_scanRequested = 0;
+        if (state == SweepState::kDone) {
+            break;
+        }
+        if (state == SweepState::kGaveUp) {
             m_viewMode = VIEW_MAP;
             RepaintNow();
             platform::MessageBox("The scanner did not respond. No survey point was recorded.",
@@ -347,14 +352,10 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
 }
 
 int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
-    CScannerDevice* device = g_scannerDevice;
-    if (device == nullptr || device->m_scanRequested == 0 || device->m_sweepDone == 0 ||
-        !g_siteHeader) {
+    if (m_scanner == nullptr || !g_siteHeader || !m_scanner->TakeFinishedSweep()) {
         Repaint();
         return 0;
     }
-    device->m_scanRequested = 0;
-    device->m_sweepDone = 0;
     m_viewMode = VIEW_MAP;
     if (g_siteHeader->CommitPoint() == 0) {
         platform::PlayWaveSync("REDALERT");

@@ -102,10 +102,10 @@ size_t OpenSite(const std::string& path) {
     sitefile::OpenError error;
     sitefile::SiteMap map;
     if (!reader.Open(path, error) || !reader.ReadMap(map, error)) {
-        Fail(path + ": " + error.text + " (" + error.detail + ")");
+        Fail(path + ": " + error.Text() + " (" + error.detail + ")");
     }
     std::vector<sitefile::PointCircle> circles;
-    reader.LoadPoints(true, circles);
+    sitefile::TakeSite(reader, true, g_surveyList, circles);
     return circles.size();
 }
 
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
                 sitefile::OpenError e;
                 r.Open(path, e);
                 std::vector<sitefile::PointCircle> circles;
-                r.LoadPoints(true, circles);
+                sitefile::TakeSite(r, true, g_surveyList, circles);
             },
             [] { g_surveyList.Clear(); });
         const int entries = points * kEntriesPerPoint;

@@ -57,13 +57,12 @@ class Counter {
 
 // The view's sweep loop: one pass of the device's ContinueSweep at a time.
 bool ViewSweep(CScannerDevice& device) {
-    SweepProgress progress;
-    while (!device.m_sweepDone) {
-        if (!device.ContinueSweep(progress)) {
-            return false;
-        }
+    device.BeginSweep();
+    SweepState state = SweepState::kRunning;
+    while (state == SweepState::kRunning) {
+        state = device.ContinueSweep();
     }
-    return true;
+    return state == SweepState::kDone && device.TakeFinishedSweep();
 }
 
 double Median(std::vector<double> values) {
@@ -77,7 +76,7 @@ double Median(std::vector<double> values) {
 size_t WireBytesOfOneSweep(const sim::Scenario& scenario) {
     sim::UnitResponder unit(scenario);
     size_t bytes = 0;
-    for (int step = 1; step <= kSweepSteps; ++step) {
+    for (int step = 1; step <= wire::kSweepSteps; ++step) {
         sim::WireMessage command{3,
                                  {0x01, 0x00, 0x1C, 0x00, 0x00, static_cast<uint8_t>(step), 0x00,
                                   0x00, 0x00, 0x00, 0x00, 0x3A}};
@@ -178,7 +177,7 @@ int main(int argc, char** argv) {
     std::set<int> before = ThreadIds();
     CSerialScannerDevice device;
     NullWindow window;
-    device.m_hViewWnd = &window;
+    device.SetViewWindow(&window);
     CSerialLink link(&device, unit->SlavePath());
     if (!link.IsPortOpen()) {
         std::fprintf(stderr, "bench_sweep: cannot open %s\n", unit->SlavePath().c_str());
@@ -214,14 +213,9 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             counter.TakeScanCommands();
             device.m_sendDone.Set();
-            device.m_scanRequested = 1;
-            device.m_scanDisplay = 0;
-            device.m_channel = 1;
-            device.m_sweepDone = 0;
             Clock::time_point start = Clock::now();
             bool done = loop.sweep(device);
             double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            device.m_scanRequested = 0;
             if (!done) {
                 std::fprintf(stderr, "bench_sweep: the unit stopped answering\n");
                 return 1;

@@ -10,10 +10,10 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/command_ids.h"
 #include "platform/qt/qt_window_handle.h"
 #include "qt_test_app.h"
 #include "survey/site_header.h"
+#include "view/command_ids.h"
 
 namespace {
 

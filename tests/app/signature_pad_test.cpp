@@ -1,4 +1,4 @@
-#include "sitefile/signature_pad.h"
+#include "dialogs/signature_pad.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include "dialogs/sign_off_dlg.h"
 #include "qt_test_app.h"
-#include "sitefile/sign_off_dlg.h"
 
 namespace {
 

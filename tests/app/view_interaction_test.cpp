@@ -14,19 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "app/command_ids.h"
 #include "app/main_frame.h"
+#include "app/site_commands.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
-#include "platform/qt/modal_runner.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/sound/sound.h"
 #include "qt_test_app.h"
-#include "scanner/scanner_device.h"
-#include "sitefile/site_commands.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
+#include "view/command_ids.h"
+#include "view/fake_scan_source.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -57,49 +56,28 @@ class PaintCounter : public QObject {
     int paints = 0;
 };
 
-// A unit that answers every scan command at once, hearing nothing.
-class InstantUnit : public FrameQueue {
-  public:
-    explicit InstantUnit(CScannerDevice& device) : m_device(device) {
-        m_device.SetFrameQueue(this);
-    }
-    ~InstantUnit() override { m_device.SetFrameQueue(nullptr); }
-    int QueueFrame(const uint8_t*, unsigned) override {
-        uint8_t payload[kScanResultOffset + kScanResultSize] = {};
-        const uint8_t step = static_cast<uint8_t>(m_device.m_channel.load());
-        payload[2] = 0x1C;  // channel-result sub-code, step in its top byte
-        payload[5] = step;
-        m_device.OnMessage(4, payload, sizeof payload);
-        return 1;
-    }
-
-  private:
-    CScannerDevice& m_device;
-};
-
 class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
   protected:
     void SetUp() override {
         platform::SetSoundEnabled(false);
         platform::SetMessageBoxHandler(&m_boxes);
-        platform::SetModalRunner([this](QDialog& dialog) {
+        m_services.runModal = [this](QDialog& dialog) {
             ++m_dialogsShown;
             if (dynamic_cast<CPointInfoDlg*>(&dialog)) {
                 ++m_pointInfoShown;
             }
             return m_dialogResult;
-        });
+        };
+        m_view->SetUiServices(m_services);
         m_frame.SetView(m_view, nullptr);
         m_frame.show();
         m_view->viewport()->setFixedSize(240, 268);
         QCoreApplication::processEvents();
     }
     void TearDown() override {
-        platform::SetModalRunner(nullptr);
         platform::SetMessageBoxHandler(nullptr);
         g_siteHeader.reset();
         g_surveyList.Clear();
-        g_scannerDevice = nullptr;
     }
 
     // A white 240 x 320 map, opened as the open command leaves it.
@@ -114,6 +92,12 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
         g_siteHeader = std::make_unique<CSiteHeader>();
         g_siteHeader->ClearPoints();
         m_view->m_viewMode = CKestrowView::VIEW_MAP;
+    }
+
+    // The view's first update, with the fake scanner and no pause.
+    void Attach() {
+        m_view->OnInitialUpdate(m_scanner, 0);
+        QCoreApplication::processEvents();
     }
 
     void AddSurveyRecord(int x, int y) {
@@ -150,8 +134,11 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
     }
 
     RecordingBoxes m_boxes;
+    UiServices m_services;
     CMainFrame m_frame;
     CKestrowView* m_view = new CKestrowView;
+    SiteCommands m_site{*m_view, m_services};
+    FakeScanSource m_scanner;
     int m_dialogsShown = 0;
     int m_pointInfoShown = 0;
     int m_dialogResult = 0;
@@ -255,24 +242,23 @@ TEST_F(ViewInteractionTest, ArrowKeysAreTheJoystick) {
 
 TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
     LoadMap();
-    CSerialScannerDevice device;
-    g_scannerDevice = &device;
+    Attach();
     g_siteHeader->BeginPoint(120, 160, "TEST");
     {
         std::lock_guard<std::mutex> lock(g_scanListMutex);
         g_scanList.Clear();
     }
-    device.m_scanRequested = 1;
-    device.m_sweepDone = 0;
+    m_scanner.requested = true;
+    m_scanner.finished = false;
     m_view->OnKorvDraw(4, 0x0100001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 0);
 
-    device.m_sweepDone = 1;
+    m_scanner.finished = true;
     m_view->m_viewMode = CKestrowView::VIEW_SCAN;
     m_view->OnKorvDraw(4, 0x1000001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
-    EXPECT_EQ(device.m_scanRequested, 0);
-    EXPECT_EQ(device.m_sweepDone, 0);
+    EXPECT_FALSE(m_scanner.requested);
+    EXPECT_FALSE(m_scanner.finished);
     EXPECT_EQ(m_view->m_viewMode, CKestrowView::VIEW_MAP);
     EXPECT_EQ(m_boxes.shown,
               std::vector<std::string>({"COVERAGE WARNING | No Access Points Detected!"}));
@@ -296,16 +282,14 @@ TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirs
     // A tap handled while the finished sweep's KORV_DRAW still waits in the
     // queue must not throw the finished point away.
     LoadMap();
-    CSerialScannerDevice device;
-    g_scannerDevice = &device;
-    InstantUnit unit(device);
+    Attach();
     g_siteHeader->BeginPoint(50, 60, "TEST");
-    device.m_scanRequested = 1;
-    device.m_sweepDone = 1;
+    m_scanner.requested = true;
+    m_scanner.finished = true;
 
     m_view->OnLButtonDown(QPoint(120, 134), false);
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
-    EXPECT_EQ(device.m_sweepDone, 1);  // the new sweep ran to its end
+    EXPECT_TRUE(m_scanner.finished);  // the new sweep ran to its end
     m_view->OnKorvDraw(4, 0x1000001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 2);
     std::vector<std::pair<int, int>> positions;
@@ -318,11 +302,10 @@ TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirs
 
 TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     LoadMap();
-    CSerialScannerDevice device;
-    g_scannerDevice = &device;
+    Attach();
     g_siteHeader->BeginPoint(120, 160, "TEST");
-    device.m_scanRequested = 1;
-    device.m_sweepDone = 1;
+    m_scanner.requested = true;
+    m_scanner.finished = true;
     platform::QtWindowHandle handle(m_view);
     handle.PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 4, 0x1000001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 0);
@@ -335,19 +318,18 @@ TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
 TEST_F(ViewInteractionTest, StartScreenIsRedrawnWhenTheScannersTextsArrive) {
     // The unit's answers post nothing to the view; the start screen must not
     // keep showing "(SN )" once the serial number is known.
-    CSerialScannerDevice device;
-    g_scannerDevice = &device;
+    Attach();
     PaintCounter counter(m_view->viewport());
     m_view->viewport()->repaint();
     const int before = counter.paints;
     RunUntil([&] { return false; }, 600);
     EXPECT_EQ(counter.paints, before);  // nothing new: no repaints
 
-    device.SetFirmwareVersion("CV-2.10");
+    m_scanner.firmware = "CV-2.10";
     RunUntil([&] { return counter.paints > before; });
     EXPECT_GT(counter.paints, before);
     const int afterFirmware = counter.paints;
-    device.SetSerialNumber("A1B2C3");
+    m_scanner.serial = "A1B2C3";
     RunUntil([&] { return counter.paints > afterFirmware; });
     EXPECT_GT(counter.paints, afterFirmware);
     QImage shown = m_view->viewport()->grab().toImage();
@@ -357,7 +339,7 @@ TEST_F(ViewInteractionTest, StartScreenIsRedrawnWhenTheScannersTextsArrive) {
     LoadMap();
     RunUntil([&] { return false; }, 300);  // the map screen's own paints
     const int onMap = counter.paints;
-    device.SetSerialNumber("ZZZZZZ");
+    m_scanner.serial = "ZZZZZZ";
     RunUntil([&] { return false; }, 600);
     EXPECT_EQ(counter.paints, onMap);
 }
@@ -390,8 +372,7 @@ TEST_F(ViewInteractionTest, OpenedMapIsShownTheRightWayUpInBothRowOrders) {
         ASSERT_GE(fd, 0);
         ASSERT_EQ(write(fd, bytes->data(), bytes->size()), static_cast<ssize_t>(bytes->size()));
         close(fd);
-        sitefile_ui::ScopedOpenAnswers answers(path, false);
-        m_view->OnCommand(ID_OPEN_SITE);
+        m_site.Open(std::string(path), false);
         unlink(path);
         ASSERT_EQ(m_view->m_mapDC.size(), QSize(4, 3));
         EXPECT_EQ(m_view->m_mapDC.pixel(0, 0), qRgb(255, 0, 0));
@@ -405,11 +386,10 @@ TEST_F(ViewInteractionTest, OpenedMapIsShownTheRightWayUpInBothRowOrders) {
 TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor) {
     LoadMap();
     const std::string missing = "/nonexistent/kestrow-test/site.ksf";
-    sitefile_ui::SetSiteFileChooser([&](QWidget*) { return std::optional<std::string>(missing); });
-    m_view->OnCommand(ID_OPEN_SITE);
-    sitefile_ui::SetSiteFileChooser(nullptr);
-    m_view->m_sitePath = missing;
-    m_view->OnCommand(ID_SAVE_SITE);
+    m_services.chooseSiteFile = [&](QWidget*) { return std::optional<std::string>(missing); };
+    m_site.Open();
+    m_site.SetSitePath(missing);
+    m_site.Save();
     EXPECT_EQ(m_boxes.shown,
               std::vector<std::string>({"File Open Error | No such file or directory",
                                         "Site Update Error | Could not update site"}));
@@ -418,13 +398,11 @@ TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor
 }
 
 TEST_F(ViewInteractionTest, ScrollBarRequestsBecomeScrollCodesAfterTheFirstUpdate) {
-    CKestrowView::StartupOptions startup;
-    startup.port = "/nonexistent/kestrow-test-port";
-    startup.pauseMs = 0;
-    m_view->OnInitialUpdate(startup);
-    // Without its port the link says so once; the program goes on.
-    EXPECT_EQ(m_boxes.shown.size(), 1u);
-    ASSERT_NE(g_scannerDevice, nullptr);
+    Attach();
+    Attach();  // a second first update changes nothing
+    EXPECT_EQ(m_scanner.connects, 1);
+    EXPECT_EQ(m_scanner.identityRequests, 1);
+    EXPECT_NE(m_scanner.view, nullptr);
     EXPECT_EQ(m_view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(m_view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 
@@ -446,7 +424,7 @@ TEST_F(ViewInteractionTest, ScrollBarRequestsBecomeScrollCodesAfterTheFirstUpdat
     EXPECT_EQ(viewport.GetCenterY(), 200);
 
     m_view->ShutDownScanner();
-    g_scannerDevice = nullptr;
+    EXPECT_EQ(m_scanner.view, nullptr);
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ void OpenSite(const std::string& path, bool keepPoints) {
     ASSERT_TRUE(reader.Open(path, error)) << error.detail;
     ASSERT_TRUE(reader.ReadMap(map, error)) << error.detail;
     std::vector<sitefile::PointCircle> circles;
-    g_siteHeader = reader.LoadPoints(keepPoints, circles);
+    g_siteHeader = sitefile::TakeSite(reader, keepPoints, g_surveyList, circles);
     ASSERT_NE(g_siteHeader, nullptr);
 }
 

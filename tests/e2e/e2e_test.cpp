@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -85,7 +87,7 @@ class GroupCollector : public sitefile::PointsVisitor {
 std::vector<Group> ReadGroups(const std::string& path) {
     sitefile::SiteFileReader reader;
     sitefile::OpenError error;
-    EXPECT_TRUE(reader.Open(path, error)) << error.text;
+    EXPECT_TRUE(reader.Open(path, error)) << error.Text();
     GroupCollector collector;
     reader.VisitPoints(collector);
     return collector.groups;
@@ -212,6 +214,38 @@ TEST_F(EndToEndTest, SurveyDeleteAndSaveLeaveTheExpectedFile) {
     std::copy_if(run.lines.begin(), run.lines.end(), std::back_inserter(printed),
                  [](const std::string& line) { return line.rfind("INFO", 0) == 0; });
     EXPECT_EQ(printed, info);
+}
+
+// What a field engineer attaches to a bug report: the trace of a survey
+// point, decoded again by corvell: the start-up requests, then the sixteen
+// scan commands each answered.
+TEST_F(EndToEndTest, TraceOfASurveyDecodesBack) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    m_folder.Write("site.ksf", m_site);
+    const std::string trace = m_folder.Path() + "/wire.trace";
+    const KestrowResult run = RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\n",
+                                         nullptr, "--trace '" + trace + "'");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    FILE* decode = popen(("'" CORVELL_EXE "' decode --trace '" + trace + "'").c_str(), "r");
+    ASSERT_NE(decode, nullptr);
+    std::vector<std::string> lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, decode) != nullptr) {
+        lines.emplace_back(line, std::strcspn(line, "\n"));
+    }
+    ASSERT_EQ(pclose(decode), 0);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "tx type=01 length=0 payload=");
+    EXPECT_EQ(lines[1].rfind("rx type=01 length=", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "tx type=02 length=0 payload=");
+    int scans = 0;
+    int results = 0;
+    for (const std::string& text : lines) {
+        scans += text.rfind("tx type=03 length=12 ", 0) == 0;
+        results += text.rfind("rx type=04 length=70 ", 0) == 0;
+    }
+    EXPECT_EQ(scans, 16);
+    EXPECT_EQ(results, 16);
 }
 
 TEST_F(EndToEndTest, StoredPointsAreKeptOrDiscardedOnOpen) {

@@ -41,13 +41,14 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
-                         const std::function<void(const std::string&)>& onLine) {
+                         const std::function<void(const std::string&)>& onLine,
+                         const std::string& extraArguments) {
     const std::string scriptPath = folder.Write("script.txt", script);
     const std::string errorsPath = folder.Path() + "/stderr.txt";
     const std::string command = "cd '" + folder.Path() + "' && KESTROW_SOUND=off timeout 120 '" +
                                 KESTROW_EXE + "' --headless --startup-pause 0 --simulate='" +
-                                scenarioPath + "' --script - < '" + scriptPath + "' 2> '" +
-                                errorsPath + "'";
+                                scenarioPath + "' " + extraArguments + " --script - < '" +
+                                scriptPath + "' 2> '" + errorsPath + "'";
     KestrowResult result;
     FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) {

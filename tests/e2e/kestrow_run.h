@@ -30,7 +30,9 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 
 // Runs `kestrow --headless --startup-pause 0 --simulate=<scenario> --script -`
 // with the script on standard input. onLine sees each output line as it
-// arrives (to act while the program runs).
+// arrives (to act while the program runs); extraArguments go on the command
+// line as they are (quoted by the caller).
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
-                         const std::function<void(const std::string&)>& onLine = nullptr);
+                         const std::function<void(const std::string&)>& onLine = nullptr,
+                         const std::string& extraArguments = std::string());

@@ -1,4 +1,5 @@
 #include "scanner/frame_codec.h"
+#include "scanner/receive_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -43,26 +44,12 @@ struct Reader {
     std::vector<int> results;
 
     void Feed(const Bytes& stream, bool endWithEmptyRead = true) {
-        uint8_t buffer[1] = {0};
-        int last = 0;
-        size_t next = 0;
-        bool endRead = false;
-        while (true) {
-            int wanted = ReceiveStep(state, buffer, last, sink);
+        auto step = [this](const uint8_t* bytes, int count) {
+            const int wanted = ReceiveStep(state, bytes, count, sink);
             results.push_back(wanted);
-            if (wanted == 0) {
-                continue;
-            }
-            if (next < stream.size()) {
-                buffer[0] = stream[next++];
-                last = 1;
-            } else if (endWithEmptyRead && !endRead) {
-                last = 0;
-                endRead = true;
-            } else {
-                break;
-            }
-        }
+            return wanted;
+        };
+        EXPECT_TRUE(receive_loop::FeedStream(step, stream.data(), stream.size(), endWithEmptyRead));
     }
 };
 

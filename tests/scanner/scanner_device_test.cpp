@@ -19,7 +19,7 @@ class ScannerDeviceTest : public ::testing::Test {
     void SetUp() override {
         ClearScanList();
         device.SetFrameQueue(&queue);
-        device.m_hViewWnd = &window;
+        device.SetViewWindow(&window);
     }
     void TearDown() override {
         ClearScanList();
@@ -49,7 +49,7 @@ class ScannerDeviceTest : public ::testing::Test {
     RecordedMessageBoxes boxes;
     RecordingQueue queue;
     RecordingWindow window;
-    CSerialScannerDevice device;
+    DeviceUnderTest device;
 };
 
 const AccessPoint kLab = {{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, -60, "Lab", 5180};
@@ -164,7 +164,7 @@ TEST_F(ScannerDeviceTest, FirstChannelResultMergesAdvancesAndPosts) {
     EXPECT_EQ(device.m_channel, 2);
     EXPECT_EQ(device.m_sweepDone, 0);
     EXPECT_TRUE(device.m_sendDone.IsSet());
-    EXPECT_EQ(0, std::memcmp(device.m_results[1], payload.data() + 12, kScanResultSize));
+    EXPECT_EQ(0, std::memcmp(device.m_results[1], payload.data() + 12, wire::kResultSize));
     EXPECT_EQ(0, std::memcmp(device.m_status, payload.data(), 16));
     auto posts = window.Posts();
     ASSERT_EQ(posts.size(), 1u);
@@ -228,7 +228,7 @@ TEST_F(ScannerDeviceTest, RestartCodesRequestChannelOneAndPostNothing) {
 }
 
 TEST_F(ScannerDeviceTest, NoViewWindowMeansNoPost) {
-    device.m_hViewWnd = nullptr;
+    device.SetViewWindow(nullptr);
     DeliverResult(1, kLab);
     EXPECT_EQ(device.m_channel, 2);
     EXPECT_TRUE(window.Posts().empty());
@@ -303,7 +303,7 @@ TEST_F(ScannerDeviceTest, MergeEdgeCases) {
     Bytes block = ResultBlock(none);
     device.MergeScanResult(5, block.data());
     EXPECT_TRUE(ScanListRecords().empty());
-    EXPECT_EQ(0, std::memcmp(device.m_results[5], block.data(), kScanResultSize));
+    EXPECT_EQ(0, std::memcmp(device.m_results[5], block.data(), wire::kResultSize));
 
     // No memory for a record: the result is dropped.
     CRecordList::s_failAllocations = true;
@@ -380,60 +380,61 @@ TEST_F(ScannerDeviceTest, ReceivedFrameReachesTheDispatcher) {
 
 // The view's sweep loop, pass by pass, against results delivered by hand.
 TEST_F(ScannerDeviceTest, SweepAsksOnceAStepAndAgainOnlyAfterSilence) {
-    SweepProgress progress;
-    device.m_channel = 1;
+    device.BeginSweep();
+    const SweepState running = SweepState::kRunning;
 
     // First pass asks for channel 1 at once, without waiting.
-    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.ContinueSweep(), running);
     EXPECT_EQ(queue.Frames(), (std::vector<Bytes>{ScanCommandFrame(1)}));
 
     // Two access points answer step 1: the first moves the sweep on and
     // channel 2 goes out at once; the second is a further result of a step
     // already past and asks nothing.
     DeliverResult(1, kLab);
-    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.ContinueSweep(), running);
     DeliverResult(1, kHall);
-    EXPECT_TRUE(device.ContinueSweep(progress));  // woken by the late result...
-    EXPECT_FALSE(device.m_sendDone.IsSet());      // ...which is put aside
+    EXPECT_EQ(device.ContinueSweep(), running);  // woken by the late result...
+    EXPECT_FALSE(device.m_sendDone.IsSet());     // ...which is put aside
     EXPECT_EQ(queue.Frames(), (std::vector<Bytes>{ScanCommandFrame(1), ScanCommandFrame(2)}));
 
     // Silence: the wait runs out and the same channel is asked again.
-    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.ContinueSweep(), running);
     EXPECT_EQ(device.m_lastWaitTimedOut, 1);
-    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.ContinueSweep(), running);
     EXPECT_EQ(queue.Frames().back(), ScanCommandFrame(2));
     EXPECT_EQ(queue.Frames().size(), 3u);
 }
 
 TEST_F(ScannerDeviceTest, SweepAsksForNoChannelBeyondTheLastStep) {
     // Step 16's answer sets the counter to 17 a moment before the done flag.
-    SweepProgress progress;
+    device.BeginSweep();
     device.m_channel = 17;
-    EXPECT_TRUE(device.ContinueSweep(progress));
+    EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);
     EXPECT_TRUE(queue.Frames().empty());
 }
 
 TEST_F(ScannerDeviceTest, SweepGivesUpAfterTwentyUnansweredRequests) {
-    SweepProgress progress;
+    device.BeginSweep();
     int passes = 0;
-    while (device.ContinueSweep(progress)) {
+    while (device.ContinueSweep() == SweepState::kRunning) {
         ++passes;
         ASSERT_LT(passes, 100);
     }
     // Each unanswered request costs one ask and one 250 ms wait.
     EXPECT_EQ(passes, 2 * kSweepGiveUpAfter - 1);
     EXPECT_EQ(queue.Frames().size(), static_cast<size_t>(kSweepGiveUpAfter));
+    EXPECT_FALSE(device.IsSweepRequested());
 
     // An answer in between starts the count again.
-    SweepProgress again;
-    device.ContinueSweep(again);
+    device.BeginSweep();
+    device.ContinueSweep();
     for (int i = 0; i < kSweepGiveUpAfter - 1; ++i) {
-        EXPECT_TRUE(device.ContinueSweep(again));  // wait runs out
-        EXPECT_TRUE(device.ContinueSweep(again));  // ask again
+        EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);  // wait runs out
+        EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);  // ask again
     }
     DeliverResult(1, kLab);
-    EXPECT_TRUE(device.ContinueSweep(again));
-    EXPECT_EQ(again.unanswered, 0);
+    EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);
+    EXPECT_EQ(device.UnansweredRequests(), 0);
 }
 
 }  // namespace

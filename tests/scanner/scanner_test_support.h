@@ -90,6 +90,15 @@ class RecordingQueue : public FrameQueue {
     std::vector<Bytes> m_frames;
 };
 
+// The device with its sweep state within the tests' reach.
+class DeviceUnderTest : public CSerialScannerDevice {
+  public:
+    using CScannerDevice::m_channel;
+    using CScannerDevice::m_scanDisplay;
+    using CScannerDevice::m_scanRequested;
+    using CScannerDevice::m_sweepDone;
+};
+
 struct AccessPoint {
     uint8_t mac[6];
     int8_t rssi;
@@ -99,7 +108,7 @@ struct AccessPoint {
 
 // The 58-byte scan result block of one access point.
 inline Bytes ResultBlock(const AccessPoint& ap) {
-    Bytes block(kScanResultSize, 0);
+    Bytes block(wire::kResultSize, 0);
     std::memcpy(block.data(), ap.mac, 6);
     block[13] = static_cast<uint8_t>(ap.rssi);
     std::memcpy(block.data() + 15, ap.ssid.data(), std::min<size_t>(ap.ssid.size(), 33));
@@ -109,8 +118,8 @@ inline Bytes ResultBlock(const AccessPoint& ap) {
 }
 
 // A type-4 payload with the sub-code at bytes 2..5 and the block at byte 12.
-inline Bytes StatusPayload(uint32_t subCode, const Bytes& block = Bytes(kScanResultSize, 0)) {
-    Bytes payload(kScanResultOffset, 0);
+inline Bytes StatusPayload(uint32_t subCode, const Bytes& block = Bytes(wire::kResultSize, 0)) {
+    Bytes payload(wire::kResultOffset, 0);
     for (int i = 0; i < 4; ++i) {
         payload[2 + i] = static_cast<uint8_t>(subCode >> (8 * i));
     }

@@ -1,4 +1,5 @@
 #include "scanner/serial_link.h"
+#include "scanner/wire_trace.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,9 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <thread>
 
+#include "memory_transport.h"
 #include "platform/active_drivers.h"
 #include "platform/clock.h"
 #include "scanner_test_support.h"
@@ -188,7 +191,7 @@ class SerialLinkTest : public ::testing::Test {
 
     RecordedMessageBoxes boxes;
     PseudoTerminal pty;
-    CSerialScannerDevice device;
+    DeviceUnderTest device;
 };
 
 TEST_F(SerialLinkTest, AppliesThePortSettings) {
@@ -248,6 +251,82 @@ TEST_F(SerialLinkTest, FrameFromTheUnitIsDeliveredAndAnswered) {
     EXPECT_EQ(Firmware(), "CV-2.10");
 }
 
+// A wire trace written to a temporary file, removed afterwards.
+struct TraceFile {
+    TraceFile() {
+        const int fd = mkstemp(path);
+        close(fd);
+        std::string error;
+        EXPECT_TRUE(trace.Open(path, error)) << error;
+    }
+    ~TraceFile() { unlink(path); }
+    char path[32] = "/tmp/kestrow-trace-XXXXXX";
+    WireTrace trace;
+};
+
+// The link over a line in memory, traced: the firmware answer comes in, the
+// serial-number request goes out, and the trace holds both directions as
+// lines a field engineer (and corvell decode --trace) can read.
+TEST_F(SerialLinkTest, TracedLineInMemoryRecordsBothDirections) {
+    TraceFile file;
+    WireTrace& trace = file.trace;
+    std::string error;
+    auto line = std::make_shared<MemoryTransport::Line>();
+    {
+        CSerialLink link(
+            &device, "memory", nullptr, true,
+            std::make_unique<TracedTransport>(std::make_unique<MemoryTransport>(line), trace));
+        line->Feed({0x11, 0x12, 0x01, 'V', '1', 0x11, 0x13});
+        const Bytes request = {0x11, 0x12, 0x02, 0x11, 0x13};
+        EXPECT_TRUE(EndsWith(line->WrittenUpTo(request), request));
+        EXPECT_EQ(Firmware(), "V1");
+    }
+    std::ifstream in(file.path);
+    std::vector<std::string> rx;
+    std::vector<std::string> tx;
+    std::string text;
+    double last = 0;
+    while (std::getline(in, text)) {
+        TraceLine parsed;
+        if (!ParseTraceLine(text, parsed, error)) {
+            EXPECT_EQ(text.rfind("# ", 0), 0u) << text;  // a note
+            continue;
+        }
+        EXPECT_GE(parsed.seconds, last);
+        last = parsed.seconds;
+        EXPECT_EQ(text, WireTrace::FormatLine(parsed.seconds, parsed.direction, parsed.bytes.data(),
+                                              parsed.bytes.size()));
+        (parsed.direction == WireTrace::Direction::kRx ? rx : tx)
+            .push_back(text.substr(text.find(' ') + 1));
+    }
+    // The reader takes one byte a read; the writer a whole frame a write.
+    EXPECT_EQ(rx, (std::vector<std::string>{"rx 11", "rx 12", "rx 01", "rx 56", "rx 31", "rx 11",
+                                            "rx 13"}));
+    EXPECT_EQ(tx.back(), "tx 11 12 02 11 13");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(SerialLinkTest, PortRefusedIsReportedOnceWithTheSystemsReasonInTheTrace) {
+    TraceFile file;
+    WireTrace& trace = file.trace;
+    auto line = std::make_shared<MemoryTransport::Line>();
+    line->refuseOpen = true;
+    {
+        CSerialLink link(
+            &device, "/dev/ttyUSB0", nullptr, true,
+            std::make_unique<TracedTransport>(std::make_unique<MemoryTransport>(line), trace));
+        EXPECT_FALSE(link.IsPortOpen());
+    }
+    ASSERT_EQ(boxes.Texts(), std::vector<std::string>{"Com Port Error"});
+    std::ifstream in(file.path);
+    std::string note;
+    std::getline(in, note);
+    EXPECT_NE(note.find("cannot open /dev/ttyUSB0: Permission denied: add yourself to the "
+                        "dialout group"),
+              std::string::npos)
+        << note;
+}
+
 TEST_F(SerialLinkTest, OnlyTheLastQueuedFrameIsSent) {
     CSerialLink link(&device, pty.SlavePath(), nullptr, false);
     ASSERT_TRUE(link.IsPortOpen());
@@ -304,7 +383,7 @@ TEST_F(SerialLinkTest, KeepAliveAfterTheIdleInterval) {
 // overrun, and the next good frame still gets through.
 TEST_F(SerialLinkTest, HostileByteStreamsCostOnlyTheFramesTheyBreak) {
     RecordingWindow view;
-    device.m_hViewWnd = &view;
+    device.SetViewWindow(&view);
     CSerialLink link(&device, pty.SlavePath());
     EXPECT_EQ(pty.Read(2), (Bytes{0x00, 0x00}));
 
@@ -507,7 +586,7 @@ class ScriptedUnit {
 
 // The view's sweep: request the expected channel until the sweep is done,
 // giving up after 20 requests in a row that no result answered.
-bool RunSweep(CScannerDevice& device) {
+bool RunSweep(DeviceUnderTest& device) {
     device.m_scanRequested = 1;
     device.m_scanDisplay = 0;
     device.m_channel = 1;
@@ -533,7 +612,7 @@ TEST_F(SerialLinkTest, CompleteSweepFillsTheScanList) {
         {16, {{0x02, 0x00, 0x00, 0x00, 0x00, 0x10}, -55, "Roof", 5805}},
     };
     RecordingWindow window;
-    device.m_hViewWnd = &window;
+    device.SetViewWindow(&window);
     CSerialLink link(&device, pty.SlavePath());
     ScriptedUnit unit(pty, script);
 

@@ -136,6 +136,41 @@ TEST(Corvell, DecodeFailuresAreOneLineAndExitOne) {
     EXPECT_EQ(2, WEXITSTATUS(Corvell({"decode", "--bogus"}).status));
 }
 
+// A wire trace as kestrow --trace writes it: the host's frames written whole,
+// the unit's bytes one read each. Messages come out in time order, each led
+// by its direction; a pause longer than a read's time-out inside a frame
+// loses that frame, as it did on the line.
+TEST(Corvell, DecodeTraceReadsBothDirectionsInTimeOrder) {
+    const std::string trace = TempPath("trace");
+    {
+        std::ofstream out(trace);
+        out << "# 0.000100 opened /dev/ttyUSB0\n"
+               "0.100000 tx 11 12 01 11 13\n"
+               "0.120000 rx 11\n0.120300 rx 12\n0.120600 rx 01 56\n0.120900 rx 31\n"
+               "0.121200 rx 11\n0.121500 rx 13\n"
+               "0.121800 tx 11 12 02 11 13\n"
+               "0.140000 rx 11\n0.140300 rx 12\n0.140600 rx 02\n"
+               "0.900000 rx 41 11 13\n"  // 0.76 s later: that frame is lost
+               "\n";
+    }
+    ToolRun run = Corvell({"decode", "--trace", trace});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "tx type=01 length=0 payload=\n"
+              "rx type=01 length=2 payload=56 31\n"
+              "tx type=02 length=0 payload=\n");
+
+    {
+        std::ofstream out(trace, std::ios::app);
+        out << "1.000000 rx 1G\n";
+    }
+    run = Corvell({"decode", "--trace", trace});
+    EXPECT_EQ(WEXITSTATUS(run.status), 1);
+    EXPECT_EQ(run.err, "corvell: " + trace + ":15: '1G' is not a byte in hexadecimal\n");
+    EXPECT_EQ(WEXITSTATUS(Corvell({"decode", "--trace"}).status), 2);
+    std::remove(trace.c_str());
+}
+
 TEST(Corvell, DecodeDescribeAddsAnIndentedReadingOfEachMessage) {
     Bytes stream = {0x00, 0x00};  // keep-alive first
     auto add = [&stream](uint8_t type, const Bytes& payload) {

@@ -85,30 +85,19 @@ struct SweepOutcome {
     int timeOuts = 0;
 };
 
-// The view's sweep loop: flags set as a tap sets them, then the device's
-// ContinueSweep until step 16 has answered or the device gives up after 20
-// consecutive unanswered requests. Counts the scan commands sent and the
-// waits that ran out.
+// The view's sweep loop: the device's ContinueSweep from BeginSweep until the
+// sweep is done or the device gives up after 20 consecutive unanswered
+// requests. Counts the scan commands sent and the waits that ran out.
 SweepOutcome SweepLikeTheView(CScannerDevice& device) {
-    device.m_scanRequested = 1;
-    device.m_scanDisplay = 0;
-    device.m_channel = 1;
-    device.m_sweepDone = 0;
-    SweepOutcome outcome;
-    SweepProgress progress;
-    while (!device.m_sweepDone) {
-        const int16_t before = progress.requested;
-        const bool goOn = device.ContinueSweep(progress);
-        if (progress.requested != before && progress.requested != 0) {
-            ++outcome.requests;
-        } else if (progress.requested == 0) {
-            ++outcome.timeOuts;
-        }
-        if (!goOn) {
-            return outcome;
-        }
+    device.BeginSweep();
+    SweepState state = SweepState::kRunning;
+    while (state == SweepState::kRunning) {
+        state = device.ContinueSweep();
     }
-    outcome.done = true;
+    SweepOutcome outcome;
+    outcome.done = state == SweepState::kDone;
+    outcome.requests = device.Counts().requests;
+    outcome.timeOuts = device.Counts().timeOuts;
     return outcome;
 }
 
@@ -151,7 +140,7 @@ class LinkTest : public ::testing::Test {
         m_unit = sim::SimulatedUnit::Start(scenario, error,
                                            [this](const sim::UnitEvent& e) { m_log.Add(e); });
         ASSERT_TRUE(m_unit) << error;
-        m_device.m_hViewWnd = &m_window;
+        m_device.SetViewWindow(&m_window);
         m_link = std::make_unique<CSerialLink>(&m_device, m_unit->SlavePath());
         ASSERT_TRUE(m_link->IsPortOpen()) << m_unit->SlavePath();
     }
@@ -237,7 +226,7 @@ TEST_F(LinkTest, FullSweepOfTheOfficeHearsEveryAccessPointAndPostsEachResult) {
     m_unit->SetSurveyorPosition(90, 90);  // beside the first access point
     SweepOutcome sweep = SweepLikeTheView(m_device);
     ASSERT_TRUE(sweep.done);
-    EXPECT_EQ(17, m_device.m_channel);
+    EXPECT_EQ(17, m_device.Channel());
     ExpectEveryOfficeAccessPointHeard(office);
 
     std::map<std::string, ScanEntry> heard = ScanListByMac();
@@ -368,26 +357,23 @@ TEST_F(LinkTest, UnitThatStopsAnsweringMidSweepIsGivenUpOn) {
     sim::Scenario office = FastOffice();
     Connect(office);
     // The unit goes silent (powered off) once step 5 has answered.
-    m_device.m_scanRequested = 1;
-    m_device.m_channel = 1;
-    m_device.m_sweepDone = 0;
-    SweepProgress progress;
+    m_device.BeginSweep();
     bool stopped = false;
     bool gaveUp = false;
-    for (int passes = 0; passes < 400 && !m_device.m_sweepDone; ++passes) {
-        if (!stopped && m_device.m_channel > 5) {
+    for (int passes = 0; passes < 400 && !m_device.IsSweepDone(); ++passes) {
+        if (!stopped && m_device.Channel() > 5) {
             m_unit->Stop();
             stopped = true;
         }
-        if (!m_device.ContinueSweep(progress)) {
+        if (m_device.ContinueSweep() == SweepState::kGaveUp) {
             gaveUp = true;
             break;
         }
     }
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(gaveUp);
-    EXPECT_EQ(0, m_device.m_sweepDone);
-    EXPECT_GE(m_device.m_channel, 6);
+    EXPECT_FALSE(m_device.IsSweepDone());
+    EXPECT_GE(m_device.Channel(), 6);
 }
 
 TEST_F(LinkTest, UnitThatNeverAnswersIsGivenUpOnAfterTwentyRequests) {

@@ -25,16 +25,16 @@ std::string OpenAll(const uint8_t* data, size_t size) {
     SiteFileReader reader;
     OpenError error;
     if (!reader.Open(std::make_unique<MemoryByteSource>(data, size), error)) {
-        return error.text;
+        return error.Text();
     }
     SiteMap map;
     if (!reader.ReadMap(map, error)) {
-        return error.text;
+        return error.Text();
     }
     EXPECT_GT(map.width, 0);
     EXPECT_EQ(map.pixels.size(), map.stride * static_cast<size_t>(map.height));
     std::vector<PointCircle> circles;
-    std::unique_ptr<CSiteHeader> header = reader.LoadPoints(true, circles);
+    std::unique_ptr<CSiteHeader> header = sitefile::TakeSite(reader, true, g_surveyList, circles);
     EXPECT_TRUE(header);
     g_surveyList.Clear();
     return "";

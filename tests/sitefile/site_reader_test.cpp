@@ -35,7 +35,7 @@ OpenError MapFailure(const std::vector<uint8_t>& bytes) {
     EXPECT_TRUE(reader.Open(Memory(bytes), error)) << error.detail;
     SiteMap map;
     EXPECT_FALSE(reader.ReadMap(map, error));
-    EXPECT_EQ(error.caption, "Kestrow");
+    EXPECT_EQ(error.Caption(), "Kestrow");
     return error;
 }
 
@@ -56,7 +56,7 @@ std::unique_ptr<CSiteHeader> Load(const std::vector<uint8_t>& bytes, bool keep,
     EXPECT_TRUE(reader.Open(Memory(bytes), error)) << error.detail;
     SiteMap map;
     EXPECT_TRUE(reader.ReadMap(map, error)) << error.detail;
-    return reader.LoadPoints(keep, circles);
+    return sitefile::TakeSite(reader, keep, g_surveyList, circles);
 }
 
 const std::vector<uint8_t> kMac{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
@@ -79,8 +79,8 @@ TEST_F(SiteReaderTest, HeaderChecks) {
     std::vector<uint8_t> v1 = site;
     v1[8] = 1;
     OpenError e = OpenFailure(v1);
-    EXPECT_EQ(e.text, "Obsolete Site File, recreate using Zorvane");
-    EXPECT_EQ(e.caption, "File Error");
+    EXPECT_EQ(e.Text(), "Obsolete Site File, recreate using Zorvane");
+    EXPECT_EQ(e.Caption(), "File Error");
 
     std::vector<uint8_t> v3 = site;
     v3[8] = 3;
@@ -89,19 +89,19 @@ TEST_F(SiteReaderTest, HeaderChecks) {
     std::vector<uint8_t> magic = site;
     magic[7] = 'K' + 1;
     e = OpenFailure(magic);
-    EXPECT_EQ(e.text, "Not a Site File.");
-    EXPECT_EQ(e.caption, "File Error");
+    EXPECT_EQ(e.Text(), "Not a Site File.");
+    EXPECT_EQ(e.Caption(), "File Error");
 
     e = OpenFailure({});
-    EXPECT_EQ(e.text, "Not a Site File.");
+    EXPECT_EQ(e.Text(), "Not a Site File.");
     e = OpenFailure(std::vector<uint8_t>(site.begin(), site.begin() + 100));
-    EXPECT_EQ(e.text, "Not a Site File.");
+    EXPECT_EQ(e.Text(), "Not a Site File.");
 
     std::vector<uint8_t> shortLength = site;
     WriteU32(shortLength.data(), 149);
     e = OpenFailure(shortLength);
-    EXPECT_EQ(e.text, "Not a Site File.");
-    EXPECT_EQ(e.caption, "File Error");
+    EXPECT_EQ(e.Text(), "Not a Site File.");
+    EXPECT_EQ(e.Caption(), "File Error");
 }
 
 TEST_F(SiteReaderTest, LongerHeaderKeepsItsFirst150Bytes) {
@@ -119,11 +119,11 @@ TEST_F(SiteReaderTest, UnopenableFileGivesTheSystemText) {
     SiteFileReader reader;
     OpenError error;
     EXPECT_FALSE(reader.Open("/nonexistent/dir/site.ksf", error));
-    EXPECT_EQ(error.text, std::strerror(ENOENT));
-    EXPECT_EQ(error.caption, "File Open Error");
+    EXPECT_EQ(error.Text(), std::strerror(ENOENT));
+    EXPECT_EQ(error.Caption(), "File Open Error");
     EXPECT_FALSE(reader.Open("/tmp", error));
-    EXPECT_EQ(error.caption, "File Open Error");
-    EXPECT_EQ(error.text, std::strerror(EISDIR));
+    EXPECT_EQ(error.Caption(), "File Open Error");
+    EXPECT_EQ(error.Text(), std::strerror(EISDIR));
 }
 
 TEST_F(SiteReaderTest, MapRowsComeTopFirstInBothRowOrders) {
@@ -206,7 +206,7 @@ TEST_F(SiteReaderTest, MapsThatAreNotWhole8BitImagesAreRefused) {
             WriteU32(file.data() + infoAt + 8, 0x7FFFFFFF);
         }
         OpenError e = MapFailure(file);
-        EXPECT_EQ(e.text, "Error Loading Site");
+        EXPECT_EQ(e.Text(), "Error Loading Site");
         EXPECT_FALSE(e.detail.empty());
     }
 }
@@ -408,7 +408,7 @@ TEST_F(SiteReaderTest, ReadsTheSameFromDiskAsFromMemory) {
     ASSERT_TRUE(memory.ReadMap(b, error));
     EXPECT_EQ(a.pixels, b.pixels);
     std::vector<PointCircle> circles;
-    disk.LoadPoints(true, circles);
+    sitefile::TakeSite(disk, true, g_surveyList, circles);
     ASSERT_EQ(Survey().size(), 1u);
     EXPECT_STREQ(Survey()[0]->ssid, "Lab");
     unlink(path);

@@ -241,7 +241,7 @@ TEST_F(SiteWriterTest, ReadWriteReadRoundTripsByteForByte) {
     SiteMap map;
     ASSERT_TRUE(again.ReadMap(map, error));
     std::vector<PointCircle> circles;
-    std::unique_ptr<CSiteHeader> reopened = again.LoadPoints(true, circles);
+    std::unique_ptr<CSiteHeader> reopened = sitefile::TakeSite(again, true, g_surveyList, circles);
     ASSERT_EQ(circles.size(), 3u);
     SaveError saveError;
     ASSERT_TRUE(SaveSite(path, *reopened, g_surveyList, nullptr, 1234567890, saveError));
@@ -268,8 +268,8 @@ TEST_F(SiteWriterTest, FailedSavesLeaveTheOldFileIntact) {
 
     SaveError error;
     EXPECT_FALSE(SaveSite(dir + "/missing/site.ksf", header, g_surveyList, nullptr, 1, error));
-    EXPECT_EQ(error.text, "Could not update site");
-    EXPECT_EQ(error.caption, "Site Update Error");
+    EXPECT_EQ(error.Text(), "Could not update site");
+    EXPECT_EQ(error.Caption(), "Site Update Error");
     EXPECT_FALSE(SaveSite("", header, g_surveyList, nullptr, 1, error));
 
     // A raster that would run past the points offset is not saved.
@@ -331,7 +331,7 @@ TEST_F(SiteWriterTest, SiteWithoutARasterYetGetsOneOnSave) {
         SiteMap map;
         ASSERT_TRUE(again.ReadMap(map, error));
         std::vector<PointCircle> circles;
-        again.LoadPoints(true, circles);
+        sitefile::TakeSite(again, true, g_surveyList, circles);
         EXPECT_EQ(circles.size(), 1u);
     }
     // A file that ends before its raster would need bytes the save cannot know.

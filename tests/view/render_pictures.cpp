@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-#include "scanner/scanner_device.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
+#include "view/fake_scan_source.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -119,13 +119,13 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
 
-    CSerialScannerDevice device;
-    device.SetFirmwareVersion("2.10");
-    device.SetSerialNumber("A1B2C3");
-    g_scannerDevice = &device;
+    FakeScanSource scanner;
+    scanner.firmware = "2.10";
+    scanner.serial = "A1B2C3";
     g_siteHeader = std::make_unique<CSiteHeader>();
 
     CKestrowView view;
+    view.OnInitialUpdate(scanner, 0);
     bool ok = Save(view, out + "/start-screen.png");
 
     // The map with a circle of every band, the strongest on the left.
@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
 
     // The scan screen part-way through a sweep.
     view.m_viewMode = CKestrowView::VIEW_SCAN;
-    device.m_scanDisplay = 1;
-    device.m_channel = 9;
+    scanner.heading = true;
+    scanner.progress = "9";
     // The scan list keeps ascending RSSI order; RSSI values are sums of samples.
     AddAp(40, "0012CF0B7740", "Lab-5G", -162, 2);
     AddAp(64, "00A0F8A1C3E5", "Guest", -241, 3);
@@ -155,7 +155,6 @@ int main(int argc, char** argv) {
     AddAp(36, "001A2B3C4D5E", "Office", -78, 2);
     ok = Save(view, out + "/scan-screen.png") && ok;
 
-    g_scannerDevice = nullptr;
     g_siteHeader.reset();
     return ok ? 0 : 1;
 }

@@ -11,9 +11,9 @@
 #include <memory>
 #include <mutex>
 
-#include "scanner/scanner_device.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
+#include "view/fake_scan_source.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -55,14 +55,15 @@ class ViewDraw : public ::testing::Test {
     void SetUp() override {
         EnsureApp();
         view = std::make_unique<CKestrowView>();
-        device = std::make_unique<CSerialScannerDevice>();
-        g_scannerDevice = device.get();
+        view->OnInitialUpdate(scanner, 0);
+        // Drawn without scroll bars, the client is the whole view.
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         g_siteHeader = std::make_unique<CSiteHeader>();
         std::lock_guard<std::mutex> lock(g_scanListMutex);
         g_scanList.Clear();
     }
     void TearDown() override {
-        g_scannerDevice = nullptr;
         g_siteHeader.reset();
         std::lock_guard<std::mutex> lock(g_scanListMutex);
         g_scanList.Clear();
@@ -97,7 +98,7 @@ class ViewDraw : public ::testing::Test {
     }
 
     std::unique_ptr<CKestrowView> view;
-    std::unique_ptr<CScannerDevice> device;
+    FakeScanSource scanner;
 };
 
 // Pixels of a region that satisfy a test.
@@ -161,8 +162,8 @@ TEST_F(ViewDraw, MapImageTakesPaddedRowsAndKeepsTheOldMapOnBadSizes) {
 }
 
 TEST_F(ViewDraw, StartScreenShowsThePictureAndCentredLabels) {
-    device->SetFirmwareVersion("CV-2.10");
-    device->SetSerialNumber("A1B2C3D4");
+    scanner.firmware = "CV-2.10";
+    scanner.serial = "A1B2C3";
     const QImage image = Draw();
     // The picture is stretched over the client: its sky fills the top.
     EXPECT_FALSE(IsWhite(image.pixel(120, 5)));
@@ -187,7 +188,7 @@ TEST_F(ViewDraw, StartScreenShowsThePictureAndCentredLabels) {
 }
 
 TEST_F(ViewDraw, StartScreenWithoutADeviceStillDrawsTheLabels) {
-    g_scannerDevice = nullptr;
+    view = std::make_unique<CKestrowView>();
     const QImage image = Draw();
     EXPECT_GT(Count(image, QRect(5, 183, 110, 15), IsDark), 20);  // "(Firmware )"
 }
@@ -350,8 +351,8 @@ class ScanScreen : public ViewDraw {
     void SetUp() override {
         ViewDraw::SetUp();
         view->m_viewMode = CKestrowView::VIEW_SCAN;
-        device->m_scanDisplay = 1;
-        device->m_channel = 7;
+        scanner.heading = true;
+        scanner.progress = "7";
     }
 
     // What a cell of the scan screen looks like with this text in it.
@@ -416,7 +417,7 @@ TEST_F(ScanScreen, RadarFramesFollowInOrder) {
 }
 
 TEST_F(ScanScreen, WithoutTheHeadingOnlyTheTextsAreOpaque) {
-    device->m_scanDisplay = 0;
+    scanner.heading = false;
     const QImage image = Draw();
     EXPECT_EQ(Count(image, QRect(0, 50, kW, 15), [](QRgb c) { return !IsWhite(c); }), 0);
     EXPECT_EQ(image.pixel(230, 260), kWhite);                        // the erase shows through

@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+#include <fstream>
+
+#include "platform/serial_port.h"
 #include "scanner/frame_codec.h"
+#include "scanner/receive_loop.h"
+#include "scanner/wire_trace.h"
 #ifdef KESTROW_HAVE_SIM
 #include <chrono>
 #include <mutex>
@@ -25,6 +31,7 @@ namespace {
 const char kUsage[] =
     "Usage: corvell encode TYPE [HEX...]\n"
     "       corvell decode [--describe] [FILE]\n"
+    "       corvell decode --trace [--describe] FILE\n"
     "       corvell sim [--scenario FILE] [--link PATH] [--verbose]\n"
     "\n"
     "Scanner unit tools for Kestrow.\n"
@@ -36,6 +43,8 @@ const char kUsage[] =
     "                         default) through the receive state machine, one\n"
     "                         one-byte read at a time; one line per message\n"
     "    --describe           add an indented line reading each message\n"
+    "    --trace              FILE is a wire trace (kestrow --trace): decode both\n"
+    "                         directions, each message line led by rx or tx\n"
     "  sim                    run the simulated scanner unit on a new pseudo-terminal\n"
     "    --scenario FILE      scenario file (JSON); the built-in office by default\n"
     "    --link PATH          create a symbolic link to the terminal at PATH\n"
@@ -124,30 +133,151 @@ int Encode(const std::vector<std::string>& args) {
     return 0;
 }
 
-class PrintingSink : public MessageSink {
+// Formats each delivered message as its line (and, with --describe, an
+// indented reading under it).
+class FormattingSink : public MessageSink {
   public:
-    explicit PrintingSink(bool describe) : m_describe(describe) {}
+    explicit FormattingSink(bool describe) : m_describe(describe) {}
     void OnMessage(uint8_t type, const uint8_t* payload, uint16_t length) override {
-        std::printf("type=%02X length=%u payload=", type, length);
-        PrintHex(payload, length);
-        std::printf("\n");
+        char head[40];
+        std::snprintf(head, sizeof head, "type=%02X length=%u payload=", type, length);
+        Delivered message{head + HexText(payload, length), std::string()};
 #ifdef KESTROW_HAVE_SIM
         if (m_describe) {
-            std::printf("    %s\n", sim::DescribeMessage(type, payload, length).c_str());
+            message.reading = "    " + sim::DescribeMessage(type, payload, length);
         }
 #endif
+        OnDelivered(message);
     }
 
+  protected:
+    struct Delivered {
+        std::string line;
+        std::string reading;  // empty without --describe
+    };
+    virtual void OnDelivered(const Delivered& message) = 0;
+
   private:
+    static std::string HexText(const uint8_t* bytes, size_t count) {
+        static const char kHex[] = "0123456789ABCDEF";
+        std::string text;
+        for (size_t i = 0; i < count; ++i) {
+            text += i == 0 ? "" : " ";
+            text += kHex[bytes[i] >> 4];
+            text += kHex[bytes[i] & 0x0F];
+        }
+        return text;
+    }
     bool m_describe;
 };
 
+class PrintingSink : public FormattingSink {
+  public:
+    using FormattingSink::FormattingSink;
+
+  private:
+    void OnDelivered(const Delivered& message) override {
+        std::printf("%s\n", message.line.c_str());
+        if (!message.reading.empty()) {
+            std::printf("%s\n", message.reading.c_str());
+        }
+    }
+};
+
+// Collects one direction's messages with the time of the byte that ended each.
+class TimedSink : public FormattingSink {
+  public:
+    struct Entry {
+        double seconds;
+        std::string text;
+    };
+    TimedSink(bool describe, const char* prefix, std::vector<Entry>& out)
+        : FormattingSink(describe), m_prefix(prefix), m_out(out) {}
+    double now = 0;
+
+  private:
+    void OnDelivered(const Delivered& message) override {
+        std::string text = m_prefix + message.line;
+        if (!message.reading.empty()) {
+            text += "\n" + message.reading;
+        }
+        m_out.push_back({now, text});
+    }
+    std::string m_prefix;
+    std::vector<Entry>& m_out;
+};
+
+// A trace as the reader met it: the bytes of each direction fed to the
+// receive machine one read at a time. The trace has no lines for reads that
+// returned nothing; a pause longer than the read time-out between two bytes
+// had at least one, so it is fed as one.
+int DecodeTrace(const std::string& path, bool describe) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "corvell: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::vector<TraceLine> lines;
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        TraceLine line;
+        std::string error;
+        if (ParseTraceLine(text, line, error)) {
+            lines.push_back(std::move(line));
+        } else if (!error.empty()) {
+            std::fprintf(stderr, "corvell: %s:%d: %s\n", path.c_str(), number, error.c_str());
+            return 1;
+        }
+    }
+    if (in.bad()) {
+        std::fprintf(stderr, "corvell: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    constexpr double kReadTimeout = platform::kReadTimeoutTenths / 10.0;
+    std::vector<TimedSink::Entry> entries;
+    for (const auto direction : {WireTrace::Direction::kRx, WireTrace::Direction::kTx}) {
+        TimedSink sink(describe, direction == WireTrace::Direction::kRx ? "rx " : "tx ", entries);
+        uint16_t state = 0;
+        auto step = [&](const uint8_t* bytes, int count) {
+            return ReceiveStep(state, bytes, count, sink);
+        };
+        uint8_t byte = 0;
+        receive_loop::FeedRead(step, &byte, 0);
+        double last = -1;
+        for (const TraceLine& line : lines) {
+            if (line.direction != direction) {
+                continue;
+            }
+            sink.now = line.seconds;
+            if (last >= 0 && line.seconds - last > kReadTimeout) {
+                receive_loop::FeedRead(step, &byte, 0);
+            }
+            for (uint8_t b : line.bytes) {
+                byte = b;
+                receive_loop::FeedRead(step, &byte, 1);
+            }
+            last = line.seconds;
+        }
+        receive_loop::FeedRead(step, &byte, 0);
+    }
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const TimedSink::Entry& a, const TimedSink::Entry& b) { return a.seconds < b.seconds; });
+    for (const TimedSink::Entry& entry : entries) {
+        std::printf("%s\n", entry.text.c_str());
+    }
+    return 0;
+}
+
 int Decode(const std::vector<std::string>& args) {
     bool describe = false;
+    bool trace = false;
     std::string path;
     for (const std::string& a : args) {
         if (a == "--describe") {
             describe = true;
+        } else if (a == "--trace") {
+            trace = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return UsageError("unknown decode option '" + a + "'");
         } else if (path.empty()) {
@@ -155,6 +285,12 @@ int Decode(const std::vector<std::string>& args) {
         } else {
             return UsageError("decode takes one FILE");
         }
+    }
+    if (trace) {
+        if (path.empty() || path == "-") {
+            return UsageError("decode --trace needs the trace FILE");
+        }
+        return DecodeTrace(path, describe);
     }
     FILE* in = stdin;
     if (!path.empty() && path != "-") {
@@ -165,42 +301,32 @@ int Decode(const std::vector<std::string>& args) {
             return 1;
         }
     }
-    // Driven exactly as the serial reader thread drives the machine: each pass
-    // asks how many bytes to read, reads them into the start of the buffer and
-    // passes the last read again. End of input is a read that returns no byte.
+    // Fed exactly as the serial reader thread feeds the machine: one-byte
+    // reads, and at the end of input a read that returns no byte.
     PrintingSink sink(describe);
     uint16_t state = 0;
-    uint8_t buffer[1] = {0};
-    int lastCount = 0;
-    bool ended = false;
-    while (true) {
-        int wanted = ReceiveStep(state, buffer, lastCount, sink);
-        if (wanted == 0) {
-            continue;
-        }
-        if (ended) {
-            break;
-        }
-        int c = std::fgetc(in);
-        if (c == EOF && std::ferror(in)) {
-            // A failed read is not the end of a capture: say so rather than
-            // print a partial decode as if it were whole.
-            std::fprintf(stderr, "corvell: cannot read %s: %s\n",
-                         path.empty() || path == "-" ? "standard input" : path.c_str(),
-                         std::strerror(errno));
-            if (in != stdin) {
-                std::fclose(in);
-            }
-            return 1;
-        }
-        if (c == EOF) {
-            lastCount = 0;
-            ended = true;  // one more pass lets the machine see the empty read
-        } else {
-            buffer[0] = static_cast<uint8_t>(c);
-            lastCount = 1;
-        }
+    auto step = [&](const uint8_t* bytes, int count) {
+        return ReceiveStep(state, bytes, count, sink);
+    };
+    uint8_t byte = 0;
+    receive_loop::FeedRead(step, &byte, 0);
+    int c = 0;
+    while ((c = std::fgetc(in)) != EOF) {
+        byte = static_cast<uint8_t>(c);
+        receive_loop::FeedRead(step, &byte, 1);
     }
+    if (std::ferror(in)) {
+        // A failed read is not the end of a capture: say so rather than
+        // print a partial decode as if it were whole.
+        std::fprintf(stderr, "corvell: cannot read %s: %s\n",
+                     path.empty() || path == "-" ? "standard input" : path.c_str(),
+                     std::strerror(errno));
+        if (in != stdin) {
+            std::fclose(in);
+        }
+        return 1;
+    }
+    receive_loop::FeedRead(step, &byte, 0);
     if (in != stdin) {
         std::fclose(in);
     }

@@ -47,10 +47,6 @@ int WorkError(const std::string& message) {
     return 1;
 }
 
-std::string Reason(const sitefile::OpenError& e) {
-    return e.detail.empty() || e.detail == e.text ? e.text : e.text + " (" + e.detail + ")";
-}
-
 // Arguments after the command: positional ones and the values of known options.
 struct Args {
     std::vector<std::string> positional;
@@ -99,7 +95,7 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
 bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error) {
     sitefile::OpenError e;
     if (!reader.Open(path, e)) {
-        error = path + ": " + Reason(e);
+        error = path + ": " + e.Describe();
         return false;
     }
     return true;
@@ -150,7 +146,7 @@ int Info(const Args& args) {
         std::printf("map: %d x %d pixels, 8 bits, 256 colours, %s\n", map.width, map.height,
                     map.bottomUp ? "bottom row first" : "top row first");
     } else {
-        std::printf("map: unreadable: %s\n", Reason(mapError).c_str());
+        std::printf("map: unreadable: %s\n", mapError.Describe().c_str());
     }
     Counter counter;
     reader.VisitPoints(counter);
@@ -159,7 +155,7 @@ int Info(const Args& args) {
     std::printf("points: %ld\n", counter.points);
     std::printf("access-point entries: %ld\n", counter.entries);
     if (!mapOk) {
-        return WorkError(path + ": " + Reason(mapError));
+        return WorkError(path + ": " + mapError.Describe());
     }
     return 0;
 }

@@ -1,4 +1,5 @@
-// Command identifiers of the tool buttons, all handled by the view.
+// Command identifiers of the tool buttons: the application handles opening
+// and saving, the view the rest.
 #pragma once
 
 constexpr int ID_OPEN_SITE = 32771;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "dialogs/dialog_builder.h"
-#include "sitefile/signature_pad.h"
+#include "dialogs/signature_pad.h"
 
 constexpr int IDD_SIGN_OFF = 133;
 constexpr int IDC_SIGNATURE = 1004;

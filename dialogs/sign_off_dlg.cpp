@@ -1,4 +1,4 @@
-#include "sitefile/sign_off_dlg.h"
+#include "dialogs/sign_off_dlg.h"
 
 #include <QAbstractButton>
 

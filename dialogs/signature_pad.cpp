@@ -1,4 +1,4 @@
-#include "sitefile/signature_pad.h"
+#include "dialogs/signature_pad.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,0 +1,110 @@
+#include "app/site_commands.h"
+
+#include <QFileDialog>
+#include <vector>
+
+#include "dialogs/sign_off_dlg.h"
+#include "platform/message_box.h"
+#include "platform/qt/wait_cursor.h"
+#include "sitefile/site_reader.h"
+#include "sitefile/site_writer.h"
+#include "survey/record_list.h"
+#include "survey/site_header.h"
+#include "view/kestrow_view.h"
+#include "view/ui_services.h"
+
+namespace {
+
+void ShowSiteError(const sitefile::SiteError& error) {
+    platform::MessageBox(error.Text(), error.Caption(), error.Style());
+}
+
+}  // namespace
+
+std::optional<std::string> ShowSiteFileDialog(QWidget* parent) {
+    // "Site Files (*.ksf)|*.ksf|All Files (*.*)|*.*||" in Qt's form; the
+    // upper-case pattern too, since names on Linux are case-sensitive.
+    QFileDialog dialog(parent, QString(), QString(),
+                       QStringLiteral("Site Files (*.ksf *.KSF);;All Files (*.*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("KSF"));
+    dialog.selectFile(QStringLiteral("SITE1"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first().toStdString();
+}
+
+SiteCommands::SiteCommands(CKestrowView& view, const UiServices& services)
+    : m_view(view), m_services(services) {}
+
+void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> keep) {
+    std::optional<std::string> chosen = std::move(path);
+    if (!chosen) {
+        chosen = m_services.chooseSiteFile ? m_services.chooseSiteFile(&m_view)
+                                           : ShowSiteFileDialog(&m_view);
+    }
+    if (!chosen) {
+        // A cancelled dialog still leaves the map screen showing.
+        m_view.m_viewMode = CKestrowView::VIEW_MAP;
+        m_view.Repaint();
+        return;
+    }
+
+    // The site in force (header, path, map, points) stays until the new file
+    // has passed its header checks and its map has loaded. The wait cursor is
+    // taken down before any message box, so the box never shows it.
+    std::optional<platform::WaitCursor> wait;
+    wait.emplace();
+    sitefile::SiteFileReader reader;
+    sitefile::OpenError error;
+    sitefile::SiteMap map;
+    if (!reader.Open(*chosen, error) || !reader.ReadMap(map, error)) {
+        wait.reset();
+        ShowSiteError(error);
+        return;
+    }
+    if (!m_view.ShowSiteMap(map)) {
+        wait.reset();
+        ShowSiteError({sitefile::SiteErrorKind::kBadMap, "the map does not fit in memory"});
+        return;
+    }
+    m_sitePath = *chosen;
+
+    if (!keep) {
+        wait.reset();
+        keep = platform::MessageBox("Do you wish to keep existing data points?", "Tarnwick",
+                                    platform::kMbYesNo) == platform::kIdYes;
+        wait.emplace();
+    }
+    std::vector<sitefile::PointCircle> circles;
+    g_siteHeader = sitefile::TakeSite(reader, *keep, g_surveyList, circles);
+    m_view.ShowStoredPoints(circles);
+    m_view.m_viewMode = CKestrowView::VIEW_MAP;
+    wait.reset();
+    m_view.Repaint();
+}
+
+void SiteCommands::Save() {
+    // The surveyor signs first; however the dialog is closed, the save goes on.
+    CSignOffDlg signOff(&m_view);
+    m_services.RunModal(signOff);
+    sitefile::SaveError error;
+    if (!g_siteHeader || m_sitePath.empty()) {
+        ShowSiteError(error);
+        return;
+    }
+    bool saved = false;
+    {
+        platform::WaitCursor wait;
+        saved = sitefile::SaveSite(
+            m_sitePath, *g_siteHeader, g_surveyList,
+            [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, error);
+    }
+    if (!saved) {
+        // Like the open's messages, shown without the wait cursor: the
+        // program is waiting for the surveyor, not busy.
+        ShowSiteError(error);
+    }
+}

@@ -1,0 +1,36 @@
+// The open and save commands: the site file dialog, the header and map
+// checks, the keep question, the stored points, and the signed-off save. They
+// act on the open site (its path) and show it through the view.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class CKestrowView;
+class QWidget;
+struct UiServices;
+
+class SiteCommands final {
+  public:
+    SiteCommands(CKestrowView& view, const UiServices& services);
+
+    // The open command. Without `path` the file dialog chooses the site;
+    // with `keep` the keep question is answered without being asked (the
+    // command line's --open).
+    void Open(std::optional<std::string> path = std::nullopt,
+              std::optional<bool> keep = std::nullopt);
+    // The save command: the sign-off dialog, then the save of the open site.
+    void Save();
+
+    // The open site's path; empty before the first accepted open.
+    const std::string& SitePath() const { return m_sitePath; }
+    void SetSitePath(std::string path) { m_sitePath = std::move(path); }
+
+  private:
+    CKestrowView& m_view;
+    const UiServices& m_services;
+    std::string m_sitePath;
+};
+
+// The file dialog of the open command: site files first, an existing file only.
+std::optional<std::string> ShowSiteFileDialog(QWidget* parent);

@@ -1,0 +1,60 @@
+#include "scanner/serial_scan_source.h"
+
+#include <cstdio>
+
+#include "scanner/serial_transport.h"
+#include "scanner/wire_trace.h"
+
+SerialScanSource::SerialScanSource(std::string port, WireTrace* trace)
+    : m_port(std::move(port)), m_trace(trace) {}
+
+SerialScanSource::~SerialScanSource() {
+    Disconnect();
+}
+
+void SerialScanSource::Connect(platform::WindowHandle* view) {
+    if (m_link) {
+        return;  // brought up once for the program's life
+    }
+    m_device.SetViewWindow(view);
+    std::unique_ptr<Transport> line = std::make_unique<SerialTransport>();
+    if (m_trace != nullptr) {
+        line = std::make_unique<TracedTransport>(std::move(line), *m_trace);
+    }
+    m_link = std::make_unique<CSerialLink>(&m_device, m_port, nullptr, true, std::move(line));
+}
+
+void SerialScanSource::Disconnect() {
+    if (m_link) {
+        m_link->Stop();
+    }
+    m_device.SetViewWindow(nullptr);
+}
+
+void SerialScanSource::RequestIdentity() {
+    m_device.RequestFirmwareVersion();
+}
+
+void SerialScanSource::StartScreenTexts(std::string& left, std::string& right) {
+    char value[kTextFieldSize] = {};
+    char text[64];
+    m_device.GetFirmwareVersion(value);
+    std::snprintf(text, sizeof text, "(Firmware %s)", value);
+    left = text;
+    value[0] = '\0';
+    m_device.GetSerialNumber(value);
+    std::snprintf(text, sizeof text, "(SN %s)", value);
+    right = text;
+}
+
+void SerialScanSource::BeginSweep(int32_t, int32_t) {
+    m_device.BeginSweep();
+}
+
+SweepState SerialScanSource::ContinueSweep() {
+    return m_device.ContinueSweep();
+}
+
+std::string SerialScanSource::ProgressText() const {
+    return std::to_string(m_device.Channel());
+}

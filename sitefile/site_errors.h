@@ -1,0 +1,37 @@
+// What opening or saving a site file can tell the surveyor. Each failure has
+// a kind; the message box's text, caption and icon follow from the kind and
+// are written once, here.
+#pragma once
+
+#include <string>
+
+namespace sitefile {
+
+enum class SiteErrorKind {
+    kCannotOpen,   // the system's own text, captioned "File Open Error"
+    kNotSiteFile,  // "Not a Site File."
+    kObsolete,     // "Obsolete Site File, recreate using Zorvane"
+    kBadMap,       // "Error Loading Site", captioned with the application title
+    kCannotSave,   // "Could not update site"
+};
+
+struct SiteError {
+    SiteErrorKind kind = SiteErrorKind::kCannotSave;
+    // Why, precisely: the system's text for kCannotOpen (it is also the
+    // message), a reason for tools and tests otherwise. Not shown in the box,
+    // except for kCannotOpen.
+    std::string detail;
+
+    std::string Text() const;
+    std::string Caption() const;
+    // The message box's style: OK, with the error icon but for kBadMap.
+    unsigned Style() const;
+    // The text with the detail in brackets, for a tool's one-line error.
+    std::string Describe() const;
+};
+
+// The reader's and the writer's errors are the same kind of thing.
+using OpenError = SiteError;
+using SaveError = SiteError;
+
+}  // namespace sitefile
