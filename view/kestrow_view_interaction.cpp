@@ -30,6 +30,12 @@ constexpr int kLineStep = 10;      // map pixels per line scroll
 constexpr int kJoystickStep = 10;  // map pixels per joystick step
 constexpr const char* kPointName = "TEST";
 
+// The surveyor's messages of the survey flow.
+constexpr const char* kOpenSiteFirst = "Open a site file first.";
+constexpr const char* kCoverageWarning = "COVERAGE WARNING";
+constexpr const char* kNoAnswer = "The scanner did not respond. No survey point was recorded.";
+constexpr const char* kNothingHeard = "No Access Points Detected!";
+
 // A press held this long within kHoldSlop pixels is a tap-and-hold.
 constexpr int kHoldMs = 500;
 constexpr int kHoldSlop = 6;
@@ -270,7 +276,7 @@ void CKestrowView::OnKeyDown(unsigned key) {
             // The joystick's point is taken at the survey cursor, with the
             // same sweep loop as a tap.
             if (!SiteLoaded()) {
-                platform::MessageBox("Open a site file first.", platform::kApplicationTitle,
+                platform::MessageBox(kOpenSiteFirst, platform::kApplicationTitle,
                                      platform::kMbOk | platform::kMbIconExclamation);
                 break;
             }
@@ -302,7 +308,7 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         return;
     }
     if (!SiteLoaded()) {
-        platform::MessageBox("Open a site file first.", platform::kApplicationTitle,
+        platform::MessageBox(kOpenSiteFirst, platform::kApplicationTitle,
                              platform::kMbOk | platform::kMbIconExclamation);
         return;
     }
@@ -342,8 +348,7 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
         if (state == SweepState::kGaveUp) {
             m_viewMode = VIEW_MAP;
             RepaintNow();
-            platform::MessageBox("The scanner did not respond. No survey point was recorded.",
-                                 "COVERAGE WARNING",
+            platform::MessageBox(kNoAnswer, kCoverageWarning,
                                  platform::kMbOk | platform::kMbIconExclamation);
             return;
         }
@@ -359,7 +364,7 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
     m_viewMode = VIEW_MAP;
     if (g_siteHeader->CommitPoint() == 0) {
         platform::PlayWaveSync("REDALERT");
-        platform::MessageBox("No Access Points Detected!", "COVERAGE WARNING",
+        platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
     PaintPointCircle();
