@@ -143,7 +143,8 @@ void PrintScans(const std::vector<const std::vector<wifi::BssEntry>*>& scans, bo
     }
     for (size_t s = 0; s < scans.size(); ++s) {
         if (scans.size() > 1) {
-            std::printf("%sscan %zu: %zu access points\n", s ? "\n" : "", s + 1, scans[s]->size());
+            std::printf("%sscan %zu: %zu access point%s\n", s ? "\n" : "", s + 1, scans[s]->size(),
+                        scans[s]->size() == 1 ? "" : "s");
         }
         std::fputs(kTextHeading, stdout);
         for (const wifi::BssEntry& e : *scans[s]) {
