@@ -117,24 +117,20 @@ bool Nl80211Transport::Connect(std::string& error) {
     if (m_family >= 0) {
         return true;
     }
-    if (m_requests == nullptr) {
-        m_requests = nl_socket_alloc();
-        m_events = nl_socket_alloc();
-        if (m_requests == nullptr || m_events == nullptr) {
-            error = "cannot open a netlink socket: out of memory";
-            return false;
-        }
-        if (genl_connect(m_requests) < 0 || genl_connect(m_events) < 0) {
-            error = "no Wi-Fi adapter: cannot open a generic netlink socket";
-            return false;
-        }
-        for (nl_sock* sk : {m_requests, m_events}) {
-            nl_socket_enable_msg_peek(sk);
-            nl_socket_disable_auto_ack(sk);
-            nl_socket_set_buffer_size(sk, kSocketBufferBytes, 0);
-            nl_socket_set_nonblocking(sk);
-        }
+    // Start afresh after an earlier failure.
+    nl_socket_free(m_requests);
+    nl_socket_free(m_events);
+    m_requests = nl_socket_alloc();
+    m_events = nl_socket_alloc();
+    if (m_requests == nullptr || m_events == nullptr) {
+        error = "cannot open a netlink socket: out of memory";
+        return false;
     }
+    if (genl_connect(m_requests) < 0 || genl_connect(m_events) < 0) {
+        error = "no Wi-Fi adapter: cannot open a generic netlink socket";
+        return false;
+    }
+    // Resolved on blocking sockets with libnl's own acknowledgements.
     const int family = genl_ctrl_resolve(m_requests, "nl80211");
     if (family < 0) {
         error = "no Wi-Fi adapter: the kernel offers no nl80211 (no wireless driver is loaded)";
@@ -145,8 +141,33 @@ bool Nl80211Transport::Connect(std::string& error) {
         error = "cannot follow the kernel's scan events (nl80211 \"scan\" group)";
         return false;
     }
+    // From here on, replies are read raw, each wait bounded by poll().
+    for (nl_sock* sk : {m_requests, m_events}) {
+        nl_socket_enable_msg_peek(sk);
+        nl_socket_disable_auto_ack(sk);
+        nl_socket_set_buffer_size(sk, kSocketBufferBytes, 0);
+        nl_socket_set_nonblocking(sk);
+    }
     m_family = family;
     return true;
+}
+
+// Throws away the events already queued: the end of a scan that finished
+// before ours was asked for must not pass for ours.
+void Nl80211Transport::DrainEvents() {
+    for (;;) {
+        pollfd pfd{nl_socket_get_fd(m_events), POLLIN, 0};
+        if (::poll(&pfd, 1, 0) <= 0) {
+            return;
+        }
+        sockaddr_nl peer{};
+        unsigned char* bytes = nullptr;
+        const int n = nl_recv(m_events, &peer, &bytes, nullptr);
+        std::free(bytes);
+        if (n <= 0 && n != -NLE_NOMEM) {
+            return;
+        }
+    }
 }
 
 // Sends one nl80211 request for the interface (0: none) and reads its replies
@@ -263,6 +284,11 @@ bool Nl80211Transport::ListInterfaces(std::vector<WirelessInterface>& interfaces
 }
 
 int Nl80211Transport::TriggerScan(uint32_t ifindex) {
+    std::string error;
+    if (!Connect(error)) {
+        return -ENODEV;
+    }
+    DrainEvents();
     return Request(NL80211_CMD_TRIGGER_SCAN, NLM_F_ACK, ifindex, false, kAckTimeoutMs, nullptr);
 }
 

@@ -25,6 +25,7 @@ class Nl80211Transport : public NetlinkTransport {
 
   private:
     bool Connect(std::string& error);
+    void DrainEvents();
     int Request(uint8_t command, int flags, uint32_t ifindex, bool dump, int timeoutMs,
                 std::vector<uint8_t>* bytes);
 
