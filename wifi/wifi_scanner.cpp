@@ -78,7 +78,10 @@ bool WifiScanner::Open() {
 }
 
 int64_t WifiScanner::ElapsedMs() const {
-    return m_status == ScanStatus::kIdle ? 0 : m_transport->NowMs() - m_startMs;
+    if (m_status == ScanStatus::kIdle) {
+        return 0;
+    }
+    return (m_status == ScanStatus::kRunning ? m_transport->NowMs() : m_endMs) - m_startMs;
 }
 
 void WifiScanner::Start() {
@@ -278,6 +281,7 @@ bool WifiScanner::ReadResults(bool final) {
             m_warnings = std::move(dump.warnings);
             m_dumpBytes = std::move(bytes);
             m_status = ScanStatus::kDone;
+            m_endMs = m_transport->NowMs();
         }
         return true;
     }
@@ -290,6 +294,7 @@ void WifiScanner::ReadProgress() {
 
 void WifiScanner::Fail(const std::string& message) {
     m_status = ScanStatus::kFailed;
+    m_endMs = m_transport->NowMs();
     m_error = message;
     m_heard.clear();
 }

@@ -53,6 +53,7 @@ class WifiScanner : public ScanSource {
     const std::vector<uint8_t>& DumpBytes() const { return m_dumpBytes; }
     // Whether the last scan went through NetworkManager.
     bool UsedNetworkManager() const { return m_usedNetworkManager; }
+    // Time since Start(); once the scan has ended, how long it took.
     int64_t ElapsedMs() const;
 
   private:
@@ -80,6 +81,7 @@ class WifiScanner : public ScanSource {
     std::string m_error;
     std::vector<uint8_t> m_dumpBytes;
     int64_t m_startMs = 0;
+    int64_t m_endMs = 0;
     int64_t m_deadlineMs = 0;
     int64_t m_nextProgressMs = 0;
     uint64_t m_scanStartBoottimeNs = 0;

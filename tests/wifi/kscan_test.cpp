@@ -68,15 +68,6 @@ TEST(Kscan, ListsSavedScans) {
     ASSERT_TRUE(all.is_array());
     ASSERT_GT(all.size(), 100u);
     EXPECT_EQ(all.back()["scan"], 9);
-    for (const auto& e : all) {
-        ASSERT_EQ(e["bssid"].get<std::string>().size(), 17u);
-        const int frequency = e["frequency"];
-        const std::string band = e["band"];
-        EXPECT_EQ(band, frequency < 3000 ? "2.4" : frequency < 5925 ? "5" : "6");
-        EXPECT_TRUE(e["signal_dbm"].is_number());
-        EXPECT_TRUE(e["signal_quality"].is_null());
-        EXPECT_TRUE(e["associated"].is_boolean());
-    }
     ToolRun text = Kscan("--from-dump " + example);
     ASSERT_EQ(text.status, 0);
     // Nine lists, each under its own line and heading.

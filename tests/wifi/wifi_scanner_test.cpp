@@ -168,6 +168,7 @@ TEST(WifiScanner, AcceptedTriggerWaitsForResultsAndDropsStaleOnes) {
     EXPECT_EQ(rig.scanner->DumpBytes(),
               Dump({SeenAt(-4000, 1), SeenAt(500, 2), SeenAt(2500, 3)}));  // saved whole
     EXPECT_EQ(rig.transport->triggers, std::vector<int64_t>{0});
+    rig.transport->now += 700;
     EXPECT_EQ(rig.scanner->ElapsedMs(), 3000);
     EXPECT_FALSE(rig.scanner->UsedNetworkManager());
     EXPECT_EQ(rig.scanner->AdapterName(), "wlan0");
