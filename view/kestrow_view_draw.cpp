@@ -31,6 +31,8 @@ constexpr int kScanFirstRowTop = 70;
 constexpr int kScanRowPitch = 20;
 constexpr int kTextHeight = 15;
 constexpr int kStartTextCheckMs = 250;
+// The level a point's circle shows when nothing was heard there: black.
+constexpr int16_t kNothingHeardRssi = -120;
 
 QColor ColorOf(uint32_t colorRef) {
     return QColor::fromRgb(ColorRefToRgb(colorRef));
@@ -337,10 +339,8 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
 // the figure, so (x - 10, y - 10, x + 10, y + 10) covers x - 10 .. x + 9. A
 // 1-pixel outline lies inside the box; a wider one is centred on its edge.
 // Never antialiased, so the band colours stay exact.
-void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& brush) {
-    if (m_mapDC.isNull()) {
-        return;
-    }
+void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& pen,
+                                const QBrush& brush) {
     // Filled as paths: the aliased path fill samples pixel centres, so the
     // disc is symmetric about the box centre and ends where the box ends.
     auto disc = [](const QRectF& r) {
@@ -348,8 +348,6 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
         path.addEllipse(r);
         return path;
     };
-    QPainter painter(&m_mapDC);
-    painter.setRenderHint(QPainter::Antialiasing, false);
     const QRectF outer(box.left, box.top, box.right - box.left, box.bottom - box.top);
     painter.setPen(Qt::NoPen);
     if (pen.width() <= 1) {
@@ -368,8 +366,13 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
 }
 
 void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
+    if (m_mapDC.isNull()) {
+        return;
+    }
+    QPainter painter(&m_mapDC);
+    painter.setRenderHint(QPainter::Antialiasing, false);
     const int band = RssiBandIndex(rssi);
-    PaintEllipse(Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+    PaintEllipse(painter, Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
 }
 
 void CKestrowView::PaintPointCircle() {
@@ -378,12 +381,34 @@ void CKestrowView::PaintPointCircle() {
     }
     int16_t rssi = 0;
     g_siteHeader->GetStrongestRssi(rssi);
-    const int band = RssiBandIndex(rssi);
-    PaintEllipse(m_pViewport->GetCenterCircleRect(), BandPen(band), BandBrush(band));
+    PaintBandCircle(g_siteHeader->m_curX, g_siteHeader->m_curY, rssi);
 }
 
-void CKestrowView::EraseTapCircle() {
-    PaintEllipse(m_pViewport->GetTapCircleRect(), m_penWhite, m_brWhite);
+void CKestrowView::RepaintCircles() {
+    if (m_mapPlan.isNull()) {
+        return;
+    }
+    m_mapDC = m_mapPlan.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&m_mapDC);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // One circle a point: a run of records at one position, or a marker
+    // record of a point where nothing was heard. Its colour is the strongest
+    // level heard there, black when nothing was.
+    const ApRecord* sentinel = g_surveyList.Sentinel();
+    for (const ApRecord* r = sentinel->next; r != sentinel;) {
+        const int32_t x = r->x;
+        const int32_t y = r->y;
+        int16_t strongest = kNothingHeardRssi;
+        if (r->channel == 0) {
+            r = r->next;
+        } else {
+            for (; r != sentinel && r->channel != 0 && r->x == x && r->y == y; r = r->next) {
+                strongest = std::max(strongest, r->rssi);
+            }
+        }
+        const int band = RssiBandIndex(strongest);
+        PaintEllipse(painter, Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+    }
 }
 
 bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* colors,
@@ -392,21 +417,23 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* c
         !pixels) {
         return false;
     }
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage plan(width, height, QImage::Format_Indexed8);
+    if (plan.isNull()) {
+        return false;
+    }
+    QList<QRgb> table(256);
+    for (int i = 0; i < 256; ++i) {
+        table[i] = 0xFF000000u | (colors[i] & 0x00FFFFFFu);
+    }
+    plan.setColorTable(table);
+    for (int32_t y = 0; y < height; ++y) {
+        std::memcpy(plan.scanLine(y), pixels + y * stride, static_cast<size_t>(width));
+    }
+    QImage image = plan.convertToFormat(QImage::Format_RGB32);
     if (image.isNull()) {
         return false;
     }
-    QRgb lut[256];
-    for (int i = 0; i < 256; ++i) {
-        lut[i] = 0xFF000000u | (colors[i] & 0x00FFFFFFu);
-    }
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* in = pixels + y * stride;
-        QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int32_t x = 0; x < width; ++x) {
-            out[x] = lut[in[x]];
-        }
-    }
+    m_mapPlan = std::move(plan);
     m_mapDC = std::move(image);
     m_mapWidth = width;
     m_mapHeight = height;

@@ -192,6 +192,8 @@ void CKestrowView::OnZoomIn() {
 
 void CKestrowView::OnZoomOut() {
     m_pViewport->ZoomOut();
+    // Zooming out moves the centre back to where the zoom-in started.
+    SetScrollPositions();
     Repaint();
 }
 
@@ -302,7 +304,8 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         }
         CPointInfoDlg info(this);
         if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
-            EraseTapCircle();
+            // The deleted point's circle goes and the plan under it comes back.
+            RepaintCircles();
             Repaint();
         }
         return;
@@ -367,14 +370,19 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
+    // The point is shown where it was taken, which is not the survey
+    // cursor when another tap has moved it since.
     PaintPointCircle();
-    const intptr_t x = m_pViewport->GetCenterX();
-    const intptr_t y = m_pViewport->GetCenterY();
-    QCoreApplication::postEvent(window(), new platform::WindowMessageEvent(
-                                              platform::RegisterWindowMessage("KORV_STATUS_UPDATE"),
-                                              static_cast<uintptr_t>(x), y));
+    PostStatusUpdate(g_siteHeader->m_curX, g_siteHeader->m_curY);
     Repaint();
     return 0;
+}
+
+void CKestrowView::PostStatusUpdate(int32_t x, int32_t y) {
+    QCoreApplication::postEvent(
+        window(), new platform::WindowMessageEvent(
+                      platform::RegisterWindowMessage("KORV_STATUS_UPDATE"),
+                      static_cast<uintptr_t>(static_cast<intptr_t>(x)), static_cast<intptr_t>(y)));
 }
 
 void CKestrowView::customEvent(QEvent* event) {
