@@ -56,8 +56,10 @@ class CKestrowView : public QAbstractScrollArea {
     // The point just committed, at its own position (the site header's).
     void PaintPointCircle();
     // The map as loaded with the circle of every point of g_surveyList over
-    // it, in list order (after a deletion).
+    // it, in list order: all of it, or only within `area` (map pixels; after a
+    // deletion, where the deleted circle was).
     void RepaintCircles();
+    void RepaintCircles(const Rect& area);
 
     // Builds the map image from an 8-bit, 256-colour picture: colors holds
     // 256 entries 0x??RRGGBB (a bitmap colour table read as little-endian

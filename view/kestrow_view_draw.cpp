@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/qt/qt_window_handle.h"
+#include "platform/text.h"
 #include "res/resources.h"
 #include "scanner/scan_source.h"
 #include "survey/record_list.h"
@@ -50,11 +51,11 @@ QRect ToQRect(const Rect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-// Text in a cell, clipped to it, on an opaque background.
+// Text (UTF-8) in a cell, clipped to it, on an opaque background.
 void DrawCell(QPainter& painter, int left, int top, int right, int bottom, const char* text,
               int flags) {
     painter.drawText(QRect(left, top, right - left, bottom - top), flags | Qt::TextSingleLine,
-                     QString::fromLatin1(text));
+                     QString::fromUtf8(text));
 }
 
 // One row of the scan screen, copied out of the scan list under its lock.
@@ -62,7 +63,7 @@ struct ScanRow {
     int16_t channel;
     int rssi;
     char mac[17];
-    char ssid[129];
+    std::string ssid;  // as text: the one rule for bytes from the air
 };
 
 void CopyBounded(char* out, size_t outSize, const char* in, size_t inSize) {
@@ -316,7 +317,7 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
             // no samples yet shows its value as it is.
             row.rssi = r->sampleCount != 0 ? r->rssi / r->sampleCount : r->rssi;
             CopyBounded(row.mac, sizeof row.mac, r->macText, sizeof r->macText);
-            CopyBounded(row.ssid, sizeof row.ssid, r->ssid, sizeof r->ssid);
+            row.ssid = platform::TextFromBytes(r->ssid, sizeof r->ssid);
             rows.push_back(row);
         }
     }
@@ -328,7 +329,7 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
         std::snprintf(text, sizeof text, "%d", int{row.channel});
         DrawCell(painter, 0, top, 15, rowBottom, text, topLeft);
         DrawCell(painter, 20, top, 100, rowBottom, row.mac, topLeft);
-        DrawCell(painter, 110, top, 180, rowBottom, row.ssid, topLeft);
+        DrawCell(painter, 110, top, 180, rowBottom, row.ssid.c_str(), topLeft);
         std::snprintf(text, sizeof text, "%d", row.rssi);
         DrawCell(painter, 190, top, 220, rowBottom, text, topLeft);
         top += kScanRowPitch;
@@ -385,15 +386,33 @@ void CKestrowView::PaintPointCircle() {
 }
 
 void CKestrowView::RepaintCircles() {
+    RepaintCircles(Rect{0, 0, m_mapPlan.width(), m_mapPlan.height()});
+}
+
+void CKestrowView::RepaintCircles(const Rect& area) {
     if (m_mapPlan.isNull()) {
         return;
     }
-    m_mapDC = m_mapPlan.convertToFormat(QImage::Format_RGB32);
+    const QRect region = QRect(area.left, area.top, area.right - area.left, area.bottom - area.top)
+                             .intersected(m_mapPlan.rect());
+    if (region.isEmpty()) {
+        return;
+    }
+    if (region == m_mapPlan.rect()) {
+        m_mapDC = m_mapPlan.convertToFormat(QImage::Format_RGB32);
+    } else {
+        const QImage plan = m_mapPlan.copy(region).convertToFormat(QImage::Format_RGB32);
+        QPainter copy(&m_mapDC);
+        copy.setCompositionMode(QPainter::CompositionMode_Source);
+        copy.drawImage(region.topLeft(), plan);
+    }
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setClipRect(region);
     // One circle a point: a run of records at one position, or a marker
     // record of a point where nothing was heard. Its colour is the strongest
-    // level heard there, black when nothing was.
+    // level heard there, black when nothing was. Only circles that reach the
+    // area are painted (a 2-pixel outline reaches a pixel past the box).
     const ApRecord* sentinel = g_surveyList.Sentinel();
     for (const ApRecord* r = sentinel->next; r != sentinel;) {
         const int32_t x = r->x;
@@ -406,8 +425,12 @@ void CKestrowView::RepaintCircles() {
                 strongest = std::max(strongest, r->rssi);
             }
         }
+        const Rect box{x - 10, y - 10, x + 10, y + 10};
+        if (!region.intersects(QRect(box.left - 1, box.top - 1, 22, 22))) {
+            continue;
+        }
         const int band = RssiBandIndex(strongest);
-        PaintEllipse(painter, Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+        PaintEllipse(painter, box, BandPen(band), BandBrush(band));
     }
 }
 

@@ -6,7 +6,10 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimerEvent>
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <thread>
 
 #include "dialogs/about_dlg.h"
@@ -302,10 +305,17 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
             return;
         }
+        // Where the selected point's circle lies (its outline reaches a pixel
+        // past the box).
+        const int64_t x = std::llround(g_siteHeader->m_selX);
+        const int64_t y = std::llround(g_siteHeader->m_selY);
         CPointInfoDlg info(this);
         if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
             // The deleted point's circle goes and the plan under it comes back.
-            RepaintCircles();
+            auto clamp = [](int64_t v) {
+                return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+            };
+            RepaintCircles(Rect{clamp(x - 11), clamp(y - 11), clamp(x + 12), clamp(y + 12)});
             Repaint();
         }
         return;
