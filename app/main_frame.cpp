@@ -62,6 +62,7 @@ void CMainFrame::BuildCommandBar() {
     m_commandBar = new QToolBar(this);
     m_commandBar->setObjectName(QStringLiteral("0xE800"));
     m_commandBar->setMovable(false);
+    m_commandBar->setContextMenuPolicy(Qt::PreventContextMenu);
     m_commandBar->setFloatable(false);
     m_commandBar->setIconSize(QSize(16, 16));
     m_commandBar->setToolButtonStyle(Qt::ToolButtonIconOnly);

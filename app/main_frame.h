@@ -14,6 +14,7 @@ class QStatusBar;
 class QVBoxLayout;
 class QToolBar;
 class QAction;
+class QMenu;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -33,6 +34,10 @@ class CMainFrame : public QMainWindow {
     QString PaneText(int pane) const;
     QToolBar* CommandBar() const { return m_commandBar; }
     QStatusBar* StatusBar() const { return m_statusBar; }
+
+    // No context menu anywhere on the frame: the one Qt offers would hide the
+    // command bar for good, and with it the save button.
+    QMenu* createPopupMenu() override { return nullptr; }
 
   protected:
     void customEvent(QEvent* event) override;

@@ -40,6 +40,8 @@ SiteCommands::SiteCommands(CKestrowView& view, const UiServices& services)
     : m_view(view), m_services(services) {}
 
 void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> keep) {
+    // A point still waiting to be committed belongs to the site it was taken in.
+    m_view.SettlePendingPoint();
     std::optional<std::string> chosen = std::move(path);
     if (!chosen) {
         chosen = m_services.chooseSiteFile ? m_services.chooseSiteFile(&m_view)
@@ -82,11 +84,14 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     g_siteHeader = sitefile::TakeSite(reader, *keep, g_surveyList, circles);
     m_view.ShowStoredPoints(circles);
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
+    // The panes show the new site's counters.
+    m_view.PostStatusUpdate(0, 0);
     wait.reset();
     m_view.Repaint();
 }
 
 void SiteCommands::Save() {
+    m_view.SettlePendingPoint();
     // The surveyor signs first; however the dialog is closed, the save goes on.
     CSignOffDlg signOff(&m_view);
     m_services.RunModal(signOff);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
 #include "survey/site_header.h"
 
 namespace {
@@ -31,8 +32,10 @@ std::vector<std::string> PointInfoLines(const CSiteHeader& h) {
     std::snprintf(line, sizeof line, "MAC Address: %.*s", FieldLength(h.m_selBestMac),
                   h.m_selBestMac);
     lines.emplace_back(line);
-    std::snprintf(line, sizeof line, "SSID: %.*s", FieldLength(h.m_selBestSsid), h.m_selBestSsid);
-    lines.emplace_back(line);
+    // The SSID as text, cut to the line without splitting a character.
+    std::string ssid = "SSID: " + platform::TextFromBytes(h.m_selBestSsid, sizeof h.m_selBestSsid);
+    ssid.resize(platform::FittingPrefixLength(ssid.data(), ssid.size(), sizeof line - 1));
+    lines.push_back(ssid);
     std::snprintf(line, sizeof line, "RSSI: %d", static_cast<int>(h.m_selBestRssi));
     lines.emplace_back(line);
     return lines;

@@ -86,46 +86,92 @@ int CScannerDevice::RequestChannelScan(unsigned channel) {
 }
 
 void CScannerDevice::BeginSweep() {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
     m_scanRequested = 1;
     // The scan screen shows its heading during every sweep.
     m_scanDisplay = 1;
     m_channel = 1;
     m_requested = 0;
+    m_lastAnswered = 0;
+    m_heardThisStep.clear();
+    m_radioReported = false;
     m_unanswered = 0;
     m_counts = SweepCounts{};
+    m_sweepStart = Clock::now();
     m_sweepDone = 0;
 }
 
+void CScannerDevice::SendScanRequest(int16_t channel) {
+    uint8_t command[wire::kScanCommandSize];
+    BuildScanCommand(static_cast<uint8_t>(channel), command);
+    SendScanCommand(command, wire::kScanCommandSize, 0);
+    m_requested = channel;
+    ++m_counts.requests;
+}
+
+void CScannerDevice::NoteLineActivity() {
+    m_lastLineActivity = Clock::now().time_since_epoch().count();
+}
+
 SweepState CScannerDevice::ContinueSweep() {
+    std::unique_lock<std::mutex> lock(m_sweepMutex);
+    if (m_scanRequested == 0) {
+        return SweepState::kGaveUp;
+    }
     if (m_sweepDone != 0) {
         return SweepState::kDone;
     }
+    const Clock::time_point now = Clock::now();
+    if (now - m_sweepStart >= m_timing.deadline) {
+        m_scanRequested = 0;  // given up: nothing is to be committed
+        return SweepState::kGaveUp;
+    }
     const int16_t channel = m_channel;
-    if (channel > kSweepSteps) {
-        // Step 16 has answered and its done flag follows at once: ask for no
-        // channel beyond the sweep meanwhile.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return m_sweepDone != 0 ? SweepState::kDone : SweepState::kRunning;
+    if (channel > wire::kSweepSteps) {
+        // Step 16 has answered; its further access points may still be on
+        // the line. Done once the line has been quiet for the settle interval.
+        const Clock::time_point lastActivity{Clock::duration(m_lastLineActivity.load())};
+        const Clock::duration quiet = now - lastActivity;
+        if (quiet >= m_timing.settle) {
+            m_sweepDone = 1;
+            lock.unlock();
+            // The commit waits for a KORV_DRAW: make sure one follows. It
+            // carries no message (type 0): the sweep's end, not a result.
+            platform::WindowHandle* view = m_hViewWnd;
+            if (view != nullptr) {
+                view->PostMessage(platform::RegisterWindowMessage("KORV_DRAW"), 0, 0);
+            }
+            return SweepState::kDone;
+        }
+        lock.unlock();
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(m_timing.settle - quiet, m_timing.settle));
+        return SweepState::kRunning;
     }
     if (channel != m_requested) {
         // Nothing in flight, or its answer moved the counter on: ask now.
         if (m_requested != 0) {
             m_unanswered = 0;
         }
-        uint8_t command[wire::kScanCommandSize];
-        BuildScanCommand(static_cast<uint8_t>(channel), command);
-        SendScanCommand(command, wire::kScanCommandSize, 0);
-        m_requested = channel;
-        ++m_counts.requests;
+        SendScanRequest(channel);
         return SweepState::kRunning;
     }
-    if (m_sendDone.Wait(std::chrono::milliseconds(kSendWaitMs))) {
+    lock.unlock();
+    const auto wait = std::min<Clock::duration>(std::chrono::milliseconds(kSendWaitMs),
+                                                m_sweepStart + m_timing.deadline - now);
+    if (m_sendDone.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(wait))) {
         m_lastWaitTimedOut = 0;
         m_unanswered = 0;
+        lock.lock();
         if (m_channel == m_requested) {
-            m_sendDone.Reset();  // a further result of the step before
+            m_sendDone.Reset();  // woken by a restart: channel 1 is already asked
         }
-        return m_sweepDone != 0 ? SweepState::kDone : SweepState::kRunning;
+        return SweepState::kRunning;
+    }
+    lock.lock();
+    if (Clock::now() - m_sweepStart >= m_timing.deadline) {
+        m_scanRequested = 0;
+        return SweepState::kGaveUp;
     }
     m_lastWaitTimedOut = 1;
     m_requested = 0;  // ask again
@@ -133,17 +179,68 @@ SweepState CScannerDevice::ContinueSweep() {
     if (++m_unanswered < kSweepGiveUpAfter) {
         return SweepState::kRunning;
     }
-    m_scanRequested = 0;  // given up: nothing is to be committed
+    m_scanRequested = 0;
     return SweepState::kGaveUp;
 }
 
 bool CScannerDevice::TakeFinishedSweep() {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
     if (m_scanRequested == 0 || m_sweepDone == 0) {
         return false;
     }
     m_scanRequested = 0;
     m_sweepDone = 0;
     return true;
+}
+
+bool CScannerDevice::TakeChannelResult(unsigned step, const uint8_t* result) {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
+    if (m_scanRequested == 0 || m_sweepDone != 0) {
+        return false;  // no sweep is running: a late answer to an earlier one
+    }
+    std::array<uint8_t, wire::kResultMacSize> mac;
+    std::memcpy(mac.data(), result + kResultMac, mac.size());
+    const bool first = static_cast<int16_t>(step) == m_channel;
+    if (first) {
+        m_lastAnswered = static_cast<int16_t>(step);
+        m_heardThisStep.clear();
+    } else if (static_cast<int16_t>(step) != m_lastAnswered ||
+               std::find(m_heardThisStep.begin(), m_heardThisStep.end(), mac) !=
+                   m_heardThisStep.end()) {
+        // Answers a step this sweep is not at, or repeats an access point of
+        // the step just answered (the answer to a request sent twice).
+        return false;
+    }
+    m_heardThisStep.push_back(mac);
+    MergeScanResult(static_cast<uint8_t>(step), result);
+    if (first) {
+        m_channel = static_cast<int16_t>(step + 1);
+        m_sendDone.Set();
+    }
+    return true;
+}
+
+void CScannerDevice::Restart() {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
+    if (m_scanRequested == 0 || m_sweepDone != 0) {
+        return;  // no sweep to start again
+    }
+    m_channel = 1;
+    m_lastAnswered = 0;
+    m_heardThisStep.clear();
+    // Asked here, once; the sweep loop, woken, sees channel 1 in flight.
+    SendScanRequest(1);
+    m_sendDone.Set();
+}
+
+bool CScannerDevice::ReportRadioNotResponding() {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
+    if (m_scanRequested == 0 || m_sweepDone != 0) {
+        return true;
+    }
+    const bool first = !m_radioReported;
+    m_radioReported = true;
+    return first;
 }
 
 int CScannerDevice::SendScanCommand(const uint8_t* payload, unsigned length, unsigned wait) {
@@ -193,15 +290,17 @@ void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
     }
     uint8_t block[kResultSize];
     std::memcpy(block, result, kResultSize);
-    // Steps beyond the table (a result after the sweep's last step) have no
-    // slot but are still merged.
     if (step <= kSweepSteps) {
         std::memcpy(m_results[step], block, kResultSize);
     }
 
-    int16_t frequency =
+    const int16_t frequency =
         static_cast<int16_t>(block[kResultFrequency] | block[kResultFrequency + 1] << 8);
-    if (frequency != 0) {
+    const int16_t channel = static_cast<int16_t>(static_cast<int16_t>(frequency - 5000) / 5);
+    // A frequency that gives no 802.11a channel the site file can hold (1 to
+    // 255; 5000 to 5004 MHz would give 0, the "nothing heard" marker) comes
+    // from a broken or hostile unit: not merged.
+    if (frequency != 0 && channel >= 1 && channel <= 255) {
         char macText[13];
         std::snprintf(macText, sizeof macText, "%02x%02x%02x%02x%02x%02x", block[kResultMac],
                       block[kResultMac + 1], block[kResultMac + 2], block[kResultMac + 3],
@@ -220,8 +319,7 @@ void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
             std::memcpy(record->macText, macText, sizeof macText);
             std::memcpy(record->mac, block + kResultMac, sizeof record->mac);
             record->rssi = rssi;
-            int16_t offset = static_cast<int16_t>(frequency - 5000);
-            record->channel = static_cast<int16_t>(offset / 5);
+            record->channel = channel;
             record->reserved1 = 0;
             record->reserved2 = 1;
             record->sampleCount = 1;
@@ -235,6 +333,9 @@ void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
 CSerialScannerDevice::CSerialScannerDevice() = default;
 
 int CSerialScannerDevice::ReceiveBytes(const uint8_t* bytes, int count) {
+    if (count > 0) {
+        NoteLineActivity();
+    }
     return ReceiveStep(m_rxState, bytes, count, *this);
 }
 
@@ -267,7 +368,8 @@ void CSerialScannerDevice::OnMessage(uint8_t type, const uint8_t* payload, uint1
             SetSerialNumber(text);
             break;
         case wire::kRadioReport:
-            if (bytes[0] == 0) {
+            // A dead radio answers every request of a sweep: told once a sweep.
+            if (bytes[0] == 0 && ReportRadioNotResponding()) {
                 std::tm local = platform::LocalTimeNow();
                 char notice[64];
                 std::snprintf(notice, sizeof notice, "Intersil Not Responding at %d:%d",
@@ -281,17 +383,9 @@ void CSerialScannerDevice::OnMessage(uint8_t type, const uint8_t* payload, uint1
             const unsigned step = subCode >> wire::kSubCodeStepShift;
             if ((subCode & wire::kChannelResultMask) == wire::kChannelResultCode && step >= 1 &&
                 step <= kSweepSteps) {
-                MergeScanResult(static_cast<uint8_t>(m_channel.load()),
-                                bytes + wire::kResultOffset);
-                m_channel = static_cast<int16_t>(step + 1);
-                if (step + 1 > kSweepSteps) {
-                    m_sweepDone = 1;
-                }
-                m_sendDone.Set();
-                post = true;
+                post = TakeChannelResult(step, bytes + wire::kResultOffset);
             } else if (subCode == wire::kRestartRadio || subCode == wire::kRestartScan) {
-                m_channel = 1;
-                RequestChannelScan(1);
+                Restart();
             }
             break;
         }

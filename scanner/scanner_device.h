@@ -3,9 +3,12 @@
 // sweep of the 16 channel steps that makes one survey point.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "platform/manual_reset_event.h"
 #include "platform/window_messages.h"
@@ -18,6 +21,24 @@ constexpr size_t kTextFieldSize = 32;     // m_firmware, m_serialNumber
 constexpr size_t kSerialNumberChars = 6;  // characters of a serial number kept
 
 constexpr int kSweepGiveUpAfter = 20;  // consecutive unanswered requests
+
+// The longest a whole sweep may take before it is given up like a unit that
+// does not answer. The protocol expects each step's answer within the 250 ms
+// the host waits before asking again; a unit five times slower than that on
+// every step (1.25 s) still finishes its 16 steps in time. Answers that never
+// move the sweep on (a step repeated, restarts again and again) end here.
+constexpr std::chrono::milliseconds kSweepDeadline{16 * 1250};
+
+// How long the line must stay quiet after step 16 has answered before the
+// sweep is done. Every access point heard on the last step answers with a
+// message of its own and nothing marks the last of them; the unit sends them
+// back to back, so the gap between two is a few byte times. Three whole
+// channel-result messages' time covers a unit that pauses between them, and
+// is far below a step's 250 ms: 68 ms at 38400 baud.
+constexpr std::chrono::milliseconds SettleInterval(unsigned baud) {
+    return std::chrono::milliseconds(
+        (3 * wire::kChannelResultFrameBytes * wire::kBitsPerByte * 1000 + baud - 1) / baud);
+}
 
 // Where the device hands its frames: the serial link, or a fake in tests.
 class FrameQueue {
@@ -46,12 +67,26 @@ class CScannerDevice : public MessageSink {
     // BeginSweep starts it at step 1. Each ContinueSweep pass asks for the
     // step the device expects next as soon as the request in flight has been
     // answered, and asks again when 250 ms pass without an answer; further
-    // results of a step already moved past (one per access point heard there)
-    // ask nothing. So each step costs one request and its answers. The sweep
-    // gives up once kSweepGiveUpAfter requests in a row went unanswered, and
-    // then is no longer requested: nothing is to be committed.
+    // results of a step already answered (one per access point heard there)
+    // ask nothing. So each step costs one request and its answers. A channel
+    // result is taken only while a sweep runs, and only for the step being
+    // asked or, for its further access points, the step just answered; an
+    // access point answered twice for one step (a late answer to a repeated
+    // request) is taken once. After step 16 the sweep is done once the line
+    // has been quiet for the settle interval, so every access point of the
+    // last step is in. The sweep gives up, and is then no longer requested
+    // (nothing is to be committed), once kSweepGiveUpAfter requests in a row
+    // went unanswered or the sweep's deadline has passed.
     void BeginSweep();
     SweepState ContinueSweep();
+
+    // The sweep's limits; tests shorten them.
+    struct SweepTiming {
+        std::chrono::milliseconds deadline = kSweepDeadline;
+        std::chrono::milliseconds settle = SettleInterval(wire::kLineBaud);
+    };
+    void SetSweepTiming(const SweepTiming& timing) { m_timing = timing; }
+    const SweepTiming& Timing() const { return m_timing; }
     // Answers true once for a finished sweep and clears its flags.
     bool TakeFinishedSweep();
 
@@ -106,9 +141,31 @@ class CScannerDevice : public MessageSink {
     char m_firmware[kTextFieldSize];
     std::atomic<FrameQueue*> m_frameQueue{nullptr};
 
+    // Notes that bytes came in from the unit (the reader, for the settle).
+    void NoteLineActivity();
+    // The dispatcher's steps of a sweep, each under m_sweepMutex.
+    // TakeChannelResult answers whether the result of `step` was taken (and
+    // KORV_DRAW is to be posted); Restart sends the sweep back to step 1;
+    // ReportRadioNotResponding answers whether to show the report.
+    bool TakeChannelResult(unsigned step, const uint8_t* result);
+    void Restart();
+    bool ReportRadioNotResponding();
+
   private:
-    // The sweep loop's own state (user-interface thread only).
-    int16_t m_requested = 0;  // step of the request in flight; 0 when none
+    using Clock = std::chrono::steady_clock;
+    void SendScanRequest(int16_t channel);
+
+    // The sweep's state, shared by the reader (results, restarts) and the
+    // user-interface thread (requests); every change under m_sweepMutex. The
+    // flags and counter above stay atomics so either side may read them.
+    std::mutex m_sweepMutex;
+    int16_t m_requested = 0;     // step of the request in flight; 0 when none
+    int16_t m_lastAnswered = 0;  // step whose further access points may still come
+    std::vector<std::array<uint8_t, wire::kResultMacSize>> m_heardThisStep;
+    bool m_radioReported = false;  // "Intersil Not Responding" shown in this sweep
+    Clock::time_point m_sweepStart;
+    SweepTiming m_timing;
+    std::atomic<Clock::rep> m_lastLineActivity{0};
     std::atomic<int> m_unanswered{0};
     SweepCounts m_counts;
 };

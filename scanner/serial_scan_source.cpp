@@ -1,6 +1,8 @@
 #include "scanner/serial_scan_source.h"
 
-#include <cstdio>
+#include <cstring>
+
+#include "platform/text.h"
 
 #include "scanner/serial_transport.h"
 #include "scanner/wire_trace.h"
@@ -37,14 +39,11 @@ void SerialScanSource::RequestIdentity() {
 
 void SerialScanSource::StartScreenTexts(std::string& left, std::string& right) {
     char value[kTextFieldSize] = {};
-    char text[64];
     m_device.GetFirmwareVersion(value);
-    std::snprintf(text, sizeof text, "(Firmware %s)", value);
-    left = text;
-    value[0] = '\0';
+    left = "(Firmware " + platform::TextFromBytes(value, sizeof value) + ")";
+    std::memset(value, 0, sizeof value);
     m_device.GetSerialNumber(value);
-    std::snprintf(text, sizeof text, "(SN %s)", value);
-    right = text;
+    right = "(SN " + platform::TextFromBytes(value, sizeof value) + ")";
 }
 
 void SerialScanSource::BeginSweep(int32_t, int32_t) {

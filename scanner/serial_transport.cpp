@@ -1,8 +1,9 @@
 #include "scanner/serial_transport.h"
 
+#include "scanner/wire_protocol.h"
+
 namespace {
 
-constexpr uint32_t kBaudRate = 38400;
 // Clears CTS/DSR/XON/XOFF flow, DTR, DSR sensitivity, null stripping and
 // RTS; then RTS is raised.
 constexpr uint32_t kKeepFlags = 0xFFFFD483;
@@ -20,7 +21,7 @@ Transport::OpenResult SerialTransport::Open(const std::string& name, std::string
     if (!m_settings) {
         platform::DeviceControlBlock block;
         m_port.GetCommState(block);
-        block.BaudRate = kBaudRate;
+        block.BaudRate = wire::kLineBaud;
         block.ByteSize = 8;
         block.Parity = platform::kNoParity;
         block.StopBits = platform::kOneStopBit;

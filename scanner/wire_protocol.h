@@ -30,6 +30,10 @@ constexpr uint8_t kScanCommand = 3;  // host to unit
 constexpr uint8_t kRadioReport = 3;  // unit to host; first payload byte 0: not responding
 constexpr uint8_t kStatus = 4;
 
+// The line: 38400 baud, 8 data bits, no parity, one stop bit (10 bits a byte).
+constexpr unsigned kLineBaud = 38400;
+constexpr unsigned kBitsPerByte = 10;
+
 // The channel sweep.
 constexpr int kSweepSteps = 16;
 
@@ -63,6 +67,10 @@ constexpr size_t kResultRssi = 13;  // signed 8-bit dBm
 constexpr size_t kResultSsid = 15;  // zero-terminated, bytes 15..47
 constexpr size_t kResultSsidSize = 33;
 constexpr size_t kResultFrequency = 48;  // signed 16-bit MHz; 0: no access point
+
+// A channel result on the wire: start, type, the 70 payload bytes and end,
+// with room for a few escaped bytes among them.
+constexpr size_t kChannelResultFrameBytes = 2 + 1 + kChannelResultLength + 2 + 11;
 
 // The host's keep-alive on an idle line: two raw bytes, no frame.
 constexpr uint8_t kKeepAlive[2] = {0x00, 0x00};

@@ -78,9 +78,9 @@ class RecordBuilder : public PointsVisitor {
         }
         r->x = point.x;
         r->y = point.y;
-        const size_t n = strnlen(point.name, sizeof r->pointName - 1);
+        // A name filling all 32 bytes keeps them all, without a terminator.
+        const size_t n = strnlen(point.name, sizeof r->pointName);
         std::memcpy(r->pointName, point.name, n);
-        r->pointName[n] = '\0';
         return r;
     }
 

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "platform/clock.h"
+#include "platform/text.h"
 
 namespace sitefile {
 
@@ -26,9 +27,11 @@ void Append(std::vector<uint8_t>& out, const uint8_t* bytes, size_t n) {
     out.insert(out.end(), bytes, bytes + n);
 }
 
-// Copies a text of at most `size` bytes into a field, zero-filling the rest.
+// Copies a text into a field of `size` bytes, zero-filling the rest. A text
+// too long for the field is cut without splitting a character.
 void PutText(uint8_t* field, size_t size, const char* text, size_t textCapacity) {
-    const size_t n = strnlen(text, std::min(size, textCapacity));
+    const size_t length = strnlen(text, textCapacity);
+    const size_t n = platform::FittingPrefixLength(text, length, size);
     std::memcpy(field, text, n);
     std::memset(field + n, 0, size - n);
 }

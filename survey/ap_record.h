@@ -8,7 +8,7 @@ struct ApRecord {
     ApRecord* prev;
     int32_t x;           // map column of the survey point
     int32_t y;           // map row of the survey point
-    char pointName[32];  // NUL-terminated
+    char pointName[32];  // zero-terminated unless all 32 bytes are used
     char macText[16];    // 12 hexadecimal digits and a NUL
     uint8_t mac[6];      // first transmitted byte first
     char ssid[128];      // NUL-terminated

@@ -50,10 +50,16 @@ class CKestrowView : public QAbstractScrollArea {
     // screenshot command call it with an image.
     void OnDraw(QPainter& painter, const QRect& client);
 
-    // Circles are painted into the map image, which the map screen copies.
+    // Circles are painted into the map image, which the map screen copies;
+    // the map as loaded is kept beside it.
     void PaintBandCircle(int32_t x, int32_t y, int16_t rssi);
-    void PaintPointCircle();  // the committed point, at the viewport centre
-    void EraseTapCircle();    // white disc of radius 15 over the last press
+    // The point just committed, at its own position (the site header's).
+    void PaintPointCircle();
+    // The map as loaded with the circle of every point of g_surveyList over
+    // it, in list order: all of it, or only within `area` (map pixels; after a
+    // deletion, where the deleted circle was).
+    void RepaintCircles();
+    void RepaintCircles(const Rect& area);
 
     // Builds the map image from an 8-bit, 256-colour picture: colors holds
     // 256 entries 0x??RRGGBB (a bitmap colour table read as little-endian
@@ -109,6 +115,11 @@ class CKestrowView : public QAbstractScrollArea {
     int32_t CurrentX() const { return m_pViewport->GetCenterX(); }
     int32_t CurrentY() const { return m_pViewport->GetCenterY(); }
     bool IsSurveyPending() const;
+    // Commits a point whose sweep has finished but whose KORV_DRAW still
+    // waits in the queue (before an open or a save).
+    void SettlePendingPoint() { OnKorvDraw(0, 0); }
+    // Posts KORV_STATUS_UPDATE to the frame with a map position.
+    void PostStatusUpdate(int32_t x, int32_t y);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -122,7 +133,7 @@ class CKestrowView : public QAbstractScrollArea {
     void DrawStartScreen(QPainter& painter, const QRect& client);
     void DrawMapScreen(QPainter& painter, const QRect& client);
     void DrawScanScreen(QPainter& painter, const QRect& client);
-    void PaintEllipse(const Rect& box, const QPen& pen, const QBrush& brush);
+    void PaintEllipse(QPainter& painter, const Rect& box, const QPen& pen, const QBrush& brush);
 
   public:
     std::unique_ptr<CViewport> m_pViewport;
@@ -131,6 +142,9 @@ class CKestrowView : public QAbstractScrollArea {
     // The site map, Format_RGB32, circles painted in: the memory context and
     // its bitmap in one. Null until a map is loaded.
     QImage m_mapDC;
+    // The map as loaded (8-bit, its colour table beside it), to paint the
+    // circles over afresh.
+    QImage m_mapPlan;
     QPen m_penBlack;
     QPen m_penBand1;
     QPen m_penBand2;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/qt/qt_window_handle.h"
+#include "platform/text.h"
 #include "res/resources.h"
 #include "scanner/scan_source.h"
 #include "survey/record_list.h"
@@ -31,6 +32,8 @@ constexpr int kScanFirstRowTop = 70;
 constexpr int kScanRowPitch = 20;
 constexpr int kTextHeight = 15;
 constexpr int kStartTextCheckMs = 250;
+// The level a point's circle shows when nothing was heard there: black.
+constexpr int16_t kNothingHeardRssi = -120;
 
 QColor ColorOf(uint32_t colorRef) {
     return QColor::fromRgb(ColorRefToRgb(colorRef));
@@ -48,11 +51,11 @@ QRect ToQRect(const Rect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-// Text in a cell, clipped to it, on an opaque background.
+// Text (UTF-8) in a cell, clipped to it, on an opaque background.
 void DrawCell(QPainter& painter, int left, int top, int right, int bottom, const char* text,
               int flags) {
     painter.drawText(QRect(left, top, right - left, bottom - top), flags | Qt::TextSingleLine,
-                     QString::fromLatin1(text));
+                     QString::fromUtf8(text));
 }
 
 // One row of the scan screen, copied out of the scan list under its lock.
@@ -60,7 +63,7 @@ struct ScanRow {
     int16_t channel;
     int rssi;
     char mac[17];
-    char ssid[129];
+    std::string ssid;  // as text: the one rule for bytes from the air
 };
 
 void CopyBounded(char* out, size_t outSize, const char* in, size_t inSize) {
@@ -314,7 +317,7 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
             // no samples yet shows its value as it is.
             row.rssi = r->sampleCount != 0 ? r->rssi / r->sampleCount : r->rssi;
             CopyBounded(row.mac, sizeof row.mac, r->macText, sizeof r->macText);
-            CopyBounded(row.ssid, sizeof row.ssid, r->ssid, sizeof r->ssid);
+            row.ssid = platform::TextFromBytes(r->ssid, sizeof r->ssid);
             rows.push_back(row);
         }
     }
@@ -326,7 +329,7 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
         std::snprintf(text, sizeof text, "%d", int{row.channel});
         DrawCell(painter, 0, top, 15, rowBottom, text, topLeft);
         DrawCell(painter, 20, top, 100, rowBottom, row.mac, topLeft);
-        DrawCell(painter, 110, top, 180, rowBottom, row.ssid, topLeft);
+        DrawCell(painter, 110, top, 180, rowBottom, row.ssid.c_str(), topLeft);
         std::snprintf(text, sizeof text, "%d", row.rssi);
         DrawCell(painter, 190, top, 220, rowBottom, text, topLeft);
         top += kScanRowPitch;
@@ -337,10 +340,8 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
 // the figure, so (x - 10, y - 10, x + 10, y + 10) covers x - 10 .. x + 9. A
 // 1-pixel outline lies inside the box; a wider one is centred on its edge.
 // Never antialiased, so the band colours stay exact.
-void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& brush) {
-    if (m_mapDC.isNull()) {
-        return;
-    }
+void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& pen,
+                                const QBrush& brush) {
     // Filled as paths: the aliased path fill samples pixel centres, so the
     // disc is symmetric about the box centre and ends where the box ends.
     auto disc = [](const QRectF& r) {
@@ -348,8 +349,6 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
         path.addEllipse(r);
         return path;
     };
-    QPainter painter(&m_mapDC);
-    painter.setRenderHint(QPainter::Antialiasing, false);
     const QRectF outer(box.left, box.top, box.right - box.left, box.bottom - box.top);
     painter.setPen(Qt::NoPen);
     if (pen.width() <= 1) {
@@ -368,8 +367,13 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
 }
 
 void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
+    if (m_mapDC.isNull()) {
+        return;
+    }
+    QPainter painter(&m_mapDC);
+    painter.setRenderHint(QPainter::Antialiasing, false);
     const int band = RssiBandIndex(rssi);
-    PaintEllipse(Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+    PaintEllipse(painter, Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
 }
 
 void CKestrowView::PaintPointCircle() {
@@ -378,12 +382,56 @@ void CKestrowView::PaintPointCircle() {
     }
     int16_t rssi = 0;
     g_siteHeader->GetStrongestRssi(rssi);
-    const int band = RssiBandIndex(rssi);
-    PaintEllipse(m_pViewport->GetCenterCircleRect(), BandPen(band), BandBrush(band));
+    PaintBandCircle(g_siteHeader->m_curX, g_siteHeader->m_curY, rssi);
 }
 
-void CKestrowView::EraseTapCircle() {
-    PaintEllipse(m_pViewport->GetTapCircleRect(), m_penWhite, m_brWhite);
+void CKestrowView::RepaintCircles() {
+    RepaintCircles(Rect{0, 0, m_mapPlan.width(), m_mapPlan.height()});
+}
+
+void CKestrowView::RepaintCircles(const Rect& area) {
+    if (m_mapPlan.isNull()) {
+        return;
+    }
+    const QRect region = QRect(area.left, area.top, area.right - area.left, area.bottom - area.top)
+                             .intersected(m_mapPlan.rect());
+    if (region.isEmpty()) {
+        return;
+    }
+    if (region == m_mapPlan.rect()) {
+        m_mapDC = m_mapPlan.convertToFormat(QImage::Format_RGB32);
+    } else {
+        const QImage plan = m_mapPlan.copy(region).convertToFormat(QImage::Format_RGB32);
+        QPainter copy(&m_mapDC);
+        copy.setCompositionMode(QPainter::CompositionMode_Source);
+        copy.drawImage(region.topLeft(), plan);
+    }
+    QPainter painter(&m_mapDC);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setClipRect(region);
+    // One circle a point: a run of records at one position, or a marker
+    // record of a point where nothing was heard. Its colour is the strongest
+    // level heard there, black when nothing was. Only circles that reach the
+    // area are painted (a 2-pixel outline reaches a pixel past the box).
+    const ApRecord* sentinel = g_surveyList.Sentinel();
+    for (const ApRecord* r = sentinel->next; r != sentinel;) {
+        const int32_t x = r->x;
+        const int32_t y = r->y;
+        int16_t strongest = kNothingHeardRssi;
+        if (r->channel == 0) {
+            r = r->next;
+        } else {
+            for (; r != sentinel && r->channel != 0 && r->x == x && r->y == y; r = r->next) {
+                strongest = std::max(strongest, r->rssi);
+            }
+        }
+        const Rect box{x - 10, y - 10, x + 10, y + 10};
+        if (!region.intersects(QRect(box.left - 1, box.top - 1, 22, 22))) {
+            continue;
+        }
+        const int band = RssiBandIndex(strongest);
+        PaintEllipse(painter, box, BandPen(band), BandBrush(band));
+    }
 }
 
 bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* colors,
@@ -392,21 +440,23 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* c
         !pixels) {
         return false;
     }
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage plan(width, height, QImage::Format_Indexed8);
+    if (plan.isNull()) {
+        return false;
+    }
+    QList<QRgb> table(256);
+    for (int i = 0; i < 256; ++i) {
+        table[i] = 0xFF000000u | (colors[i] & 0x00FFFFFFu);
+    }
+    plan.setColorTable(table);
+    for (int32_t y = 0; y < height; ++y) {
+        std::memcpy(plan.scanLine(y), pixels + y * stride, static_cast<size_t>(width));
+    }
+    QImage image = plan.convertToFormat(QImage::Format_RGB32);
     if (image.isNull()) {
         return false;
     }
-    QRgb lut[256];
-    for (int i = 0; i < 256; ++i) {
-        lut[i] = 0xFF000000u | (colors[i] & 0x00FFFFFFu);
-    }
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* in = pixels + y * stride;
-        QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int32_t x = 0; x < width; ++x) {
-            out[x] = lut[in[x]];
-        }
-    }
+    m_mapPlan = std::move(plan);
     m_mapDC = std::move(image);
     m_mapWidth = width;
     m_mapHeight = height;

@@ -6,7 +6,10 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimerEvent>
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <thread>
 
 #include "dialogs/about_dlg.h"
@@ -192,6 +195,8 @@ void CKestrowView::OnZoomIn() {
 
 void CKestrowView::OnZoomOut() {
     m_pViewport->ZoomOut();
+    // Zooming out moves the centre back to where the zoom-in started.
+    SetScrollPositions();
     Repaint();
 }
 
@@ -300,9 +305,17 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
             return;
         }
+        // Where the selected point's circle lies (its outline reaches a pixel
+        // past the box).
+        const int64_t x = std::llround(g_siteHeader->m_selX);
+        const int64_t y = std::llround(g_siteHeader->m_selY);
         CPointInfoDlg info(this);
         if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
-            EraseTapCircle();
+            // The deleted point's circle goes and the plan under it comes back.
+            auto clamp = [](int64_t v) {
+                return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+            };
+            RepaintCircles(Rect{clamp(x - 11), clamp(y - 11), clamp(x + 12), clamp(y + 12)});
             Repaint();
         }
         return;
@@ -367,14 +380,19 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
+    // The point is shown where it was taken, which is not the survey
+    // cursor when another tap has moved it since.
     PaintPointCircle();
-    const intptr_t x = m_pViewport->GetCenterX();
-    const intptr_t y = m_pViewport->GetCenterY();
-    QCoreApplication::postEvent(window(), new platform::WindowMessageEvent(
-                                              platform::RegisterWindowMessage("KORV_STATUS_UPDATE"),
-                                              static_cast<uintptr_t>(x), y));
+    PostStatusUpdate(g_siteHeader->m_curX, g_siteHeader->m_curY);
     Repaint();
     return 0;
+}
+
+void CKestrowView::PostStatusUpdate(int32_t x, int32_t y) {
+    QCoreApplication::postEvent(
+        window(), new platform::WindowMessageEvent(
+                      platform::RegisterWindowMessage("KORV_STATUS_UPDATE"),
+                      static_cast<uintptr_t>(static_cast<intptr_t>(x)), static_cast<intptr_t>(y)));
 }
 
 void CKestrowView::customEvent(QEvent* event) {

@@ -9,8 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "survey/record_list.h"
+#include "survey/site_header.h"
 #include "view/kestrow_view.h"
 
 namespace {
@@ -112,5 +115,54 @@ int main(int argc, char** argv) {
                 ours, bare);
         std::printf("%-28s %10.1f %10.1f %7.2f\n", c.name, ours, bare, ours / bare);
     }
+
+    // Circles: a tap paints its point's circle into the map; a deletion
+    // paints the map as loaded again with every point's circle over it.
+    constexpr int kPoints = 5000;
+    for (int i = 0; i < kPoints; ++i) {
+        ApRecord* r = nullptr;
+        if (g_surveyList.AllocRecord(r) != 0) {
+            return 1;
+        }
+        r->x = 20 + (i * 2654435761u) % (kMapSize - 40);
+        r->y = 20 + (i * 40503u) % (kMapSize - 40);
+        r->channel = 36;
+        r->rssi = static_cast<int16_t>(-35 - i % 60);
+        g_surveyList.Append(r);
+    }
+    g_siteHeader = std::make_unique<CSiteHeader>();
+    g_siteHeader->BeginPoint(2000, 2000, "TEST");
+    g_siteHeader->m_strongestRssi = -55;
+    auto millis = [](const std::function<void()>& work, int times) {
+        double best = 1e300;
+        for (int round = 0; round < 5; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < times; ++i) {
+                work();
+            }
+            const std::chrono::duration<double, std::milli> took =
+                std::chrono::steady_clock::now() - start;
+            best = std::min(best, took.count() / times);
+        }
+        return best;
+    };
+    vp.SetVisibleRect(0, 0, kMapSize, kMapSize);
+    Rect dest{0, 0, kClientW, kClientH};
+    Rect source{};
+    vp.ComputeBlit(dest, source);
+    const double paint = millis([&] { view.OnDraw(painter, rect); }, 50);
+    const double tap = millis([&] { view.PaintPointCircle(); }, 200);
+    const double repaint = millis([&] { view.RepaintCircles(Rect{1989, 1989, 2012, 2012}); }, 200);
+    const double whole = millis([&] { view.RepaintCircles(); }, 3);
+    std::printf("\ncircles on the %dx%d map, %d survey points (ms, best of 5 rounds)\n", kMapSize,
+                kMapSize, kPoints);
+    std::printf("%-48s %8.3f\n", "a paint of the map screen", paint);
+    std::printf("%-48s %8.3f  (%.2f paints)\n", "a tap's circle (PaintPointCircle)", tap,
+                tap / paint);
+    std::printf("%-48s %8.3f  (%.2f paints)\n", "a deletion: the plan and circles where it was",
+                repaint, repaint / paint);
+    std::printf("%-48s %8.3f  (%.2f paints)\n", "the whole map and every circle again", whole,
+                whole / paint);
+    g_surveyList.Clear();
     return 0;
 }

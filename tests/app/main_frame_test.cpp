@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -94,6 +98,33 @@ TEST_F(MainFrameTest, CommandBarAtTheBottomWithSevenButtonsAndSixToolTips) {
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->toolTip(), QString::fromLatin1(tips[i])) << i;
     }
+}
+
+// A right-click on the command bar, its buttons or the frame offers nothing:
+// Qt's own menu there has one entry, which hides the bar (and the save button)
+// for good.
+TEST_F(MainFrameTest, RightClickOnTheCommandBarOffersNoMenu) {
+    CMainFrame frame;
+    frame.show();
+    QCoreApplication::processEvents();
+    QToolBar* bar = frame.CommandBar();
+    int menus = 0;
+    for (QWidget* target : {static_cast<QWidget*>(bar), bar->widgetForAction(bar->actions()[1]),
+                            static_cast<QWidget*>(&frame)}) {
+        // A menu, if one opened, would wait for a choice: close it and count it.
+        QTimer::singleShot(200, [&menus] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                ++menus;
+                popup->close();
+            }
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                target->mapToGlobal(QPoint(4, 4)));
+        QCoreApplication::sendEvent(target, &event);
+        QTest::qWait(300);
+    }
+    EXPECT_EQ(menus, 0);
+    EXPECT_TRUE(bar->isVisible());
 }
 
 TEST_F(MainFrameTest, StatusPanesLieBetweenTheViewAndTheCommandBar) {

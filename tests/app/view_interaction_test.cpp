@@ -81,8 +81,9 @@ class ViewInteractionTest : public ::testing::Test, private QtApplicationFirst {
     }
 
     // A white 240 x 320 map, opened as the open command leaves it.
-    void LoadMap(int width = 240, int height = 320) {
-        std::vector<uint32_t> colors(256, 0x00FFFFFF);
+    // A map of one colour (white by default), opened as the open command leaves it.
+    void LoadMap(int width = 240, int height = 320, uint32_t color = 0x00FFFFFF) {
+        std::vector<uint32_t> colors(256, color);
         std::vector<uint8_t> pixels(static_cast<size_t>(width) * height, 0);
         ASSERT_TRUE(m_view->LoadMapImage(width, height, colors.data(), pixels.data(), width));
         m_view->GetViewport()->SetMapBounds(0, 0, width, height);
@@ -280,7 +281,8 @@ TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
 
 TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirst) {
     // A tap handled while the finished sweep's KORV_DRAW still waits in the
-    // queue must not throw the finished point away.
+    // queue must not throw the finished point away, nor show it at the new
+    // tap's place: its circle and its status are those of (50, 60).
     LoadMap();
     Attach();
     g_siteHeader->BeginPoint(50, 60, "TEST");
@@ -289,7 +291,12 @@ TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirs
 
     m_view->OnLButtonDown(QPoint(120, 134), false);
     EXPECT_EQ(g_siteHeader->m_pointCount, 1);
-    EXPECT_TRUE(m_scanner.finished);  // the new sweep ran to its end
+    EXPECT_TRUE(m_scanner.finished);                          // the new sweep ran to its end
+    EXPECT_EQ(m_view->m_mapDC.pixel(50, 60), qRgb(0, 0, 0));  // nothing heard: black
+    EXPECT_EQ(m_view->m_mapDC.pixel(120, 160), qRgb(255, 255, 255));
+    QCoreApplication::sendPostedEvents(&m_frame);
+    EXPECT_EQ(m_frame.PaneText(2), "X: 50");
+    EXPECT_EQ(m_frame.PaneText(3), "Y: 60");
     m_view->OnKorvDraw(4, 0x1000001C);
     EXPECT_EQ(g_siteHeader->m_pointCount, 2);
     std::vector<std::pair<int, int>> positions;
@@ -298,6 +305,40 @@ TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirs
         positions.emplace_back(r->x, r->y);
     }
     EXPECT_EQ(positions, (std::vector<std::pair<int, int>>{{50, 60}, {120, 160}}));
+}
+
+// A deletion repaints: the deleted point's circle goes wherever the hold was
+// pressed within reach of it, and the plan under it comes back (no white
+// hole at the press).
+TEST_F(ViewInteractionTest, DeletedPointLeavesThePlanAsItWas) {
+    const QRgb plan = qRgb(0x80, 0x80, 0x80);
+    LoadMap(240, 320, 0x00808080);
+    AddSurveyRecord(120, 160);  // -50 dBm: a yellow circle
+    m_view->RepaintCircles();
+    EXPECT_EQ(m_view->m_mapDC.pixel(120, 160), qRgb(255, 255, 0));
+    m_services.runModal = [](QDialog&) {
+        g_siteHeader->DeleteSelectedPoint();  // the dialog's delete button
+        return CPointInfoDlg::kDeletedResult;
+    };
+    m_view->SetUiServices(m_services);
+    m_view->OnLButtonDown(QPoint(150, 110), true);  // beside the circle, within reach
+    EXPECT_TRUE(g_surveyList.IsEmpty());
+    for (int y = 120; y < 200; ++y) {
+        for (int x = 80; x < 190; ++x) {
+            ASSERT_EQ(m_view->m_mapDC.pixel(x, y), plan) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(ViewInteractionTest, ZoomOutSetsTheScrollBarsToTheNewCentre) {
+    LoadMap();
+    CViewport& viewport = *m_view->GetViewport();
+    m_view->OnCommand(ID_ZOOM_IN);
+    m_view->OnHScroll(3, 0);
+    m_view->OnVScroll(3, 0);
+    m_view->OnCommand(ID_ZOOM_OUT);
+    EXPECT_EQ(m_view->horizontalScrollBar()->value(), viewport.GetCenterX());
+    EXPECT_EQ(m_view->verticalScrollBar()->value(), viewport.GetCenterY());
 }
 
 TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {

@@ -134,6 +134,18 @@ TEST_F(PointInfoTest, LongNetworkNameIsCutToTheSixtyThreeCharacterLine) {
     // Fields that lost their terminator are read only up to their own size.
     std::memset(g_siteHeader->m_selBestMac, 'M', sizeof g_siteHeader->m_selBestMac);
     EXPECT_EQ(PointInfoLines(*g_siteHeader)[6], "MAC Address: " + std::string(16, 'M'));
+
+    // The cut never splits a character: 2-byte "é"s end the line on a whole one;
+    // a Latin-1 name is shown as the characters it means.
+    std::string accents;
+    for (int i = 0; i < 40; ++i) {
+        accents += "\xC3\xA9";
+    }
+    std::snprintf(g_siteHeader->m_selBestSsid, sizeof g_siteHeader->m_selBestSsid, "%s",
+                  accents.c_str());
+    EXPECT_EQ(PointInfoLines(*g_siteHeader)[7], "SSID: " + accents.substr(0, 56));
+    std::snprintf(g_siteHeader->m_selBestSsid, sizeof g_siteHeader->m_selBestSsid, "Caf\xE9");
+    EXPECT_EQ(PointInfoLines(*g_siteHeader)[7], "SSID: Caf\xC3\xA9");
 }
 
 TEST_F(PointInfoTest, DialogPaintsBarsAndClippedTextAtTheHandheldLayout) {

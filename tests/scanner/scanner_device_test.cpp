@@ -35,6 +35,13 @@ class ScannerDeviceTest : public ::testing::Test {
     void DeliverResult(unsigned step, const AccessPoint& ap) {
         Deliver(4, StatusPayload(ChannelResultCode(step), ResultBlock(ap)));
     }
+    // Steps first..last answered, nothing heard on them.
+    void AnswerSteps(unsigned first, unsigned last) {
+        AccessPoint none = {};
+        for (unsigned step = first; step <= last; ++step) {
+            DeliverResult(step, none);
+        }
+    }
     std::string Firmware() {
         char text[32];
         device.GetFirmwareVersion(text);
@@ -77,6 +84,7 @@ TEST_F(ScannerDeviceTest, CommandsOnTheWire) {
 }
 
 TEST_F(ScannerDeviceTest, SendWaitsForTheChannelResultAndRecordsATimeOut) {
+    device.BeginSweep();
     // No wait: the flag is left alone, the event still reset.
     device.m_lastWaitTimedOut = 7;
     device.m_sendDone.Set();
@@ -158,6 +166,7 @@ TEST_F(ScannerDeviceTest, RadioNotRespondingShowsTheLocalTime) {
 }
 
 TEST_F(ScannerDeviceTest, FirstChannelResultMergesAdvancesAndPosts) {
+    device.BeginSweep();
     Bytes payload = StatusPayload(0x0100001C, ResultBlock(kLab));
     Deliver(4, payload);
 
@@ -175,27 +184,65 @@ TEST_F(ScannerDeviceTest, FirstChannelResultMergesAdvancesAndPosts) {
     EXPECT_EQ(ScanListRecords(), expected);
 }
 
-TEST_F(ScannerDeviceTest, LastStepsOfTheSweep) {
-    device.m_channel = 15;
-    DeliverResult(15, kLab);
+// Step 16 ends the sweep only once the line has settled: every access point
+// heard on it answers with its own message, and nothing marks the last.
+TEST_F(ScannerDeviceTest, LastStepEndsTheSweepOnceTheLineHasSettled) {
+    device.SetSweepTiming({std::chrono::seconds(20), std::chrono::milliseconds(40)});
+    device.BeginSweep();
+    AnswerSteps(1, 15);
     EXPECT_EQ(device.m_channel, 16);
     EXPECT_EQ(device.m_sweepDone, 0);
 
-    DeliverResult(16, kHall);
+    const uint8_t byte = 0;
+    device.ReceiveBytes(&byte, 1);  // bytes on the line
+    DeliverResult(16, kLab);
     EXPECT_EQ(device.m_channel, 17);
+    EXPECT_EQ(device.m_sweepDone, 0);
+    EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);  // waits for the line to settle
+    DeliverResult(16, kHall);                                 // a further access point
+    EXPECT_EQ(device.m_sweepDone, 0);
+    device.ReceiveBytes(&byte, 1);
+    SweepState state = SweepState::kRunning;
+    for (int passes = 0; passes < 20 && state == SweepState::kRunning; ++passes) {
+        state = device.ContinueSweep();
+    }
+    EXPECT_EQ(state, SweepState::kDone);
     EXPECT_EQ(device.m_sweepDone, 1);
-    EXPECT_EQ(window.Posts().size(), 2u);
-    EXPECT_EQ(window.Posts()[1].lParam, 0x1000001C);
+    // Both step-16 access points are in; nothing is merged after the end.
+    AccessPoint late = kHall;
+    late.mac[5] = 0x77;
+    DeliverResult(16, late);
+    EXPECT_EQ(ScanListRecords().size(), 2u);
+    // Every result was posted, and the end once more for the commit.
+    EXPECT_EQ(window.Posts().size(), 18u);
+    EXPECT_EQ(window.Posts().back().wParam, 0u);
+    EXPECT_TRUE(queue.Frames().empty());  // the results came without being asked
 }
 
-TEST_F(ScannerDeviceTest, ResultAfterTheLastStepIsMergedWithoutASlot) {
-    device.m_channel = 17;
-    uint8_t before[sizeof device.m_results];
-    std::memcpy(before, device.m_results, sizeof before);
-    DeliverResult(16, kHall);
-    EXPECT_EQ(0, std::memcmp(before, device.m_results, sizeof before));
-    EXPECT_EQ(ScanListRecords().size(), 1u);
-    EXPECT_EQ(device.m_channel, 17);
+// Answers that do not belong to the sweep running now are dropped: results
+// while no sweep runs, a late step-16 answer of the last sweep, a step the
+// sweep is not at, and the same access point answered twice for one step (the
+// answers to a request sent twice).
+TEST_F(ScannerDeviceTest, OnlyAnswersOfTheRunningSweepAndItsStepAreTaken) {
+    DeliverResult(1, kLab);  // no sweep yet
+    EXPECT_TRUE(ScanListRecords().empty());
+    EXPECT_TRUE(window.Posts().empty());
+
+    device.BeginSweep();
+    DeliverResult(16, kHall);  // the last sweep's late answer
+    DeliverResult(3, kHall);   // a step not asked yet
+    EXPECT_EQ(device.m_channel, 1);
+    EXPECT_TRUE(ScanListRecords().empty());
+    EXPECT_FALSE(device.m_sendDone.IsSet());
+
+    DeliverResult(1, kLab);
+    DeliverResult(1, kHall);  // a further access point of step 1
+    DeliverResult(1, kLab);   // step 1 answered again: the same access point
+    EXPECT_EQ(device.m_channel, 2);
+    auto records = ScanListRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].sampleCount + records[1].sampleCount, 2);
+    EXPECT_EQ(window.Posts().size(), 2u);
 }
 
 TEST_F(ScannerDeviceTest, OtherSubCodesOnlyUpdateTheStatus) {
@@ -214,27 +261,37 @@ TEST_F(ScannerDeviceTest, OtherSubCodesOnlyUpdateTheStatus) {
     EXPECT_TRUE(ScanListRecords().empty());
 }
 
-TEST_F(ScannerDeviceTest, RestartCodesRequestChannelOneAndPostNothing) {
+// A restart sends the sweep back to step 1, asked once: the sweep loop,
+// woken, does not ask for it again. Outside a sweep there is nothing to restart.
+TEST_F(ScannerDeviceTest, RestartCodesRequestChannelOneOnceAndPostNothing) {
+    Deliver(4, StatusPayload(0x030002FFu));
+    EXPECT_TRUE(queue.Frames().empty());
     for (uint32_t subCode : {0x030002FFu, 0x04000018u}) {
-        device.m_channel = 9;
-        device.m_sendDone.Set();
+        device.BeginSweep();
+        AnswerSteps(1, 8);
+        const size_t before = queue.Frames().size();
         Deliver(4, StatusPayload(subCode));
         EXPECT_EQ(device.m_channel, 1);
+        EXPECT_EQ(queue.Frames().size(), before + 1);
         EXPECT_EQ(queue.Frames().back(), ScanCommandFrame(1));
-        EXPECT_FALSE(device.m_sendDone.IsSet());
+        EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);  // woken, asks nothing
+        EXPECT_EQ(queue.Frames().size(), before + 1);
+        DeliverResult(1, kLab);
+        EXPECT_EQ(device.m_channel, 2);
     }
-    EXPECT_EQ(queue.Frames().size(), 2u);
-    EXPECT_TRUE(window.Posts().empty());
+    EXPECT_EQ(window.Posts().size(), 2u * 9);  // the results only
 }
 
 TEST_F(ScannerDeviceTest, NoViewWindowMeansNoPost) {
     device.SetViewWindow(nullptr);
+    device.BeginSweep();
     DeliverResult(1, kLab);
     EXPECT_EQ(device.m_channel, 2);
     EXPECT_TRUE(window.Posts().empty());
 }
 
 TEST_F(ScannerDeviceTest, RepeatedAccessPointSumsItsSamples) {
+    device.BeginSweep();
     AccessPoint ap = kLab;
     ap.rssi = -60;
     DeliverResult(1, ap);
@@ -282,7 +339,7 @@ TEST_F(ScannerDeviceTest, ChannelNumberFromFrequency) {
     struct Case {
         int16_t frequency;
         int channel;
-    } cases[] = {{5180, 36}, {5000, 0}, {2412, -517}, {5003, 0}, {4996, 0}, {4994, -1}};
+    } cases[] = {{5180, 36}, {5005, 1}, {6275, 255}};
     uint8_t lastByte = 0;
     for (const auto& c : cases) {
         AccessPoint ap = kLab;
@@ -293,6 +350,15 @@ TEST_F(ScannerDeviceTest, ChannelNumberFromFrequency) {
         auto records = ScanListRecords();
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0].channel, c.channel) << c.frequency;
+    }
+    // No channel a site file can hold (1 to 255; 0 marks "nothing heard"):
+    // not an 802.11a access point, from a broken or hostile unit.
+    for (int16_t frequency : {5000, 5004, 4996, 2412, 6280}) {
+        AccessPoint ap = kLab;
+        ap.frequency = frequency;
+        ClearScanList();
+        device.MergeScanResult(1, ResultBlock(ap).data());
+        EXPECT_TRUE(ScanListRecords().empty()) << frequency;
     }
 }
 
@@ -405,12 +471,47 @@ TEST_F(ScannerDeviceTest, SweepAsksOnceAStepAndAgainOnlyAfterSilence) {
     EXPECT_EQ(queue.Frames().size(), 3u);
 }
 
-TEST_F(ScannerDeviceTest, SweepAsksForNoChannelBeyondTheLastStep) {
-    // Step 16's answer sets the counter to 17 a moment before the done flag.
-    device.BeginSweep();
-    device.m_channel = 17;
-    EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);
-    EXPECT_TRUE(queue.Frames().empty());
+// A unit that answers but never lets the sweep end (a restart storm, a line
+// that never goes quiet after step 16) meets the sweep's deadline; nothing
+// is committed. Every wait of the loop stays within it.
+TEST_F(ScannerDeviceTest, EverySweepEndsByItsDeadline) {
+    const auto deadline = std::chrono::milliseconds(600);
+    device.SetSweepTiming({deadline, std::chrono::milliseconds(40)});
+    for (bool storm : {true, false}) {
+        device.BeginSweep();
+        const auto start = std::chrono::steady_clock::now();
+        SweepState state = SweepState::kRunning;
+        const uint8_t byte = 0;
+        while (state == SweepState::kRunning &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            if (storm) {
+                AnswerSteps(device.m_channel, std::min<int>(device.m_channel, 16));
+                Deliver(4, StatusPayload(0x030002FFu));  // and again from step 1
+            } else {
+                AnswerSteps(device.m_channel, 16);
+                device.ReceiveBytes(&byte, 1);  // chatter that never stops
+            }
+            state = device.ContinueSweep();
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(state, SweepState::kGaveUp) << storm;
+        EXPECT_FALSE(device.IsSweepRequested());
+        EXPECT_FALSE(device.TakeFinishedSweep());
+        EXPECT_GE(took, deadline);
+        EXPECT_LT(took, deadline + std::chrono::milliseconds(400));  // a bound, not a timing
+    }
+}
+
+// A dead radio answers every request of a sweep with its report: the
+// surveyor is told once a sweep, not once a request.
+TEST_F(ScannerDeviceTest, DeadRadioIsReportedOnceASweep) {
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        device.BeginSweep();
+        for (int request = 0; request < 5; ++request) {
+            Deliver(3, {0x00});
+        }
+    }
+    EXPECT_EQ(boxes.Boxes().size(), 2u);
 }
 
 TEST_F(ScannerDeviceTest, SweepGivesUpAfterTwentyUnansweredRequests) {

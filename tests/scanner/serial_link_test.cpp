@@ -584,22 +584,14 @@ class ScriptedUnit {
     std::thread m_thread;
 };
 
-// The view's sweep: request the expected channel until the sweep is done,
-// giving up after 20 requests in a row that no result answered.
+// The view's sweep loop, from its start to its end.
 bool RunSweep(DeviceUnderTest& device) {
-    device.m_scanRequested = 1;
-    device.m_scanDisplay = 0;
-    device.m_channel = 1;
-    device.m_sweepDone = 0;
-    int unanswered = 0;
-    while (!device.m_sweepDone) {
-        device.RequestChannelScan(static_cast<unsigned>(device.m_channel.load()));
-        unanswered = device.m_lastWaitTimedOut ? unanswered + 1 : 0;
-        if (unanswered >= 20) {
-            return false;
-        }
+    device.BeginSweep();
+    SweepState state = SweepState::kRunning;
+    while (state == SweepState::kRunning) {
+        state = device.ContinueSweep();
     }
-    return true;
+    return state == SweepState::kDone;
 }
 
 TEST_F(SerialLinkTest, CompleteSweepFillsTheScanList) {
@@ -619,8 +611,8 @@ TEST_F(SerialLinkTest, CompleteSweepFillsTheScanList) {
     ASSERT_TRUE(RunSweep(device));
     EXPECT_EQ(device.m_channel, 17);
     EXPECT_GE(unit.ScanCommandsSeen(), 16);
-    // Every channel result is posted; step 5 answered twice.
-    EXPECT_TRUE(WaitFor([&] { return window.Posts().size() == 17; }));
+    // Every channel result is posted (step 5 answered twice), then the end.
+    EXPECT_TRUE(WaitFor([&] { return window.Posts().size() == 18; }));
 
     std::vector<ScanRecord> expected = {
         {"000b00000002", -80, 44, 1, "Store"},

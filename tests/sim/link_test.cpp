@@ -183,7 +183,13 @@ class LinkTest : public ::testing::Test {
                        e.message.payload[2] == 0x1C;
             });
         };
-        return Eventually([&] { return static_cast<long>(m_window.Posts().size()) == sent(); });
+        auto posted = [this] {
+            std::vector<RecordingWindow::Post> posts = m_window.Posts();
+            // Each result is posted with its type; the sweep's end with none.
+            return std::count_if(posts.begin(), posts.end(),
+                                 [](const RecordingWindow::Post& p) { return p.wParam == 4; });
+        };
+        return Eventually([&] { return posted() == sent(); });
     }
 
     RecordedMessageBoxes m_boxes;
@@ -236,10 +242,14 @@ TEST_F(LinkTest, FullSweepOfTheOfficeHearsEveryAccessPointAndPostsEachResult) {
     EXPECT_LT(farAway, nearby - 30);
 
     // Every channel result was posted to the view as KORV_DRAW (4, sub-code),
-    // and every step from 1 to 16 was among them.
+    // and every step from 1 to 16 was among them; the sweep's end last (0, 0).
     platform::MessageId draw = platform::RegisterWindowMessage("KORV_DRAW");
+    std::vector<RecordingWindow::Post> posts = m_window.Posts();
+    ASSERT_FALSE(posts.empty());
+    EXPECT_EQ(0u, posts.back().wParam);
+    posts.pop_back();
     std::set<int> steps;
-    for (const RecordingWindow::Post& post : m_window.Posts()) {
+    for (const RecordingWindow::Post& post : posts) {
         EXPECT_EQ(draw, post.message);
         EXPECT_EQ(4u, post.wParam);
         EXPECT_EQ(0x1C, post.lParam & 0x00FFFFFF);

@@ -141,6 +141,18 @@ TEST_F(KsfTest, PointsAsCsvAndJson) {
 
     const Result info = Ksf("info " + site);
     EXPECT_NE(info.out.find("points: 2\naccess-point entries: 2\n"), std::string::npos) << info.out;
+
+    // Names and SSIDs that are not UTF-8 are read as Latin-1: valid JSON and CSV.
+    PointsBytes latin;
+    latin.Point(1, 2, "Caf\xE9", 1).Entry(36, 0, 0xD3, {1, 2, 3, 4, 5, 6}, "R\xE9seau");
+    const std::vector<uint8_t> latinBytes = SiteWithPoints(PatternMap(4, 4), latin.bytes);
+    std::ofstream(site, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(latinBytes.data()),
+               static_cast<std::streamsize>(latinBytes.size()));
+    const Result latinJson = Ksf("points " + site + " --format json");
+    EXPECT_EQ(latinJson.status, 0);
+    EXPECT_NE(latinJson.out.find("\"ssid\": \"R\xC3\xA9seau\""), std::string::npos);
+    EXPECT_NE(Ksf("points " + site).out.find("1,2,Caf\xC3\xA9,36"), std::string::npos);
 }
 
 TEST_F(KsfTest, SignatureShowsThePadTheRightWayUp) {

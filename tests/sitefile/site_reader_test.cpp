@@ -362,13 +362,14 @@ TEST_F(SiteReaderTest, OutOfMemoryStillPaintsEveryPoint) {
     EXPECT_EQ(circles[0].rssi, -45);
 }
 
-TEST_F(SiteReaderTest, NamesAreCutToTheirFields) {
+TEST_F(SiteReaderTest, NameFillingItsFieldKeepsEveryByte) {
     PointsBytes p;
     p.Point(1, 2, std::string(32, 'N'), 0);
     std::vector<PointCircle> circles;
     Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
     ASSERT_EQ(Survey().size(), 1u);
-    EXPECT_EQ(std::string(Survey()[0]->pointName), std::string(31, 'N'));
+    const char* name = Survey()[0]->pointName;
+    EXPECT_EQ(std::string(name, strnlen(name, 32)), std::string(32, 'N'));
 }
 
 TEST_F(SiteReaderTest, HostileCountsAndOffsetsEndQuietly) {

@@ -252,6 +252,46 @@ TEST_F(SiteWriterTest, ReadWriteReadRoundTripsByteForByte) {
     EXPECT_EQ(PointsOf(ReadFile(path)), PointsOf(first));
 }
 
+// Texts keep whole characters and all their bytes: a point name filling all
+// 32 bytes (no terminator) survives an open and a save; an SSID too long for
+// its 32-byte field is cut before the character that would not fit whole.
+TEST_F(SiteWriterTest, TextsKeepAllTheirBytesAndWholeCharacters) {
+    const std::string name(32, 'N');
+    std::string ssid;
+    for (int i = 0; i < 20; ++i) {
+        ssid += "\xC3\xA9";  // "é" in UTF-8, 40 bytes in all
+    }
+    Stored(10, 20, 6, -45, "A", ssid.c_str());
+    ASSERT_TRUE(Save());
+    {
+        SiteFileReader reader;
+        OpenError error;
+        ASSERT_TRUE(reader.Open(path, error));
+        std::vector<PointCircle> circles;
+        std::unique_ptr<CSiteHeader> h = sitefile::TakeSite(reader, true, g_surveyList, circles);
+        ApRecord* r = g_surveyList.Sentinel()->next;
+        EXPECT_EQ(std::string(r->ssid), ssid.substr(0, 32));  // 16 whole characters
+        std::memcpy(r->pointName, name.data(), 32);           // no room for a terminator
+        SaveError saveError;
+        ASSERT_TRUE(SaveSite(path, *h, g_surveyList, nullptr, 1, saveError));
+    }
+    SiteFileReader reader;
+    OpenError error;
+    ASSERT_TRUE(reader.Open(path, error));
+    std::vector<PointCircle> circles;
+    sitefile::TakeSite(reader, true, g_surveyList, circles);
+    ApRecord* r = g_surveyList.Sentinel()->next;
+    EXPECT_EQ(std::string(r->pointName, strnlen(r->pointName, sizeof r->pointName)), name);
+
+    // A cut in the middle of a character moves back to its start.
+    g_surveyList.Clear();
+    Stored(10, 20, 6, -45, "A", ("x" + ssid).c_str());
+    ASSERT_TRUE(Save());
+    ASSERT_TRUE(reader.Open(path, error));
+    sitefile::TakeSite(reader, true, g_surveyList, circles);
+    EXPECT_EQ(std::string(g_surveyList.Sentinel()->next->ssid), "x" + ssid.substr(0, 30));
+}
+
 TEST_F(SiteWriterTest, EmptySurveyEndsRightAfterTheSizes) {
     // A file holding old points is cut back to the two sizes.
     Stored(1, 2, 36);

@@ -300,49 +300,59 @@ TEST_F(ViewDraw, CirclesTakeTheirBandColourAtEveryBoundary) {
     }
 }
 
-TEST_F(ViewDraw, PointCircleUsesTheStrongestRssiAtTheCentre) {
+TEST_F(ViewDraw, PointCircleIsPaintedAtThePointsOwnPosition) {
     Open(Map8(100, 100, [](int, int) { return uint8_t(200); }));
-    view->m_pViewport->SetCenterX(30);
+    // The cursor has moved on since the point was begun at (30, 50).
+    view->m_pViewport->SetCenterX(70);
+    g_siteHeader->BeginPoint(30, 50, "TEST");
     g_siteHeader->m_strongestRssi = -45;
     view->PaintPointCircle();
     EXPECT_EQ(view->m_mapDC.pixel(30, 50), qRgb(255, 128, 0));
-    EXPECT_EQ(view->m_mapDC.pixel(50, 50), Map8::Color(200));
-
-    g_siteHeader->m_strongestRssi = -90;  // nothing heard: black
-    view->m_pViewport->SetCenterX(70);
-    view->PaintPointCircle();
-    EXPECT_EQ(view->m_mapDC.pixel(70, 50), qRgb(0, 0, 0));
+    EXPECT_EQ(view->m_mapDC.pixel(70, 50), Map8::Color(200));
 
     // Without a site header nothing is painted.
     g_siteHeader.reset();
-    view->m_pViewport->SetCenterY(20);
     view->PaintPointCircle();
-    EXPECT_EQ(view->m_mapDC.pixel(70, 20), Map8::Color(200));
+    EXPECT_EQ(view->m_mapDC.pixel(70, 50), Map8::Color(200));
 }
 
-TEST_F(ViewDraw, EraseCoversTheTappedCircleWithAWhiteDisc) {
-    Open(Map8(100, 100, [](int, int) { return uint8_t(200); }));
-    view->PaintBandCircle(50, 50, -45);
-    int32_t mx = 0, my = 0;
-    view->m_pViewport->ClientToMap(Rect{0, 0, 100, 100}, 52, 51, mx, my);
-    view->EraseTapCircle();
-    const QImage& map = view->m_mapDC;
-    for (int d : {-14, -10, 0, 10, 14}) {
-        EXPECT_EQ(map.pixel(52 + d, 51), qRgb(255, 255, 255)) << d;
-        EXPECT_EQ(map.pixel(52, 51 + d), qRgb(255, 255, 255)) << d;
+// A deletion repaints: the deleted point's circle goes and the plan under it
+// comes back exactly; the other circles stay, in their colours.
+TEST_F(ViewDraw, RepaintedCirclesLeaveThePlanWhereAPointWasDeleted) {
+    const Map8 plan(100, 100, [](int x, int y) { return uint8_t(x ^ y); });
+    Open(plan);
+    auto add = [](int x, int y, int channel, int16_t rssi) {
+        ApRecord* r = nullptr;
+        ASSERT_EQ(g_surveyList.AllocRecord(r), 0);
+        r->x = x;
+        r->y = y;
+        r->channel = static_cast<int16_t>(channel);
+        r->rssi = rssi;
+        g_surveyList.Append(r);
+    };
+    add(30, 30, 36, -70);
+    add(30, 30, 40, -45);  // the point's strongest: orange
+    add(70, 70, 0, 0);     // nothing heard there: black
+    view->RepaintCircles();
+    EXPECT_EQ(view->m_mapDC.pixel(30, 30), qRgb(255, 128, 0));
+    EXPECT_EQ(view->m_mapDC.pixel(70, 70), qRgb(0, 0, 0));
+
+    g_surveyList.Remove(g_surveyList.Sentinel()->next);
+    g_surveyList.Remove(g_surveyList.Sentinel()->next);
+    view->RepaintCircles();
+    for (int y = 15; y < 45; ++y) {
+        for (int x = 15; x < 45; ++x) {
+            ASSERT_EQ(view->m_mapDC.pixel(x, y), Map8::Color(x ^ y)) << x << "," << y;
+        }
     }
-    // The circle (radius 10 about 50, 50) is gone entirely.
-    EXPECT_EQ(Count(map, QRect(38, 38, 24, 24), [](QRgb c) { return c == qRgb(255, 128, 0); }), 0);
-    // The map beyond the disc is untouched.
-    EXPECT_EQ(map.pixel(52, 51 - 18), Map8::Color(200));
-    EXPECT_EQ(map.pixel(52 + 18, 51), Map8::Color(200));
-    EXPECT_EQ(map.pixel(52 + 12, 51 + 12), Map8::Color(200));
+    EXPECT_EQ(view->m_mapDC.pixel(70, 70), qRgb(0, 0, 0));
+    g_surveyList.Clear();
 }
 
 TEST_F(ViewDraw, CirclesWithoutAMapAreIgnored) {
     view->PaintBandCircle(10, 10, -50);
-    view->EraseTapCircle();
     view->PaintPointCircle();
+    view->RepaintCircles();
     EXPECT_FALSE(view->HasMap());
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 
@@ -174,18 +175,24 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
+// A stored name or SSID as text: UTF-8 when it is, else Latin-1.
+template <size_t N>
+std::string Text(const char (&field)[N]) {
+    return platform::TextFromBytes(field, N);
+}
+
 class CsvPrinter : public sitefile::PointsVisitor {
   public:
     CsvPrinter() { std::printf("point,x,y,name,channel,rssi,mac,ssid\n"); }
     void OnPoint(const sitefile::StoredPoint&) override { ++m_index; }
     void OnEntry(const sitefile::StoredPoint& p, const sitefile::StoredEntry& e) override {
-        std::printf("%ld,%d,%d,%s,%u,%d,%s,%s\n", m_index, p.x, p.y, CsvField(p.name).c_str(),
+        std::printf("%ld,%d,%d,%s,%u,%d,%s,%s\n", m_index, p.x, p.y, CsvField(Text(p.name)).c_str(),
                     e.channel, e.RssiDbm(), sitefile::MacToText(e.mac).c_str(),
-                    CsvField(e.ssid).c_str());
+                    CsvField(Text(e.ssid)).c_str());
     }
     void OnPointEnd(const sitefile::StoredPoint& p, int entriesRead) override {
         if (entriesRead == 0) {
-            std::printf("%ld,%d,%d,%s,,,,\n", m_index, p.x, p.y, CsvField(p.name).c_str());
+            std::printf("%ld,%d,%d,%s,,,,\n", m_index, p.x, p.y, CsvField(Text(p.name)).c_str());
         }
     }
 
@@ -197,13 +204,13 @@ class JsonBuilder : public sitefile::PointsVisitor {
   public:
     void OnPoint(const sitefile::StoredPoint& p) override {
         points.push_back(
-            {{"x", p.x}, {"y", p.y}, {"name", p.name}, {"aps", nlohmann::json::array()}});
+            {{"x", p.x}, {"y", p.y}, {"name", Text(p.name)}, {"aps", nlohmann::json::array()}});
     }
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
         points.back()["aps"].push_back({{"channel", e.channel},
                                         {"rssi", e.RssiDbm()},
                                         {"mac", sitefile::MacToText(e.mac)},
-                                        {"ssid", e.ssid}});
+                                        {"ssid", Text(e.ssid)}});
     }
     void OnPointEnd(const sitefile::StoredPoint&, int) override {}
     nlohmann::json points = nlohmann::json::array();
