@@ -38,7 +38,7 @@ namespace coverage {
 // every point, the common method of survey programs, kept as the baseline.
 // kKriging is ordinary kriging (a Gaussian-process regression with a constant
 // mean estimated from the data): a Matern 3/2 covariance whose length scale
-// and measurement noise (up to 3 dB) are fitted to each access point's own
+// and measurement noise (up to 2 dB) are fitted to each access point's own
 // readings by restricted maximum likelihood, so it smooths noise instead of
 // drawing a spot at every reading.
 enum class Method { kIdw, kKriging };

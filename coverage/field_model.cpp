@@ -129,7 +129,7 @@ ArrayXXd Matern32(const ArrayXXd& distance, double length) {
 // Readings are averages over a sweep; a fit that put more of them down to
 // noise would smooth a survey point's own reading away, and the map would
 // disagree with the point's colour.
-constexpr double kMaxNoiseDb = 3;
+constexpr double kMaxNoiseDb = 2;
 // Noise ratios searched (noise variance over signal variance).
 constexpr double kMinNoiseRatio = 1e-5;
 constexpr double kMaxNoiseRatio = 10;
