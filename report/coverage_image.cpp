@@ -11,11 +11,21 @@ namespace report {
 
 QRgb CellColour(coverage::Metric metric, float value) {
     int band = kRssiBandCount - 1;
-    if (std::isfinite(value)) {
-        const long whole = std::lround(std::clamp(value, -1000.0f, 1000.0f));
-        band = coverage::IsLevelMetric(metric)
-                   ? RssiBandIndex(static_cast<int>(whole))
-                   : static_cast<int>(std::max(0L, kRssiBandCount - 1 - std::max(0L, whole)));
+    if (std::isnan(value)) {
+        return 0xFF000000u | ColorRefToRgb(kRssiBands[band].colorRef);
+    }
+    if (coverage::IsLevelMetric(metric)) {
+        // As the legend defines its bands: the first whose floor the level
+        // is above, so a whole-dBm level falls where the circles put it.
+        for (int i = 0; i < kRssiBandCount - 1; ++i) {
+            if (value > kRssiBands[i].above) {
+                band = i;
+                break;
+            }
+        }
+    } else {
+        const long count = std::lround(std::clamp(value, 0.0f, 1000.0f));
+        band = static_cast<int>(std::max(0L, kRssiBandCount - 1 - count));
     }
     return 0xFF000000u | ColorRefToRgb(kRssiBands[band].colorRef);
 }

@@ -158,8 +158,15 @@ coverage::Survey Survey(const Site& site, const std::vector<sim::MapPosition>& p
     return survey;
 }
 
+// The colour band of a level, as the legend defines it (and the heatmap
+// pictures draw it): the first band whose floor the level is above.
 int Band(double level) {
-    return RssiBandIndex(static_cast<int>(std::lround(level)));
+    for (int i = 0; i < kRssiBandCount - 1; ++i) {
+        if (level > kRssiBands[i].above) {
+            return i;
+        }
+    }
+    return kRssiBandCount - 1;
 }
 
 struct Score {

@@ -38,16 +38,16 @@ void ExpectColour(const QImage& image, int x, int y, QRgb rgb, int alpha) {
     EXPECT_NEAR(c.blue(), qBlue(rgb), 2) << x << "," << y;
 }
 
-// A level's colour is the colour legend's band of its nearest whole dBm, so a
-// cell at a survey point shows the colour of the point's circle.
+// A level's colour is the colour legend's band, as for the circles: a cell at
+// a survey point that keeps the point's level shows its circle's colour.
 TEST(CellColour, LevelsTakeTheLegendsBandAndCountsRunUpTheSameColours) {
     for (int dbm = -110; dbm <= 0; ++dbm) {
         ASSERT_EQ(report::CellColour(Metric::kStrongest, static_cast<float>(dbm)),
                   BandRgb(RssiBandIndex(dbm)))
             << dbm;
     }
-    EXPECT_EQ(report::CellColour(Metric::kSecond, -69.4f), BandRgb(3));  // -69: green
-    EXPECT_EQ(report::CellColour(Metric::kSecond, -69.6f), BandRgb(4));  // -70: blue
+    EXPECT_EQ(report::CellColour(Metric::kSecond, -69.9f), BandRgb(3));  // above -70: green
+    EXPECT_EQ(report::CellColour(Metric::kSecond, -70.1f), BandRgb(4));  // blue
     const int countBands[] = {5, 4, 3, 2, 1, 0, 0};  // 0 black ... 5 or more red
     for (int n = 0; n <= 6; ++n) {
         EXPECT_EQ(report::CellColour(Metric::kCount, static_cast<float>(n)), BandRgb(countBands[n]))
