@@ -449,8 +449,8 @@ TEST(Grid, BadGridsAreRefusedWithAReason) {
 
 TEST(Build, SameMapForAnyNumberOfThreads) {
     // Enough cells for many tiles and chunks, so the threads share the work.
-    const Survey survey = MakeSurvey(FourAps(), SpreadPositions(60, 800, 600), 2.0, 4);
-    const GridSpec spec{800, 600, 2, 60};
+    const Survey survey = MakeSurvey(FourAps(), SpreadPositions(30, 400, 300), 2.0, 4);
+    const GridSpec spec{400, 300, 3, 40};
     for (Method m : AllMethods()) {
         auto one = BuildOrFail(survey, spec, With(m, 1));
         const Grid reference = one->Map(MapRequest(Metric::kStrongest));
