@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "coverage/coverage_worker.h"
 #include "coverage/survey_input.h"
 #include "sitefile/site_builder.h"
 #include "survey/record_list.h"
@@ -476,6 +479,57 @@ TEST(Build, ACancelledBuildAnswersNothing) {
                   nullptr);
         EXPECT_EQ(error, "cancelled");
     }
+}
+
+// The worker builds the survey as it stands after each point, dropping what
+// a newer survey has made stale: whatever the timing, the last model handed
+// over is the newest survey's, and no older one comes after a newer one.
+TEST(CoverageWorker, HandsOverTheNewestSurveysModel) {
+    const GridSpec spec{kWidth, kHeight, 2, 40};
+    const std::vector<std::pair<double, double>> positions = SpreadPositions(25, kWidth, kHeight);
+    std::mutex mutex;
+    std::vector<uint64_t> generations;
+    std::shared_ptr<const CoverageModel> last;
+    uint64_t newest = 0;
+    Survey survey;
+    {
+        CoverageWorker worker([&](uint64_t generation, std::shared_ptr<const CoverageModel> model,
+                                  const std::string& error) {
+            std::lock_guard<std::mutex> lock(mutex);
+            EXPECT_NE(model, nullptr) << error;
+            generations.push_back(generation);
+            last = std::move(model);
+        });
+        for (const auto& at : positions) {
+            survey.points.push_back(MakeSurvey(FourAps(), {at}, 1.0, 2).points[0]);
+            newest = worker.Submit(survey, spec, {});
+        }
+        worker.WaitIdle();
+    }
+    ASSERT_FALSE(generations.empty());
+    EXPECT_TRUE(std::is_sorted(generations.begin(), generations.end()));
+    EXPECT_EQ(generations.back(), newest);
+    EXPECT_EQ(newest, positions.size());
+    auto direct = BuildOrFail(survey, spec);
+    const Grid expected = direct->Map(MapRequest(Metric::kStrongest));
+    const Grid got = last->Map(MapRequest(Metric::kStrongest));
+    EXPECT_EQ(0, std::memcmp(got.values.data(), expected.values.data(),
+                             got.values.size() * sizeof(float)));
+
+    // A refused grid is reported; a worker destroyed mid-build stops at once.
+    std::string refused;
+    {
+        CoverageWorker worker(
+            [&](uint64_t, std::shared_ptr<const CoverageModel> model, const std::string& error) {
+                EXPECT_EQ(model, nullptr);
+                refused = error;
+            });
+        worker.Submit(survey, GridSpec{kWidth, kHeight, 0, 10}, {});
+        worker.WaitIdle();
+        worker.Submit(MakeSurvey(FourAps(), SpreadPositions(200, 2000, 1500)),
+                      GridSpec{2000, 1500, 1, 200}, {});
+    }
+    EXPECT_NE(refused.find("cell"), std::string::npos) << refused;
 }
 
 TEST(Bssid, TextBothWays) {
