@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -191,6 +192,29 @@ bool ParseAccessPoint(const json& item, const std::string& where, Checker& check
     return true;
 }
 
+bool ParseWalls(const json& walls, Checker& check, std::vector<Wall>& out) {
+    if (!walls.is_array()) {
+        return check.Fail("walls", "must be an array of [x1, y1, x2, y2] segments");
+    }
+    for (size_t i = 0; i < walls.size(); ++i) {
+        const json& item = walls[i];
+        const std::string field = "walls[" + std::to_string(i) + "]";
+        if (!item.is_array() || item.size() != 4) {
+            return check.Fail(field, "must be [x1, y1, x2, y2]");
+        }
+        double v[4];
+        for (size_t k = 0; k < 4; ++k) {
+            if (!item[k].is_number() || !std::isfinite(item[k].get<double>()) ||
+                std::fabs(item[k].get<double>()) > 1000000) {
+                return check.Fail(field, "coordinates must be numbers from -1000000 to 1000000");
+            }
+            v[k] = item[k].get<double>();
+        }
+        out.push_back({v[0], v[1], v[2], v[3]});
+    }
+    return true;
+}
+
 bool ParseFaults(const json& faults, Checker& check, ScenarioFaults& out) {
     if (!faults.is_object()) {
         return check.Fail("faults", "must be an object");
@@ -233,14 +257,15 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
     }
     Scenario scenario;
     long long baud = scenario.baud, dwell = scenario.dwellMs, seed = scenario.seed;
-    if (check.OnlyKnownFields(
-            root, "",
-            {"firmware", "serial", "baud", "dwell_ms", "seed", "access_points", "faults"}) &&
+    if (check.OnlyKnownFields(root, "",
+                              {"firmware", "serial", "baud", "dwell_ms", "seed", "access_points",
+                               "walls", "wall_loss_db", "faults"}) &&
         check.Text(root, "", "firmware", 200, scenario.firmware) &&
         check.Text(root, "", "serial", 200, scenario.serial) &&
         check.Integer(root, "", "baud", 0, 4000000, baud) &&
         check.Integer(root, "", "dwell_ms", 0, 60000, dwell) &&
-        check.Integer(root, "", "seed", 0, 4294967295LL, seed)) {
+        check.Integer(root, "", "seed", 0, 4294967295LL, seed) &&
+        check.Number(root, "", "wall_loss_db", 0, 100, scenario.wallLossDb)) {
         auto aps = root.find("access_points");
         if (aps != root.end()) {
             if (!aps->is_array()) {
@@ -253,6 +278,10 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
                     scenario.accessPoints.push_back(ap);
                 }
             }
+        }
+        auto walls = root.find("walls");
+        if (!check.failed() && walls != root.end()) {
+            ParseWalls(*walls, check, scenario.walls);
         }
         auto faults = root.find("faults");
         if (!check.failed() && faults != root.end()) {
@@ -305,6 +334,46 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// Which side of the line through a and b the point p lies on: true for the
+// left (counter-clockwise) side; a point on the line counts as the right side.
+bool LeftOf(double ax, double ay, double bx, double by, double px, double py) {
+    return (bx - ax) * (py - ay) - (by - ay) * (px - ax) > 0;
+}
+
+}  // namespace
+
+int WallsCrossed(const std::vector<Wall>& walls, double ax, double ay, double bx, double by) {
+    int crossed = 0;
+    for (const Wall& w : walls) {
+        // Each segment's ends on different sides of the other's line, with "on
+        // the line" taken as one side: segments meeting end to end along a
+        // path are counted once, never twice or not at all.
+        if (LeftOf(w.x1, w.y1, w.x2, w.y2, ax, ay) != LeftOf(w.x1, w.y1, w.x2, w.y2, bx, by) &&
+            LeftOf(ax, ay, bx, by, w.x1, w.y1) != LeftOf(ax, ay, bx, by, w.x2, w.y2)) {
+            ++crossed;
+        }
+    }
+    return crossed;
+}
+
+double PathLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y) {
+    double level = ap.rssi;
+    if (ap.hasPosition) {
+        const double distance = std::hypot(x - ap.x, y - ap.y);
+        if (distance > 10) {
+            level -= 10 * ap.pathLoss * std::log10(distance / 10);
+        }
+        level -= scenario.wallLossDb * WallsCrossed(scenario.walls, ap.x, ap.y, x, y);
+    }
+    return level;
+}
+
+double ExactLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y) {
+    return std::clamp(PathLevel(scenario, ap, x, y), -100.0, -20.0);
 }
 
 Scenario BuiltInOfficeScenario() {

@@ -31,6 +31,16 @@ struct SimAccessPoint {
     double pathLoss = 3.0;  // exponent of the log-distance fall-off beyond 10 pixels
 };
 
+// A wall on the map, a straight segment in map pixels. Every wall the straight
+// line from an access point to the surveyor crosses costs the scenario's
+// wall loss.
+struct Wall {
+    double x1 = 0;
+    double y1 = 0;
+    double x2 = 0;
+    double y2 = 0;
+};
+
 struct ScenarioFaults {
     unsigned dropAnswerEvery = 0;  // every Nth scan command gets no answer (0 = never)
     unsigned garbageEvery = 0;     // garbage bytes before every Nth message (0 = never)
@@ -45,6 +55,8 @@ struct Scenario {
     unsigned dwellMs = 0;   // pause before each channel step's answer
     uint32_t seed = 1;      // noise and garbage bytes
     std::vector<SimAccessPoint> accessPoints;
+    std::vector<Wall> walls;
+    double wallLossDb = 5;  // lost for every wall between access point and surveyor
     ScenarioFaults faults;
 };
 
@@ -58,6 +70,21 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error);
 // no scenario file is given.
 const char* BuiltInOfficeScenarioText();
 Scenario BuiltInOfficeScenario();
+
+// The number of walls the straight line from (ax, ay) to (bx, by) crosses. A
+// line that only touches a wall at an end (its own or the wall's) is judged by
+// a fixed half-open rule, so walls meeting end to end across the line count
+// once, never twice or not at all; a line running along a wall does not cross it.
+int WallsCrossed(const std::vector<Wall>& walls, double ax, double ay, double bx, double by);
+
+// The level of an access point for a surveyor at map position (x, y), before
+// noise and limits: the level at 10 pixels, the log-distance fall-off beyond
+// them and the loss of every wall crossed. An access point without a position
+// is heard at its level everywhere.
+double PathLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
+
+// The noise-free level heard there: PathLevel kept within -100 .. -20 dBm.
+double ExactLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
 
 // Value of one hexadecimal digit (either case), or -1.
 inline int HexDigitValue(char c) {

@@ -220,14 +220,7 @@ Bytes UnitResponder::ChannelResult(const Bytes& command, const SimAccessPoint* a
 }
 
 int UnitResponder::HeardLevel(const SimAccessPoint& ap, std::optional<MapPosition> position) {
-    double level = ap.rssi;
-    if (position && ap.hasPosition) {
-        double distance = std::hypot(static_cast<double>(position->x) - ap.x,
-                                     static_cast<double>(position->y) - ap.y);
-        if (distance > 10) {
-            level -= 10 * ap.pathLoss * std::log10(distance / 10);
-        }
-    }
+    double level = position ? PathLevel(m_scenario, ap, position->x, position->y) : ap.rssi;
     if (ap.noiseDb > 0) {
         level += ap.noiseDb * NextGaussian();
     }

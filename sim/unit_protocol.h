@@ -69,10 +69,10 @@ class UnitResponder {
     explicit UnitResponder(Scenario scenario);
 
     // The answer to one host message. position is where the surveyor stands,
-    // when known; it weakens distant access points.
+    // when known; it weakens distant access points and those behind walls.
     UnitAnswer Answer(const WireMessage& message, std::optional<MapPosition> position);
 
-    // The level one hearing of ap reports (path loss, noise, clamp to -100..-20).
+    // The level one hearing of ap reports (path loss, walls, noise, clamp to -100..-20).
     int HeardLevel(const SimAccessPoint& ap, std::optional<MapPosition> position);
 
     unsigned ScanCommandsSeen() const { return m_scanCommands; }

@@ -1,5 +1,7 @@
 // Draws the example site: a 640 x 480 plan of a small office floor with
-// rooms, corridors, doors, furniture and room names.
+// rooms, corridors, doors, furniture and room names. With --walls it prints
+// the plan's walls, door gaps cut out, as the JSON list the office scenario's
+// "walls" field holds.
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -9,6 +11,9 @@
 #include <QString>
 
 #include <cstdio>
+#include <cstring>
+
+#include "examples/floorplan/office_walls.h"
 
 namespace {
 
@@ -18,8 +23,8 @@ const QColor kFurniture(0xD8, 0xD8, 0xD8);
 const QColor kFurnitureEdge(0xA8, 0xA8, 0xA8);
 const QColor kLabel(0x1A, 0x3A, 0x6A);
 const QColor kCorridor(0xF2, 0xF2, 0xEC);
-constexpr int kWallWidth = 6;
-constexpr int kDoorWidth = 30;
+using office_plan::kDoorWidth;
+using office_plan::kWallWidth;
 
 struct Room {
     QRect box;
@@ -65,11 +70,27 @@ void Label(QPainter& p, const QRect& room, const char* text) {
 
 }  // namespace
 
+// The scenario's "walls" list, one wall a line.
+void PrintWalls() {
+    const std::vector<std::array<int, 4>> walls = office_plan::WallSegments();
+    std::printf("  \"walls\": [\n");
+    for (size_t i = 0; i < walls.size(); ++i) {
+        const std::array<int, 4>& w = walls[i];
+        std::printf("    [%d, %d, %d, %d]%s\n", w[0], w[1], w[2], w[3],
+                    i + 1 < walls.size() ? "," : "");
+    }
+    std::printf("  ],\n");
+}
+
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--walls") == 0) {
+        PrintWalls();
+        return 0;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png\n");
+        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png | --walls\n");
         return 2;
     }
 
@@ -121,39 +142,16 @@ int main(int argc, char** argv) {
         Desk(p, 420 + i * 70, 430, 55, 20);
     }
 
-    // Outer walls and the walls between rooms and corridors.
-    Wall(p, 10, 10, 630, 10);
-    Wall(p, 10, 470, 630, 470);
-    Wall(p, 10, 10, 10, 470);
-    Wall(p, 630, 10, 630, 470);
-    Wall(p, 10, 185, 630, 185);
-    Wall(p, 10, 215, 630, 215);
-    Wall(p, 10, 320, 630, 320);
-    Wall(p, 10, 350, 630, 350);
-    Wall(p, 180, 10, 180, 185);
-    Wall(p, 450, 10, 450, 185);
-    Wall(p, 180, 215, 180, 320);
-    Wall(p, 380, 215, 380, 320);
-    Wall(p, 450, 215, 450, 320);
-    Wall(p, 240, 350, 240, 470);
-    Wall(p, 400, 350, 400, 470);
-
-    // Doors from every room to its corridor, and the corridor ends open to
-    // the stairs on the left.
-    DoorH(p, 120, 185, false);
-    DoorH(p, 400, 185, false);
-    DoorH(p, 470, 185, false);
-    DoorH(p, 120, 215, true);
-    DoorH(p, 300, 215, true);
-    DoorH(p, 560, 215, true);
-    DoorH(p, 405, 320, false);
-    DoorH(p, 200, 320, false);
-    DoorH(p, 560, 320, false);
-    DoorH(p, 60, 350, true);
-    DoorH(p, 350, 350, true);
-    DoorH(p, 580, 350, true);
-    DoorV(p, 10, 185, true);    // entrance
-    DoorV(p, 630, 320, false);  // fire exit
+    for (const office_plan::PlanWall& w : office_plan::kWalls) {
+        Wall(p, w.x1, w.y1, w.x2, w.y2);
+    }
+    for (const office_plan::PlanDoor& d : office_plan::kDoors) {
+        if (d.inHorizontalWall) {
+            DoorH(p, d.x, d.y, d.forward);
+        } else {
+            DoorV(p, d.x, d.y, d.forward);
+        }
+    }
 
     for (const Room& r : rooms) {
         Label(p, r.box, r.name);

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "examples/floorplan/office_walls.h"
 
 namespace {
 
@@ -151,6 +155,11 @@ TEST(Scenario, MalformedScenariosNameTheFieldAndTheProblem) {
         {R"({"faults": {"radio_not_responding": 1}})",
          "faults.radio_not_responding: must be true or false"},
         {R"({"faults": []})", "faults: must be an object"},
+        {R"({"walls": {}})", "walls: must be an array of [x1, y1, x2, y2] segments"},
+        {R"({"walls": [[0, 0, 10, 0], [1, 2, 3]]})", "walls[1]: must be [x1, y1, x2, y2]"},
+        {R"({"walls": [[0, 0, "10", 0]]})",
+         "walls[0]: coordinates must be numbers from -1000000 to 1000000"},
+        {R"({"wall_loss_db": -1})", "wall_loss_db: must be a number from 0 to 100"},
     };
     for (const BadScenario& c : cases) {
         sim::Scenario s;
@@ -160,6 +169,41 @@ TEST(Scenario, MalformedScenariosNameTheFieldAndTheProblem) {
         EXPECT_EQ(c.error, error) << c.text;
         EXPECT_EQ("untouched", s.firmware) << "a failed parse must leave the scenario alone";
     }
+}
+
+TEST(Scenario, WallsAreReadAndOptional) {
+    sim::Scenario s;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario(R"({"access_points": []})", s, error)) << error;
+    EXPECT_TRUE(s.walls.empty());
+    EXPECT_DOUBLE_EQ(5, s.wallLossDb);
+    ASSERT_TRUE(
+        sim::ParseScenario(R"({"walls": [[0, 160, 640.5, 160]], "wall_loss_db": 7.5})", s, error))
+        << error;
+    ASSERT_EQ(1u, s.walls.size());
+    EXPECT_DOUBLE_EQ(640.5, s.walls[0].x2);
+    EXPECT_DOUBLE_EQ(160, s.walls[0].y2);
+    EXPECT_DOUBLE_EQ(7.5, s.wallLossDb);
+}
+
+// The office scenario's walls are the floor plan's, door gaps cut out: the
+// plan generator and the scenario share one table (make_floorplan --walls).
+TEST(Scenario, OfficeWallsAreTheFloorPlansWalls) {
+    sim::Scenario office;
+    std::string error;
+    ASSERT_TRUE(sim::LoadScenario(Example("office.json"), office, error)) << error;
+    const std::vector<std::array<int, 4>> plan = office_plan::WallSegments();
+    ASSERT_EQ(plan.size(), office.walls.size());
+    for (size_t i = 0; i < plan.size(); ++i) {
+        const sim::Wall& w = office.walls[i];
+        EXPECT_EQ(plan[i], (std::array<int, 4>{static_cast<int>(w.x1), static_cast<int>(w.y1),
+                                               static_cast<int>(w.x2), static_cast<int>(w.y2)}))
+            << "wall " << i;
+    }
+    EXPECT_DOUBLE_EQ(5, office.wallLossDb);
+    // The door of the Open Plan (x 400..429 on y = 185) is a gap.
+    EXPECT_EQ(0, sim::WallsCrossed(office.walls, 415, 150, 415, 200));
+    EXPECT_EQ(1, sim::WallsCrossed(office.walls, 300, 150, 300, 200));
 }
 
 TEST(Scenario, SyntaxErrorsAndUnreadableFilesSayWhere) {

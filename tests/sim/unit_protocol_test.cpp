@@ -202,6 +202,41 @@ TEST(UnitResponder, LevelFallsWithDistanceAndStaysWithinRange) {
     EXPECT_EQ(-20, unit.HeardLevel(ap, std::nullopt));
 }
 
+// Every wall on the straight line from the access point to the surveyor costs
+// the wall loss, once; the noise-free level is what a hearing without noise
+// reports.
+TEST(UnitResponder, WallsBetweenAccessPointAndSurveyorCostTheirLossOnce) {
+    sim::Scenario s;
+    s.walls = {{150, 0, 150, 100},  // two pieces of one wall at x = 150 ...
+               {150, 100, 150, 200},
+               {250, 0, 250, 90},  // ... a wall at x = 250 with a door at y 90..110
+               {250, 110, 250, 200},
+               {0, 300, 400, 300}};  // a wall the line may run along
+    s.wallLossDb = 6;
+    sim::SimAccessPoint ap = Ap(1, 1, -45);
+    ap.hasPosition = true;
+    ap.x = 100;
+    ap.y = 100;
+    ap.pathLoss = 3.0;
+    s.accessPoints = {ap};
+    sim::UnitResponder unit(s);
+    const double open = -45 - 30 * std::log10(100.0 / 10);  // 100 px away, no wall
+    EXPECT_DOUBLE_EQ(open, sim::ExactLevel(s, ap, 100, 200)) << "nothing in between";
+    EXPECT_DOUBLE_EQ(open - 6, sim::ExactLevel(s, ap, 200, 100))
+        << "through the joint of two pieces: one wall";
+    EXPECT_DOUBLE_EQ(-45 - 30 * std::log10(20.0) - 6, sim::ExactLevel(s, ap, 300, 100))
+        << "through the door: only the first wall";
+    EXPECT_DOUBLE_EQ(-45 - 30 * std::log10(std::hypot(200.0, 50.0) / 10) - 12,
+                     sim::ExactLevel(s, ap, 300, 150))
+        << "two walls";
+    EXPECT_EQ(0, sim::WallsCrossed(s.walls, 50, 300, 350, 300)) << "along a wall";
+    EXPECT_EQ(static_cast<int>(std::lround(open - 6)),
+              unit.HeardLevel(ap, sim::MapPosition{200, 100}));
+    EXPECT_DOUBLE_EQ(-100, sim::ExactLevel(s, ap, 5000, 100)) << "kept within -100 .. -20";
+    ap.hasPosition = false;
+    EXPECT_DOUBLE_EQ(-45, sim::ExactLevel(s, ap, 200, 100)) << "no position: no walls";
+}
+
 TEST(UnitResponder, NoiseIsGaussianWithTheGivenDeviationAndRepeatsForASeed) {
     sim::Scenario s;
     s.seed = 42;

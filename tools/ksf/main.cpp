@@ -1,4 +1,4 @@
-// ksf: look into site files and make new ones from any picture.
+// ksf: look into site files, make new ones from any picture, and map their coverage.
 #include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
@@ -6,14 +6,18 @@
 
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/text.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
+#include "tools/ksf/ksf.h"
 
 namespace {
 
@@ -22,8 +26,13 @@ const char kUsage[] =
     "       ksf points SITE [--format csv|json]\n"
     "       ksf create --map IMAGE -o SITE\n"
     "       ksf signature SITE -o PNG\n"
+    "       ksf heatmap SITE -o OUT [--format png|csv] [--metric "
+    "strongest|second|count|cochannel]\n"
+    "                   [--threshold DBM] [--ssid S]... [--bssid MAC]... [--channel N]...\n"
+    "                   [--method idw|kriging] [--cell PX] [--radius PX]\n"
+    "       ksf scale SITE (--pixels-per-metre N | --line X1,Y1,X2,Y2 --metres M)\n"
     "\n"
-    "Kestrow site file tool.\n"
+    "Kestrow site file and coverage tool.\n"
     "\n"
     "  info SITE              header fields, map size, points and access-point entries\n"
     "  points SITE            every stored point and its access-point entries\n"
@@ -34,9 +43,33 @@ const char kUsage[] =
     "    -o, --output SITE    the site file to write\n"
     "  signature SITE         the sign-off raster as a 200 x 100 picture\n"
     "    -o, --output PNG     the picture to write\n"
+    "  heatmap SITE           a coverage map of the survey: each access point\n"
+    "                         interpolated over the map, then per cell of the grid:\n"
+    "    -o, --output OUT     the file to write, - for standard output\n"
+    "    --format png|csv     the map in grey with the cells in the colour legend's\n"
+    "                         bands (png, the default), or rows x,y,value (csv)\n"
+    "    --metric M           strongest (dBm, the default), second (second\n"
+    "                         strongest, dBm), count (access points at or above the\n"
+    "                         threshold), cochannel (those on the strongest one's\n"
+    "                         channel, that one included)\n"
+    "    --threshold DBM      for count and cochannel (-67 by default)\n"
+    "    --ssid S, --bssid MAC, --channel N\n"
+    "                         only these access points; repeat an option for more,\n"
+    "                         give several kinds to need every kind to match\n"
+    "    --method NAME        kriging (the default, the most accurate) or idw\n"
+    "    --cell PX            cell size in map pixels (4 by default)\n"
+    "    --radius PX          cells farther than this from every survey point have\n"
+    "                         no value (5 m where the site has a scale, else 64 px)\n"
+    "  scale SITE             store the map's scale beside the site, in\n"
+    "                         SITE.meta.json (the site file is not changed)\n"
+    "    --pixels-per-metre N the scale itself\n"
+    "    --line X1,Y1,X2,Y2 --metres M\n"
+    "                         a line on the map and its length in metres\n"
     "\n"
     "  -h, --help             show this help\n"
     "  --version              print the version\n";
+
+}  // namespace
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "ksf: %s (try 'ksf --help')\n", message.c_str());
@@ -49,45 +82,53 @@ int WorkError(const std::string& message) {
 }
 
 // Arguments after the command: positional ones and the values of known options.
-struct Args {
-    std::vector<std::string> positional;
-    std::string format = "csv";
-    std::string map;
-    std::string output;
-};
-
 bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error) {
+    // Options that take a value: the last one given counts, or every one for
+    // the repeatable ones.
+    const std::map<std::string, std::string*> single = {
+        {"--format", &args.format}, {"--map", &args.map},
+        {"-o", &args.output},       {"--output", &args.output},
+        {"--metric", &args.metric}, {"--threshold", &args.threshold},
+        {"--method", &args.method}, {"--cell", &args.cell},
+        {"--radius", &args.radius}, {"--pixels-per-metre", &args.pixelsPerMetre},
+        {"--line", &args.line},     {"--metres", &args.metres},
+    };
+    const std::map<std::string, std::vector<std::string>*> repeated = {
+        {"--ssid", &args.ssids},
+        {"--bssid", &args.bssids},
+        {"--channel", &args.channels},
+    };
     for (size_t i = 0; i < in.size(); ++i) {
         const std::string& a = in[i];
-        auto value = [&](std::string& out) {
+        std::string name = a;
+        std::optional<std::string> value;
+        const size_t equals = a.find('=');
+        if (a.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = a.substr(0, equals);
+            value = a.substr(equals + 1);
+        }
+        const auto one = single.find(name);
+        const auto many = repeated.find(name);
+        if (one == single.end() && many == repeated.end()) {
+            if (a.size() > 1 && a[0] == '-') {
+                error = "unknown option " + a;
+                return false;
+            }
+            args.positional.push_back(a);
+            continue;
+        }
+        if (!value) {
             if (i + 1 >= in.size()) {
                 error = "option " + a + " needs a value";
                 return false;
             }
-            out = in[++i];
-            return true;
-        };
-        if (a == "--format") {
-            if (!value(args.format)) {
-                return false;
-            }
-        } else if (a.rfind("--format=", 0) == 0) {
-            args.format = a.substr(9);
-        } else if (a == "--map") {
-            if (!value(args.map)) {
-                return false;
-            }
-        } else if (a.rfind("--map=", 0) == 0) {
-            args.map = a.substr(6);
-        } else if (a == "-o" || a == "--output") {
-            if (!value(args.output)) {
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option " + a;
-            return false;
+            value = in[++i];
+        }
+        if (one != single.end()) {
+            *one->second = *value;
+            args.given.insert(name == "--output" ? "-o" : name);
         } else {
-            args.positional.push_back(a);
+            many->second->push_back(*value);
         }
     }
     return true;
@@ -101,6 +142,8 @@ bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::st
     }
     return true;
 }
+
+namespace {
 
 class Counter : public sitefile::PointsVisitor {
   public:
@@ -155,8 +198,21 @@ int Info(const Args& args) {
     std::printf("record sizes: %u / %u\n", h.m_pointHeaderSize, h.m_apEntrySize);
     std::printf("points: %ld\n", counter.points);
     std::printf("access-point entries: %ld\n", counter.entries);
+    sitefile::SiteMeta meta;
+    std::string metaError;
+    const bool metaOk = sitefile::ReadSiteMeta(path, meta, metaError);
+    if (!metaOk) {
+        std::printf("scale: unreadable\n");
+    } else if (meta.pixelsPerMetre) {
+        std::printf("scale: %g pixels per metre\n", *meta.pixelsPerMetre);
+    } else {
+        std::printf("scale: not set\n");
+    }
     if (!mapOk) {
         return WorkError(path + ": " + mapError.Describe());
+    }
+    if (!metaOk) {
+        return WorkError(metaError);
     }
     return 0;
 }
@@ -220,7 +276,8 @@ int Points(const Args& args) {
     if (args.positional.size() != 1) {
         return UsageError("points needs one SITE");
     }
-    if (args.format != "csv" && args.format != "json") {
+    const std::string format = args.given.count("--format") != 0 ? args.format : "csv";
+    if (format != "csv" && format != "json") {
         return UsageError("unknown format '" + args.format + "' (csv or json)");
     }
     sitefile::SiteFileReader reader;
@@ -228,7 +285,7 @@ int Points(const Args& args) {
     if (!OpenSite(args.positional[0], reader, error)) {
         return WorkError(error);
     }
-    if (args.format == "csv") {
+    if (format == "csv") {
         CsvPrinter printer;
         reader.VisitPoints(printer);
     } else {
@@ -355,6 +412,12 @@ int main(int argc, char** argv) {
     }
     if (command == "create") {
         return Create(args);
+    }
+    if (command == "heatmap") {
+        return Heatmap(args);
+    }
+    if (command == "scale") {
+        return Scale(args);
     }
     return UsageError("unknown command '" + command + "'");
 }

@@ -1,0 +1,517 @@
+// Heatmap accuracy and speed. Surveys simulated sites (the simulated unit's
+// own levels, walls included) at several densities and noise levels, maps
+// them with every interpolation method and compares each map with the
+// simulator's exact, noise-free field. Then times a large map. Prints
+// figures; not a test.
+//
+//   bench_heatmap [--quick]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "coverage/coverage_map.h"
+#include "sim/scenario.h"
+#include "sim/unit_protocol.h"
+#include "view/rssi_bands.h"
+
+namespace {
+
+using coverage::Method;
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench_heatmap: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The median of `runs` runs.
+double Median(int runs, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        times.push_back(Seconds(work));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+struct Site {
+    std::string name;
+    sim::Scenario scenario;
+    int width = 0;
+    int height = 0;
+    int margin = 0;  // survey points keep this far from the map's edge
+};
+
+sim::SimAccessPoint PlacedAp(int index, int x, int y, int rssi, double pathLoss, int step) {
+    sim::SimAccessPoint ap;
+    ap.mac = {0x02, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(index)};
+    ap.ssid = "Bench";
+    ap.step = step;
+    ap.frequency = 5180 + 20 * (step - 1);
+    ap.rssi = rssi;
+    ap.hasPosition = true;
+    ap.x = x;
+    ap.y = y;
+    ap.pathLoss = pathLoss;
+    return ap;
+}
+
+// The example office: ten access points and the walls of its floor plan.
+Site Office() {
+    Site site;
+    site.name = "office, walls";
+    std::string error;
+    const std::string path = std::string(KESTROW_SOURCE_DIR) + "/examples/office.json";
+    if (!sim::LoadScenario(path, site.scenario, error)) {
+        Fail(error);
+    }
+    if (site.scenario.walls.empty()) {
+        Fail(path + ": the office scenario has no walls");
+    }
+    site.width = 640;
+    site.height = 480;
+    site.margin = 16;
+    return site;
+}
+
+// An open hall without walls: seven access points, irregularly placed, with
+// different transmit levels and fall-offs.
+Site Hall() {
+    Site site;
+    site.name = "open hall";
+    const int aps[7][4] = {{120, 110, -40, 1}, {430, 80, -44, 5},   {780, 150, -38, 9},
+                           {250, 420, -46, 3}, {600, 330, -42, 12}, {860, 520, -45, 16},
+                           {60, 560, -48, 7}};
+    const double loss[7] = {2.6, 3.0, 3.3, 2.8, 3.1, 2.5, 3.4};
+    for (int i = 0; i < 7; ++i) {
+        site.scenario.accessPoints.push_back(
+            PlacedAp(i + 1, aps[i][0], aps[i][1], aps[i][2], loss[i], aps[i][3]));
+    }
+    site.width = 960;
+    site.height = 640;
+    site.margin = 16;
+    return site;
+}
+
+// Survey positions spread like a surveyor's: one point in each of `count`
+// strata of a grid over the floor, at a random place within it.
+std::vector<sim::MapPosition> SurveyPositions(const Site& site, int count, std::mt19937& random) {
+    const double w = site.width - 2.0 * site.margin;
+    const double h = site.height - 2.0 * site.margin;
+    const int cols = std::max(1, static_cast<int>(std::lround(std::sqrt(count * w / h))));
+    const int rows = (count + cols - 1) / cols;
+    std::vector<int> strata(cols * rows);
+    for (size_t i = 0; i < strata.size(); ++i) {
+        strata[i] = static_cast<int>(i);
+    }
+    std::shuffle(strata.begin(), strata.end(), random);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<sim::MapPosition> out;
+    for (int i = 0; i < count; ++i) {
+        const int c = strata[i] % cols;
+        const int r = strata[i] / cols;
+        out.push_back({site.margin + static_cast<int>((c + unit(random)) * w / cols),
+                       site.margin + static_cast<int>((r + unit(random)) * h / rows)});
+    }
+    return out;
+}
+
+// A survey of the site as the simulated unit reports it, every access point
+// with the given noise.
+coverage::Survey Survey(const Site& site, const std::vector<sim::MapPosition>& positions,
+                        double noise, uint32_t seed) {
+    sim::Scenario scenario = site.scenario;
+    scenario.seed = seed;
+    for (sim::SimAccessPoint& ap : scenario.accessPoints) {
+        ap.noiseDb = noise;
+    }
+    sim::UnitResponder unit(scenario);
+    coverage::Survey survey;
+    for (const sim::MapPosition& at : positions) {
+        coverage::SurveyPoint point;
+        point.x = at.x;
+        point.y = at.y;
+        for (const sim::SimAccessPoint& ap : scenario.accessPoints) {
+            coverage::Reading r;
+            std::copy(ap.mac.begin(), ap.mac.end(), r.bssid.begin());
+            r.ssid = ap.ssid;
+            r.channel = (ap.frequency - 5000) / 5;
+            r.rssi = unit.HeardLevel(ap, at);
+            point.heard.push_back(r);
+        }
+        survey.points.push_back(point);
+    }
+    return survey;
+}
+
+// The colour band of a level, as the legend defines it (and the heatmap
+// pictures draw it): the first band whose floor the level is above.
+int Band(double level) {
+    for (int i = 0; i < kRssiBandCount - 1; ++i) {
+        if (level > kRssiBands[i].above) {
+            return i;
+        }
+    }
+    return kRssiBandCount - 1;
+}
+
+struct Score {
+    double rmse = 0;     // strongest signal, dB
+    double bias = 0;     // mean of map - truth, dB
+    double band = 0;     // share of cells in the right colour band
+    double apRmse = 0;   // every access point's level, dB
+    double looRmse = 0;  // leave-one-out, strongest signal at the survey positions, dB
+    double seconds = 0;  // build time
+    int runs = 0;
+
+    void Add(const Score& s) {
+        rmse += s.rmse;
+        bias += s.bias;
+        band += s.band;
+        apRmse += s.apRmse;
+        looRmse += s.looRmse;
+        seconds += s.seconds;
+        ++runs;
+    }
+    Score Mean() const {
+        Score m = *this;
+        const double n = std::max(1, runs);
+        m.rmse /= n;
+        m.bias /= n;
+        m.band /= n;
+        m.apRmse /= n;
+        m.looRmse /= n;
+        m.seconds /= n;
+        return m;
+    }
+};
+
+// The site's exact field at every cell centre: each access point's level.
+struct Truth {
+    coverage::GridSpec spec;
+    std::vector<double> levels;  // cell x access point
+};
+
+Truth ExactField(const Site& site, const coverage::GridSpec& spec) {
+    Truth truth;
+    truth.spec = spec;
+    const size_t apCount = site.scenario.accessPoints.size();
+    truth.levels.resize(static_cast<size_t>(spec.Cols()) * spec.Rows() * apCount);
+    for (int row = 0; row < spec.Rows(); ++row) {
+        for (int col = 0; col < spec.Cols(); ++col) {
+            const size_t cell = static_cast<size_t>(row) * spec.Cols() + col;
+            for (size_t a = 0; a < apCount; ++a) {
+                truth.levels[cell * apCount + a] =
+                    sim::ExactLevel(site.scenario, site.scenario.accessPoints[a], spec.CentreX(col),
+                                    spec.CentreY(row));
+            }
+        }
+    }
+    return truth;
+}
+
+Score Measure(const Site& site, const Truth& truth, const coverage::Survey& survey, Method method) {
+    coverage::BuildOptions options;
+    options.method = method;
+    std::string error;
+    std::shared_ptr<const coverage::CoverageModel> model;
+    Score score;
+    score.seconds = Seconds(
+        [&] { model = coverage::CoverageModel::Build(survey, truth.spec, options, error); });
+    if (!model) {
+        Fail(error);
+    }
+    const coverage::Grid map = model->Map(coverage::MapRequest(coverage::Metric::kStrongest));
+    // The model orders access points by BSSID; the scenario lists them in its own order.
+    const size_t apCount = site.scenario.accessPoints.size();
+    std::vector<size_t> modelIndex(apCount);
+    for (size_t a = 0; a < apCount; ++a) {
+        for (size_t m = 0; m < model->AccessPoints().size(); ++m) {
+            if (std::equal(site.scenario.accessPoints[a].mac.begin(),
+                           site.scenario.accessPoints[a].mac.end(),
+                           model->AccessPoints()[m].bssid.begin())) {
+                modelIndex[a] = m;
+            }
+        }
+    }
+    double sum2 = 0, sum = 0, apSum2 = 0;
+    long cells = 0, agree = 0;
+    const coverage::GridSpec& spec = truth.spec;
+    for (int row = 0; row < spec.Rows(); ++row) {
+        for (int col = 0; col < spec.Cols(); ++col) {
+            if (!map.HasValue(col, row)) {
+                continue;
+            }
+            const size_t cell = static_cast<size_t>(row) * spec.Cols() + col;
+            double exact = coverage::kNotHeardDbm;
+            for (size_t a = 0; a < apCount; ++a) {
+                const double t = truth.levels[cell * apCount + a];
+                exact = std::max(exact, t);
+                const double e =
+                    model->LevelAt(modelIndex[a], spec.CentreX(col), spec.CentreY(row));
+                apSum2 += (e - t) * (e - t);
+            }
+            const double estimate = map.At(col, row);
+            sum += estimate - exact;
+            sum2 += (estimate - exact) * (estimate - exact);
+            agree += Band(estimate) == Band(exact);
+            ++cells;
+        }
+    }
+    if (cells == 0) {
+        Fail("no cell has a value");
+    }
+    score.rmse = std::sqrt(sum2 / cells);
+    score.bias = sum / cells;
+    score.band = static_cast<double>(agree) / cells;
+    score.apRmse = std::sqrt(apSum2 / (cells * apCount));
+    score.looRmse = model->LeaveOneOutError().strongestRmse;
+    return score;
+}
+
+// Sums of one figure over the cases, per method.
+struct Tally {
+    double sum = 0;
+    double worstNoiseless = 0;
+    int cases = 0;
+    void Add(double v, bool noiseless) {
+        sum += v;
+        ++cases;
+        if (noiseless) {
+            worstNoiseless = std::max(worstNoiseless, v);
+        }
+    }
+    double Mean() const { return sum / std::max(1, cases); }
+};
+
+void AccuracyTable(bool quick) {
+    const std::vector<Site> sites = {Office(), Hall()};
+    const int densities[] = {15, 30, 60};
+    const double noises[] = {0, 3};
+    const int surveys = quick ? 2 : 6;  // independent surveys per case, averaged
+    const std::vector<Method> methods = coverage::AllMethods();
+
+    std::printf(
+        "Accuracy against the simulator's exact, noise-free field, over the cells within the\n"
+        "radius (4-pixel cells, radius 100 px = 5 m at 20 px/m). Each case is the mean of %d\n"
+        "independent surveys (points spread one a stratum, readings from the simulated unit).\n"
+        "  rmse  the strongest-signal map (what the heatmap shows), dB\n"
+        "  bias  its mean error (map - truth), dB\n"
+        "  band  share of its cells in the right colour band of the legend\n"
+        "  ap    every access point's own interpolated level, RMSE in dB\n"
+        "  loo   leave-one-out on the survey itself: strongest signal at each survey\n"
+        "        position predicted from the others, RMSE in dB\n\n",
+        surveys);
+    std::printf("%-14s %6s %5s", "scenario", "points", "noise");
+    for (Method m : methods) {
+        std::printf(" | %-7s %5s %5s %4s %5s %5s", coverage::MethodName(m), "rmse", "bias", "band",
+                    "ap", "loo");
+    }
+    std::printf("\n");
+
+    std::map<Method, Tally> rmse, ap, band, loo;
+    for (const Site& site : sites) {
+        coverage::GridSpec spec{site.width, site.height, 4, 100};
+        const Truth truth = ExactField(site, spec);
+        for (double noise : noises) {
+            for (int density : densities) {
+                std::map<Method, Score> scores;
+                for (int s = 0; s < surveys; ++s) {
+                    std::mt19937 random(1000u * density + 17u * s + 5u);
+                    const std::vector<sim::MapPosition> positions =
+                        SurveyPositions(site, density, random);
+                    const coverage::Survey survey =
+                        Survey(site, positions, noise, 77u + static_cast<uint32_t>(s));
+                    for (Method m : methods) {
+                        scores[m].Add(Measure(site, truth, survey, m));
+                    }
+                }
+                std::printf("%-14s %6d %5.0f", site.name.c_str(), density, noise);
+                for (Method m : methods) {
+                    const Score mean = scores[m].Mean();
+                    std::printf(" | %-7s %5.2f %+5.2f %3.0f%% %5.2f %5.2f", "", mean.rmse,
+                                mean.bias, 100 * mean.band, mean.apRmse, mean.looRmse);
+                    rmse[m].Add(mean.rmse, noise == 0);
+                    ap[m].Add(mean.apRmse, noise == 0);
+                    band[m].Add(mean.band, noise == 0);
+                    loo[m].Add(mean.looRmse, noise == 0);
+                }
+                std::printf("\n");
+            }
+        }
+    }
+
+    std::printf("\n%-38s", "");
+    for (Method m : methods) {
+        std::printf(" %9s", coverage::MethodName(m));
+    }
+    const auto row = [&](const char* label, const std::map<Method, Tally>& tally, bool worst,
+                         double scale, const char* unit) {
+        std::printf("\n%-38s", label);
+        for (Method m : methods) {
+            std::printf(" %7.2f%-2s",
+                        scale * (worst ? tally.at(m).worstNoiseless : tally.at(m).Mean()), unit);
+        }
+    };
+    row("strongest rmse, mean of all cases", rmse, false, 1, "dB");
+    row("strongest rmse, worst case w/o noise", rmse, true, 1, "dB");
+    row("ap rmse, mean of all cases", ap, false, 1, "dB");
+    row("ap rmse, worst case w/o noise", ap, true, 1, "dB");
+    row("band agreement, mean of all cases", band, false, 100, "% ");
+    row("leave-one-out rmse, mean of all cases", loo, false, 1, "dB");
+    std::printf("\n\n");
+
+    const double idwRmse = rmse[Method::kIdw].Mean();
+    const double idwAp = ap[Method::kIdw].Mean();
+    Method best = Method::kIdw;
+    for (Method m : methods) {
+        if (rmse[m].Mean() < rmse[best].Mean()) {
+            best = m;
+        }
+    }
+    for (Method m : methods) {
+        if (m == Method::kIdw) {
+            continue;
+        }
+        std::printf("%s against idw: strongest rmse %+.1f%%, ap rmse %+.1f%%\n",
+                    coverage::MethodName(m), 100 * (rmse[m].Mean() / idwRmse - 1),
+                    100 * (ap[m].Mean() / idwAp - 1));
+    }
+    std::printf("most accurate: %s; the default method is %s\n\n", coverage::MethodName(best),
+                coverage::MethodName(coverage::kDefaultMethod));
+}
+
+// A large site: 2000 x 1500 pixels, 300 survey points, 50 access points.
+// How a wait feels: a person takes up to about 0.1 s as immediate.
+const char* Feel(double seconds) {
+    return seconds <= 0.1 ? "live" : seconds <= 1.0 ? "a short wait" : "a noticeable wait";
+}
+
+void Timings(bool quick) {
+    Site site;
+    site.name = "large";
+    site.width = 2000;
+    site.height = 1500;
+    site.margin = 20;
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> x(50, 1950), y(50, 1450), level(-48, -36), step(1, 16);
+    std::uniform_real_distribution<double> loss(2.5, 3.5);
+    for (int i = 0; i < 50; ++i) {
+        site.scenario.accessPoints.push_back(
+            PlacedAp(i + 1, x(random), y(random), level(random), loss(random), step(random)));
+    }
+    const coverage::Survey survey = Survey(site, SurveyPositions(site, 300, random), 2, 9);
+    const coverage::GridSpec spec{2000, 1500, 4, 100};
+    coverage::GridSpec noCells = spec;
+    noCells.radius = 0;  // the fit alone: no cell centre lies on a survey point
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const int runs = quick ? 1 : 3;
+
+    std::printf(
+        "Speed: a %d x %d map, %zu survey points x %zu access points, %d-pixel cells,\n"
+        "radius %.0f px; median of %d runs; this machine has %u cores.\n"
+        "  full map     building the model and its strongest-signal map, s\n"
+        "  fit          of that, fitting the method to the survey, s\n"
+        "  per cell/ap  the rest, per cell and access point\n"
+        "  new filter   the strongest signal of one channel's access points from the\n"
+        "               built model (a change of filter, metric or threshold), ms\n\n",
+        spec.mapWidth, spec.mapHeight, survey.points.size(), site.scenario.accessPoints.size(),
+        spec.cell, spec.radius, runs, cores);
+    std::printf("%-8s %7s %9s %7s %8s %11s %10s\n", "method", "threads", "full map", "fit", "cells",
+                "per cell/ap", "new filter");
+    std::map<Method, double> fullOnAll;
+    double worstFilter = 0;
+    for (Method m : coverage::AllMethods()) {
+        for (unsigned threads : {1u, cores}) {
+            coverage::BuildOptions options;
+            options.method = m;
+            options.threads = threads;
+            std::shared_ptr<const coverage::CoverageModel> model;
+            std::string error;
+            coverage::Grid map;
+            const auto build = [&](const coverage::GridSpec& grid) {
+                model = coverage::CoverageModel::Build(survey, grid, options, error);
+                if (!model) {
+                    Fail(error);
+                }
+                map = model->Map(coverage::MapRequest(coverage::Metric::kStrongest));
+            };
+            const double fit = Median(runs, [&] { build(noCells); });
+            const double full = Median(runs, [&] { build(spec); });
+            coverage::MapRequest request;
+            request.filter.channels = {model->AccessPoints()[0].channel};
+            const double filter = Median(runs * 5, [&] { map = model->Map(request); });
+            const double perCell = (full - fit) / (static_cast<double>(model->CellsWithValue()) *
+                                                   model->AccessPoints().size());
+            std::printf("%-8s %7u %8.3fs %6.3fs %8zu %8.0f ns %7.1f ms\n", coverage::MethodName(m),
+                        threads, full, fit, model->CellsWithValue(), perCell * 1e9, filter * 1e3);
+            if (threads == cores) {
+                fullOnAll[m] = full;
+                worstFilter = std::max(worstFilter, filter);
+            }
+        }
+    }
+
+    // A survey in progress: the example office's size, as Kestrow recomputes
+    // it after every committed point.
+    const Site office = Office();
+    std::mt19937 walk(7);
+    const coverage::Survey officeSurvey = Survey(office, SurveyPositions(office, 40, walk), 2, 3);
+    const coverage::GridSpec officeSpec{office.width, office.height, 4, 64};
+    std::printf(
+        "\nA survey in progress: the %d x %d office, %zu points x %zu access points, "
+        "%d-pixel cells, %u threads:\n",
+        office.width, office.height, officeSurvey.points.size(),
+        office.scenario.accessPoints.size(), officeSpec.cell, cores);
+    std::map<Method, double> officeTime;
+    for (Method m : coverage::AllMethods()) {
+        coverage::BuildOptions options;
+        options.method = m;
+        std::string error;
+        officeTime[m] = Median(runs * 3, [&] {
+            auto model = coverage::CoverageModel::Build(officeSurvey, officeSpec, options, error);
+            if (!model) {
+                Fail(error);
+            }
+            model->Map(coverage::MapRequest(coverage::Metric::kStrongest));
+        });
+        std::printf("  %-8s model and map after a new point: %6.1f ms\n", coverage::MethodName(m),
+                    officeTime[m] * 1e3);
+    }
+
+    const Method d = coverage::kDefaultMethod;
+    std::printf(
+        "\nOn this machine (%u cores), with the default method (%s):\n"
+        "  a filter, metric or threshold change: at most %.1f ms: %s\n"
+        "  a new point on the large site: %.2f s: %s, computed off the user-interface thread\n"
+        "  a new point on an office-sized survey: %.1f ms: %s\n",
+        cores, coverage::MethodName(d), worstFilter * 1e3, Feel(worstFilter), fullOnAll[d],
+        Feel(fullOnAll[d]), officeTime[d] * 1e3, Feel(officeTime[d]));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    if (argc > 1 && !quick) {
+        std::fprintf(stderr, "usage: bench_heatmap [--quick]\n");
+        return 2;
+    }
+    AccuracyTable(quick);
+    Timings(quick);
+    return 0;
+}

@@ -1,0 +1,375 @@
+#include "coverage/coverage_map.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "coverage/field_model.h"
+#include "coverage/parallel.h"
+#include "platform/text.h"
+
+namespace coverage {
+
+namespace {
+
+// Cells interpolated together: a fixed split, so the arithmetic of every cell
+// is the same whatever the number of threads.
+constexpr size_t kTileCells = 128;
+// Cells combined together by Map().
+constexpr size_t kMapChunk = 4096;
+// An interpolated level lies between "not heard" and the strongest level
+// measured for the access point: a map never shows an access point stronger
+// than anyone measured it.
+double Limit(double level, double ceiling) {
+    return std::clamp(level, kNotHeardDbm, std::max(kNotHeardDbm, ceiling));
+}
+
+struct NamedMethod {
+    Method method;
+    const char* name;
+};
+constexpr NamedMethod kMethods[] = {{Method::kIdw, "idw"}, {Method::kKriging, "kriging"}};
+
+struct NamedMetric {
+    Metric metric;
+    const char* name;
+};
+constexpr NamedMetric kMetrics[] = {{Metric::kStrongest, "strongest"},
+                                    {Metric::kSecond, "second"},
+                                    {Metric::kCount, "count"},
+                                    {Metric::kCochannel, "cochannel"}};
+
+// The cells whose centre lies within the radius of a survey position, in
+// index order. Each position covers a run of columns in each row it reaches;
+// the runs are summed row by row, so the cost grows with rows x positions and
+// not with the area each position covers.
+std::vector<uint32_t> CellsNearSurvey(const GridSpec& spec, const SiteSamples& samples) {
+    const int cols = spec.Cols();
+    const int rows = spec.Rows();
+    const double r2 = spec.radius * spec.radius;
+    const double half = (spec.cell - 1) / 2.0;
+    // The cell whose centre lies nearest v, within [0, count - 1].
+    const auto near = [&](double v, int count) {
+        return static_cast<int>(std::clamp(std::round((v - half) / spec.cell), 0.0, count - 1.0));
+    };
+    std::vector<uint32_t> cells;
+    std::vector<int32_t> run(static_cast<size_t>(cols) + 1);
+    for (int row = 0; row < rows; ++row) {
+        std::fill(run.begin(), run.end(), 0);
+        bool any = false;
+        for (size_t p = 0; p < samples.Positions(); ++p) {
+            const double px = samples.x[p];
+            const double dy = spec.CentreY(row) - samples.y[p];
+            if (!(dy * dy <= r2) || !std::isfinite(px)) {
+                continue;
+            }
+            const auto within = [&](int col) {
+                const double dx = spec.CentreX(col) - px;
+                return dx * dx + dy * dy <= r2;
+            };
+            const double reach = std::sqrt(r2 - dy * dy);
+            int lo = near(px - reach, cols);
+            int hi = near(px + reach, cols);
+            // The estimate is within a cell of the truth: settle the edges on
+            // the distance itself.
+            while (lo > 0 && within(lo - 1)) {
+                --lo;
+            }
+            while (lo <= hi && !within(lo)) {
+                ++lo;
+            }
+            while (hi + 1 < cols && within(hi + 1)) {
+                ++hi;
+            }
+            while (hi >= lo && !within(hi)) {
+                --hi;
+            }
+            if (lo <= hi) {
+                ++run[lo];
+                --run[hi + 1];
+                any = true;
+            }
+        }
+        int32_t depth = 0;
+        for (int col = 0; any && col < cols; ++col) {
+            depth += run[col];
+            if (depth > 0) {
+                cells.push_back(static_cast<uint32_t>(static_cast<size_t>(row) * cols + col));
+            }
+        }
+    }
+    return cells;
+}
+
+}  // namespace
+
+const char* MethodName(Method method) {
+    for (const NamedMethod& m : kMethods) {
+        if (m.method == method) {
+            return m.name;
+        }
+    }
+    return "?";
+}
+
+bool ParseMethod(const std::string& name, Method& out) {
+    for (const NamedMethod& m : kMethods) {
+        if (name == m.name) {
+            out = m.method;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Method> AllMethods() {
+    std::vector<Method> all;
+    for (const NamedMethod& m : kMethods) {
+        all.push_back(m.method);
+    }
+    return all;
+}
+
+const char* MetricName(Metric metric) {
+    for (const NamedMetric& m : kMetrics) {
+        if (m.metric == metric) {
+            return m.name;
+        }
+    }
+    return "?";
+}
+
+bool ParseMetric(const std::string& name, Metric& out) {
+    for (const NamedMetric& m : kMetrics) {
+        if (name == m.name) {
+            out = m.metric;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CheckGridSpec(const GridSpec& spec, std::string& error) {
+    if (spec.mapWidth <= 0 || spec.mapHeight <= 0) {
+        error = "the site has no map";
+        return false;
+    }
+    if (spec.cell < 1) {
+        error = "the cell must be at least 1 pixel";
+        return false;
+    }
+    if (!(spec.radius >= 0) || !std::isfinite(spec.radius)) {
+        error = "the radius must be a number of pixels, 0 or more";
+        return false;
+    }
+    if (static_cast<int64_t>(spec.Cols()) * spec.Rows() > kMaxCells) {
+        error = "too many cells: " + std::to_string(spec.Cols()) + " x " +
+                std::to_string(spec.Rows()) + " (use larger cells)";
+        return false;
+    }
+    return true;
+}
+
+bool ApFilter::Selects(const AccessPoint& ap) const {
+    if (!ssids.empty() && std::none_of(ssids.begin(), ssids.end(), [&](const std::string& s) {
+            return s == ap.ssid || s == platform::TextFromBytes(ap.ssid.data(), ap.ssid.size());
+        })) {
+        return false;
+    }
+    if (!bssids.empty() && std::find(bssids.begin(), bssids.end(), ap.bssid) == bssids.end()) {
+        return false;
+    }
+    if (!channels.empty() &&
+        std::find(channels.begin(), channels.end(), ap.channel) == channels.end()) {
+        return false;
+    }
+    return true;
+}
+
+CoverageModel::~CoverageModel() = default;
+
+std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
+                                                          const GridSpec& spec,
+                                                          const BuildOptions& options,
+                                                          std::string& error) {
+    if (!CheckGridSpec(spec, error)) {
+        return nullptr;
+    }
+    const SiteSamples samples = PrepareSamples(survey);
+    std::shared_ptr<CoverageModel> model(new CoverageModel());
+    model->m_spec = spec;
+    model->m_method = options.method;
+    model->m_threads = ThreadCount(options.threads);
+    model->m_positions = samples.Positions();
+
+    std::vector<size_t> chosen;
+    for (size_t a = 0; a < samples.aps.size(); ++a) {
+        if (options.only == nullptr || options.only->Selects(samples.aps[a])) {
+            chosen.push_back(a);
+            model->m_aps.push_back(samples.aps[a]);
+        }
+    }
+    const size_t apCount = chosen.size();
+    model->m_ceiling.assign(apCount, kNotHeardDbm);
+    for (size_t p = 0; p < samples.Positions(); ++p) {
+        for (size_t a = 0; a < apCount; ++a) {
+            model->m_ceiling[a] = std::max(model->m_ceiling[a], samples.Level(p, chosen[a]));
+        }
+    }
+    model->m_cells = CellsNearSurvey(spec, samples);
+    if (static_cast<int64_t>(model->m_cells.size()) * static_cast<int64_t>(apCount) >
+        kMaxCellLevels) {
+        error = "too many cells for " + std::to_string(apCount) +
+                " access points (use larger cells, a smaller radius or filters)";
+        return nullptr;
+    }
+
+    if (options.method == Method::kKriging) {
+        model->m_field = FitKriging(samples, chosen, model->m_threads, options.cancel);
+    } else {
+        model->m_field = FitIdw(samples, chosen);
+    }
+    if (model->m_field == nullptr) {
+        error = "cancelled";
+        return nullptr;
+    }
+
+    // Every cell within reach, tile by tile.
+    const size_t cellCount = model->m_cells.size();
+    model->m_levels.resize(cellCount * apCount);
+    if (apCount > 0) {
+        const size_t tiles = (cellCount + kTileCells - 1) / kTileCells;
+        const FieldModel& field = *model->m_field;
+        const bool done = ParallelFor(
+            tiles, model->m_threads,
+            [&](size_t t) {
+                const size_t begin = t * kTileCells;
+                const size_t count = std::min(kTileCells, cellCount - begin);
+                std::vector<double> x(count), y(count), out(count * apCount);
+                const int cols = spec.Cols();
+                for (size_t i = 0; i < count; ++i) {
+                    const uint32_t cell = model->m_cells[begin + i];
+                    x[i] = spec.CentreX(static_cast<int>(cell % cols));
+                    y[i] = spec.CentreY(static_cast<int>(cell / cols));
+                }
+                field.Predict(x.data(), y.data(), count, out.data());
+                float* levels = model->m_levels.data() + begin * apCount;
+                for (size_t i = 0; i < count * apCount; ++i) {
+                    levels[i] = static_cast<float>(Limit(out[i], model->m_ceiling[i % apCount]));
+                }
+            },
+            options.cancel);
+        if (!done) {
+            error = "cancelled";
+            return nullptr;
+        }
+    }
+
+    // How well the survey predicts itself. Each position's prediction knows
+    // nothing of its own levels, the ceiling included.
+    LeaveOneOut& loo = model->m_leaveOneOut;
+    loo.positions = samples.Positions();
+    if (apCount > 0 && samples.Positions() >= 2) {
+        const std::vector<double> predicted = model->m_field->LeaveOneOutLevels();
+        std::vector<double> others(apCount, kNotHeardDbm);  // second highest level
+        for (size_t a = 0; a < apCount; ++a) {
+            bool skipped = false;
+            for (size_t p = 0; p < samples.Positions(); ++p) {
+                const double v = samples.Level(p, chosen[a]);
+                if (v == model->m_ceiling[a] && !skipped) {
+                    skipped = true;
+                } else {
+                    others[a] = std::max(others[a], v);
+                }
+            }
+        }
+        double levelSum = 0, strongestSum = 0;
+        for (size_t p = 0; p < samples.Positions(); ++p) {
+            double heard = kNotHeardDbm, guessed = kNotHeardDbm;
+            for (size_t a = 0; a < apCount; ++a) {
+                const double truth = samples.Level(p, chosen[a]);
+                const double ceiling =
+                    truth == model->m_ceiling[a] ? others[a] : model->m_ceiling[a];
+                const double guess = Limit(predicted[p * apCount + a], ceiling);
+                levelSum += (guess - truth) * (guess - truth);
+                heard = std::max(heard, truth);
+                guessed = std::max(guessed, guess);
+            }
+            strongestSum += (guessed - heard) * (guessed - heard);
+        }
+        loo.levelRmse = std::sqrt(levelSum / (samples.Positions() * apCount));
+        loo.strongestRmse = std::sqrt(strongestSum / samples.Positions());
+    }
+    return model;
+}
+
+Grid CoverageModel::Map(const MapRequest& request) const {
+    Grid grid;
+    grid.spec = m_spec;
+    grid.metric = request.metric;
+    grid.values.assign(static_cast<size_t>(m_spec.Cols()) * m_spec.Rows(),
+                       std::numeric_limits<float>::quiet_NaN());
+    std::vector<size_t> selected;
+    for (size_t a = 0; a < m_aps.size(); ++a) {
+        if (request.filter.Selects(m_aps[a])) {
+            selected.push_back(a);
+        }
+    }
+    const size_t apCount = m_aps.size();
+    const double threshold = request.threshold;
+    const Metric metric = request.metric;
+    const size_t chunks = (m_cells.size() + kMapChunk - 1) / kMapChunk;
+    ParallelFor(chunks, m_threads, [&](size_t c) {
+        const size_t end = std::min(m_cells.size(), (c + 1) * kMapChunk);
+        for (size_t i = c * kMapChunk; i < end; ++i) {
+            const float* levels = m_levels.data() + i * apCount;
+            float first = static_cast<float>(kNotHeardDbm);
+            float second = static_cast<float>(kNotHeardDbm);
+            size_t strongest = apCount;
+            int reaching = 0;
+            for (size_t a : selected) {
+                const float v = levels[a];
+                if (strongest == apCount || v > first) {
+                    second = strongest == apCount ? second : first;
+                    first = v;
+                    strongest = a;
+                } else if (v > second) {
+                    second = v;
+                }
+                reaching += v >= threshold;
+            }
+            float value = 0;
+            switch (metric) {
+                case Metric::kStrongest:
+                    value = first;
+                    break;
+                case Metric::kSecond:
+                    value = second;
+                    break;
+                case Metric::kCount:
+                    value = static_cast<float>(reaching);
+                    break;
+                case Metric::kCochannel: {
+                    int same = 0;
+                    if (strongest != apCount) {
+                        const int channel = m_aps[strongest].channel;
+                        for (size_t a : selected) {
+                            same += m_aps[a].channel == channel && levels[a] >= threshold;
+                        }
+                    }
+                    value = static_cast<float>(same);
+                    break;
+                }
+            }
+            grid.values[m_cells[i]] = value;
+        }
+    });
+    return grid;
+}
+
+double CoverageModel::LevelAt(size_t ap, double x, double y) const {
+    std::vector<double> out(m_aps.size());
+    m_field->Predict(&x, &y, 1, out.data());
+    return Limit(out.at(ap), m_ceiling.at(ap));
+}
+
+}  // namespace coverage

@@ -1,0 +1,186 @@
+// Coverage maps from a survey: each access point's level is interpolated on
+// its own over a grid of square cells, then every cell's value is taken
+// across the selected access points (strongest, second strongest, how many
+// reach a threshold, how many share the strongest one's channel).
+//
+//   coverage::GridSpec grid{map.width, map.height, 4, 64};
+//   std::string error;
+//   auto model = coverage::CoverageModel::Build(survey, grid, {}, error);
+//   if (!model) { ...error... }
+//   coverage::Grid strongest = model->Map({coverage::Metric::kStrongest});
+//
+// Building the model is the costly part (fitting and interpolating every
+// access point); it can run on a worker thread and be abandoned through
+// BuildOptions::cancel when a newer survey supersedes it. A built model is
+// immutable, so any thread may ask it for maps; a change of metric, threshold
+// or filter only combines the cached per-access-point levels again.
+//
+// Cells farther than the radius from every survey point have no value, and
+// an access point's interpolated level never exceeds the strongest level
+// measured for it: the maps show no coverage nobody measured. Output is the same for any
+// number of threads.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "coverage/survey.h"
+
+namespace coverage {
+
+// Interpolation methods. kIdw is inverse-distance weighting (power 2) over
+// every point, the common method of survey programs, kept as the baseline.
+// kKriging is ordinary kriging (a Gaussian-process regression with a constant
+// mean estimated from the data): a Matern 3/2 covariance whose length scale
+// and measurement noise (up to 2 dB) are fitted to each access point's own
+// readings by restricted maximum likelihood, so it smooths noise instead of
+// drawing a spot at every reading.
+enum class Method { kIdw, kKriging };
+// The most accurate method of bench/heatmap's table.
+constexpr Method kDefaultMethod = Method::kKriging;
+const char* MethodName(Method method);
+bool ParseMethod(const std::string& name, Method& out);
+std::vector<Method> AllMethods();
+
+enum class Metric { kStrongest, kSecond, kCount, kCochannel };
+const char* MetricName(Metric metric);
+bool ParseMetric(const std::string& name, Metric& out);
+// kStrongest and kSecond are levels in dBm; the others count access points.
+inline bool IsLevelMetric(Metric metric) {
+    return metric == Metric::kStrongest || metric == Metric::kSecond;
+}
+
+// The map divided into square cells of `cell` pixels, row by row from the
+// top left; the last column and row may be cut by the map's edge. A pixel
+// (x, y) is the point (x, y), so a cell's centre is the middle of its pixels.
+struct GridSpec {
+    int mapWidth = 0;
+    int mapHeight = 0;
+    int cell = 4;        // pixels
+    double radius = 64;  // pixels from the nearest survey point
+
+    int Cols() const { return mapWidth <= 0 || cell <= 0 ? 0 : (mapWidth + cell - 1) / cell; }
+    int Rows() const { return mapHeight <= 0 || cell <= 0 ? 0 : (mapHeight + cell - 1) / cell; }
+    double CentreX(int col) const { return Centre(col, mapWidth); }
+    double CentreY(int row) const { return Centre(row, mapHeight); }
+
+  private:
+    double Centre(int i, int extent) const {
+        const int first = i * cell;
+        const int last = std::min(first + cell, extent) - 1;
+        return (first + last) / 2.0;
+    }
+};
+
+// Limits that keep a wrong option from exhausting the machine.
+constexpr int64_t kMaxCells = 64ll * 1024 * 1024;
+constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x access points
+
+// False with a one-line reason when the grid cannot be built: no map, a cell
+// below 1 pixel, a radius that is negative or not a number, too many cells.
+bool CheckGridSpec(const GridSpec& spec, std::string& error);
+
+// Which access points a map is about. Each kind given must match: an access
+// point is selected when its SSID is one of `ssids` (if any are given), its
+// BSSID one of `bssids` (if any) and its channel one of `channels` (if any).
+struct ApFilter {
+    std::vector<std::string> ssids;  // bytes as heard, or their text as printed
+    std::vector<Bssid> bssids;
+    std::vector<int> channels;
+
+    bool Selects(const AccessPoint& ap) const;
+    bool Empty() const { return ssids.empty() && bssids.empty() && channels.empty(); }
+};
+
+struct MapRequest {
+    MapRequest() = default;
+    explicit MapRequest(Metric m, double dbm = -67, ApFilter only = {})
+        : metric(m), threshold(dbm), filter(std::move(only)) {}
+
+    Metric metric = Metric::kStrongest;
+    double threshold = -67;  // dBm, for kCount and kCochannel
+    ApFilter filter;
+};
+
+// One value per cell, row by row; NaN for a cell with no value. kStrongest
+// and kSecond are in dBm (kNotHeardDbm when fewer access points are
+// selected), kCount and kCochannel are whole numbers.
+struct Grid {
+    GridSpec spec;
+    Metric metric = Metric::kStrongest;
+    std::vector<float> values;
+
+    bool HasValue(int col, int row) const { return !std::isnan(At(col, row)); }
+    float At(int col, int row) const {
+        return values[static_cast<size_t>(row) * spec.Cols() + col];
+    }
+};
+
+// How well the method predicts the survey from itself: each survey position
+// is left out in turn and its levels predicted from the others.
+struct LeaveOneOut {
+    size_t positions = 0;
+    double levelRmse = 0;      // every access point's level, dB
+    double strongestRmse = 0;  // the strongest level at the position, dB
+};
+
+struct BuildOptions {
+    Method method = kDefaultMethod;
+    unsigned threads = 0;                       // 0: one per core
+    const ApFilter* only = nullptr;             // interpolate only these (all by default)
+    const std::atomic<bool>* cancel = nullptr;  // set it to abandon the build
+};
+
+class FieldModel;
+
+class CoverageModel {
+  public:
+    // Fits and interpolates every access point (or those options.only
+    // selects) over the grid's cells within the radius. Null with a one-line
+    // reason when the grid is refused, and with "cancelled" when abandoned.
+    static std::shared_ptr<const CoverageModel> Build(const Survey& survey, const GridSpec& spec,
+                                                      const BuildOptions& options,
+                                                      std::string& error);
+    ~CoverageModel();
+    CoverageModel(const CoverageModel&) = delete;
+    CoverageModel& operator=(const CoverageModel&) = delete;
+
+    const GridSpec& Spec() const { return m_spec; }
+    Method GetMethod() const { return m_method; }
+    // The access points interpolated, ordered by BSSID.
+    const std::vector<AccessPoint>& AccessPoints() const { return m_aps; }
+    // Survey positions (survey points at one place count once).
+    size_t Positions() const { return m_positions; }
+    // Cells within the radius of a survey point.
+    size_t CellsWithValue() const { return m_cells.size(); }
+
+    // The metric over the access points the request's filter selects (among
+    // those interpolated); cheap next to Build.
+    Grid Map(const MapRequest& request) const;
+    // One access point's interpolated level at any map position, ignoring the
+    // radius (for tests and tools); the cells hold the same values.
+    double LevelAt(size_t ap, double x, double y) const;
+    const LeaveOneOut& LeaveOneOutError() const { return m_leaveOneOut; }
+
+  private:
+    CoverageModel() = default;
+
+    GridSpec m_spec;
+    Method m_method = kDefaultMethod;
+    unsigned m_threads = 1;
+    size_t m_positions = 0;
+    std::vector<AccessPoint> m_aps;
+    std::vector<double> m_ceiling;  // each access point's strongest level at a position
+    std::vector<uint32_t> m_cells;  // indices (row * cols + col) of the cells with a value
+    std::vector<float> m_levels;    // m_cells.size() x m_aps.size(), cell by cell
+    std::unique_ptr<FieldModel> m_field;
+    LeaveOneOut m_leaveOneOut;
+};
+
+}  // namespace coverage

@@ -1,0 +1,493 @@
+#include "coverage/field_model.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include "coverage/parallel.h"
+
+namespace coverage {
+
+namespace {
+
+using Eigen::ArrayXd;
+using Eigen::ArrayXXd;
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+// A position closer than this to a survey position (squared pixels) is that
+// position.
+constexpr double kSamePlace2 = 1e-12;
+
+// The survey levels of the chosen access points: positions x access points.
+MatrixXd LevelMatrix(const SiteSamples& s, const std::vector<size_t>& aps) {
+    MatrixXd y(s.Positions(), aps.size());
+    for (size_t p = 0; p < s.Positions(); ++p) {
+        for (size_t a = 0; a < aps.size(); ++a) {
+            y(p, a) = s.Level(p, aps[a]);
+        }
+    }
+    return y;
+}
+
+// Squared distances from `count` positions (rows) to the survey positions.
+ArrayXXd SquaredDistances(const double* x, const double* y, size_t count, const ArrayXd& px,
+                          const ArrayXd& py) {
+    const Eigen::Map<const ArrayXd> qx(x, static_cast<Eigen::Index>(count));
+    const Eigen::Map<const ArrayXd> qy(y, static_cast<Eigen::Index>(count));
+    ArrayXXd d2(count, px.size());
+    for (Eigen::Index j = 0; j < px.size(); ++j) {
+        d2.col(j) = (qx - px[j]).square() + (qy - py[j]).square();
+    }
+    return d2;
+}
+
+// ---------------------------------------------------------------------------
+// Inverse-distance weighting, power 2, over every survey position.
+
+class IdwModel : public FieldModel {
+  public:
+    IdwModel(const SiteSamples& s, const std::vector<size_t>& aps)
+        : FieldModel(aps.size()),
+          m_x(Eigen::Map<const ArrayXd>(s.x.data(), static_cast<Eigen::Index>(s.Positions()))),
+          m_y(Eigen::Map<const ArrayXd>(s.y.data(), static_cast<Eigen::Index>(s.Positions()))),
+          m_levels(LevelMatrix(s, aps)) {}
+
+    void Predict(const double* x, const double* y, size_t count, double* out) const override {
+        const size_t apCount = ApCount();
+        if (m_x.size() == 0) {
+            std::fill(out, out + count * apCount, kNotHeardDbm);
+            return;
+        }
+        const ArrayXXd d2 = SquaredDistances(x, y, count, m_x, m_y);
+        MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
+        for (size_t i = 0; i < count; ++i) {
+            Eigen::Index nearest = 0;
+            if (d2.row(i).minCoeff(&nearest) < kSamePlace2) {
+                // On a survey position: its own levels, exactly.
+                weights.row(i).setZero();
+                weights(i, nearest) = 1;
+            }
+        }
+        const VectorXd total = weights.rowwise().sum();
+        const MatrixXd sums = weights * m_levels;
+        for (size_t i = 0; i < count; ++i) {
+            for (size_t a = 0; a < apCount; ++a) {
+                out[i * apCount + a] = sums(i, a) / total(i);
+            }
+        }
+    }
+
+    std::vector<double> LeaveOneOutLevels() const override {
+        const size_t n = m_x.size();
+        const size_t apCount = ApCount();
+        std::vector<double> out(n * apCount, kNotHeardDbm);
+        if (n < 2) {
+            return out;
+        }
+        const ArrayXXd d2 = SquaredDistances(m_x.data(), m_y.data(), n, m_x, m_y);
+        MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
+        weights.diagonal().setZero();
+        const VectorXd total = weights.rowwise().sum();
+        const MatrixXd sums = weights * m_levels;
+        for (size_t i = 0; i < n; ++i) {
+            for (size_t a = 0; a < apCount; ++a) {
+                out[i * apCount + a] = sums(i, a) / total(i);
+            }
+        }
+        return out;
+    }
+
+  private:
+    ArrayXd m_x;
+    ArrayXd m_y;
+    MatrixXd m_levels;
+};
+
+// ---------------------------------------------------------------------------
+// Ordinary kriging with a Matern 3/2 covariance, fitted per access point.
+//
+// With unit signal variance, correlation matrix C (length scale l) and noise
+// ratio lambda, the readings y at positions holding w survey points each have
+// covariance sigma^2 (C + lambda W^-1). Writing W^1/2 C W^1/2 = U diag(v) U',
+// every quantity the fit needs is a sum over the spectrum v + lambda, so one
+// eigendecomposition per length scale serves every noise ratio and every
+// access point. Eigen's solver copes with any positions: coincident ones are
+// merged before, collinear ones only make some eigenvalues small, and lambda
+// keeps them away from zero.
+
+constexpr double kSqrt3 = 1.7320508075688772;
+
+ArrayXXd Matern32(const ArrayXXd& distance, double length) {
+    const ArrayXXd s = distance * (kSqrt3 / length);
+    return (1 + s) * (-s).exp();
+}
+
+// The measurement noise a fit may assume, at most (standard deviation, dB).
+// Readings are averages over a sweep; a fit that put more of them down to
+// noise would smooth a survey point's own reading away, and the map would
+// disagree with the point's colour.
+constexpr double kMaxNoiseDb = 2;
+// Noise ratios searched (noise variance over signal variance).
+constexpr double kMinNoiseRatio = 1e-5;
+constexpr double kMaxNoiseRatio = 10;
+constexpr int kNoiseGridSteps = 25;
+// Length scales searched: multiples of the typical spacing of the survey.
+constexpr int kLengthCandidates = 7;
+// The fit looks at no more positions than this (a spread subset beyond).
+constexpr size_t kMaxFitPositions = 300;
+
+// One length scale's spectrum over a set of positions.
+struct Spectrum {
+    double length = 0;
+    VectorXd values;   // eigenvalues, no smaller than zero
+    MatrixXd vectors;  // columns: eigenvectors
+    VectorXd ones;     // U' W^1/2 1
+    MatrixXd centred;  // U' W^1/2 (Y - mean), one column per access point
+};
+
+Spectrum Decompose(const ArrayXXd& distance, const VectorXd& rootWeights, double length,
+                   const MatrixXd& centredLevels) {
+    Spectrum s;
+    s.length = length;
+    const MatrixXd c =
+        rootWeights.asDiagonal() * Matern32(distance, length).matrix() * rootWeights.asDiagonal();
+    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(c);
+    s.values = solver.eigenvalues().cwiseMax(0.0);
+    s.vectors = solver.eigenvectors();
+    s.ones = s.vectors.transpose() * rootWeights;
+    s.centred = s.vectors.transpose() * (rootWeights.asDiagonal() * centredLevels);
+    return s;
+}
+
+// Twice the negative restricted log-likelihood of one access point (column a
+// of the spectrum) at noise ratio lambda, constants dropped; infinite where
+// the noise would exceed kMaxNoiseDb.
+double Objective(const Spectrum& s, Eigen::Index a, double lambda) {
+    const ArrayXd d = s.values.array() + lambda;
+    const ArrayXd z = s.centred.col(a).array();
+    const ArrayXd u = s.ones.array();
+    const double sum = (u.square() / d).sum();
+    const double cross = (u * z / d).sum();
+    const double quad = (z.square() / d).sum() - cross * cross / sum;
+    const double n = static_cast<double>(d.size());
+    // The noise variance is lambda times the signal variance's estimate.
+    if (!(quad > 0) || !(sum > 0) || lambda * quad / (n - 1) > kMaxNoiseDb * kMaxNoiseDb) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return (n - 1) * std::log(quad) + d.log().sum() + std::log(sum);
+}
+
+struct ApFit {
+    bool flat = false;  // a constant level: every reading the same
+    double mean = 0;
+    int length = 0;  // index of the length scale
+    double lambda = 1;
+};
+
+// The best noise ratio for one access point at one length scale: the grid's
+// best, refined by golden-section search between its neighbours.
+std::pair<double, double> BestNoise(const Spectrum& s, Eigen::Index a) {
+    const double logMin = std::log(kMinNoiseRatio);
+    const double step = (std::log(kMaxNoiseRatio) - logMin) / (kNoiseGridSteps - 1);
+    int best = 0;
+    double bestValue = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < kNoiseGridSteps; ++i) {
+        const double value = Objective(s, a, std::exp(logMin + i * step));
+        if (value < bestValue) {
+            bestValue = value;
+            best = i;
+        }
+    }
+    if (!std::isfinite(bestValue)) {
+        return {bestValue, 1.0};
+    }
+    double lo = logMin + std::max(0, best - 1) * step;
+    double hi = logMin + std::min(kNoiseGridSteps - 1, best + 1) * step;
+    const double g = 0.6180339887498949;
+    double c = hi - g * (hi - lo), d = lo + g * (hi - lo);
+    double fc = Objective(s, a, std::exp(c)), fd = Objective(s, a, std::exp(d));
+    for (int i = 0; i < 24; ++i) {
+        if (fc < fd) {
+            hi = d;
+            d = c;
+            fd = fc;
+            c = hi - g * (hi - lo);
+            fc = Objective(s, a, std::exp(c));
+        } else {
+            lo = c;
+            c = d;
+            fc = fd;
+            d = lo + g * (hi - lo);
+            fd = Objective(s, a, std::exp(d));
+        }
+    }
+    const double refined = std::exp((lo + hi) / 2);
+    const double refinedValue = Objective(s, a, refined);
+    if (refinedValue < bestValue) {
+        return {refinedValue, refined};
+    }
+    return {bestValue, std::exp(logMin + best * step)};
+}
+
+// Positions the fit looks at: all of them, or an even spread of the survey's
+// order (a walk through the site) when there are more than kMaxFitPositions.
+std::vector<size_t> FitSubset(size_t n) {
+    std::vector<size_t> subset;
+    if (n <= kMaxFitPositions) {
+        subset.resize(n);
+        std::iota(subset.begin(), subset.end(), 0);
+        return subset;
+    }
+    for (size_t i = 0; i < kMaxFitPositions; ++i) {
+        subset.push_back(i * n / kMaxFitPositions);
+    }
+    return subset;
+}
+
+// Length scales to try: from half the median nearest-neighbour spacing up,
+// doubling, no farther than twice the survey's extent.
+std::vector<double> LengthCandidates(const ArrayXXd& distance) {
+    const Eigen::Index n = distance.rows();
+    std::vector<double> nearest(n);
+    for (Eigen::Index i = 0; i < n; ++i) {
+        double best = std::numeric_limits<double>::infinity();
+        for (Eigen::Index j = 0; j < n; ++j) {
+            if (j != i) {
+                best = std::min(best, distance(i, j));
+            }
+        }
+        nearest[i] = best;
+    }
+    std::nth_element(nearest.begin(), nearest.begin() + n / 2, nearest.end());
+    const double spacing = nearest[n / 2];
+    const double extent = distance.maxCoeff();
+    std::vector<double> lengths;
+    for (int k = 0; k < kLengthCandidates; ++k) {
+        const double length = std::ldexp(spacing, k - 1);
+        if (k > 1 && length > 2 * extent) {
+            break;
+        }
+        lengths.push_back(length);
+    }
+    return lengths;
+}
+
+class KrigingModel : public FieldModel {
+  public:
+    // A group of access points sharing a length scale.
+    struct Group {
+        int lengthIndex = 0;  // among the candidates, each twice the one before
+        double length = 0;
+        MatrixXd weights;            // positions x access points of the group
+        VectorXd means;              // their constant means
+        std::vector<size_t> column;  // each one's place in the output
+    };
+
+    KrigingModel(size_t apCount, ArrayXd x, ArrayXd y)
+        : FieldModel(apCount), m_x(std::move(x)), m_y(std::move(y)) {}
+
+    void Predict(const double* x, const double* y, size_t count, double* out) const override {
+        const size_t apCount = ApCount();
+        for (const auto& [column, level] : m_flat) {
+            for (size_t i = 0; i < count; ++i) {
+                out[i * apCount + column] = level;
+            }
+        }
+        if (m_groups.empty()) {
+            return;
+        }
+        const ArrayXXd distance = SquaredDistances(x, y, count, m_x, m_y).sqrt();
+        // Each length scale is half the next, so its exponential is the
+        // square of the next one's: one exp() per distance, the rest are
+        // products.
+        ArrayXXd decay;
+        int current = -1;
+        for (auto g = m_groups.rbegin(); g != m_groups.rend(); ++g) {
+            const double scale = kSqrt3 / g->length;
+            if (current < 0) {
+                decay = (distance * -scale).exp();
+            }
+            for (; current > g->lengthIndex; --current) {
+                decay = decay.square();
+            }
+            current = g->lengthIndex;
+            const MatrixXd levels = ((1 + distance * scale) * decay).matrix() * g->weights;
+            for (size_t i = 0; i < count; ++i) {
+                for (size_t k = 0; k < g->column.size(); ++k) {
+                    out[i * apCount + g->column[k]] = g->means[k] + levels(i, k);
+                }
+            }
+        }
+    }
+
+    std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
+
+    std::vector<Group> m_groups;
+    std::vector<std::pair<size_t, double>> m_flat;  // output column, level
+    std::vector<double> m_leaveOneOut;
+
+  private:
+    ArrayXd m_x;
+    ArrayXd m_y;
+};
+
+}  // namespace
+
+std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps) {
+    return std::make_unique<IdwModel>(samples, aps);
+}
+
+std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
+                                       unsigned threads, const std::atomic<bool>* cancel) {
+    const size_t n = samples.Positions();
+    if (n < 3) {
+        // Too few positions to learn anything from: weight by distance.
+        return FitIdw(samples, aps);
+    }
+    const Eigen::Index apCount = static_cast<Eigen::Index>(aps.size());
+    const ArrayXd x = Eigen::Map<const ArrayXd>(samples.x.data(), static_cast<Eigen::Index>(n));
+    const ArrayXd y = Eigen::Map<const ArrayXd>(samples.y.data(), static_cast<Eigen::Index>(n));
+    VectorXd rootWeights(n);
+    for (size_t p = 0; p < n; ++p) {
+        rootWeights[p] = std::sqrt(static_cast<double>(samples.pointsAt[p]));
+    }
+    const MatrixXd levels = LevelMatrix(samples, aps);
+    // Centred by each access point's weighted average, for a stable fit.
+    const double totalWeight = rootWeights.squaredNorm();
+    const VectorXd average =
+        (levels.transpose() * rootWeights.cwiseAbs2()) / totalWeight;  // per access point
+    const MatrixXd centred = levels.rowwise() - average.transpose();
+
+    // The fit, on all positions or a spread subset of them.
+    const std::vector<size_t> subset = FitSubset(n);
+    const bool whole = subset.size() == n;
+    const Eigen::Index m = static_cast<Eigen::Index>(subset.size());
+    ArrayXd fx(m), fy(m);
+    VectorXd fw(m);
+    MatrixXd fc(m, apCount);
+    for (Eigen::Index i = 0; i < m; ++i) {
+        fx[i] = x[subset[i]];
+        fy[i] = y[subset[i]];
+        fw[i] = rootWeights[subset[i]];
+        fc.row(i) = centred.row(subset[i]);
+    }
+    const ArrayXXd fitDistance = SquaredDistances(fx.data(), fy.data(), m, fx, fy).sqrt();
+    const std::vector<double> lengths = LengthCandidates(fitDistance);
+    std::vector<Spectrum> spectra(lengths.size());
+    if (!ParallelFor(
+            lengths.size(), threads,
+            [&](size_t k) { spectra[k] = Decompose(fitDistance, fw, lengths[k], fc); }, cancel)) {
+        return nullptr;
+    }
+
+    // Each access point's length scale and noise ratio.
+    std::vector<ApFit> fits(aps.size());
+    ParallelFor(aps.size(), threads, [&](size_t a) {
+        ApFit& fit = fits[a];
+        const auto column = levels.col(static_cast<Eigen::Index>(a));
+        if (column.maxCoeff() - column.minCoeff() < 1e-9) {
+            fit.flat = true;
+            fit.mean = column[0];
+            return;
+        }
+        double best = std::numeric_limits<double>::infinity();
+        for (size_t k = 0; k < spectra.size(); ++k) {
+            const auto [value, lambda] = BestNoise(spectra[k], static_cast<Eigen::Index>(a));
+            if (value < best) {
+                best = value;
+                fit.length = static_cast<int>(k);
+                fit.lambda = lambda;
+            }
+        }
+        if (!std::isfinite(best)) {
+            fit.flat = true;
+            fit.mean = average[static_cast<Eigen::Index>(a)];
+        }
+    });
+
+    // The spectra of the length scales in use, over every position.
+    std::vector<int> used;
+    for (const ApFit& fit : fits) {
+        if (!fit.flat && std::find(used.begin(), used.end(), fit.length) == used.end()) {
+            used.push_back(fit.length);
+        }
+    }
+    std::sort(used.begin(), used.end());
+    std::vector<Spectrum> full(used.size());
+    if (!whole) {
+        const ArrayXXd distance = SquaredDistances(x.data(), y.data(), n, x, y).sqrt();
+        if (!ParallelFor(
+                used.size(), threads,
+                [&](size_t k) {
+                    full[k] = Decompose(distance, rootWeights, lengths[used[k]], centred);
+                },
+                cancel)) {
+            return nullptr;
+        }
+    } else {
+        for (size_t k = 0; k < used.size(); ++k) {
+            full[k] = std::move(spectra[used[k]]);
+        }
+    }
+    spectra.clear();
+
+    // Weights and means per group, and the leave-one-out levels: leaving
+    // position i out changes its prediction by beta_i / P_ii, where P is the
+    // kriging system's inverse with the mean's estimate taken into account.
+    auto model = std::make_unique<KrigingModel>(aps.size(), x, y);
+    model->m_leaveOneOut.assign(n * aps.size(), 0.0);
+    for (size_t k = 0; k < full.size(); ++k) {
+        const Spectrum& s = full[k];
+        KrigingModel::Group group;
+        group.lengthIndex = used[k];
+        group.length = s.length;
+        std::vector<Eigen::Index> members;
+        for (size_t a = 0; a < fits.size(); ++a) {
+            if (!fits[a].flat && fits[a].length == used[k]) {
+                members.push_back(static_cast<Eigen::Index>(a));
+            }
+        }
+        group.weights.resize(n, static_cast<Eigen::Index>(members.size()));
+        group.means.resize(static_cast<Eigen::Index>(members.size()));
+        const MatrixXd squaredVectors = s.vectors.cwiseAbs2();
+        for (size_t j = 0; j < members.size(); ++j) {
+            const Eigen::Index a = members[j];
+            const double lambda = fits[a].lambda;
+            const ArrayXd d = s.values.array() + lambda;
+            const ArrayXd u = s.ones.array();
+            const ArrayXd z = s.centred.col(a).array();
+            const double sum = (u.square() / d).sum();
+            const double shift = (u * z / d).sum() / sum;  // mean - average
+            const VectorXd coefficients = ((z - shift * u) / d).matrix();
+            const VectorXd beta = rootWeights.asDiagonal() * (s.vectors * coefficients);
+            group.weights.col(static_cast<Eigen::Index>(j)) = beta;
+            group.means[static_cast<Eigen::Index>(j)] = average[a] + shift;
+            group.column.push_back(static_cast<size_t>(a));
+
+            const VectorXd inverseDiagonal =
+                rootWeights.cwiseAbs2().asDiagonal() * (squaredVectors * d.inverse().matrix());
+            const VectorXd inverseOnes = rootWeights.asDiagonal() * (s.vectors * (u / d).matrix());
+            for (size_t i = 0; i < n; ++i) {
+                const Eigen::Index ii = static_cast<Eigen::Index>(i);
+                const double p = inverseDiagonal[ii] - inverseOnes[ii] * inverseOnes[ii] / sum;
+                model->m_leaveOneOut[i * aps.size() + static_cast<size_t>(a)] =
+                    levels(ii, a) - (p > 0 ? beta[ii] / p : 0.0);
+            }
+        }
+        model->m_groups.push_back(std::move(group));
+    }
+    for (size_t a = 0; a < fits.size(); ++a) {
+        if (fits[a].flat) {
+            model->m_flat.emplace_back(a, fits[a].mean);
+            for (size_t i = 0; i < n; ++i) {
+                model->m_leaveOneOut[i * aps.size() + a] = fits[a].mean;
+            }
+        }
+    }
+    return model;
+}
+
+}  // namespace coverage

@@ -1,0 +1,87 @@
+#include "coverage/survey_input.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace coverage {
+
+namespace {
+
+Reading MakeReading(const uint8_t* mac, const char* ssid, size_t ssidSize, int channel,
+                    double rssi) {
+    Reading r;
+    std::copy(mac, mac + 6, r.bssid.begin());
+    r.ssid.assign(ssid, strnlen(ssid, ssidSize));
+    r.channel = channel;
+    r.rssi = rssi;
+    return r;
+}
+
+class SurveyCollector : public sitefile::PointsVisitor {
+  public:
+    explicit SurveyCollector(Survey& out) : m_out(out) {}
+    void OnPoint(const sitefile::StoredPoint& point) override {
+        // Consecutive groups at one position are one point, as the survey
+        // list holds them once the file is open.
+        if (!m_out.points.empty() && m_out.points.back().x == point.x &&
+            m_out.points.back().y == point.y) {
+            return;
+        }
+        SurveyPoint p;
+        p.x = point.x;
+        p.y = point.y;
+        m_out.points.push_back(std::move(p));
+    }
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& entry) override {
+        if (entry.channel != 0) {
+            m_out.points.back().heard.push_back(MakeReading(
+                entry.mac, entry.ssid, sizeof entry.ssid, entry.channel, entry.RssiDbm()));
+        }
+    }
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+
+  private:
+    Survey& m_out;
+};
+
+}  // namespace
+
+Survey SurveyFromRecords(const CRecordList& list) {
+    Survey out;
+    const ApRecord* sentinel = list.Sentinel();
+    bool open = false;
+    for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
+        if (!open || r->x != out.points.back().x || r->y != out.points.back().y) {
+            SurveyPoint p;
+            p.x = r->x;
+            p.y = r->y;
+            out.points.push_back(std::move(p));
+            open = true;
+        }
+        if (r->channel != 0) {
+            out.points.back().heard.push_back(
+                MakeReading(r->mac, r->ssid, sizeof r->ssid, r->channel, r->rssi));
+        }
+    }
+    return out;
+}
+
+Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader) {
+    Survey out;
+    SurveyCollector collector(out);
+    reader.VisitPoints(collector);
+    return out;
+}
+
+bool LoadSurvey(const std::string& path, Survey& out, std::string& error) {
+    sitefile::SiteFileReader reader;
+    sitefile::OpenError e;
+    if (!reader.Open(path, e)) {
+        error = path + ": " + e.Describe();
+        return false;
+    }
+    out = SurveyFromSiteFile(reader);
+    return true;
+}
+
+}  // namespace coverage

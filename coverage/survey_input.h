@@ -1,0 +1,29 @@
+// The coverage analysis's input, taken from the two places a survey lives:
+// the survey list of the open site, and a site file's points section.
+#pragma once
+
+#include <string>
+
+#include "coverage/survey.h"
+#include "sitefile/site_reader.h"
+#include "survey/record_list.h"
+
+namespace coverage {
+
+// The survey points of a record list. Records of one point are consecutive
+// and share x and y; a record with channel 0 marks a point where nothing was
+// heard. Only reads the list: the caller holds whatever lock guards it (the
+// survey list is the user-interface thread's own).
+Survey SurveyFromRecords(const CRecordList& list);
+
+// The survey points of an opened site file, read with VisitPoints (the
+// survey list is left alone): one per stored group, consecutive groups at one
+// position being one point as they are once the file is open. Entries with
+// channel 0 are not access points and are skipped.
+Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader);
+
+// Opens the site file and reads its survey points; false with a one-line
+// reason when the file cannot be opened.
+bool LoadSurvey(const std::string& path, Survey& out, std::string& error);
+
+}  // namespace coverage

@@ -1,0 +1,103 @@
+// Coverage maps as pictures: the overlay the window and ksf share, and the
+// ksf picture built on it.
+#include "report/coverage_image.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <cmath>
+#include <limits>
+
+#include "view/rssi_bands.h"
+
+namespace {
+
+using coverage::Grid;
+using coverage::GridSpec;
+using coverage::Metric;
+
+QRgb BandRgb(int band) {
+    return 0xFF000000u | ColorRefToRgb(kRssiBands[band].colorRef);
+}
+
+// A grid of 3 x 2 cells of 4 pixels over a 10 x 7 map (the last column and
+// row cut by the map's edge).
+Grid SmallGrid(Metric metric, std::vector<float> values) {
+    Grid grid;
+    grid.spec = GridSpec{10, 7, 4, 0};
+    grid.metric = metric;
+    grid.values = std::move(values);
+    return grid;
+}
+
+void ExpectColour(const QImage& image, int x, int y, QRgb rgb, int alpha) {
+    const QColor c = image.pixelColor(x, y);
+    EXPECT_EQ(c.alpha(), alpha) << x << "," << y;
+    EXPECT_NEAR(c.red(), qRed(rgb), 2) << x << "," << y;
+    EXPECT_NEAR(c.green(), qGreen(rgb), 2) << x << "," << y;
+    EXPECT_NEAR(c.blue(), qBlue(rgb), 2) << x << "," << y;
+}
+
+// A level's colour is the colour legend's band, as for the circles: a cell at
+// a survey point that keeps the point's level shows its circle's colour.
+TEST(CellColour, LevelsTakeTheLegendsBandAndCountsRunUpTheSameColours) {
+    for (int dbm = -110; dbm <= 0; ++dbm) {
+        ASSERT_EQ(report::CellColour(Metric::kStrongest, static_cast<float>(dbm)),
+                  BandRgb(RssiBandIndex(dbm)))
+            << dbm;
+    }
+    EXPECT_EQ(report::CellColour(Metric::kSecond, -69.9f), BandRgb(3));  // above -70: green
+    EXPECT_EQ(report::CellColour(Metric::kSecond, -70.1f), BandRgb(4));  // blue
+    const int countBands[] = {5, 4, 3, 2, 1, 0, 0};  // 0 black ... 5 or more red
+    for (int n = 0; n <= 6; ++n) {
+        EXPECT_EQ(report::CellColour(Metric::kCount, static_cast<float>(n)), BandRgb(countBands[n]))
+            << n;
+        EXPECT_EQ(report::CellColour(Metric::kCochannel, static_cast<float>(n)),
+                  BandRgb(countBands[n]))
+            << n;
+    }
+}
+
+TEST(CoverageOverlay, CellsInTheirColourTranslucentTheRestClear) {
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    const Grid grid = SmallGrid(Metric::kStrongest, {-35, -45, none, -75, -85, -55});
+    const QImage overlay = report::CoverageOverlay(grid, QSize(10, 7));
+    ASSERT_EQ(overlay.size(), QSize(10, 7));
+    ExpectColour(overlay, 0, 0, BandRgb(0), report::kOverlayAlpha);
+    ExpectColour(overlay, 3, 3, BandRgb(0), report::kOverlayAlpha);
+    ExpectColour(overlay, 4, 0, BandRgb(1), report::kOverlayAlpha);
+    EXPECT_EQ(overlay.pixelColor(9, 0).alpha(), 0) << "no value: clear";
+    ExpectColour(overlay, 2, 6, BandRgb(4), report::kOverlayAlpha);
+    ExpectColour(overlay, 9, 6, BandRgb(2), report::kOverlayAlpha);  // the cut corner cell
+
+    // Larger than the grid's map: the rest is clear.
+    const QImage larger = report::CoverageOverlay(grid, QSize(14, 9));
+    EXPECT_EQ(larger.pixelColor(12, 2).alpha(), 0);
+    EXPECT_EQ(larger.pixelColor(2, 8).alpha(), 0);
+    ExpectColour(larger, 2, 6, BandRgb(4), report::kOverlayAlpha);
+}
+
+// The ksf picture: the map in grey, the overlay over it; where no cell has a
+// value the grey map shows unchanged.
+TEST(HeatmapPicture, GreyMapUnderTheOverlay) {
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    const Grid grid = SmallGrid(Metric::kCount, {0, 5, none, none, none, none});
+    QImage map(10, 7, QImage::Format_RGB32);
+    map.fill(QColor(200, 40, 90));
+    const QImage picture = report::HeatmapPicture(grid, map);
+    ASSERT_EQ(picture.size(), map.size());
+    const int grey = qGray(qRgb(200, 40, 90));
+    EXPECT_EQ(picture.pixel(9, 6), qRgb(grey, grey, grey));
+    const auto blend = [&](int channel) {
+        return (channel * report::kOverlayAlpha + grey * (255 - report::kOverlayAlpha)) / 255;
+    };
+    const QColor black = picture.pixelColor(1, 1);  // 0 access points: black
+    EXPECT_NEAR(black.red(), blend(0), 2);
+    EXPECT_NEAR(black.green(), blend(0), 2);
+    const QColor red = picture.pixelColor(5, 1);  // 5 access points: red
+    EXPECT_NEAR(red.red(), blend(255), 2);
+    EXPECT_NEAR(red.green(), blend(0), 2);
+    EXPECT_NEAR(red.blue(), blend(0), 2);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+// What the commands of ksf share: their arguments and how they end.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sitefile/site_reader.h"
+
+// Arguments after the command: positional ones and the values of known
+// options, as given (each command checks the ones it uses).
+struct Args {
+    std::vector<std::string> positional;
+    std::set<std::string> given;  // single-value options that were given ("-o" for --output)
+    std::string format;
+    std::string map;
+    std::string output;
+    std::string metric;
+    std::string threshold;
+    std::string method;
+    std::string cell;
+    std::string radius;
+    std::string pixelsPerMetre;
+    std::string line;
+    std::string metres;
+    std::vector<std::string> ssids;
+    std::vector<std::string> bssids;
+    std::vector<std::string> channels;
+};
+
+bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error);
+
+// One line on standard error; the exit status: 2 for a usage error, 1 when
+// the work failed.
+int UsageError(const std::string& message);
+int WorkError(const std::string& message);
+
+bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error);
+
+// The coverage commands.
+int Heatmap(const Args& args);
+int Scale(const Args& args);
