@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <vector>
 
+#include "app/survey_guard.h"
 #include "dialogs/sign_off_dlg.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
@@ -80,20 +81,23 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     }
     std::vector<sitefile::PointCircle> circles;
     g_siteHeader = sitefile::TakeSite(reader, *keep, g_surveyList, circles);
+    wait.reset();
+    if (m_guard) {
+        m_guard->SiteOpened(m_sitePath, map, circles);
+    }
     m_view.ShowStoredPoints(circles);
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
-    wait.reset();
     m_view.Repaint();
 }
 
-void SiteCommands::Save() {
+bool SiteCommands::Save() {
     // The surveyor signs first; however the dialog is closed, the save goes on.
     CSignOffDlg signOff(&m_view);
     m_services.RunModal(signOff);
     sitefile::SaveError error;
     if (!g_siteHeader || m_sitePath.empty()) {
         ShowSiteError(error);
-        return;
+        return false;
     }
     bool saved = false;
     {
@@ -106,5 +110,8 @@ void SiteCommands::Save() {
         // Like the open's messages, shown without the wait cursor: the
         // program is waiting for the surveyor, not busy.
         ShowSiteError(error);
+    } else if (m_guard) {
+        m_guard->SiteSaved();
     }
+    return saved;
 }

@@ -302,6 +302,10 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         }
         CPointInfoDlg info(this);
         if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
+            if (m_surveyListener) {
+                m_surveyListener->OnPointDeleted(static_cast<int32_t>(g_siteHeader->m_selX),
+                                                 static_cast<int32_t>(g_siteHeader->m_selY));
+            }
             EraseTapCircle();
             Repaint();
         }
@@ -362,7 +366,11 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
         return 0;
     }
     m_viewMode = VIEW_MAP;
-    if (g_siteHeader->CommitPoint() == 0) {
+    const int heard = g_siteHeader->CommitPoint();
+    if (m_surveyListener) {
+        m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);
+    }
+    if (heard == 0) {
         platform::PlayWaveSync("REDALERT");
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
