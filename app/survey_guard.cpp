@@ -62,6 +62,14 @@ void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& m
             // Begun but never given a whole entry: there is nothing to keep.
             journal::RemoveJournal(path, error);
             break;
+        case journal::Finding::kRecoverable:
+            if (!journal::ChangesAnything(found.contents.entries)) {
+                // Points taken and deleted again: nothing to offer.
+                journal::RemoveJournal(path, error);
+                break;
+            }
+            Offer(found, site, circles);
+            return;
         case journal::Finding::kUnreadable:
             SetAside(path, "The survey journal " + journalName + " cannot be read (" +
                                found.problem + ").");
@@ -73,9 +81,6 @@ void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& m
         case journal::Finding::kInUse:
             m_journal.Follow(site, g_surveyList);
             Unprotected(journalName + " is in use by another copy of Kestrow");
-            return;
-        case journal::Finding::kRecoverable:
-            Offer(found, site, circles);
             return;
     }
     m_journal.Follow(site, g_surveyList);

@@ -354,6 +354,16 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
     return outcome;
 }
 
+bool ChangesAnything(const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries) {
+        if (entry.kind == Entry::Kind::kDeletion && entry.deletion.siteRecords > 0) {
+            return true;
+        }
+    }
+    CRecordList scratch;
+    return Replay(entries, scratch).points > 0;
+}
+
 SurveyJournal::~SurveyJournal() {
     Close();
 }

@@ -71,6 +71,10 @@ struct ReplayOutcome {
 // points apply to what was loaded, the journal's own points are appended.
 ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list);
 
+// Whether a replay would change anything at all: a point the journal added
+// is still there, or a point of the site's own was deleted.
+bool ChangesAnything(const std::vector<Entry>& entries);
+
 class SurveyJournal {
   public:
     SurveyJournal() = default;

@@ -286,6 +286,18 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     EXPECT_EQ(Describe(g_surveyList),
               std::vector<std::string>(surveyed.begin() + 2, surveyed.end()));
     EXPECT_EQ(outcome.siteRecords, 0u);
+
+    // A point taken and deleted again changes nothing; deleting one of the
+    // site's points does.
+    std::vector<Entry> undone(2);
+    undone[0].point.x = 5;
+    undone[0].point.records.resize(2);
+    undone[1].kind = Entry::Kind::kDeletion;
+    undone[1].deletion = {5, 0, 0, 2};
+    EXPECT_TRUE(journal::ChangesAnything(found.contents.entries));
+    EXPECT_FALSE(journal::ChangesAnything(undone));
+    undone[1].deletion.siteRecords = 1;
+    EXPECT_TRUE(journal::ChangesAnything(undone));
 }
 
 TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideReplacesTheOlderOne) {
