@@ -380,6 +380,7 @@ void SurveyJournal::Follow(const SiteIdentity& site, const CRecordList& list) {
     m_site = site;
     m_following = true;
     m_failed = false;
+    m_owned = false;
     m_size = 0;
     m_records = CountRecords(list);
     m_siteRecords = m_records;
@@ -388,6 +389,7 @@ void SurveyJournal::Follow(const SiteIdentity& site, const CRecordList& list) {
 bool SurveyJournal::FollowRecovered(const SiteIdentity& site, const CRecordList& list,
                                     const ReplayOutcome& outcome, std::string& failure) {
     Follow(site, list);
+    m_owned = true;  // replayed: this survey's now, even if it cannot be rewritten
     m_siteRecords = std::min(outcome.siteRecords, m_records);
     const std::string path = JournalPath(site.path);
     if (outcome.compacted.empty()) {
@@ -439,6 +441,7 @@ bool SurveyJournal::Create(std::vector<uint8_t>& bytes, std::string& failure) {
         return false;
     }
     ::flock(m_fd, LOCK_EX | LOCK_NB);
+    m_owned = true;
     JournalHeader header;
     header.site = m_site;
     header.startedNs = NowNs();
@@ -462,6 +465,7 @@ bool SurveyJournal::Append(const std::vector<uint8_t>& entry, std::string& failu
         // its last whole entry (or is not there at all).
         if (creating) {
             ::unlink(path.c_str());
+            m_owned = false;
         } else if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0) {
             ::fdatasync(m_fd);
         }
@@ -520,7 +524,8 @@ bool SurveyJournal::PointDeleted(int32_t x, int32_t y, int32_t firstIndex, const
 
 bool SurveyJournal::SiteSaved(const CRecordList& list, std::string& failure) {
     Close();
-    const bool removed = RemoveJournal(m_site.path, failure);
+    const bool removed = !m_owned || RemoveJournal(m_site.path, failure);
+    m_owned = false;
     std::string ignored;
     StatSite(m_site, ignored);
     m_failed = false;
@@ -533,7 +538,9 @@ bool SurveyJournal::SiteSaved(const CRecordList& list, std::string& failure) {
 bool SurveyJournal::SetAside(std::string& failure) {
     Close();
     m_size = 0;
-    return SetAsideJournal(m_site.path, failure);
+    const bool owned = m_owned;
+    m_owned = false;
+    return !owned || SetAsideJournal(m_site.path, failure);
 }
 
 }  // namespace journal

@@ -107,6 +107,8 @@ class SurveyJournal {
     bool SiteSaved(const CRecordList& list, std::string& failure);
     // Closes the journal and moves it aside (a survey the surveyor discards).
     bool SetAside(std::string& failure);
+    // Both leave alone a journal this one did not write or replay (another
+    // copy's, found in use).
 
     bool Following() const { return m_following; }
     bool Protecting() const { return m_following && !m_failed; }
@@ -121,6 +123,7 @@ class SurveyJournal {
     SiteIdentity m_site;
     bool m_following = false;
     bool m_failed = false;
+    bool m_owned = false;  // the journal on disk is this survey's
     int m_fd = -1;
     uint64_t m_size = 0;       // bytes on disk, all of them whole
     size_t m_records = 0;      // records in the list as last seen

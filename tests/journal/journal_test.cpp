@@ -325,6 +325,10 @@ TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideReplacesTheOlderOne) {
     AddPoint(g_surveyList, 30, 30, 1);
     EXPECT_FALSE(other.PointCommitted(g_surveyList, failure));
     EXPECT_NE(failure.find("File exists"), std::string::npos) << failure;
+    // Its save or discard leaves the journal it never wrote alone.
+    EXPECT_TRUE(other.SiteSaved(g_surveyList, failure));
+    EXPECT_TRUE(other.SetAside(failure));
+    EXPECT_EQ(journal::InspectJournal(m_site).kind, Finding::kInUse);
 
     // Set aside: the journal replaces an older declined one, and the site
     // has no journal to offer any more.
