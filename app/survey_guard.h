@@ -48,8 +48,6 @@ class SurveyGuard final : public SurveyListener {
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
 
-    const journal::SurveyJournal& Journal() const { return m_journal; }
-
   private:
     void Offer(const journal::Finding& found, const journal::SiteIdentity& site,
                std::vector<sitefile::PointCircle>& circles);

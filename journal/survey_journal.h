@@ -112,7 +112,6 @@ class SurveyJournal {
 
     bool Following() const { return m_following; }
     bool Protecting() const { return m_following && !m_failed; }
-    const SiteIdentity& Site() const { return m_site; }
     uint64_t Size() const { return m_size; }
 
   private:
