@@ -94,11 +94,14 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
             QStringLiteral("Usage: kestrow") + (options >= 0 ? help.mid(options) : help);
         result.output += QStringLiteral(
             "\nScript commands, one a line (# starts a comment):\n"
-            "  open PATH [keep|discard]   open-cancel   tap X Y   hold X Y [delete]\n"
-            "  key left|up|right|down|action   zoom in|out   hscroll CODE [POS]\n"
-            "  vscroll CODE [POS]   sign X1,Y1 X2,Y2 ...   save   status\n"
-            "  dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
-            "  dialog-screenshot FILE   sleep MS   quit\n"
+            "  open PATH [keep|discard] [recover|norecover]   open-cancel   tap X Y\n"
+            "  hold X Y [delete]   key left|up|right|down|action   zoom in|out\n"
+            "  hscroll CODE [POS]   vscroll CODE [POS]   sign X1,Y1 X2,Y2 ...   save\n"
+            "  status   dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
+            "  dialog-screenshot FILE   sleep MS   close save|discard|cancel   quit\n"
+            "\nEvery point taken is kept in SITE.journal until the site is saved; opening\n"
+            "the site after a crash offers to recover it. SIGTERM and SIGHUP end the\n"
+            "program cleanly (exit status 128 + the signal).\n"
             "\nEnvironment: KESTROW_SOUND=off silences the sounds.\n");
         return result;
     }

@@ -1,11 +1,15 @@
 #include "app/kestrow_app.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -15,6 +19,8 @@
 #include "app/script_host.h"
 #include "app/script_runner.h"
 #include "app/site_commands.h"
+#include "app/survey_guard.h"
+#include "app/termination.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/window_messages.h"
 #include "res/resources.h"
@@ -46,6 +52,32 @@ void FitClientArea(CMainFrame& frame, CKestrowView& view, QSize client) {
         frame.resize(frame.size() + (client - now));
     }
     QCoreApplication::processEvents();
+}
+
+// A script read from a file or standard input; a termination signal ends it.
+struct ScriptFile {
+    explicit ScriptFile(int fd) : fd(fd), input(fd), stream(&input) {}
+    ~ScriptFile() {
+        if (fd > 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+    InterruptibleInput input;
+    std::istream stream;
+};
+
+// SIGTERM or SIGHUP. Every point is on disk already (journaled before it was
+// shown) and a save is written whole and renamed into place, so what is left
+// is to stop the scanner's threads and go. The program ends here, without
+// unwinding through whatever dialog or question is open, so that no
+// half-answered command (a sign-off pad, a close question) carries on as if
+// the surveyor had finished it.
+[[noreturn]] void EndOnSignal(CKestrowView& view, int signo) {
+    view.ShutDownScanner();
+    std::cout.flush();
+    std::fflush(nullptr);
+    std::_Exit(128 + signo);
 }
 
 // Without a window Qt's own warnings (no runtime directory, window hints the
@@ -85,21 +117,27 @@ int CKestrowApp::Run(int argc, char** argv) {
         qInstallMessageHandler(QuietQtMessages);
     }
 
+    // SIGTERM and SIGHUP are taken before anything starts: from here on they
+    // end the program through EndOnSignal, never half-way through a write.
+    std::string signalError;
+    if (!termination::Install(signalError)) {
+        PrintLine(stderr, QStringLiteral("kestrow: ") + QString::fromStdString(signalError));
+        return 1;
+    }
+
     // The script is opened before anything starts, so a wrong name costs nothing.
-    std::ifstream scriptFile;
-    std::istream* script = nullptr;
+    std::unique_ptr<ScriptFile> script;
     if (!options.script.isEmpty()) {
-        if (options.script == QLatin1String("-")) {
-            script = &std::cin;
-        } else {
-            scriptFile.open(options.script.toLocal8Bit().constData());
-            if (!scriptFile) {
+        int fd = 0;
+        if (options.script != QLatin1String("-")) {
+            fd = ::open(options.script.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
                 PrintLine(stderr,
                           QStringLiteral("kestrow: cannot read script '%1'").arg(options.script));
                 return 2;
             }
-            script = &scriptFile;
         }
+        script = std::make_unique<ScriptFile>(fd);
     }
 
     // The scanner: the simulated unit, or the unit on a serial port, with
@@ -159,6 +197,16 @@ int CKestrowApp::Run(int argc, char** argv) {
     auto* view = new CKestrowView;
     view->SetUiServices(services);
     SiteCommands site(*view, services);
+    // Every commit and deletion is journaled before it is shown; closing
+    // with unsaved points asks first.
+    SurveyGuard guard(view);
+    view->SetSurveyListener(&guard);
+    site.SetSurveyGuard(&guard);
+    frame.SetCloseQuery(
+        [&guard, &site] { return guard.ConfirmClose([&site] { return site.Save(); }); });
+    QSocketNotifier signalNotifier(termination::WakeFd(), QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &frame,
+                     [view] { EndOnSignal(*view, termination::Pending()); });
     const auto command = [view, &site](int id) {
         switch (id) {
             case ID_OPEN_SITE:
@@ -194,9 +242,13 @@ int CKestrowApp::Run(int argc, char** argv) {
     if (scriptHost) {
         scriptHost->Attach(view, &frame, command);
         ScriptRunner runner(*scriptHost, std::cerr);
-        status = runner.Run(*script);
+        status = runner.Run(script->stream);
     } else {
         status = app.exec();
+    }
+    if (termination::Pending() != 0) {
+        // The script ended because a signal came while it waited for a line.
+        EndOnSignal(*view, termination::Pending());
     }
 
     view->ShutDownScanner();

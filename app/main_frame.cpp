@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -9,7 +10,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindowStateChangeEvent>
 #include <cstdio>
 
 #include "platform/qt/qt_window_handle.h"
@@ -48,9 +48,9 @@ CMainFrame::CMainFrame(QWidget* parent)
     BuildCommandBar();
     BuildStatusBar();
 
-    // Ctrl+Q closes the window, which ends the program. Ctrl+N, Ctrl+O and
-    // Ctrl+S have no command of their own: site files are opened and saved
-    // only through the view's buttons.
+    // Ctrl+Q closes the window (asking first when points are unsaved), which
+    // ends the program. Ctrl+N, Ctrl+O and Ctrl+S have no command of their
+    // own: site files are opened and saved only through the view's buttons.
     auto* exitAction = new QAction(this);
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     exitAction->setShortcutContext(Qt::ApplicationShortcut);
@@ -151,10 +151,11 @@ void CMainFrame::customEvent(QEvent* event) {
     QMainWindow::customEvent(event);
 }
 
-void CMainFrame::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    // Minimising the frame closes the program; nothing is left to save.
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
-        close();
+// Minimising only minimises; closing may first ask whether to save.
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_closeQuery && !m_closeQuery()) {
+        event->ignore();
+        return;
     }
+    QMainWindow::closeEvent(event);
 }

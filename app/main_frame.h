@@ -26,6 +26,9 @@ class CMainFrame : public QMainWindow {
 
     // Makes the view the frame's content; the tool buttons' commands go to it.
     void SetView(QWidget* view, std::function<void(int command)> commandHandler);
+    // Asked whenever the window is to close (its close button, the window
+    // manager, Ctrl+Q): false keeps it open.
+    void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
 
     // Refreshes the four panes: counters from g_siteHeader, coordinates as the
     // low 16 bits of each parameter read as a signed number.
@@ -41,7 +44,7 @@ class CMainFrame : public QMainWindow {
 
   protected:
     void customEvent(QEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void BuildCommandBar();
@@ -53,4 +56,5 @@ class CMainFrame : public QMainWindow {
     QVBoxLayout* m_contentLayout = nullptr;
     std::array<QLabel*, kPaneCount> m_panes{};
     std::function<void(int)> m_commandHandler;
+    std::function<bool()> m_closeQuery;
 };

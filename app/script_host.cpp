@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/main_frame.h"
+#include "app/survey_guard.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
 #include "dialogs/point_info_dlg.h"
@@ -67,10 +68,25 @@ void KestrowScriptHost::Print(const std::string& line) {
 
 int KestrowScriptHost::Show(const std::string& text, const std::string& caption, unsigned style) {
     Print("MSGBOX " + caption + " | " + text);
-    if ((style & 0x0F) == platform::kMbYesNo) {
-        return m_keepPoints ? platform::kIdYes : platform::kIdNo;
+    switch (style & 0x0F) {
+        case platform::kMbYesNo:
+            if (text.rfind(SurveyGuard::kRecoverQuestionStart, 0) == 0) {
+                return m_recoverPoints ? platform::kIdYes : platform::kIdNo;
+            }
+            return m_keepPoints ? platform::kIdYes : platform::kIdNo;
+        case platform::kMbSaveDiscardCancel:
+            switch (m_closeAnswer.load()) {
+                case CloseAnswer::kSave:
+                    return platform::kIdYes;
+                case CloseAnswer::kDiscard:
+                    return platform::kIdNo;
+                case CloseAnswer::kCancel:
+                    break;
+            }
+            return platform::kIdCancel;
+        default:
+            return platform::kIdOk;
     }
-    return platform::kIdOk;
 }
 
 void KestrowScriptHost::RunEventsFor(int milliseconds) {
@@ -137,7 +153,8 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
     return dialog.result();
 }
 
-bool KestrowScriptHost::Open(const std::string& path, bool keep, std::string& reason) {
+bool KestrowScriptHost::Open(const std::string& path, bool keep, bool recover,
+                             std::string& reason) {
     const QFileInfo file(QString::fromStdString(path));
     if (!file.exists()) {
         // The file dialog accepts existing files only.
@@ -146,6 +163,7 @@ bool KestrowScriptHost::Open(const std::string& path, bool keep, std::string& re
     }
     m_chosenFile = file.absoluteFilePath().toStdString();
     m_keepPoints = keep;
+    m_recoverPoints = recover;
     m_command(ID_OPEN_SITE);
     m_chosenFile.reset();
     RunEventsFor(0);
@@ -236,4 +254,13 @@ bool KestrowScriptHost::WindowScreenshot(const std::string& path, std::string& r
 
 void KestrowScriptHost::Sleep(int milliseconds) {
     RunEventsFor(milliseconds);
+}
+
+bool KestrowScriptHost::Close(CloseAnswer answer) {
+    m_closeAnswer = answer;
+    const bool closed = m_frame->close();
+    m_strokes.clear();
+    m_closeAnswer = CloseAnswer::kCancel;
+    RunEventsFor(0);
+    return closed;
 }

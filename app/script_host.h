@@ -33,7 +33,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     // The window to drive; `command` carries out a tool button's command.
     void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
 
-    bool Open(const std::string& path, bool keep, std::string& reason) override;
+    bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
     void Tap(int x, int y) override;
     void Hold(int x, int y, bool deletePoint) override;
@@ -48,9 +48,11 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool WindowScreenshot(const std::string& path, std::string& reason) override;
     void DialogScreenshot(const std::string& path) override { m_dialogShot = path; }
     void Sleep(int milliseconds) override;
+    bool Close(CloseAnswer answer) override;
 
-    // Message boxes: printed as "MSGBOX <caption> | <text>"; a Yes/No
-    // question is answered as the last open command asked. Any thread.
+    // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
+    // recovery questions are answered as the last open command asked, the
+    // close question as the last close command asked. Any thread.
     int Show(const std::string& text, const std::string& caption, unsigned style) override;
 
   private:
@@ -67,6 +69,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::function<void(int)> m_command;
     std::optional<std::string> m_chosenFile;
     std::atomic<bool> m_keepPoints{true};
+    std::atomic<bool> m_recoverPoints{true};
+    std::atomic<CloseAnswer> m_closeAnswer{CloseAnswer::kCancel};
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
     std::string m_dialogShot;

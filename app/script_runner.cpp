@@ -76,13 +76,36 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
     auto usage = [&](const char* form) { return fail(std::string("usage: ") + form); };
 
     if (command == "open") {
-        if (argc < 1 || argc > 2 || (argc == 2 && words[2] != "keep" && words[2] != "discard")) {
-            return usage("open PATH [keep|discard]");
+        size_t next = 2;
+        bool keep = true;
+        bool recover = true;
+        if (next < words.size() && (words[next] == "keep" || words[next] == "discard")) {
+            keep = words[next++] == "keep";
         }
-        if (!m_host.Open(words[1], argc == 1 || words[2] == "keep", reason)) {
+        if (next < words.size() && (words[next] == "recover" || words[next] == "norecover")) {
+            recover = words[next++] == "recover";
+        }
+        if (argc < 1 || next != words.size()) {
+            return usage("open PATH [keep|discard] [recover|norecover]");
+        }
+        if (!m_host.Open(words[1], keep, recover, reason)) {
             return Outcome::kFail;
         }
         return Outcome::kNext;
+    }
+    if (command == "close") {
+        static const std::pair<const char*, CloseAnswer> kAnswers[] = {
+            {"save", CloseAnswer::kSave},
+            {"discard", CloseAnswer::kDiscard},
+            {"cancel", CloseAnswer::kCancel}};
+        if (argc == 1) {
+            for (const auto& [name, answer] : kAnswers) {
+                if (words[1] == name) {
+                    return m_host.Close(answer) ? Outcome::kQuit : Outcome::kNext;
+                }
+            }
+        }
+        return usage("close save|discard|cancel");
     }
     if (command == "open-cancel") {
         if (argc != 0) {

@@ -11,11 +11,15 @@
 
 using Stroke = std::vector<std::pair<int, int>>;
 
+// How the close question is answered.
+enum class CloseAnswer { kSave, kDiscard, kCancel };
+
 class ScriptHost {
   public:
     virtual ~ScriptHost() = default;
-    // Each answers false with a reason when the command cannot run.
-    virtual bool Open(const std::string& path, bool keep, std::string& reason) = 0;
+    // Each answers false with a reason when the command cannot run. `keep`
+    // answers the keep question, `recover` the offer of a journal's points.
+    virtual bool Open(const std::string& path, bool keep, bool recover, std::string& reason) = 0;
     virtual void OpenCancel() = 0;
     virtual void Tap(int x, int y) = 0;
     virtual void Hold(int x, int y, bool deletePoint) = 0;
@@ -32,6 +36,9 @@ class ScriptHost {
     // The next modal dialog, as the script has filled it in, just before it closes.
     virtual void DialogScreenshot(const std::string& path) = 0;
     virtual void Sleep(int milliseconds) = 0;
+    // The window's close request, its question answered so if it comes;
+    // true when the window closed, which ends the program.
+    virtual bool Close(CloseAnswer answer) = 0;
 };
 
 class ScriptRunner {

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <vector>
 
+#include "app/survey_guard.h"
 #include "dialogs/sign_off_dlg.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
@@ -82,15 +83,18 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     }
     std::vector<sitefile::PointCircle> circles;
     g_siteHeader = sitefile::TakeSite(reader, *keep, g_surveyList, circles);
+    wait.reset();
+    // The panes show the new site's counters (a recovery reports again).
+    m_view.PostStatusUpdate(0, 0);
+    if (m_guard) {
+        m_guard->SiteOpened(m_sitePath, map, circles);
+    }
     m_view.ShowStoredPoints(circles);
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
-    // The panes show the new site's counters.
-    m_view.PostStatusUpdate(0, 0);
-    wait.reset();
     m_view.Repaint();
 }
 
-void SiteCommands::Save() {
+bool SiteCommands::Save() {
     m_view.SettlePendingPoint();
     // The surveyor signs first; however the dialog is closed, the save goes on.
     CSignOffDlg signOff(&m_view);
@@ -98,7 +102,7 @@ void SiteCommands::Save() {
     sitefile::SaveError error;
     if (!g_siteHeader || m_sitePath.empty()) {
         ShowSiteError(error);
-        return;
+        return false;
     }
     bool saved = false;
     {
@@ -111,5 +115,8 @@ void SiteCommands::Save() {
         // Like the open's messages, shown without the wait cursor: the
         // program is waiting for the surveyor, not busy.
         ShowSiteError(error);
+    } else if (m_guard) {
+        m_guard->SiteSaved();
     }
+    return saved;
 }

@@ -8,6 +8,7 @@
 
 class CKestrowView;
 class QWidget;
+class SurveyGuard;
 struct UiServices;
 
 class SiteCommands final {
@@ -20,7 +21,11 @@ class SiteCommands final {
     void Open(std::optional<std::string> path = std::nullopt,
               std::optional<bool> keep = std::nullopt);
     // The save command: the sign-off dialog, then the save of the open site.
-    void Save();
+    // Answers whether the site was saved.
+    bool Save();
+
+    // Told of every accepted open and every successful save.
+    void SetSurveyGuard(SurveyGuard* guard) { m_guard = guard; }
 
     // The open site's path; empty before the first accepted open.
     const std::string& SitePath() const { return m_sitePath; }
@@ -29,6 +34,7 @@ class SiteCommands final {
   private:
     CKestrowView& m_view;
     const UiServices& m_services;
+    SurveyGuard* m_guard = nullptr;
     std::string m_sitePath;
 };
 

@@ -16,7 +16,14 @@ int DefaultMessageBox(const std::string& text, const std::string& caption, unsig
         std::fprintf(stderr, "%s | %s\n", caption.c_str(), text.c_str());
         std::fflush(stderr);
     }
-    return (style & 0x0F) == kMbYesNo ? kIdYes : kIdOk;
+    switch (style & 0x0F) {
+        case kMbYesNo:
+            return kIdYes;
+        case kMbSaveDiscardCancel:
+            return kIdCancel;
+        default:
+            return kIdOk;
+    }
 }
 }  // namespace
 

@@ -12,12 +12,15 @@ constexpr const char* kApplicationTitle = "Kestrow";
 enum MessageBoxStyle : unsigned {
     kMbOk = 0x00,
     kMbYesNo = 0x04,
+    // Save, Discard and Cancel buttons, answered kIdYes, kIdNo and kIdCancel.
+    kMbSaveDiscardCancel = 0x07,
     kMbIconError = 0x10,
     kMbIconExclamation = 0x30,
 };
 
 enum MessageBoxAnswer : int {
     kIdOk = 1,
+    kIdCancel = 2,
     kIdYes = 6,
     kIdNo = 7,
 };
@@ -29,7 +32,8 @@ class MessageBoxHandler {
 };
 
 // Installs the handler every MessageBox call goes to (nullptr restores the
-// default, which writes the box to standard error and answers OK / Yes).
+// default, which writes the box to standard error and answers OK, Yes or
+// Cancel).
 void SetMessageBoxHandler(MessageBoxHandler* handler);
 
 // Shows a box from any thread and answers the button chosen.

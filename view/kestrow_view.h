@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "view/survey_listener.h"
 #include "view/ui_services.h"
 #include "view/viewport.h"
 
@@ -89,6 +90,8 @@ class CKestrowView : public QAbstractScrollArea {
     // The questions' answerers; set before the first update.
     void SetUiServices(UiServices services) { m_services = std::move(services); }
     const UiServices& Services() const { return m_services; }
+    // Told of every commit and deletion before it is shown; none when null.
+    void SetSurveyListener(SurveyListener* listener) { m_surveyListener = listener; }
     // Brings the scanner up (once), pauses pauseMs under the wait cursor and
     // asks the scanner who it is.
     void OnInitialUpdate(ScanSource& scanner, int pauseMs);
@@ -170,6 +173,7 @@ class CKestrowView : public QAbstractScrollArea {
 
     void SetScrollPositions();
     UiServices m_services;
+    SurveyListener* m_surveyListener = nullptr;
     ScanSource* m_scanner = nullptr;
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;

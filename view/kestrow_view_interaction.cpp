@@ -311,6 +311,9 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         const int64_t y = std::llround(g_siteHeader->m_selY);
         CPointInfoDlg info(this);
         if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
+            if (m_surveyListener) {
+                m_surveyListener->OnPointDeleted(static_cast<int32_t>(x), static_cast<int32_t>(y));
+            }
             // The deleted point's circle goes and the plan under it comes back.
             auto clamp = [](int64_t v) {
                 return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
@@ -375,7 +378,11 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
         return 0;
     }
     m_viewMode = VIEW_MAP;
-    if (g_siteHeader->CommitPoint() == 0) {
+    const int heard = g_siteHeader->CommitPoint();
+    if (m_surveyListener) {
+        m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);
+    }
+    if (heard == 0) {
         platform::PlayWaveSync("REDALERT");
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);

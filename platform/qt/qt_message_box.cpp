@@ -44,6 +44,20 @@ int QtMessageBoxHandler::ShowOnUiThread(const std::string& text, const std::stri
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? kIdYes : kIdNo;
     }
+    if ((style & 0x0F) == kMbSaveDiscardCancel) {
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        // Closing the box without a button changes nothing.
+        box.setEscapeButton(QMessageBox::Cancel);
+        switch (box.exec()) {
+            case QMessageBox::Save:
+                return kIdYes;
+            case QMessageBox::Discard:
+                return kIdNo;
+            default:
+                return kIdCancel;
+        }
+    }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return kIdOk;

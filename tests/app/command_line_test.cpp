@@ -60,6 +60,8 @@ TEST(CommandLineTest, HelpAndVersionExitWithZero) {
     EXPECT_TRUE(help.output.contains("--client-size"));
     EXPECT_TRUE(help.output.startsWith("Usage: kestrow "));
     EXPECT_TRUE(help.output.contains("hold X Y [delete]"));
+    EXPECT_TRUE(help.output.contains("open PATH [keep|discard] [recover|norecover]"));
+    EXPECT_TRUE(help.output.contains("close save|discard|cancel"));
     const CommandLineResult version = Parse({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "kestrow 1.0.0\n");

@@ -174,13 +174,32 @@ TEST_F(MainFrameTest, CtrlQClosesAndNoShortcutOpensOrSaves) {
     EXPECT_TRUE(received.empty());
 }
 
-TEST_F(MainFrameTest, MinimisingClosesTheWindow) {
+TEST_F(MainFrameTest, MinimisingOnlyMinimisesAndClosingAsksFirst) {
     CMainFrame frame;
+    bool mayClose = false;
+    int asked = 0;
+    frame.SetCloseQuery([&] {
+        ++asked;
+        return mayClose;
+    });
     frame.show();
-    ASSERT_TRUE(frame.isVisible());
     frame.setWindowState(Qt::WindowMinimized);
     QCoreApplication::processEvents();
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_TRUE(frame.isMinimized());
+    EXPECT_EQ(asked, 0);
+
+    // A close the query refuses leaves the window; Ctrl+Q asks the same.
+    EXPECT_FALSE(frame.close());
+    EXPECT_TRUE(frame.isVisible());
+    mayClose = true;
+    for (QAction* action : frame.findChildren<QAction*>()) {
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q)) {
+            action->trigger();
+        }
+    }
     EXPECT_FALSE(frame.isVisible());
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

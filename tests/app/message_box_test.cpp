@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "qt_test_app.h"
 
@@ -52,6 +53,28 @@ TEST(QtMessageBoxTest, BoxFromAnotherThreadIsShownOnTheUiThreadAndAnswered) {
     EXPECT_EQ(seenTitle, "Tarnwick");
     EXPECT_EQ(seenText, "Do you wish to keep existing data points?");
     EXPECT_TRUE(seenOnUiThread);
+}
+
+TEST(QtMessageBoxTest, CloseQuestionOffersSaveDiscardAndCancel) {
+    EnsureQtApplication();
+    platform::QtMessageBoxHandler handler;
+    const std::pair<QMessageBox::StandardButton, int> cases[] = {
+        {QMessageBox::Save, platform::kIdYes},
+        {QMessageBox::Discard, platform::kIdNo},
+        {QMessageBox::Cancel, platform::kIdCancel}};
+    for (const auto& [button, expected] : cases) {
+        QMessageBox::StandardButtons offered;
+        QTimer::singleShot(20, [&offered, button = button] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                offered = box->standardButtons();
+                box->button(button)->click();
+            }
+        });
+        EXPECT_EQ(handler.Show("Save the survey before closing?", "Kestrow",
+                               platform::kMbSaveDiscardCancel),
+                  expected);
+        EXPECT_EQ(offered, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    }
 }
 
 }  // namespace

@@ -9,12 +9,13 @@ namespace {
 // Records every call as one line of text.
 class RecordingHost : public ScriptHost {
   public:
-    bool Open(const std::string& path, bool keep, std::string& reason) override {
+    bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override {
         if (path == "missing.ksf") {
             reason = "no such file: missing.ksf";
             return false;
         }
-        calls.push_back("open " + path + (keep ? " keep" : " discard"));
+        calls.push_back("open " + path + (keep ? " keep" : " discard") +
+                        (recover ? " recover" : " norecover"));
         return true;
     }
     void OpenCancel() override { calls.push_back("open-cancel"); }
@@ -47,6 +48,13 @@ class RecordingHost : public ScriptHost {
         calls.push_back("dialog-screenshot " + path);
     }
     void Sleep(int ms) override { Add("sleep", ms); }
+    bool Close(CloseAnswer answer) override {
+        calls.push_back(answer == CloseAnswer::kSave      ? "close save"
+                        : answer == CloseAnswer::kDiscard ? "close discard"
+                                                          : "close cancel");
+        return closes;
+    }
+    bool closes = false;  // whether the window closes
 
     void Add(const std::string& name, int a, int b = INT32_MIN) {
         calls.push_back(name + " " + std::to_string(a) +
@@ -75,6 +83,8 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
         "\n"
         "open site.ksf\n"
         "open other.ksf discard\n"
+        "open third.ksf norecover\n"
+        "open fourth.ksf discard recover\n"
         "open-cancel\r\n"
         "  tap 120 134\n"
         "hold 10 -5 delete\n"
@@ -87,8 +97,10 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
         "screenshot shot.png\nwindow-screenshot w.png\ndialog-screenshot d.png\nsleep 10\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.errors, "");
-    EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep",
-                                                   "open other.ksf discard",
+    EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep recover",
+                                                   "open other.ksf discard recover",
+                                                   "open third.ksf keep norecover",
+                                                   "open fourth.ksf discard recover",
                                                    "open-cancel",
                                                    "tap 120 134",
                                                    "hold-delete 10 -5",
@@ -120,6 +132,19 @@ TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {
     EXPECT_EQ(out.calls, std::vector<std::string>({"status"}));
 }
 
+TEST(ScriptRunnerTest, CloseEndsTheScriptOnlyWhenTheWindowCloses) {
+    for (const bool closes : {false, true}) {
+        RecordingHost host;
+        host.closes = closes;
+        std::ostringstream errors;
+        std::istringstream in("close cancel\nstatus\nclose save\nstatus\n");
+        EXPECT_EQ(ScriptRunner(host, errors).Run(in), 0);
+        EXPECT_EQ(host.calls, closes ? std::vector<std::string>({"close cancel"})
+                                     : std::vector<std::string>(
+                                           {"close cancel", "status", "close save", "status"}));
+    }
+}
+
 TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
     struct Case {
         const char* script;
@@ -131,7 +156,12 @@ TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
         {"tap 1 two\n", "script line 1: usage: tap X Y\n"},
         {"hold 1 2 remove\n", "script line 1: usage: hold X Y [delete]\n"},
         {"key middle\n", "script line 1: usage: key left|up|right|down|action\n"},
-        {"open a.ksf maybe\n", "script line 1: usage: open PATH [keep|discard]\n"},
+        {"open a.ksf maybe\n",
+         "script line 1: usage: open PATH [keep|discard] [recover|norecover]\n"},
+        {"open a.ksf recover keep\n",
+         "script line 1: usage: open PATH [keep|discard] [recover|norecover]\n"},
+        {"close\n", "script line 1: usage: close save|discard|cancel\n"},
+        {"close later\n", "script line 1: usage: close save|discard|cancel\n"},
         {"sign 1,2 3;4\n", "script line 1: sign: '3;4' is not a point X,Y\n"},
         {"zoom\n", "script line 1: usage: zoom in|out\n"},
         {"sleep -4\n", "script line 1: usage: sleep MS\n"},

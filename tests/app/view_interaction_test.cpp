@@ -279,6 +279,51 @@ TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
     EXPECT_EQ(m_boxes.shown.size(), 1u);
 }
 
+// The survey journal must have a change on disk before the surveyor sees it:
+// the view tells its listener after the change and before any painting,
+// question or status.
+TEST_F(ViewInteractionTest, ListenerHearsOfEachCommitAndDeletionBeforeItIsShown) {
+    LoadMap();
+    Attach();
+    struct Listener : SurveyListener {
+        void OnPointCommitted(int32_t x, int32_t y) override { Heard("commit", x, y); }
+        void OnPointDeleted(int32_t x, int32_t y) override { Heard("delete", x, y); }
+        void Heard(const std::string& what, int32_t x, int32_t y) {
+            int records = 0;
+            for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
+                 r = r->next) {
+                ++records;
+            }
+            const bool painted = (view->m_mapDC.pixel(x, y) & 0xFFFFFF) == 0;
+            heard.push_back(what + " " + std::to_string(x) + "," + std::to_string(y) + " records " +
+                            std::to_string(records) + (painted ? " painted" : " not painted") +
+                            " boxes " + std::to_string(boxes->shown.size()));
+        }
+        CKestrowView* view = nullptr;
+        RecordingBoxes* boxes = nullptr;
+        std::vector<std::string> heard;
+    } listener;
+    listener.view = m_view;
+    listener.boxes = &m_boxes;
+    m_view->SetSurveyListener(&listener);
+    UiServices deleting;
+    deleting.runModal = [](QDialog&) {
+        g_siteHeader->DeleteSelectedPoint();
+        return CPointInfoDlg::kDeletedResult;
+    };
+    m_view->SetUiServices(deleting);
+
+    g_siteHeader->BeginPoint(120, 160, "TEST");
+    m_scanner.requested = true;
+    m_scanner.finished = true;
+    m_view->OnKorvDraw(4, 0x1000001C);  // nothing heard: a marker, a warning
+    m_view->OnLButtonDown(QPoint(120, 134), true);
+    EXPECT_EQ(listener.heard,
+              std::vector<std::string>({"commit 120,160 records 1 not painted boxes 0",
+                                        "delete 120,160 records 0 painted boxes 1"}));
+    m_view->SetSurveyListener(nullptr);
+}
+
 TEST_F(ViewInteractionTest, TapBeforeTheLastPointIsCommittedRecordsThatPointFirst) {
     // A tap handled while the finished sweep's KORV_DRAW still waits in the
     // queue must not throw the finished point away, nor show it at the new

@@ -1,7 +1,12 @@
 #include "kestrow_run.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +47,13 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine,
-                         const std::string& extraArguments) {
+                         const std::string& extraArguments, const std::string& shellPrefix) {
     const std::string scriptPath = folder.Write("script.txt", script);
     const std::string errorsPath = folder.Path() + "/stderr.txt";
-    const std::string command = "cd '" + folder.Path() + "' && KESTROW_SOUND=off timeout 120 '" +
-                                KESTROW_EXE + "' --headless --startup-pause 0 --simulate='" +
-                                scenarioPath + "' " + extraArguments + " --script - < '" +
-                                scriptPath + "' 2> '" + errorsPath + "'";
+    const std::string command =
+        "cd '" + folder.Path() + "' && " + shellPrefix + " KESTROW_SOUND=off timeout 120 '" +
+        KESTROW_EXE + "' --headless --startup-pause 0 --simulate='" + scenarioPath + "' " +
+        extraArguments + " --script - < '" + scriptPath + "' 2> '" + errorsPath + "'";
     KestrowResult result;
     FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) {
@@ -75,4 +80,118 @@ KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenari
     const std::vector<uint8_t> errors = ReadBytes(errorsPath);
     result.errors.assign(errors.begin(), errors.end());
     return result;
+}
+
+KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath) {
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
+        return;
+    }
+    const std::string simulate = "--simulate=" + scenarioPath;
+    const std::string errors = folder.Path() + "/stderr.txt";
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::dup2(input[0], 0);
+        ::dup2(output[1], 1);
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, 2);
+        if (::chdir(folder.Path().c_str()) != 0) {
+            ::_exit(127);
+        }
+        ::setenv("KESTROW_SOUND", "off", 1);
+        ::execl(KESTROW_EXE, KESTROW_EXE, "--headless", "--startup-pause", "0", simulate.c_str(),
+                "--script", "-", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    m_input = input[1];
+    m_output = output[0];
+}
+
+KestrowProcess::~KestrowProcess() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        Wait();
+    }
+    if (m_input >= 0) {
+        ::close(m_input);
+    }
+    if (m_output >= 0) {
+        ::close(m_output);
+    }
+}
+
+void KestrowProcess::Send(const std::string& script) {
+    size_t sent = 0;
+    while (sent < script.size()) {
+        const ssize_t n = ::write(m_input, script.data() + sent, script.size() - sent);
+        if (n <= 0) {
+            return;
+        }
+        sent += static_cast<size_t>(n);
+    }
+}
+
+bool KestrowProcess::WaitFor(const std::string& prefix) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+        size_t newline;
+        while ((newline = m_pending.find('\n')) != std::string::npos) {
+            m_lines.push_back(m_pending.substr(0, newline));
+            m_pending.erase(0, newline + 1);
+            if (m_lines.back().rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        pollfd fd{m_output, POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+        if (n <= 0) {
+            return false;
+        }
+        m_pending.append(buffer, static_cast<size_t>(n));
+    }
+    return false;
+}
+
+void KestrowProcess::Signal(int signo) {
+    if (m_pid > 0) {
+        ::kill(m_pid, signo);
+    }
+}
+
+int KestrowProcess::Wait() {
+    if (m_pid <= 0) {
+        return -1;
+    }
+    // A program that does not end within a minute is ended, and reported so.
+    int status = 0;
+    bool ended = false;
+    for (int waited = 0; waited < 600 && !ended; ++waited) {
+        ended = ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+        if (!ended) {
+            ::usleep(100000);
+        }
+    }
+    if (!ended) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, &status, 0);
+        status = -1;
+    }
+    m_pid = -1;
+    while (WaitFor("\x01")) {
+    }
+    if (!m_pending.empty()) {
+        m_lines.push_back(m_pending);
+        m_pending.clear();
+    }
+    if (status == -1) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -32,7 +32,36 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 // with the script on standard input. onLine sees each output line as it
 // arrives (to act while the program runs); extraArguments go on the command
 // line as they are (quoted by the caller).
+// shellPrefix runs before kestrow in the same shell (e.g. "ulimit -f 1;").
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine = nullptr,
-                         const std::string& extraArguments = std::string());
+                         const std::string& extraArguments = std::string(),
+                         const std::string& shellPrefix = std::string());
+
+// The same program started directly, so a test can feed its script a piece
+// at a time, wait for what it prints and send it signals.
+class KestrowProcess {
+  public:
+    KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath);
+    ~KestrowProcess();
+    KestrowProcess(const KestrowProcess&) = delete;
+    KestrowProcess& operator=(const KestrowProcess&) = delete;
+
+    // Writes script lines to the program's standard input.
+    void Send(const std::string& script);
+    // Reads output until a line starting with `prefix` (true) or the end of
+    // the output or a minute (false). Every line read is kept in Lines().
+    bool WaitFor(const std::string& prefix);
+    void Signal(int signo);
+    // Waits for the end: the exit status, or 128 + the signal that killed it.
+    int Wait();
+    const std::vector<std::string>& Lines() const { return m_lines; }
+
+  private:
+    int m_pid = -1;
+    int m_input = -1;
+    int m_output = -1;
+    std::string m_pending;
+    std::vector<std::string> m_lines;
+};

@@ -1,0 +1,61 @@
+// Keeps a survey from being lost: every commit and deletion of the open site
+// goes to its journal before it is shown, an open offers the points a
+// journal holds that were never saved, and closing with unsaved points asks
+// first.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "journal/survey_journal.h"
+#include "view/survey_listener.h"
+
+class QWidget;
+namespace sitefile {
+struct PointCircle;
+struct SiteMap;
+}  // namespace sitefile
+
+class SurveyGuard final : public SurveyListener {
+  public:
+    // The recovery question begins so, the close question is this.
+    static constexpr const char* kRecoverQuestionStart = "Recover ";
+    static constexpr const char* kCloseQuestion = "Save the survey before closing?";
+    static constexpr const char* kUnprotected =
+        "Survey points can no longer be protected against loss: ";
+
+    // Status updates for recovered points go to the view's window.
+    explicit SurveyGuard(QWidget* view) : m_view(view) {}
+
+    // The open command accepted the site at `path`, showed its map and
+    // loaded its own points (if kept) with their circles. A journal found
+    // beside it is offered; accepted, it is replayed into g_surveyList and
+    // `circles` become those of the whole list.
+    void SiteOpened(const std::string& path, const sitefile::SiteMap& map,
+                    std::vector<sitefile::PointCircle>& circles);
+    // The save command wrote g_surveyList into the site.
+    void SiteSaved();
+
+    // Points committed or deleted, or recovered, since the last open or save.
+    bool HasUnsavedChanges() const { return m_unsaved; }
+    // The close question, when there is something to lose: Save runs `save`
+    // (answering whether it saved), Discard sets the journal aside, Cancel
+    // stays. True when the window may close.
+    bool ConfirmClose(const std::function<bool()>& save);
+
+    void OnPointCommitted(int32_t x, int32_t y) override;
+    void OnPointDeleted(int32_t x, int32_t y) override;
+
+  private:
+    void Offer(const journal::Finding& found, const journal::SiteIdentity& site,
+               std::vector<sitefile::PointCircle>& circles);
+    void SetAside(const std::string& sitePath, const std::string& why);
+    void Unprotected(const std::string& reason);
+
+    QWidget* m_view;
+    journal::SurveyJournal m_journal;
+    bool m_unsaved = false;
+    bool m_warned = false;  // the surveyor knows the journal stopped
+};

@@ -1,0 +1,301 @@
+#include "journal/journal_format.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace journal {
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'S', 'F', 'J', 'R', 'N', 'L', '1'};
+// Magic, version, length, four u64, two i64... up to the path length field.
+constexpr size_t kFixedHeaderSize = 8 + 2 + 2 + 8 * 4 + 8 + 4 * 3 + 2;
+constexpr size_t kMaxMacText = 15;
+constexpr size_t kMaxSsid = 127;
+constexpr size_t kMaxName = 31;
+
+class Writer {
+  public:
+    explicit Writer(std::vector<uint8_t>& out) : m_out(out) {}
+    void U8(uint8_t v) { m_out.push_back(v); }
+    void U16(uint16_t v) { Unsigned(v, 2); }
+    void U32(uint32_t v) { Unsigned(v, 4); }
+    void U64(uint64_t v) { Unsigned(v, 8); }
+    void Bytes(const void* data, size_t size) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        m_out.insert(m_out.end(), p, p + size);
+    }
+    // A text with a one-byte length, cut to `limit` bytes.
+    void ShortText(const std::string& text, size_t limit) {
+        const size_t n = std::min(text.size(), limit);
+        U8(static_cast<uint8_t>(n));
+        Bytes(text.data(), n);
+    }
+
+  private:
+    void Unsigned(uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            m_out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+    }
+    std::vector<uint8_t>& m_out;
+};
+
+// Reads from a span; every read past its end fails and leaves the reader failed.
+class Reader {
+  public:
+    Reader(const uint8_t* data, size_t size) : m_p(data), m_left(size) {}
+    bool U8(uint8_t& v) { return Unsigned(v, 1); }
+    bool U16(uint16_t& v) { return Unsigned(v, 2); }
+    bool U32(uint32_t& v) { return Unsigned(v, 4); }
+    bool U64(uint64_t& v) { return Unsigned(v, 8); }
+    bool I16(int16_t& v) { return Signed(v); }
+    bool I32(int32_t& v) { return Signed(v); }
+    bool I64(int64_t& v) { return Signed(v); }
+    bool Bytes(void* out, size_t size) {
+        if (!Take(size)) {
+            return false;
+        }
+        std::memcpy(out, m_p - size, size);
+        return true;
+    }
+    bool Text(std::string& text, size_t size) {
+        if (!Take(size)) {
+            return false;
+        }
+        text.assign(reinterpret_cast<const char*>(m_p - size), size);
+        return true;
+    }
+    bool ShortText(std::string& text, size_t limit) {
+        uint8_t n = 0;
+        return U8(n) && n <= limit && Text(text, n);
+    }
+    size_t Left() const { return m_left; }
+
+  private:
+    bool Take(size_t size) {
+        if (size > m_left) {
+            m_left = 0;
+            return false;
+        }
+        m_p += size;
+        m_left -= size;
+        return true;
+    }
+    template <typename T>
+    bool Unsigned(T& v, int bytes) {
+        if (!Take(static_cast<size_t>(bytes))) {
+            return false;
+        }
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            value |= uint64_t{m_p[i - bytes]} << (8 * i);
+        }
+        v = static_cast<T>(value);
+        return true;
+    }
+    template <typename T>
+    bool Signed(T& v) {
+        uint64_t raw = 0;
+        if (!Unsigned(raw, sizeof(T))) {
+            return false;
+        }
+        v = static_cast<T>(raw);
+        return true;
+    }
+    const uint8_t* m_p;
+    size_t m_left;
+};
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+void EncodeBody(const Entry& entry, Writer& w) {
+    w.U8(static_cast<uint8_t>(entry.kind));
+    if (entry.kind == Entry::Kind::kDeletion) {
+        const DeletionEntry& d = entry.deletion;
+        w.U32(static_cast<uint32_t>(d.x));
+        w.U32(static_cast<uint32_t>(d.y));
+        w.U32(d.siteRecords);
+        w.U32(d.journalRecords);
+        return;
+    }
+    const PointEntry& p = entry.point;
+    w.U32(static_cast<uint32_t>(p.x));
+    w.U32(static_cast<uint32_t>(p.y));
+    w.ShortText(p.name, kMaxName);
+    const size_t count = std::min<size_t>(p.records.size(), UINT16_MAX);
+    w.U16(static_cast<uint16_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+        const JournalRecord& r = p.records[i];
+        w.ShortText(r.macText, kMaxMacText);
+        w.Bytes(r.mac, sizeof r.mac);
+        w.ShortText(r.ssid, kMaxSsid);
+        w.U16(static_cast<uint16_t>(r.rssi));
+        w.U16(static_cast<uint16_t>(r.channel));
+        w.U32(static_cast<uint32_t>(r.sampleCount));
+    }
+}
+
+// Reads one entry's body; false when it does not hold exactly one entry.
+bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
+    Reader r(body, size);
+    uint8_t kind = 0;
+    if (!r.U8(kind)) {
+        return false;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kDeletion)) {
+        entry.kind = Entry::Kind::kDeletion;
+        DeletionEntry& d = entry.deletion;
+        return r.I32(d.x) && r.I32(d.y) && r.U32(d.siteRecords) && r.U32(d.journalRecords) &&
+               r.Left() == 0;
+    }
+    if (kind != static_cast<uint8_t>(Entry::Kind::kPoint)) {
+        return false;
+    }
+    entry.kind = Entry::Kind::kPoint;
+    PointEntry& p = entry.point;
+    uint16_t count = 0;
+    if (!r.I32(p.x) || !r.I32(p.y) || !r.ShortText(p.name, kMaxName) || !r.U16(count)) {
+        return false;
+    }
+    // Each record takes at least 16 bytes: a count the body cannot hold is
+    // refused before anything is reserved for it.
+    if (size_t{count} * 16 > r.Left()) {
+        return false;
+    }
+    p.records.resize(count);
+    for (JournalRecord& rec : p.records) {
+        if (!r.ShortText(rec.macText, kMaxMacText) || !r.Bytes(rec.mac, sizeof rec.mac) ||
+            !r.ShortText(rec.ssid, kMaxSsid) || !r.I16(rec.rssi) || !r.I16(rec.channel) ||
+            !r.I32(rec.sampleCount)) {
+            return false;
+        }
+    }
+    return r.Left() == 0;
+}
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+    return static_cast<uint32_t>(::crc32_z(crc, data, size));
+}
+
+std::vector<uint8_t> EncodeHeader(const JournalHeader& header) {
+    const SiteIdentity& site = header.site;
+    const size_t pathLength = std::min(site.path.size(), kMaxPathLength);
+    std::vector<uint8_t> out;
+    Writer w(out);
+    w.Bytes(kMagic, sizeof kMagic);
+    w.U16(kJournalVersion);
+    w.U16(static_cast<uint16_t>(kFixedHeaderSize + pathLength + 4));
+    w.U64(site.device);
+    w.U64(site.inode);
+    w.U64(site.size);
+    w.U64(static_cast<uint64_t>(site.modifiedNs));
+    w.U64(static_cast<uint64_t>(header.startedNs));
+    w.U32(site.mapWidth);
+    w.U32(site.mapHeight);
+    w.U32(site.mapCrc);
+    w.U16(static_cast<uint16_t>(pathLength));
+    w.Bytes(site.path.data(), pathLength);
+    w.U32(Crc32(out.data(), out.size()));
+    return out;
+}
+
+void EncodeEntry(const Entry& entry, std::vector<uint8_t>& out) {
+    const size_t start = out.size();
+    Writer w(out);
+    w.U32(0);  // the body's length, filled in below
+    EncodeBody(entry, w);
+    const uint32_t length = static_cast<uint32_t>(out.size() - start - 4);
+    for (int i = 0; i < 4; ++i) {
+        out[start + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    w.U32(Crc32(out.data() + start, out.size() - start));
+}
+
+JournalContents ParseJournal(const uint8_t* data, size_t size) {
+    JournalContents contents;
+    contents.totalBytes = size;
+    // A file cut inside its magic is a journal whose creation was interrupted.
+    const size_t magicSeen = std::min(size, sizeof kMagic);
+    if (magicSeen > 0 && std::memcmp(data, kMagic, magicSeen) != 0) {
+        contents.status = ReadStatus::kNotJournal;
+        return contents;
+    }
+    if (size < kFixedHeaderSize) {
+        contents.status = ReadStatus::kCut;
+        return contents;
+    }
+    Reader r(data + sizeof kMagic, size - sizeof kMagic);
+    uint16_t version = 0;
+    uint16_t headerLength = 0;
+    r.U16(version);
+    r.U16(headerLength);
+    if (version != kJournalVersion) {
+        contents.status = ReadStatus::kBadVersion;
+        return contents;
+    }
+    SiteIdentity& site = contents.header.site;
+    uint16_t pathLength = 0;
+    r.U64(site.device);
+    r.U64(site.inode);
+    r.U64(site.size);
+    r.I64(site.modifiedNs);
+    r.I64(contents.header.startedNs);
+    r.U32(site.mapWidth);
+    r.U32(site.mapHeight);
+    r.U32(site.mapCrc);
+    r.U16(pathLength);
+    if (pathLength > kMaxPathLength || headerLength != kFixedHeaderSize + pathLength + 4) {
+        contents.status = ReadStatus::kBadHeader;
+        return contents;
+    }
+    if (size < headerLength) {
+        contents.status = ReadStatus::kCut;
+        return contents;
+    }
+    r.Text(site.path, pathLength);
+    if (Crc32(data, headerLength - 4) != ReadLe32(data + headerLength - 4)) {
+        contents.status = ReadStatus::kBadHeader;
+        return contents;
+    }
+    contents.status = ReadStatus::kOk;
+
+    size_t at = headerLength;
+    while (at < size) {
+        const size_t left = size - at;
+        if (left < 4) {
+            contents.damage = "it ends inside an entry";
+            break;
+        }
+        const uint32_t length = ReadLe32(data + at);
+        if (length == 0 || length > kMaxEntryLength) {
+            contents.damage = "an entry has an impossible length";
+            break;
+        }
+        if (left - 4 < size_t{length} + 4) {
+            contents.damage = "it ends inside an entry";
+            break;
+        }
+        if (Crc32(data + at, 4 + size_t{length}) != ReadLe32(data + at + 4 + length)) {
+            contents.damage = "an entry fails its check";
+            break;
+        }
+        Entry entry;
+        if (!DecodeBody(data + at + 4, length, entry)) {
+            contents.damage = "an entry cannot be read";
+            break;
+        }
+        contents.entries.push_back(std::move(entry));
+        at += 4 + size_t{length} + 4;
+    }
+    contents.wholeBytes = at;
+    return contents;
+}
+
+}  // namespace journal

@@ -1,0 +1,124 @@
+// The survey journal's layout: a header that names the site, then one entry
+// for every committed point and every deletion, each closed by a CRC-32.
+// All numbers are little-endian.
+//
+//   header   "KSFJRNL1"  8 bytes
+//            u16 version (1), u16 header length (all of it, CRC included)
+//            u64 device, u64 inode, u64 size, i64 modification time (ns):
+//                the site file when the journal's survey began
+//            i64 the journal's start (wall clock, ns)
+//            u32 map width, u32 map height, u32 CRC-32 of the map
+//            u16 path length, the site's path
+//            u32 CRC-32 of everything before it
+//   entry    u32 body length, body (u8 kind, payload), u32 CRC-32 of the
+//            length and the body
+//   point    i32 x, i32 y, u8 name length, name, u16 record count, and per
+//            record: u8 MAC-text length, MAC text, 6 MAC bytes, u8 SSID
+//            length, SSID bytes, i16 RSSI, i16 channel, i32 sample count
+//   deletion i32 x, i32 y, u32 records taken from the site's own points,
+//            u32 records taken from points this journal added
+//
+// A reader takes entries up to the first one that is cut short or fails its
+// check, so a journal whose writing was interrupted gives back every entry
+// that was written whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace journal {
+
+constexpr uint16_t kJournalVersion = 1;
+// Longest path a header names, longest entry body a reader accepts.
+constexpr size_t kMaxPathLength = 4096;
+constexpr uint32_t kMaxEntryLength = 16u << 20;
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
+
+// The site a journal belongs to, as it was when the journal's survey began.
+struct SiteIdentity {
+    std::string path;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    uint32_t mapWidth = 0;
+    uint32_t mapHeight = 0;
+    uint32_t mapCrc = 0;  // CRC-32 of the map's colour table and pixel rows
+
+    bool SameMap(const SiteIdentity& other) const {
+        return mapWidth == other.mapWidth && mapHeight == other.mapHeight && mapCrc == other.mapCrc;
+    }
+    bool SameFile(const SiteIdentity& other) const {
+        return device == other.device && inode == other.inode;
+    }
+    bool SameState(const SiteIdentity& other) const {
+        return SameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+    }
+};
+
+struct JournalHeader {
+    SiteIdentity site;
+    int64_t startedNs = 0;
+};
+
+// One access-point record of a committed point, every field the survey list
+// keeps for it.
+struct JournalRecord {
+    std::string macText;  // at most 15 bytes
+    uint8_t mac[6] = {};
+    std::string ssid;  // at most 127 bytes
+    int16_t rssi = 0;
+    int16_t channel = 0;
+    int32_t sampleCount = 0;
+};
+
+struct PointEntry {
+    int32_t x = 0;
+    int32_t y = 0;
+    std::string name;  // at most 31 bytes
+    std::vector<JournalRecord> records;
+};
+
+// The run of records a deletion removed: first those of the site's own
+// points (loaded with the site, always ahead of the journal's), then those of
+// points the journal added.
+struct DeletionEntry {
+    int32_t x = 0;
+    int32_t y = 0;
+    uint32_t siteRecords = 0;
+    uint32_t journalRecords = 0;
+};
+
+struct Entry {
+    enum class Kind : uint8_t { kPoint = 1, kDeletion = 2 };
+    Kind kind = Kind::kPoint;
+    PointEntry point;        // kPoint
+    DeletionEntry deletion;  // kDeletion
+};
+
+std::vector<uint8_t> EncodeHeader(const JournalHeader& header);
+void EncodeEntry(const Entry& entry, std::vector<uint8_t>& out);
+
+enum class ReadStatus {
+    kOk,          // header read; entries as far as they are whole
+    kCut,         // nothing, or less than a whole header: nothing was journaled
+    kNotJournal,  // does not start like a journal
+    kBadVersion,  // a journal of another version
+    kBadHeader,   // the header fails its check
+};
+
+struct JournalContents {
+    ReadStatus status = ReadStatus::kCut;
+    JournalHeader header;
+    std::vector<Entry> entries;
+    size_t wholeBytes = 0;  // the header and the whole entries
+    size_t totalBytes = 0;
+    std::string damage;  // why reading stopped before the end; empty when it did not
+};
+
+JournalContents ParseJournal(const uint8_t* data, size_t size);
+
+}  // namespace journal

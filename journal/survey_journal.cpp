@@ -1,0 +1,546 @@
+#include "journal/survey_journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "sitefile/site_writer.h"
+
+namespace journal {
+
+namespace {
+
+// Journals past this size are not read: no survey comes near it.
+constexpr off_t kMaxJournalSize = off_t{1} << 30;
+
+std::string SystemReason(const std::string& path) {
+    return path + ": " + std::strerror(errno);
+}
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Makes a new, removed or renamed name in the journal's folder durable.
+void SyncFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+size_t CountRecords(const CRecordList& list) {
+    size_t count = 0;
+    for (const ApRecord* r = list.Sentinel()->next; r != list.Sentinel(); r = r->next) {
+        ++count;
+    }
+    return count;
+}
+
+template <size_t N>
+std::string Field(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+template <size_t N>
+void SetField(char (&field)[N], const std::string& text) {
+    const size_t n = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, N - n);
+}
+
+// The point whose records are the last `count` of the list.
+PointEntry LastPoint(const CRecordList& list, size_t count) {
+    const ApRecord* r = list.Sentinel();
+    for (size_t i = 0; i < count; ++i) {
+        r = r->prev;
+    }
+    PointEntry point;
+    point.x = r->x;
+    point.y = r->y;
+    point.name = Field(r->pointName);
+    point.records.reserve(count);
+    for (; r != list.Sentinel(); r = r->next) {
+        JournalRecord record;
+        record.macText = Field(r->macText);
+        std::memcpy(record.mac, r->mac, sizeof record.mac);
+        record.ssid = Field(r->ssid);
+        record.rssi = r->rssi;
+        record.channel = r->channel;
+        record.sampleCount = r->sampleCount;
+        point.records.push_back(std::move(record));
+    }
+    return point;
+}
+
+// Removes at most `limit` records of the first run at (x, y), as the view's
+// deletion does: from the first record there, while records stay there.
+uint32_t RemoveRun(CRecordList& list, int32_t x, int32_t y, uint32_t limit) {
+    ApRecord* r = list.Sentinel()->next;
+    while (r != list.Sentinel() && (r->x != x || r->y != y)) {
+        r = r->next;
+    }
+    uint32_t removed = 0;
+    while (r != list.Sentinel() && r->x == x && r->y == y && removed < limit) {
+        ApRecord* next = r->next;
+        list.Remove(r);
+        r = next;
+        ++removed;
+    }
+    return removed;
+}
+
+Entry PointEntryOf(const PointEntry& point) {
+    Entry entry;
+    entry.kind = Entry::Kind::kPoint;
+    entry.point = point;
+    return entry;
+}
+
+}  // namespace
+
+std::string JournalPath(const std::string& sitePath) {
+    return sitePath + ".journal";
+}
+
+std::string DeclinedPath(const std::string& sitePath) {
+    return sitePath + ".journal.declined";
+}
+
+bool StatSite(SiteIdentity& site, std::string& error) {
+    struct stat st {};
+    if (::stat(site.path.c_str(), &st) != 0) {
+        error = SystemReason(site.path);
+        return false;
+    }
+    site.device = static_cast<uint64_t>(st.st_dev);
+    site.inode = static_cast<uint64_t>(st.st_ino);
+    site.size = static_cast<uint64_t>(st.st_size);
+    site.modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+void SetMap(SiteIdentity& site, const sitefile::SiteMap& map) {
+    site.mapWidth = static_cast<uint32_t>(map.width);
+    site.mapHeight = static_cast<uint32_t>(map.height);
+    uint8_t colors[sitefile::kColorTableSize];
+    for (size_t i = 0; i < sitefile::kColorTableEntries; ++i) {
+        for (int b = 0; b < 4; ++b) {
+            colors[4 * i + b] = static_cast<uint8_t>(map.colors[i] >> (8 * b));
+        }
+    }
+    uint32_t crc = Crc32(colors, sizeof colors);
+    for (int32_t y = 0; y < map.height; ++y) {
+        crc = Crc32(map.Row(y), static_cast<size_t>(map.width), crc);
+    }
+    site.mapCrc = crc;
+}
+
+Finding InspectJournal(const SiteIdentity& site) {
+    Finding finding;
+    const std::string path = JournalPath(site.path);
+    // Non-blocking, so that a named pipe put in its place cannot hold the open up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            finding.kind = Finding::kUnreadable;
+            finding.problem = std::strerror(errno);
+        }
+        return finding;
+    }
+    struct stat st {};
+    std::vector<uint8_t> bytes;
+    if (::fstat(fd, &st) != 0) {
+        finding.kind = Finding::kUnreadable;
+        finding.problem = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        finding.kind = Finding::kUnreadable;
+        finding.problem = "not a regular file";
+    } else if (st.st_size > kMaxJournalSize) {
+        finding.kind = Finding::kUnreadable;
+        finding.problem = "too large";
+    } else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        finding.kind = errno == EWOULDBLOCK ? Finding::kInUse : Finding::kUnreadable;
+        finding.problem = std::strerror(errno);
+    } else {
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+        bytes.resize(got);
+    }
+    ::close(fd);
+    if (finding.kind != Finding::kNone) {
+        return finding;
+    }
+
+    finding.contents = ParseJournal(bytes.data(), bytes.size());
+    const JournalContents& contents = finding.contents;
+    switch (contents.status) {
+        case ReadStatus::kOk:
+            break;
+        case ReadStatus::kCut:
+            finding.kind = Finding::kNothing;
+            return finding;
+        case ReadStatus::kNotJournal:
+            finding.kind = Finding::kUnreadable;
+            finding.problem = "not a survey journal";
+            return finding;
+        case ReadStatus::kBadVersion:
+            finding.kind = Finding::kUnreadable;
+            finding.problem = "written by another version of Kestrow";
+            return finding;
+        case ReadStatus::kBadHeader:
+            finding.kind = Finding::kUnreadable;
+            finding.problem = "its header is damaged";
+            return finding;
+    }
+    // The journal is this site's when it was written over the same map, and
+    // for the same file: found at the same path, or the very file moved.
+    const SiteIdentity& recorded = contents.header.site;
+    if (!recorded.SameMap(site) || (recorded.path != site.path && !recorded.SameFile(site))) {
+        finding.kind = Finding::kOtherSite;
+        return finding;
+    }
+    if (contents.entries.empty()) {
+        finding.kind = Finding::kNothing;
+        return finding;
+    }
+    finding.kind = Finding::kRecoverable;
+    for (const Entry& entry : contents.entries) {
+        if (entry.kind == Entry::Kind::kPoint) {
+            ++finding.pointsAdded;
+        } else {
+            ++finding.deletions;
+        }
+    }
+    finding.siteChanged = !recorded.SameState(site);
+    return finding;
+}
+
+bool SetAsideJournal(const std::string& sitePath, std::string& error) {
+    const std::string path = JournalPath(sitePath);
+    if (::rename(path.c_str(), DeclinedPath(sitePath).c_str()) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = SystemReason(path);
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
+}
+
+bool RemoveJournal(const std::string& sitePath, std::string& error) {
+    const std::string path = JournalPath(sitePath);
+    if (::unlink(path.c_str()) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = SystemReason(path);
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
+}
+
+ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
+    struct Added {
+        const PointEntry* point;
+        bool present;
+    };
+    std::vector<Added> added;
+    ReplayOutcome outcome;
+    for (const Entry& entry : entries) {
+        if (entry.kind == Entry::Kind::kPoint) {
+            // A point without records never stood in the list.
+            added.push_back({&entry.point, !entry.point.records.empty()});
+            continue;
+        }
+        const DeletionEntry& d = entry.deletion;
+        if (d.siteRecords > 0) {
+            const uint32_t removed = RemoveRun(list, d.x, d.y, d.siteRecords);
+            if (removed > 0) {
+                Entry applied = entry;
+                applied.deletion.siteRecords = removed;
+                applied.deletion.journalRecords = 0;
+                outcome.compacted.push_back(applied);
+            }
+        }
+        // The rest of the run: the first of the journal's points still
+        // there at (x, y) and those right behind it at the same place.
+        uint64_t left = d.journalRecords;
+        auto it = std::find_if(added.begin(), added.end(), [&d](const Added& a) {
+            return a.present && a.point->x == d.x && a.point->y == d.y;
+        });
+        for (; left > 0 && it != added.end(); ++it) {
+            if (!it->present) {
+                continue;
+            }
+            if (it->point->x != d.x || it->point->y != d.y) {
+                break;
+            }
+            it->present = false;
+            left -= std::min<uint64_t>(left, it->point->records.size());
+        }
+    }
+
+    outcome.siteRecords = CountRecords(list);
+    for (const Added& a : added) {
+        if (!a.present) {
+            continue;
+        }
+        const PointEntry& point = *a.point;
+        for (const JournalRecord& source : point.records) {
+            ApRecord* r = nullptr;
+            if (list.AllocRecord(r) != 0) {
+                return outcome;  // out of memory: what is in the list is journaled
+            }
+            r->x = point.x;
+            r->y = point.y;
+            SetField(r->pointName, point.name);
+            SetField(r->macText, source.macText);
+            std::memcpy(r->mac, source.mac, sizeof r->mac);
+            SetField(r->ssid, source.ssid);
+            r->rssi = source.rssi;
+            r->channel = source.channel;
+            r->sampleCount = source.sampleCount;
+            list.Append(r);
+            outcome.apRecords += source.channel != 0;
+        }
+        ++outcome.points;
+        outcome.lastX = point.x;
+        outcome.lastY = point.y;
+        outcome.compacted.push_back(PointEntryOf(point));
+    }
+    return outcome;
+}
+
+bool ChangesAnything(const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries) {
+        if (entry.kind == Entry::Kind::kDeletion && entry.deletion.siteRecords > 0) {
+            return true;
+        }
+    }
+    CRecordList scratch;
+    return Replay(entries, scratch).points > 0;
+}
+
+SurveyJournal::~SurveyJournal() {
+    Close();
+}
+
+void SurveyJournal::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // also lets go of the lock
+        m_fd = -1;
+    }
+}
+
+void SurveyJournal::Follow(const SiteIdentity& site, const CRecordList& list) {
+    Close();
+    m_site = site;
+    m_following = true;
+    m_failed = false;
+    m_owned = false;
+    m_size = 0;
+    m_records = CountRecords(list);
+    m_siteRecords = m_records;
+}
+
+bool SurveyJournal::FollowRecovered(const SiteIdentity& site, const CRecordList& list,
+                                    const ReplayOutcome& outcome, std::string& failure) {
+    Follow(site, list);
+    m_owned = true;  // replayed: this survey's now, even if it cannot be rewritten
+    m_siteRecords = std::min(outcome.siteRecords, m_records);
+    const std::string path = JournalPath(site.path);
+    if (outcome.compacted.empty()) {
+        // Nothing left to keep: the next change starts a new journal.
+        if (!RemoveJournal(site.path, failure)) {
+            m_failed = true;
+            return false;
+        }
+        return true;
+    }
+    JournalHeader header;
+    header.site = site;
+    header.startedNs = NowNs();
+    std::vector<uint8_t> bytes = EncodeHeader(header);
+    for (const Entry& entry : outcome.compacted) {
+        EncodeEntry(entry, bytes);
+    }
+    // Written beside the old journal and renamed over it, so that either the
+    // old or the new one is there whatever happens meanwhile.
+    std::string detail;
+    if (!sitefile::ReplaceFileContents(path, bytes, detail)) {
+        failure = path + ": " + detail;
+        m_failed = true;
+        return false;
+    }
+    m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        failure = SystemReason(path);
+        Close();
+        m_failed = true;
+        return false;
+    }
+    m_size = bytes.size();
+    return true;
+}
+
+void SurveyJournal::Stop() {
+    Close();
+    m_following = false;
+}
+
+bool SurveyJournal::Create(std::vector<uint8_t>& bytes, std::string& failure) {
+    const std::string path = JournalPath(m_site.path);
+    // Never over an existing file: it is another copy's journal, or one the
+    // surveyor declined but that could not be set aside.
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        failure = SystemReason(path);
+        return false;
+    }
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
+    m_owned = true;
+    JournalHeader header;
+    header.site = m_site;
+    header.startedNs = NowNs();
+    std::vector<uint8_t> headed = EncodeHeader(header);
+    headed.insert(headed.end(), bytes.begin(), bytes.end());
+    bytes.swap(headed);
+    return true;
+}
+
+bool SurveyJournal::Append(const std::vector<uint8_t>& entry, std::string& failure) {
+    std::vector<uint8_t> bytes = entry;
+    const bool creating = m_fd < 0;
+    if (creating && !Create(bytes, failure)) {
+        m_failed = true;
+        return false;
+    }
+    if (!WriteAll(m_fd, bytes.data(), bytes.size()) || ::fdatasync(m_fd) != 0) {
+        const std::string path = JournalPath(m_site.path);
+        failure = SystemReason(path);
+        // What was written of this entry goes again: the journal ends with
+        // its last whole entry (or is not there at all).
+        if (creating) {
+            ::unlink(path.c_str());
+            m_owned = false;
+        } else if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0) {
+            ::fdatasync(m_fd);
+        }
+        Close();
+        m_failed = true;
+        return false;
+    }
+    if (creating) {
+        SyncFolderOf(JournalPath(m_site.path));
+    }
+    m_size += bytes.size();
+    return true;
+}
+
+bool SurveyJournal::PointCommitted(const CRecordList& list, std::string& failure) {
+    const size_t count = CountRecords(list);
+    const size_t before = m_records;
+    m_records = count;
+    m_siteRecords = std::min(m_siteRecords, count);
+    if (!Protecting() || count <= before) {
+        return true;
+    }
+    Entry entry;
+    entry.kind = Entry::Kind::kPoint;
+    entry.point = LastPoint(list, count - before);
+    std::vector<uint8_t> bytes;
+    EncodeEntry(entry, bytes);
+    return Append(bytes, failure);
+}
+
+bool SurveyJournal::PointDeleted(int32_t x, int32_t y, int32_t firstIndex, const CRecordList& list,
+                                 std::string& failure) {
+    const size_t count = CountRecords(list);
+    const size_t removed = m_records > count ? m_records - count : 0;
+    m_records = count;
+    // The list is the site's records, then the journal's: the part of the
+    // run that lay among the first m_siteRecords came from the site.
+    size_t fromSite = 0;
+    if (firstIndex >= 1 && static_cast<size_t>(firstIndex) <= m_siteRecords) {
+        fromSite = std::min(removed, m_siteRecords - static_cast<size_t>(firstIndex) + 1);
+    }
+    m_siteRecords = std::min(m_siteRecords - fromSite, count);
+    if (!Protecting() || removed == 0) {
+        return true;
+    }
+    Entry entry;
+    entry.kind = Entry::Kind::kDeletion;
+    entry.deletion.x = x;
+    entry.deletion.y = y;
+    entry.deletion.siteRecords = static_cast<uint32_t>(fromSite);
+    entry.deletion.journalRecords = static_cast<uint32_t>(removed - fromSite);
+    std::vector<uint8_t> bytes;
+    EncodeEntry(entry, bytes);
+    return Append(bytes, failure);
+}
+
+bool SurveyJournal::SiteSaved(const CRecordList& list, std::string& failure) {
+    Close();
+    const bool removed = !m_owned || RemoveJournal(m_site.path, failure);
+    m_owned = false;
+    std::string ignored;
+    StatSite(m_site, ignored);
+    m_failed = false;
+    m_size = 0;
+    m_records = CountRecords(list);
+    m_siteRecords = m_records;
+    return removed;
+}
+
+bool SurveyJournal::SetAside(std::string& failure) {
+    Close();
+    m_size = 0;
+    const bool owned = m_owned;
+    m_owned = false;
+    return !owned || SetAsideJournal(m_site.path, failure);
+}
+
+}  // namespace journal

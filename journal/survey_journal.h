@@ -1,0 +1,132 @@
+// The survey journal of the open site, `<site path>.journal`: every point
+// committed and every point deleted is appended and flushed to disk before
+// the surveyor sees it, so a crash loses at most the point being taken. A
+// successful save removes the journal; opening the site again finds it and
+// can replay it.
+//
+// The survey list is always the site's own points as loaded (the base, in
+// file order) followed by the points taken since; a deletion says how many
+// records it took from each part, so a replay can apply it whether or not
+// the surveyor keeps the site's own points the next time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "journal/journal_format.h"
+#include "sitefile/site_reader.h"
+#include "survey/record_list.h"
+
+namespace journal {
+
+std::string JournalPath(const std::string& sitePath);
+std::string DeclinedPath(const std::string& sitePath);
+
+// Fills the file part of `site` (device, inode, size, modification time)
+// from the file at site.path; false with the system's reason if it cannot.
+bool StatSite(SiteIdentity& site, std::string& error);
+// The map part of an identity: size and a CRC-32 of colours and pixels.
+void SetMap(SiteIdentity& site, const sitefile::SiteMap& map);
+
+// What lies at a site's journal path.
+struct Finding {
+    enum Kind {
+        kNone,         // no journal
+        kNothing,      // a journal that holds no whole entry
+        kUnreadable,   // not a journal this program can read (problem says why)
+        kInUse,        // another copy of Kestrow is writing it
+        kOtherSite,    // a journal of another site
+        kRecoverable,  // entries to offer
+    };
+    Kind kind = kNone;
+    JournalContents contents;
+    std::string problem;
+    int pointsAdded = 0;
+    int deletions = 0;
+    // The site file is not as it was when the journal began (saved since,
+    // perhaps by another copy of Kestrow).
+    bool siteChanged = false;
+};
+
+// Looks at the journal of `site` (identity of the site just opened).
+Finding InspectJournal(const SiteIdentity& site);
+
+// Moves the journal aside to <site>.journal.declined (replacing an older
+// one) or removes it; a missing journal is no failure.
+bool SetAsideJournal(const std::string& sitePath, std::string& error);
+bool RemoveJournal(const std::string& sitePath, std::string& error);
+
+struct ReplayOutcome {
+    int points = 0;     // points the journal added that are still there
+    int apRecords = 0;  // their access-point records (an empty point's marker not counted)
+    int32_t lastX = 0;  // where the last of them was taken
+    int32_t lastY = 0;
+    size_t siteRecords = 0;        // records of the site's own points now in the list
+    std::vector<Entry> compacted;  // the same changes, as a journal over this list's base
+};
+
+// Replays the entries on top of `list`, which holds the site's own points as
+// just loaded, or nothing when they were discarded: deletions of the site's
+// points apply to what was loaded, the journal's own points are appended.
+ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list);
+
+// Whether a replay would change anything at all: a point the journal added
+// is still there, or a point of the site's own was deleted.
+bool ChangesAnything(const std::vector<Entry>& entries);
+
+class SurveyJournal {
+  public:
+    SurveyJournal() = default;
+    ~SurveyJournal();
+    SurveyJournal(const SurveyJournal&) = delete;
+    SurveyJournal& operator=(const SurveyJournal&) = delete;
+
+    // Follows a site just opened, whose own points (if kept) are in `list`.
+    // The journal file is created with the first change.
+    void Follow(const SiteIdentity& site, const CRecordList& list);
+    // Follows a site whose journal was just replayed into `list`: the
+    // journal is rewritten to hold the outcome's changes over the new base.
+    bool FollowRecovered(const SiteIdentity& site, const CRecordList& list,
+                         const ReplayOutcome& outcome, std::string& failure);
+    // Follows no site; the journal file stays as it is.
+    void Stop();
+
+    // A point was committed: its records are the last of `list`.
+    bool PointCommitted(const CRecordList& list, std::string& failure);
+    // A point was deleted: the run of records at (x, y) that began at the
+    // 1-based position firstIndex is gone from `list`.
+    bool PointDeleted(int32_t x, int32_t y, int32_t firstIndex, const CRecordList& list,
+                      std::string& failure);
+    // Both answer false with the reason when the change could not be made
+    // safe on disk; the journal then writes nothing more (Protecting() is
+    // false) until the site is opened or saved again. The change itself
+    // stays in the list.
+
+    // The site was saved with `list`: the journal goes and `list` is the new base.
+    bool SiteSaved(const CRecordList& list, std::string& failure);
+    // Closes the journal and moves it aside (a survey the surveyor discards).
+    bool SetAside(std::string& failure);
+    // Both leave alone a journal this one did not write or replay (another
+    // copy's, found in use).
+
+    bool Following() const { return m_following; }
+    bool Protecting() const { return m_following && !m_failed; }
+    uint64_t Size() const { return m_size; }
+
+  private:
+    bool Append(const std::vector<uint8_t>& bytes, std::string& failure);
+    bool Create(std::vector<uint8_t>& bytes, std::string& failure);
+    void Close();
+
+    SiteIdentity m_site;
+    bool m_following = false;
+    bool m_failed = false;
+    bool m_owned = false;  // the journal on disk is this survey's
+    int m_fd = -1;
+    uint64_t m_size = 0;       // bytes on disk, all of them whole
+    size_t m_records = 0;      // records in the list as last seen
+    size_t m_siteRecords = 0;  // how many of them are the site's own
+};
+
+}  // namespace journal

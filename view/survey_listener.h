@@ -1,0 +1,16 @@
+// What the view tells about each change to the survey list, the moment it is
+// made and before the surveyor sees it (the survey journal listens).
+#pragma once
+
+#include <cstdint>
+
+class SurveyListener {
+  public:
+    virtual ~SurveyListener() = default;
+    // A point taken at (x, y) was committed: its records are the last ones
+    // of g_surveyList.
+    virtual void OnPointCommitted(int32_t x, int32_t y) = 0;
+    // The point at (x, y) was deleted: the run of records that began at the
+    // site header's selection (m_selFirstIndex) is gone from g_surveyList.
+    virtual void OnPointDeleted(int32_t x, int32_t y) = 0;
+};
