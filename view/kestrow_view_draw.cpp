@@ -341,6 +341,14 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
     if (m_mapDC.isNull()) {
         return;
     }
+    // A box wholly off the map paints nothing; leaving it out also keeps
+    // coordinates far beyond the map away from the painter.
+    const int64_t reach = pen.width() + 1;
+    if (int64_t{box.right} + reach < 0 || int64_t{box.bottom} + reach < 0 ||
+        int64_t{box.left} - reach > m_mapDC.width() ||
+        int64_t{box.top} - reach > m_mapDC.height()) {
+        return;
+    }
     // Filled as paths: the aliased path fill samples pixel centres, so the
     // disc is symmetric about the box centre and ends where the box ends.
     auto disc = [](const QRectF& r) {
@@ -350,7 +358,8 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
     };
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    const QRectF outer(box.left, box.top, box.right - box.left, box.bottom - box.top);
+    const QRectF outer(box.left, box.top, static_cast<double>(box.right) - box.left,
+                       static_cast<double>(box.bottom) - box.top);
     painter.setPen(Qt::NoPen);
     if (pen.width() <= 1) {
         painter.setBrush(pen.color());
@@ -369,7 +378,7 @@ void CKestrowView::PaintEllipse(const Rect& box, const QPen& pen, const QBrush& 
 
 void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
     const int band = RssiBandIndex(rssi);
-    PaintEllipse(Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+    PaintEllipse(CircleBox(x, y, 10), BandPen(band), BandBrush(band));
 }
 
 void CKestrowView::PaintPointCircle() {
