@@ -66,7 +66,12 @@ void KestrowScriptHost::Print(const std::string& line) {
 }
 
 int KestrowScriptHost::Show(const std::string& text, const std::string& caption, unsigned style) {
-    Print("MSGBOX " + caption + " | " + text);
+    // One line per box: a text of several lines shows its line breaks as \n.
+    std::string shown = text;
+    for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 2)) {
+        shown.replace(at, 1, "\\n");
+    }
+    Print("MSGBOX " + caption + " | " + shown);
     if ((style & 0x0F) == platform::kMbYesNo) {
         return m_keepPoints ? platform::kIdYes : platform::kIdNo;
     }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "sitefile/site_layout.h"
+
 class CKestrowView;
 class QWidget;
 struct UiServices;
@@ -30,6 +32,9 @@ class SiteCommands final {
     CKestrowView& m_view;
     const UiServices& m_services;
     std::string m_sitePath;
+    // The file at m_sitePath as the open (or the last save) left it: a save
+    // replaces only that file.
+    sitefile::FileIdentity m_opened;
 };
 
 // The file dialog of the open command: site files first, an existing file only.

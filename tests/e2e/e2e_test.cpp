@@ -380,6 +380,47 @@ TEST_F(EndToEndTest, SaveIntoAVanishedFolderLeavesTheOldFileIntact) {
     EXPECT_FALSE(std::filesystem::exists(sub));
 }
 
+// The open refuses a site that no save could write back; a save refuses a
+// read-only site file and one replaced since the open, each with its reason,
+// leaving every file as it is and the survey in memory.
+TEST_F(EndToEndTest, SavesReplaceOnlyTheWritableFileThatWasOpened) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    std::vector<uint8_t> unsaveable = m_site;
+    sitefile::WriteU32(unsaveable.data() + sitefile::kPointsOffsetOffset,
+                       static_cast<uint32_t>(m_site.size() + 1));
+    m_folder.Write("unsaveable.ksf", unsaveable);
+    const std::string readOnly = m_folder.Write("readonly.ksf", m_site);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    const std::string site = m_folder.Write("site.ksf", m_site);
+    std::vector<uint8_t> other = m_site;
+    other[2000] ^= 0x0F;  // another plan of the same size
+    const std::string otherPath = m_folder.Write("other.ksf", other);
+
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario,
+                   "open unsaveable.ksf\nopen readonly.ksf\ntap 120 134\nsave\n"
+                   "open site.ksf discard\ntap 120 134\nstatus\nsleep 1000\nsave\nstatus\n",
+                   [&](const std::string& line) {
+                       if (line.rfind("STATUS", 0) == 0 && std::filesystem::exists(otherPath)) {
+                           std::filesystem::rename(otherPath, site);
+                       }
+                   });
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::string status = "STATUS L: 1 | P: 3 | X: 120 | Y: 160";
+    EXPECT_EQ(
+        run.lines,
+        std::vector<std::string>(
+            {"MSGBOX Kestrow | Error Loading Site", kKeepQuestion,
+             "MSGBOX Site Update Error | Could not update site\\nThe site file is read-only.",
+             kKeepQuestion, status,
+             "MSGBOX Site Update Error | Could not update site\\nThe site file was changed or "
+             "replaced since it was opened.",
+             status}));
+    EXPECT_EQ(ReadBytes(readOnly), m_site);
+    EXPECT_EQ(ReadBytes(site), other);
+    EXPECT_EQ(ReadBytes(m_folder.Path() + "/unsaveable.ksf"), unsaveable);
+}
+
 TEST_F(EndToEndTest, ScannerThatNeverAnswersGivesUpAndRecordsNothing) {
     const std::string scenario = m_folder.Write("silent.json", kSilentScenario);
     const std::string site = m_folder.Write("site.ksf", m_site);
