@@ -1,10 +1,15 @@
 #include "app/kestrow_app.h"
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
 #include <QScrollBar>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -65,6 +70,11 @@ CKestrowApp::CKestrowApp() {
 }
 
 int CKestrowApp::Run(int argc, char** argv) {
+    // A write past the file-size limit fails like any other failed write (the
+    // save then says so and leaves the site as it was) instead of ending
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -92,7 +102,23 @@ int CKestrowApp::Run(int argc, char** argv) {
         if (options.script == QLatin1String("-")) {
             script = &std::cin;
         } else {
-            scriptFile.open(options.script.toLocal8Bit().constData());
+            // Only a plain file has an end: a directory, a device or a pipe
+            // given by mistake is refused before anything starts.
+            const QByteArray path = options.script.toLocal8Bit();
+            struct stat st {};
+            if (::stat(path.constData(), &st) != 0) {
+                PrintLine(stderr,
+                          QStringLiteral("kestrow: cannot read script '%1': %2")
+                              .arg(options.script, QString::fromLocal8Bit(std::strerror(errno))));
+                return 2;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                PrintLine(stderr, QStringLiteral("kestrow: script '%1' is not a regular file "
+                                                 "(give a file, or - for standard input)")
+                                      .arg(options.script));
+                return 2;
+            }
+            scriptFile.open(path.constData());
             if (!scriptFile) {
                 PrintLine(stderr,
                           QStringLiteral("kestrow: cannot read script '%1'").arg(options.script));

@@ -421,6 +421,44 @@ TEST_F(EndToEndTest, SavesReplaceOnlyTheWritableFileThatWasOpened) {
     EXPECT_EQ(ReadBytes(m_folder.Path() + "/unsaveable.ksf"), unsaveable);
 }
 
+// Under a file-size limit smaller than the site, the save's write fails like
+// any other: the program says so and goes on, the old file is intact and no
+// temporary file is left.
+TEST_F(EndToEndTest, SaveBeyondTheFileSizeLimitFailsCleanly) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    const std::string site = m_folder.Write("site.ksf", m_site);
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nsave\nstatus\n", nullptr,
+                   std::string(), 100);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.lines, std::vector<std::string>(
+                             {kKeepQuestion, "MSGBOX Site Update Error | Could not update site",
+                              "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
+    EXPECT_EQ(ReadBytes(site), m_site);
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path())) {
+        EXPECT_NE(entry.path().filename().string().rfind(".site.ksf.", 0), 0u) << entry.path();
+    }
+}
+
+// A script is a regular file or standard input: a folder, a device or a pipe
+// is a usage error said in one line before anything starts, and a line that
+// never ends stops the script at that line.
+TEST_F(EndToEndTest, ScriptsAreRegularFilesOfBoundedLines) {
+    std::filesystem::create_directory(m_folder.Path() + "/folder");
+    ASSERT_EQ(mkfifo((m_folder.Path() + "/pipe").c_str(), 0644), 0);
+    for (const char* script : {"folder", "/dev/zero", "pipe", "missing.kscript"}) {
+        const KestrowResult run =
+            RunKestrowCommand(m_folder, std::string("--headless --script ") + script);
+        EXPECT_EQ(run.status, 2) << script;
+        EXPECT_EQ(run.errors.rfind("kestrow: ", 0), 0u) << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+    }
+    const KestrowResult endless = RunKestrowCommand(
+        m_folder, "--headless --startup-pause 0 --simulate --script - < /dev/zero");
+    EXPECT_EQ(endless.status, 2);
+    EXPECT_EQ(endless.errors, "script line 1: longer than 4096 bytes\n");
+}
+
 TEST_F(EndToEndTest, ScannerThatNeverAnswersGivesUpAndRecordsNothing) {
     const std::string scenario = m_folder.Write("silent.json", kSilentScenario);
     const std::string site = m_folder.Write("site.ksf", m_site);

@@ -42,13 +42,16 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine,
-                         const std::string& extraArguments) {
+                         const std::string& extraArguments, int fileSizeBlocks) {
     const std::string scriptPath = folder.Write("script.txt", script);
     const std::string errorsPath = folder.Path() + "/stderr.txt";
-    const std::string command = "cd '" + folder.Path() + "' && KESTROW_SOUND=off timeout 120 '" +
-                                KESTROW_EXE + "' --headless --startup-pause 0 --simulate='" +
-                                scenarioPath + "' " + extraArguments + " --script - < '" +
-                                scriptPath + "' 2> '" + errorsPath + "'";
+    // The shell's own limit, in 512-byte blocks, binds the program it starts.
+    const std::string limit =
+        fileSizeBlocks > 0 ? "ulimit -f " + std::to_string(fileSizeBlocks) + " && " : "";
+    const std::string command =
+        "cd '" + folder.Path() + "' && " + limit + "KESTROW_SOUND=off timeout 120 '" + KESTROW_EXE +
+        "' --headless --startup-pause 0 --simulate='" + scenarioPath + "' " + extraArguments +
+        " --script - < '" + scriptPath + "' 2> '" + errorsPath + "'";
     KestrowResult result;
     FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) {
@@ -74,5 +77,23 @@ KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenari
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     const std::vector<uint8_t> errors = ReadBytes(errorsPath);
     result.errors.assign(errors.begin(), errors.end());
+    return result;
+}
+
+KestrowResult RunKestrowCommand(const ScratchFolder& folder, const std::string& arguments) {
+    const std::string command = "cd '" + folder.Path() + "' && KESTROW_SOUND=off timeout 60 '" +
+                                KESTROW_EXE + "' " + arguments + " 2>&1";
+    KestrowResult result;
+    FILE* out = popen(command.c_str(), "r");
+    if (out == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) {
+        result.errors.append(buffer, n);
+    }
+    const int status = pclose(out);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

@@ -31,8 +31,13 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 // Runs `kestrow --headless --startup-pause 0 --simulate=<scenario> --script -`
 // with the script on standard input. onLine sees each output line as it
 // arrives (to act while the program runs); extraArguments go on the command
-// line as they are (quoted by the caller).
+// line as they are (quoted by the caller); fileSizeBlocks, when not 0, limits
+// the size of every file the program writes to that many 512-byte blocks.
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine = nullptr,
-                         const std::string& extraArguments = std::string());
+                         const std::string& extraArguments = std::string(), int fileSizeBlocks = 0);
+
+// Runs kestrow with `arguments` (quoted by the caller, and with any input
+// redirection) from the folder; standard output and error together in `errors`.
+KestrowResult RunKestrowCommand(const ScratchFolder& folder, const std::string& arguments);
