@@ -194,7 +194,7 @@ TEST_F(KsfTest, ExitCodesAndErrors) {
 }
 
 // A site Kestrow would refuse is refused by `points` too, exit 1, with the
-// very line `info` ends with; a good site lists its points with exit 0.
+// very line `info` ends with.
 TEST_F(KsfTest, PointsOfASiteKestrowRefusesFailLikeInfo) {
     PointsBytes p;
     p.Point(10, 20, "A", 0);
