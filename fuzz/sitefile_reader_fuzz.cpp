@@ -2,7 +2,8 @@
 // points kept) and saves the loaded points again, as the open and save
 // commands do. Every file the open accepts must be saved, the saved file must
 // be accepted by the open again, and it must read back with every access
-// point that was saved, in order and unchanged.
+// point that was saved, in order and unchanged. The identity the open takes
+// must be the one the save finds in the unchanged file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,6 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     sitefile::SiteMap map;
     const bool accepted = reader.ReadMap(map, error) && reader.CheckLayout(error);
+    if (accepted) {
+        // The open takes the map's pixels from memory, the save reads them
+        // from the file: both must come to the same identity.
+        sitefile::FileIdentity opened;
+        sitefile::FileIdentity read;
+        MemoryByteSource file(data, size);
+        if (!reader.Identify(opened, error, &map) ||
+            !sitefile::IdentifySiteFile(file, reader.Header().m_fileHeader, read) ||
+            opened != read) {
+            std::abort();
+        }
+    }
     std::vector<sitefile::PointCircle> circles;
     std::unique_ptr<CSiteHeader> header =
         sitefile::TakeSite(reader, accepted, g_surveyList, circles);

@@ -118,10 +118,11 @@ bool IdentifySiteFile(ByteSource& file, const uint8_t* headerImage, FileIdentity
     const uint64_t raster = ReadU32(headerImage + kRasterOffsetOffset);
     const uint64_t end =
         std::min<uint64_t>(file.Size(), ReadU32(headerImage + kPointsOffsetOffset));
-    std::vector<uint8_t> buffer(kDigestChunk);
+    const uint64_t first = kFileHeaderSize;
+    std::vector<uint8_t> buffer(
+        static_cast<size_t>(std::min<uint64_t>(kDigestChunk, end > first ? end - first : 1)));
     XXH3_state_t state;
     XXH3_64bits_reset(&state);
-    const uint64_t first = kFileHeaderSize;
     const bool ok =
         DigestRange(file, first, std::min(end, raster), known, buffer, state) &&
         DigestRange(file, std::max(first, raster + kRasterSize), end, known, buffer, state);
