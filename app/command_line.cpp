@@ -6,6 +6,9 @@
 namespace {
 
 constexpr const char* kVersion = "1.0.0";
+// The largest client area a side: beyond it the view's off-screen images
+// no longer fit the painter.
+constexpr int kMaxClientSide = 16384;
 
 CommandLineResult UsageError(const QString& text) {
     CommandLineResult result;
@@ -30,7 +33,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Use the simulated scanner unit (--simulate=SCENARIO for a scenario "
-                       "file; the built-in office scenario without one)."));
+                       "file; the built-in office scenario without one). Excludes --port."));
     const QCommandLineOption open(QStringLiteral("open"),
                                   QStringLiteral("Open this site file after start-up, keeping "
                                                  "its stored points."),
@@ -38,7 +41,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption script(
         QStringLiteral("script"),
         QStringLiteral("Run the script once start-up is done, then exit ('-' reads standard "
-                       "input)."),
+                       "input; else a regular file, lines of at most 4096 bytes)."),
         QStringLiteral("FILE"));
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Run without a window."));
@@ -48,7 +51,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("MS"));
     const QCommandLineOption clientSize(
         QStringLiteral("client-size"),
-        QStringLiteral("Size of the view's client area (default 240x268)."), QStringLiteral("WxH"));
+        QStringLiteral("Size of the view's client area, at most 16384x16384 (default 240x268)."),
+        QStringLiteral("WxH"));
     const QCommandLineOption trace(
         QStringLiteral("trace"),
         QStringLiteral("Append every byte read from and written to the scanner's line to FILE."),
@@ -111,6 +115,18 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         return result;
     }
 
+    // One scanner at a time: the options that choose it exclude each other.
+    QStringList sources;
+    for (const QCommandLineOption* source : {&port, &simulate}) {
+        if (parser.isSet(*source)) {
+            sources << QStringLiteral("--") + source->names().first();
+        }
+    }
+    if (sources.size() > 1) {
+        return UsageError(sources.join(QStringLiteral(" and ")) +
+                          QStringLiteral(" exclude each other: choose one scanner"));
+    }
+
     KestrowOptions& options = result.options;
     options.port = parser.value(port);
     options.simulate = parser.isSet(simulate);
@@ -142,6 +158,11 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         if (width < 1 || height < 1) {
             return UsageError(QStringLiteral("--client-size needs WxH, for example 240x268, "
                                              "not '%1'")
+                                  .arg(parser.value(clientSize)));
+        }
+        if (width > kMaxClientSide || height > kMaxClientSide) {
+            return UsageError(QStringLiteral("--client-size is at most %1 pixels a side, not '%2'")
+                                  .arg(kMaxClientSide)
                                   .arg(parser.value(clientSize)));
         }
         options.clientSize = QSize(width, height);

@@ -1,6 +1,7 @@
 #include "app/kestrow_app.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -8,8 +9,11 @@
 #include <QIcon>
 #include <QScrollBar>
 #include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -97,6 +101,11 @@ CKestrowApp::CKestrowApp() {
 }
 
 int CKestrowApp::Run(int argc, char** argv) {
+    // A write past the file-size limit fails like any other failed write (the
+    // save then says so and leaves the site as it was) instead of ending
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -130,7 +139,23 @@ int CKestrowApp::Run(int argc, char** argv) {
     if (!options.script.isEmpty()) {
         int fd = 0;
         if (options.script != QLatin1String("-")) {
-            fd = ::open(options.script.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+            // Only a plain file has an end: a directory, a device or a pipe
+            // given by mistake is refused before anything starts.
+            const QByteArray path = options.script.toLocal8Bit();
+            struct stat st {};
+            if (::stat(path.constData(), &st) != 0) {
+                PrintLine(stderr,
+                          QStringLiteral("kestrow: cannot read script '%1': %2")
+                              .arg(options.script, QString::fromLocal8Bit(std::strerror(errno))));
+                return 2;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                PrintLine(stderr, QStringLiteral("kestrow: script '%1' is not a regular file "
+                                                 "(give a file, or - for standard input)")
+                                      .arg(options.script));
+                return 2;
+            }
+            fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
                 PrintLine(stderr,
                           QStringLiteral("kestrow: cannot read script '%1'").arg(options.script));

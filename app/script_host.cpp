@@ -67,7 +67,12 @@ void KestrowScriptHost::Print(const std::string& line) {
 }
 
 int KestrowScriptHost::Show(const std::string& text, const std::string& caption, unsigned style) {
-    Print("MSGBOX " + caption + " | " + text);
+    // One line per box: a text of several lines shows its line breaks as \n.
+    std::string shown = text;
+    for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 2)) {
+        shown.replace(at, 1, "\\n");
+    }
+    Print("MSGBOX " + caption + " | " + shown);
     switch (style & 0x0F) {
         case platform::kMbYesNo:
             if (text.rfind(SurveyGuard::kRecoverQuestionStart, 0) == 0) {

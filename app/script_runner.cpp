@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -37,13 +38,37 @@ bool ParsePoint(const std::string& text, int& x, int& y) {
            ParseInt(text.substr(comma + 1), y);
 }
 
+enum class LineRead { kLine, kEnd, kTooLong };
+
+// Reads one line without its end, keeping at most kMaxScriptLine bytes of it:
+// an endless line (a device, a binary file) never grows memory.
+LineRead ReadLine(std::istream& in, std::string& line) {
+    line.clear();
+    for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+        if (c == '\n') {
+            return LineRead::kLine;
+        }
+        if (line.size() == ScriptRunner::kMaxScriptLine) {
+            return LineRead::kTooLong;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    return line.empty() ? LineRead::kEnd : LineRead::kLine;
+}
+
 }  // namespace
 
 int ScriptRunner::Run(std::istream& script) {
     std::string line;
     int number = 0;
-    while (std::getline(script, line)) {
+    for (LineRead read = ReadLine(script, line); read != LineRead::kEnd;
+         read = ReadLine(script, line)) {
         ++number;
+        if (read == LineRead::kTooLong) {
+            m_errors << "script line " << number << ": longer than " << kMaxScriptLine << " bytes"
+                     << std::endl;
+            return 2;
+        }
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }

@@ -43,11 +43,15 @@ class ScriptHost {
 
 class ScriptRunner {
   public:
+    // The longest script line, in bytes, without its end.
+    static constexpr size_t kMaxScriptLine = 4096;
+
     ScriptRunner(ScriptHost& host, std::ostream& errors) : m_host(host), m_errors(errors) {}
 
     // Runs every command; answers the exit status: 0 when the script ran to
     // its end or to "quit", 2 after "script line N: <reason>" on the error
-    // stream for a command that cannot run.
+    // stream for a command that cannot run or a line longer than
+    // kMaxScriptLine.
     int Run(std::istream& script);
 
   private:

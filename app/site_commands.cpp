@@ -63,7 +63,11 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     sitefile::SiteFileReader reader;
     sitefile::OpenError error;
     sitefile::SiteMap map;
-    if (!reader.Open(*chosen, error) || !reader.ReadMap(map, error)) {
+    sitefile::FileIdentity identity;
+    // A site that no save could write back is refused now, before any survey
+    // is made on it.
+    if (!reader.Open(*chosen, error) || !reader.ReadMap(map, error) || !reader.CheckLayout(error) ||
+        !reader.Identify(identity, error, &map)) {
         wait.reset();
         ShowSiteError(error);
         return;
@@ -74,6 +78,7 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
         return;
     }
     m_sitePath = *chosen;
+    m_opened = identity;
 
     if (!keep) {
         wait.reset();
@@ -109,11 +114,12 @@ bool SiteCommands::Save() {
         platform::WaitCursor wait;
         saved = sitefile::SaveSite(
             m_sitePath, *g_siteHeader, g_surveyList,
-            [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, error);
+            [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, m_opened, error);
     }
     if (!saved) {
         // Like the open's messages, shown without the wait cursor: the
-        // program is waiting for the surveyor, not busy.
+        // program is waiting for the surveyor, not busy. The survey stays in
+        // memory whatever went wrong.
         ShowSiteError(error);
     } else if (m_guard) {
         m_guard->SiteSaved();

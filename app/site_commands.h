@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "sitefile/site_layout.h"
+
 class CKestrowView;
 class QWidget;
 class SurveyGuard;
@@ -36,6 +38,9 @@ class SiteCommands final {
     const UiServices& m_services;
     SurveyGuard* m_guard = nullptr;
     std::string m_sitePath;
+    // The file at m_sitePath as the open (or the last save) left it: a save
+    // replaces only that file.
+    sitefile::FileIdentity m_opened;
 };
 
 // The file dialog of the open command: site files first, an existing file only.

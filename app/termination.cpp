@@ -45,7 +45,6 @@ bool Install(std::string& error) {
             return false;
         }
     }
-    std::signal(SIGXFSZ, SIG_IGN);
     return true;
 }
 

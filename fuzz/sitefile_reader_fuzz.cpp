@@ -1,7 +1,9 @@
-// Feeds arbitrary bytes through the whole site-file open (header, map, points
-// kept) and saves the loaded points again, as the open and save commands do.
-// The saved file must read back with every access point that was saved, in
-// order and unchanged.
+// Feeds arbitrary bytes through the whole site-file open (header, map, layout,
+// points kept) and saves the loaded points again, as the open and save
+// commands do. Every file the open accepts must be saved, the saved file must
+// be accepted by the open again, and it must read back with every access
+// point that was saved, in order and unchanged. The identity the open takes
+// must be the one the save finds in the unchanged file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,10 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     sitefile::SiteMap map;
-    const bool mapRead = reader.ReadMap(map, error);
+    const bool accepted = reader.ReadMap(map, error) && reader.CheckLayout(error);
+    if (accepted) {
+        // The open takes the map's pixels from memory, the save reads them
+        // from the file: both must come to the same identity.
+        sitefile::FileIdentity opened;
+        sitefile::FileIdentity read;
+        MemoryByteSource file(data, size);
+        if (!reader.Identify(opened, error, &map) ||
+            !sitefile::IdentifySiteFile(file, reader.Header().m_fileHeader, read) ||
+            opened != read) {
+            std::abort();
+        }
+    }
     std::vector<sitefile::PointCircle> circles;
     std::unique_ptr<CSiteHeader> header =
-        sitefile::TakeSite(reader, mapRead, g_surveyList, circles);
+        sitefile::TakeSite(reader, accepted, g_surveyList, circles);
 
     // What the save must write: one entry for every record that is not a marker.
     std::vector<SavedEntry> expected;
@@ -62,10 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Rebuild the saved file from the same bytes and read it back.
     std::vector<uint8_t> saved;
     std::string detail;
-    if (sitefile::BuildSavedFile(data, size, *header, g_surveyList, nullptr, 0, saved, detail)) {
+    const bool savedOk =
+        sitefile::BuildSavedFile(data, size, *header, g_surveyList, nullptr, 0, saved, detail);
+    if (accepted && !savedOk) {
+        std::abort();  // a site that opens but can never be saved
+    }
+    if (savedOk) {
         sitefile::SiteFileReader again;
         if (!again.Open(std::make_unique<MemoryByteSource>(saved.data(), saved.size()), error)) {
             std::abort();  // the header was accepted once and is written back unchanged
+        }
+        sitefile::SiteMap mapAgain;
+        if (accepted && (!again.ReadMap(mapAgain, error) || !again.CheckLayout(error) ||
+                         mapAgain.pixels != map.pixels)) {
+            std::abort();  // the save left a site that no longer opens, or another map
         }
         EntryCollector collector;
         again.VisitPoints(collector);

@@ -51,8 +51,15 @@ std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, st
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<FileByteSource>(
-        new FileByteSource(fd, static_cast<uint64_t>(st.st_size)));
+    return std::unique_ptr<FileByteSource>(new FileByteSource(fd, static_cast<uint64_t>(st.st_size),
+                                                              static_cast<uint64_t>(st.st_dev),
+                                                              static_cast<uint64_t>(st.st_ino)));
+}
+
+bool FileByteSource::FileId(uint64_t& device, uint64_t& inode) const {
+    device = m_device;
+    inode = m_inode;
+    return true;
 }
 
 size_t FileByteSource::ReadAt(uint64_t position, uint8_t* out, size_t n) {

@@ -19,6 +19,8 @@ class ByteSource {
     virtual bool Seek(uint64_t position) = 0;
     virtual uint64_t Position() const = 0;
     virtual uint64_t Size() const = 0;
+    // The device and inode of the file read; false for a source that is no file.
+    virtual bool FileId(uint64_t& /*device*/, uint64_t& /*inode*/) const { return false; }
 };
 
 class MemoryByteSource : public ByteSource {
@@ -47,13 +49,19 @@ class FileByteSource : public ByteSource {
     bool Seek(uint64_t position) override;
     uint64_t Position() const override { return m_position; }
     uint64_t Size() const override { return m_size; }
+    bool FileId(uint64_t& device, uint64_t& inode) const override;
+    // The open file, for copies made inside the kernel.
+    int Descriptor() const { return m_fd; }
 
   private:
-    FileByteSource(int fd, uint64_t size) : m_fd(fd), m_size(size) {}
+    FileByteSource(int fd, uint64_t size, uint64_t device, uint64_t inode)
+        : m_fd(fd), m_size(size), m_device(device), m_inode(inode) {}
     size_t ReadAt(uint64_t position, uint8_t* out, size_t n);
 
     int m_fd;
     uint64_t m_size;
+    uint64_t m_device;
+    uint64_t m_inode;
     uint64_t m_position = 0;
     std::vector<uint8_t> m_buffer;
     uint64_t m_bufferStart = 0;  // file position of m_buffer[0]

@@ -16,6 +16,11 @@ std::string SiteError::Text() const {
             return "Error Loading Site";
         case SiteErrorKind::kCannotSave:
             break;
+        case SiteErrorKind::kSiteChanged:
+            return "Could not update site\nThe site file was changed or replaced since it was "
+                   "opened.";
+        case SiteErrorKind::kReadOnlySite:
+            return "Could not update site\nThe site file is read-only.";
     }
     return "Could not update site";
 }
@@ -30,6 +35,8 @@ std::string SiteError::Caption() const {
         case SiteErrorKind::kBadMap:
             return platform::kApplicationTitle;
         case SiteErrorKind::kCannotSave:
+        case SiteErrorKind::kSiteChanged:
+        case SiteErrorKind::kReadOnlySite:
             break;
     }
     return "Site Update Error";
@@ -40,7 +47,10 @@ unsigned SiteError::Style() const {
 }
 
 std::string SiteError::Describe() const {
-    const std::string text = Text();
+    std::string text = Text();
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        text.replace(at, 1, ": ");
+    }
     return detail.empty() || detail == text ? text : text + " (" + detail + ")";
 }
 

@@ -13,6 +13,9 @@ enum class SiteErrorKind {
     kObsolete,     // "Obsolete Site File, recreate using Zorvane"
     kBadMap,       // "Error Loading Site", captioned with the application title
     kCannotSave,   // "Could not update site"
+    // "Could not update site" and why, on a second line, captioned like kCannotSave:
+    kSiteChanged,   // the file at the site's path is not the one opened, as it was
+    kReadOnlySite,  // the site file is read-only
 };
 
 struct SiteError {
@@ -26,7 +29,7 @@ struct SiteError {
     std::string Caption() const;
     // The message box's style: OK, with the error icon but for kBadMap.
     unsigned Style() const;
-    // The text with the detail in brackets, for a tool's one-line error.
+    // The text on one line with the detail in brackets, for a tool's error.
     std::string Describe() const;
 };
 

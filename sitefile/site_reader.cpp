@@ -1,6 +1,7 @@
 #include "sitefile/site_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -212,6 +213,29 @@ bool SiteFileReader::ReadMap(SiteMap& map, OpenError& error) {
     if (m_source->Read(map.pixels.data(), map.pixels.size()) != map.pixels.size()) {
         map.pixels.clear();
         return MapFail(error, "the file ends inside the bitmap's pixels");
+    }
+    return true;
+}
+
+bool SiteFileReader::CheckLayout(OpenError& error) {
+    std::string detail;
+    if (!CheckSiteLayout(*m_source, m_image, detail)) {
+        return MapFail(error, std::move(detail));
+    }
+    return true;
+}
+
+bool SiteFileReader::Identify(FileIdentity& identity, OpenError& error, const SiteMap* map) {
+    KnownBytes pixels;
+    if (map != nullptr && !map->pixels.empty()) {
+        // ReadMap keeps the pixel rows in the file's order, right after the
+        // colour table.
+        pixels.offset = uint64_t{BitmapOffset()} + kBitmapPixelsOffset;
+        pixels.data = map->pixels.data();
+        pixels.size = map->pixels.size();
+    }
+    if (!IdentifySiteFile(*m_source, m_image, identity, pixels)) {
+        return Fail(error, SiteErrorKind::kCannotOpen, std::strerror(EIO));
     }
     return true;
 }

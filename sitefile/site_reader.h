@@ -1,7 +1,9 @@
 // Reading a site file, in the order the open command needs it:
 //   1. Open(): the header block and its checks;
 //   2. ReadMap(): the site-map bitmap;
-//   3. TakeHeader() and, if the surveyor keeps them, LoadPoints(): the
+//   3. CheckLayout(): the sections lie where a save can write them back;
+//   4. Identify(): what the save will check the file against;
+//   5. TakeHeader() and, if the surveyor keeps them, LoadPoints(): the
 //      stored points into the survey list given and the circles to paint.
 // Every length, offset, size and count taken from the file is checked before
 // it is used, so a damaged file ends in one of the messages below.
@@ -15,6 +17,7 @@
 #include "sitefile/byte_source.h"
 #include "sitefile/site_errors.h"
 #include "sitefile/site_format.h"
+#include "sitefile/site_layout.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 
@@ -87,6 +90,16 @@ class SiteFileReader {
     // image lying wholly inside the file, or is larger than 64 megapixels,
     // gives "Error Loading Site" captioned with the application title.
     bool ReadMap(SiteMap& map, OpenError& error);
+
+    // The layout rule of site_layout.h, which every save applies too: a site
+    // that could never be saved gives "Error Loading Site" as a bad map does.
+    bool CheckLayout(OpenError& error);
+
+    // The identity a save of this site checks the file against. `map`, when
+    // given, is the map ReadMap read from this file: its pixels are not read
+    // again. Fails, with the system's text, only when the file cannot be read
+    // as far as its size says.
+    bool Identify(FileIdentity& identity, OpenError& error, const SiteMap* map = nullptr);
 
     // The header of the site read, for the caller to make current once the
     // file is accepted; null if called twice.

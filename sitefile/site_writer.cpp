@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -89,42 +90,25 @@ bool CopyPrefix(int from, int to, uint64_t size) {
     return true;
 }
 
-// Checks that the header image describes a layout the save can write.
-bool CheckLayout(const CSiteHeader& header, uint64_t oldSize, std::string& detail) {
-    const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
-    const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
-    if (pointsOffset < kFileHeaderSize) {
-        detail = "the points offset lies inside the header block";
-        return false;
-    }
-    if (rasterOffset < kFileHeaderSize) {
-        // Written over the header, the raster would leave a file that no
-        // longer opens.
-        detail = "the sign-off raster would overwrite the header block";
-        return false;
-    }
-    if (rasterOffset + kRasterSize > pointsOffset) {
-        detail = "the sign-off raster would run past the points offset";
-        return false;
-    }
-    // A file may end anywhere inside its sign-off raster (a site fresh from
-    // the preparation program may not carry one yet): the raster written now
-    // fills the rest. A gap the save would have to invent is refused.
-    const bool gapIsTheRaster =
-        oldSize >= rasterOffset && pointsOffset == rasterOffset + kRasterSize;
-    if (oldSize < pointsOffset && !gapIsTheRaster) {
-        detail = "the site file ends before its points offset";
-        return false;
-    }
-    return true;
-}
+// What ReplaceFile is to check and what it tells about the file it wrote.
+struct Replacement {
+    // When set, the file to be replaced must still be this device and inode
+    // right before the rename; else nothing is replaced and `changed` is set.
+    bool expectFile = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool changed = false;
+    // The new file's device and inode, after a successful replacement.
+    uint64_t newDevice = 0;
+    uint64_t newInode = 0;
+};
 
 // Writes a new file beside `path` with `fill`, flushes it and renames it over
 // `path` (the file a symbolic link names, for a link). An existing file's
 // permissions carry over. On failure nothing but the temporary file was
 // touched, and it is removed.
 bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
-                 std::string& detail) {
+                 std::string& detail, Replacement& replacement) {
     std::string target = path;
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
         target = resolved;
@@ -166,9 +150,26 @@ bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::
         ok = false;
         detail = SystemError("cannot flush " + temp);
     }
+    struct stat written {};
+    if (ok && ::fstat(fd, &written) != 0) {
+        ok = false;
+        detail = SystemError("cannot examine " + temp);
+    }
     if (::close(fd) != 0 && ok) {
         ok = false;
         detail = SystemError("cannot close " + temp);
+    }
+    if (ok && replacement.expectFile) {
+        // The last look before the rename: the file there now must be the
+        // one the caller checked.
+        struct stat now {};
+        if (::stat(target.c_str(), &now) != 0 ||
+            static_cast<uint64_t>(now.st_dev) != replacement.device ||
+            static_cast<uint64_t>(now.st_ino) != replacement.inode) {
+            ok = false;
+            replacement.changed = true;
+            detail = target + " was replaced while the new file was written";
+        }
     }
     if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
@@ -178,6 +179,8 @@ bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::
         ::unlink(temp.c_str());
         return false;
     }
+    replacement.newDevice = static_cast<uint64_t>(written.st_dev);
+    replacement.newInode = static_cast<uint64_t>(written.st_ino);
     // Make the rename itself durable.
     const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
@@ -185,6 +188,16 @@ bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::
         ::close(dirFd);
     }
     return true;
+}
+
+// A file nobody may write to (no write permission bit at all, which binds
+// even the superuser here), or that this process may not write to.
+bool IsReadOnly(const std::string& path, int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0) {
+        return true;
+    }
+    return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
 }
 
 }  // namespace
@@ -255,11 +268,12 @@ void AppendPointsSection(CSiteHeader& header, CRecordList& list, std::vector<uin
     }
 }
 
-bool PlanSave(CSiteHeader& header, uint64_t oldSize, CRecordList& list, const PixelQuery& pad,
+bool PlanSave(CSiteHeader& header, ByteSource& old, CRecordList& list, const PixelQuery& pad,
               uint32_t saveTime, SavePlan& plan, std::string& detail) {
-    if (!CheckLayout(header, oldSize, detail)) {
+    if (!CheckSiteLayout(old, header.m_fileHeader, detail)) {
         return false;
     }
+    const uint64_t oldSize = old.Size();
     const uint64_t rasterOffset = ReadU32(header.m_fileHeader + kRasterOffsetOffset);
     const uint64_t pointsOffset = ReadU32(header.m_fileHeader + kPointsOffsetOffset);
     WriteU32(header.m_fileHeader + kSaveTimeOffset, saveTime);
@@ -293,8 +307,9 @@ void ApplySavePlan(const SavePlan& plan, const uint8_t* old, std::vector<uint8_t
 bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRecordList& list,
                     const PixelQuery& pad, uint32_t saveTime, std::vector<uint8_t>& out,
                     std::string& detail) {
+    MemoryByteSource source(old, oldSize);
     SavePlan plan;
-    if (!PlanSave(header, oldSize, list, pad, saveTime, plan, detail)) {
+    if (!PlanSave(header, source, list, pad, saveTime, plan, detail)) {
         return false;
     }
     ApplySavePlan(plan, old, out);
@@ -302,46 +317,87 @@ bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRe
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
-              const PixelQuery& pad, uint32_t saveTime, SaveError& error) {
-    error.kind = SiteErrorKind::kCannotSave;
+              const PixelQuery& pad, uint32_t saveTime, FileIdentity& opened, SaveError& error) {
+    error = SaveError{SiteErrorKind::kCannotSave, std::string()};
     if (path.empty()) {
         error.detail = "no site file is open";
         return false;
     }
-    const int old = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (old < 0) {
+    // The file a symbolic link names is the one replaced. Resolved once, so
+    // the checks below and the replacement look at the same file.
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
         error.detail = SystemError(path);
         return false;
     }
-    struct stat st {};
-    const bool statOk = ::fstat(old, &st) == 0;
-    const uint64_t oldSize = statOk ? static_cast<uint64_t>(st.st_size) : 0;
-    SavePlan plan;
-    const bool ok = statOk && PlanSave(header, oldSize, list, pad, saveTime, plan, error.detail) &&
-                    ReplaceFile(
-                        path,
-                        [&](int fd, std::string& detail) {
-                            bool written = CopyPrefix(old, fd, plan.keep);
-                            for (const SavePlan::Write& write : plan.writes) {
-                                written = written && PWriteAll(fd, write.bytes.data(),
-                                                               write.bytes.size(), write.offset);
-                            }
-                            if (!written) {
-                                detail = SystemError("cannot write the new site file");
-                            }
-                            return written;
-                        },
-                        error.detail);
-    if (!ok && error.detail.empty()) {
-        error.detail = SystemError(path);
+    const std::string target = resolved;
+    std::free(resolved);
+    std::string systemText;
+    std::unique_ptr<FileByteSource> old = FileByteSource::Open(target, systemText);
+    if (!old) {
+        error.detail = target + ": " + systemText;
+        return false;
     }
-    ::close(old);
-    return ok;
+
+    // Only the file that was opened, as it was, may be replaced: another
+    // file put in its place (or a link pointed elsewhere) would be lost, and
+    // the header kept from the open may not even describe it.
+    FileIdentity now;
+    if (!IdentifySiteFile(*old, header.m_fileHeader, now)) {
+        error.detail = target + " cannot be read as far as its size says";
+        return false;
+    }
+    if (now != opened) {
+        error.kind = SiteErrorKind::kSiteChanged;
+        error.detail = target + " is not the file that was opened, as it was";
+        return false;
+    }
+    if (IsReadOnly(target, old->Descriptor())) {
+        error.kind = SiteErrorKind::kReadOnlySite;
+        error.detail = target + " is read-only";
+        return false;
+    }
+
+    SavePlan plan;
+    if (!PlanSave(header, *old, list, pad, saveTime, plan, error.detail)) {
+        return false;
+    }
+    Replacement replacement;
+    replacement.expectFile = true;
+    replacement.device = now.device;
+    replacement.inode = now.inode;
+    const int from = old->Descriptor();
+    const bool ok = ReplaceFile(
+        target,
+        [&](int fd, std::string& detail) {
+            bool written = CopyPrefix(from, fd, plan.keep);
+            for (const SavePlan::Write& write : plan.writes) {
+                written =
+                    written && PWriteAll(fd, write.bytes.data(), write.bytes.size(), write.offset);
+            }
+            if (!written) {
+                detail = SystemError("cannot write the new site file");
+            }
+            return written;
+        },
+        error.detail, replacement);
+    if (!ok) {
+        if (replacement.changed) {
+            error.kind = SiteErrorKind::kSiteChanged;
+        }
+        return false;
+    }
+    // The saved file is the one the next save must find; what it keeps of
+    // the old file was copied unchanged.
+    opened.device = replacement.newDevice;
+    opened.inode = replacement.newInode;
+    opened.size = plan.length;
+    return true;
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
-              const PixelQuery& pad, SaveError& error) {
-    return SaveSite(path, header, list, pad, platform::CurrentTimeSeconds(), error);
+              const PixelQuery& pad, FileIdentity& opened, SaveError& error) {
+    return SaveSite(path, header, list, pad, platform::CurrentTimeSeconds(), opened, error);
 }
 
 std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
@@ -397,6 +453,7 @@ std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
 
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& detail) {
+    Replacement anyFile;
     return ReplaceFile(
         path,
         [&](int fd, std::string& error) {
@@ -406,7 +463,7 @@ bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& by
             }
             return true;
         },
-        detail);
+        detail, anyFile);
 }
 
 }  // namespace sitefile

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sitefile/site_format.h"
+#include "sitefile/site_layout.h"
 #include "sitefile/site_reader.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
@@ -45,10 +46,10 @@ struct SavePlan {
     std::vector<Write> writes;  // in this order, after the copy
 };
 
-// Plans the save of `header` and `list` over an old file of oldSize bytes.
-// Stamps saveTime into the header image. False with a reason when the layout
-// cannot be saved.
-bool PlanSave(CSiteHeader& header, uint64_t oldSize, CRecordList& list, const PixelQuery& pad,
+// Plans the save of `header` and `list` over the old file. Stamps saveTime
+// into the header image. False with a reason when the layout breaks the rule
+// of site_layout.h, which the open applies too.
+bool PlanSave(CSiteHeader& header, ByteSource& old, CRecordList& list, const PixelQuery& pad,
               uint32_t saveTime, SavePlan& plan, std::string& detail);
 
 // The new file's bytes: `old` holds at least plan.keep bytes of the old file.
@@ -61,11 +62,14 @@ bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRe
                     std::string& detail);
 
 // The save of the open site to `path`, from g_siteHeader's image and `list`.
+// `opened` is the identity of the file as the open (or the last save) left
+// it: a file that is no longer that one is not replaced (kSiteChanged), nor
+// is a read-only one (kReadOnlySite). After a save `opened` names the new file.
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
-              const PixelQuery& pad, uint32_t saveTime, SaveError& error);
+              const PixelQuery& pad, uint32_t saveTime, FileIdentity& opened, SaveError& error);
 // The same with the current time from platform::CurrentTimeSeconds().
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
-              const PixelQuery& pad, SaveError& error);
+              const PixelQuery& pad, FileIdentity& opened, SaveError& error);
 
 // A new site file: header (version 2, save time 0), the map as an 8-bit
 // bottom-up bitmap, a white sign-off raster and an empty points section.

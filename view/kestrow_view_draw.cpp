@@ -342,6 +342,14 @@ void CKestrowView::DrawScanScreen(QPainter& painter, const QRect& client) {
 // Never antialiased, so the band colours stay exact.
 void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& pen,
                                 const QBrush& brush) {
+    // A box wholly off the map paints nothing; leaving it out also keeps
+    // coordinates far beyond the map away from the painter.
+    const int64_t reach = pen.width() + 1;
+    const QImage& map = m_mapDC;
+    if (map.isNull() || int64_t{box.right} + reach < 0 || int64_t{box.bottom} + reach < 0 ||
+        int64_t{box.left} - reach > map.width() || int64_t{box.top} - reach > map.height()) {
+        return;
+    }
     // Filled as paths: the aliased path fill samples pixel centres, so the
     // disc is symmetric about the box centre and ends where the box ends.
     auto disc = [](const QRectF& r) {
@@ -349,7 +357,8 @@ void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& 
         path.addEllipse(r);
         return path;
     };
-    const QRectF outer(box.left, box.top, box.right - box.left, box.bottom - box.top);
+    const QRectF outer(box.left, box.top, static_cast<double>(box.right) - box.left,
+                       static_cast<double>(box.bottom) - box.top);
     painter.setPen(Qt::NoPen);
     if (pen.width() <= 1) {
         painter.setBrush(pen.color());
@@ -373,7 +382,7 @@ void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     const int band = RssiBandIndex(rssi);
-    PaintEllipse(painter, Rect{x - 10, y - 10, x + 10, y + 10}, BandPen(band), BandBrush(band));
+    PaintEllipse(painter, CircleBox(x, y, 10), BandPen(band), BandBrush(band));
 }
 
 void CKestrowView::PaintPointCircle() {
@@ -425,7 +434,7 @@ void CKestrowView::RepaintCircles(const Rect& area) {
                 strongest = std::max(strongest, r->rssi);
             }
         }
-        const Rect box{x - 10, y - 10, x + 10, y + 10};
+        const Rect box = CircleBox(x, y, 10);
         if (!region.intersects(QRect(box.left - 1, box.top - 1, 22, 22))) {
             continue;
         }

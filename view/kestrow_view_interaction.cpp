@@ -344,6 +344,10 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     if (scanner == nullptr) {
         return;
     }
+    // The point lies on the map, also when the cursor was scrolled to rest
+    // one past its last column or row.
+    x = std::clamp(x, 0, std::max(m_mapWidth - 1, 0));
+    y = std::clamp(y, 0, std::max(m_mapHeight - 1, 0));
     // The last sweep may have finished with its KORV_DRAW still queued (a
     // tap or key that was waiting behind the sweep came first): record that
     // point now, before this one empties the scan list.

@@ -1,5 +1,6 @@
 #include "view/viewport.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -177,8 +178,10 @@ void CViewport::CenterOnClientPoint(const Rect& client, int32_t x, int32_t y) {
     int32_t mapX = 0;
     int32_t mapY = 0;
     MapClientPoint(client, x, y, mapX, mapY);
-    SetCenterX(mapX);
-    SetCenterY(mapY);
+    // A tap is surveyed where it centres the view: a tap beyond the map's
+    // right or bottom edge centres on the last pixel, not one past it.
+    SetCenterX(Saturate(std::min<int64_t>(mapX, int64_t{m_maxX} - 1)));
+    SetCenterY(Saturate(std::min<int64_t>(mapY, int64_t{m_maxY} - 1)));
 }
 
 void CViewport::ClientToMap(const Rect& client, int32_t x, int32_t y, int32_t& mapX,
@@ -188,14 +191,17 @@ void CViewport::ClientToMap(const Rect& client, int32_t x, int32_t y, int32_t& m
     m_tapY = mapY;
 }
 
+Rect CircleBox(int32_t x, int32_t y, int32_t radius) {
+    return {Saturate(int64_t{x} - radius), Saturate(int64_t{y} - radius),
+            Saturate(int64_t{x} + radius), Saturate(int64_t{y} + radius)};
+}
+
 Rect CViewport::GetCenterCircleRect() const {
-    return {Saturate(int64_t{m_centerX} - 10), Saturate(int64_t{m_centerY} - 10),
-            Saturate(int64_t{m_centerX} + 10), Saturate(int64_t{m_centerY} + 10)};
+    return CircleBox(m_centerX, m_centerY, 10);
 }
 
 Rect CViewport::GetTapCircleRect() const {
-    return {Saturate(int64_t{m_tapX} - 15), Saturate(int64_t{m_tapY} - 15),
-            Saturate(int64_t{m_tapX} + 15), Saturate(int64_t{m_tapY} + 15)};
+    return CircleBox(m_tapX, m_tapY, 15);
 }
 
 void CViewport::AddMargin(int32_t left, int32_t top, int32_t right, int32_t bottom) {

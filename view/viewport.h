@@ -20,6 +20,11 @@ struct Rect {
     bool operator!=(const Rect& o) const { return !(*this == o); }
 };
 
+// The box (x - radius, y - radius, x + radius, y + radius) of a circle, formed
+// in 64 bits and clamped to the 32-bit range: a point near the limits of its
+// coordinates gets a box cut at the limit, never one that wraps round.
+Rect CircleBox(int32_t x, int32_t y, int32_t radius);
+
 class CViewport {
   public:
     static constexpr int kMaxMargins = 4;
@@ -46,7 +51,8 @@ class CViewport {
     int32_t GetCenterX() const { return m_centerX; }
     int32_t GetCenterY() const { return m_centerY; }
 
-    // Centres the view on the map position under a client point.
+    // Centres the view on the map position under a client point, kept on the
+    // map's last column and row at most.
     void CenterOnClientPoint(const Rect& client, int32_t x, int32_t y);
     // Converts a client point to map pixels and records it as the last press.
     void ClientToMap(const Rect& client, int32_t x, int32_t y, int32_t& mapX, int32_t& mapY);

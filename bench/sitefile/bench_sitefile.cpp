@@ -96,13 +96,19 @@ void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
     }
 }
 
-// Opens the site as the open command does, keeping its points.
-size_t OpenSite(const std::string& path) {
+// Opens the site as the open command does, keeping its points: the map, the
+// layout check and the identity a save checks against are all part of it.
+size_t OpenSite(const std::string& path, sitefile::FileIdentity* identity = nullptr) {
     sitefile::SiteFileReader reader;
     sitefile::OpenError error;
     sitefile::SiteMap map;
-    if (!reader.Open(path, error) || !reader.ReadMap(map, error)) {
-        Fail(path + ": " + error.Text() + " (" + error.detail + ")");
+    sitefile::FileIdentity opened;
+    if (!reader.Open(path, error) || !reader.ReadMap(map, error) || !reader.CheckLayout(error) ||
+        !reader.Identify(opened, error, &map)) {
+        Fail(path + ": " + error.Describe());
+    }
+    if (identity != nullptr) {
+        *identity = opened;
     }
     std::vector<sitefile::PointCircle> circles;
     sitefile::TakeSite(reader, true, g_surveyList, circles);
@@ -130,8 +136,12 @@ std::string MakeSite(const std::string& dir, const std::string& name, int points
     CSiteHeader header;
     std::memcpy(header.m_fileHeader, fresh.data(), kFileHeaderSize);
     MakeSurvey(points);
+    sitefile::FileIdentity opened;
+    if (!sitefile::IdentifySiteFile(path, header.m_fileHeader, opened, detail)) {
+        Fail(detail);
+    }
     sitefile::SaveError error;
-    if (!sitefile::SaveSite(path, header, g_surveyList, nullptr, 1, error)) {
+    if (!sitefile::SaveSite(path, header, g_surveyList, nullptr, 1, opened, error)) {
         Fail(error.detail);
     }
     g_surveyList.Clear();
@@ -164,7 +174,8 @@ int main(int argc, char** argv) {
 
     // Save the points loaded from the site; compare with writing its bytes
     // to a new file and flushing it, as the save does.
-    OpenSite(site);
+    sitefile::FileIdentity opened;
+    OpenSite(site, &opened);
     sitefile::SiteFileReader reader;
     sitefile::OpenError openError;
     reader.Open(site, openError);
@@ -173,7 +184,7 @@ int main(int argc, char** argv) {
     const double plainWrite = Median([&] { WriteWholeFile(copy, bytes); });
     const double save = Median([&] {
         sitefile::SaveError error;
-        if (!sitefile::SaveSite(site, header, g_surveyList, nullptr, 1, error)) {
+        if (!sitefile::SaveSite(site, header, g_surveyList, nullptr, 1, opened, error)) {
             Fail(error.detail);
         }
     });

@@ -21,11 +21,10 @@ TEST(CommandLineTest, DefaultsWithoutOptions) {
 
 TEST(CommandLineTest, EveryOptionIsRead) {
     const CommandLineResult result =
-        Parse({"--port", "/dev/ttyUSB0", "--simulate=quiet.json", "--open", "a.ksf", "--script",
-               "-", "--headless", "--startup-pause", "0", "--client-size", "320x400"});
+        Parse({"--simulate=quiet.json", "--open", "a.ksf", "--script", "-", "--headless",
+               "--startup-pause", "0", "--client-size", "320x400"});
     ASSERT_EQ(result.outcome, CommandLineResult::kRun) << result.error.toStdString();
     const KestrowOptions& o = result.options;
-    EXPECT_EQ(o.port, "/dev/ttyUSB0");
     EXPECT_TRUE(o.simulate);
     EXPECT_EQ(o.scenario, "quiet.json");
     EXPECT_EQ(o.openSite, "a.ksf");
@@ -37,6 +36,11 @@ TEST(CommandLineTest, EveryOptionIsRead) {
     const CommandLineResult plain = Parse({"--simulate"});
     EXPECT_TRUE(plain.options.simulate);
     EXPECT_TRUE(plain.options.scenario.isEmpty());
+
+    const CommandLineResult port = Parse({"--port", "/dev/ttyUSB0"});
+    ASSERT_EQ(port.outcome, CommandLineResult::kRun) << port.error.toStdString();
+    EXPECT_EQ(port.options.port, "/dev/ttyUSB0");
+    EXPECT_FALSE(port.options.simulate);
 }
 
 TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
@@ -51,6 +55,24 @@ TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
         EXPECT_TRUE(result.error.startsWith("kestrow: "));
         EXPECT_FALSE(result.error.contains('\n'));
     }
+}
+
+// Sizes beyond 16384 a side, and two scanners at once, are usage errors.
+TEST(CommandLineTest, ClientSizeIsBoundedAndOneScannerIsChosen) {
+    for (const QStringList& args :
+         {QStringList{"--client-size", "16385x268"}, QStringList{"--client-size", "240x99999"},
+          QStringList{"--client-size", "46340x46340"},
+          QStringList{"--port", "/dev/ttyUSB0", "--simulate"},
+          QStringList{"--simulate=quiet.json", "--port", "/dev/ttyS1"}}) {
+        const CommandLineResult result = Parse(args);
+        EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(result.error.contains('\n'));
+    }
+    EXPECT_TRUE(Parse({"--port", "a", "--simulate"}).error.contains("exclude each other"));
+    const CommandLineResult largest = Parse({"--client-size", "16384x16384"});
+    ASSERT_EQ(largest.outcome, CommandLineResult::kRun) << largest.error.toStdString();
+    EXPECT_EQ(largest.options.clientSize, QSize(16384, 16384));
 }
 
 TEST(CommandLineTest, HelpAndVersionExitWithZero) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <streambuf>
+#include <string>
 
 namespace {
 
@@ -176,6 +178,48 @@ TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
     }
     // Nothing after the failing line runs.
     EXPECT_EQ(RunScript("status\nfly\nstatus\n").calls, std::vector<std::string>({"status"}));
+}
+
+// An endless run of zero bytes, as /dev/zero gives, counting what was taken.
+class ZeroBytes : public std::streambuf {
+  public:
+    size_t taken = 0;
+
+  protected:
+    int_type underflow() override {
+        if (taken >= kGiveUpAfter) {
+            return traits_type::eof();  // only so a runaway reader ends at all
+        }
+        taken += sizeof m_chunk;
+        setg(m_chunk, m_chunk, m_chunk + sizeof m_chunk);
+        return 0;
+    }
+
+  private:
+    static constexpr size_t kGiveUpAfter = size_t{64} << 20;
+    char m_chunk[4096] = {};
+};
+
+// A line longer than kMaxScriptLine stops the script at that line without
+// reading (or keeping) more of it; a line of exactly that length still runs.
+TEST(ScriptRunnerTest, OverlongLineStopsTheScriptWithoutGrowingMemory) {
+    const std::string longest = "status" + std::string(ScriptRunner::kMaxScriptLine - 6, ' ');
+    Outcome out = RunScript(longest + "\nstatus\n");
+    EXPECT_EQ(out.status, 0) << out.errors;
+    EXPECT_EQ(out.calls, std::vector<std::string>({"status", "status"}));
+
+    out = RunScript("status\n" + longest + " \nstatus\n");
+    EXPECT_EQ(out.status, 2);
+    EXPECT_EQ(out.errors, "script line 2: longer than 4096 bytes\n");
+    EXPECT_EQ(out.calls, std::vector<std::string>({"status"}));
+
+    RecordingHost host;
+    std::ostringstream errors;
+    ZeroBytes zeros;
+    std::istream endless(&zeros);
+    EXPECT_EQ(ScriptRunner(host, errors).Run(endless), 2);
+    EXPECT_EQ(errors.str(), "script line 1: longer than 4096 bytes\n");
+    EXPECT_LE(zeros.taken, 2 * ScriptRunner::kMaxScriptLine);
 }
 
 }  // namespace

@@ -241,6 +241,20 @@ TEST_F(ViewInteractionTest, ArrowKeysAreTheJoystick) {
     EXPECT_EQ(viewport.GetCenterY(), 160);
 }
 
+// With the cursor scrolled to rest one past the map's last column and row,
+// the joystick's point is still recorded on the map.
+TEST_F(ViewInteractionTest, JoystickPointAtTheMapsEdgeIsRecordedOnItsLastPixel) {
+    LoadMap();
+    Attach();
+    m_view->GetViewport()->ScrollRight(1000);
+    m_view->GetViewport()->ScrollDown(1000);
+    ASSERT_EQ(m_view->GetViewport()->GetCenterX(), 240);
+    m_view->OnKeyDown(0x86);
+    EXPECT_EQ(m_scanner.sweepX, 239);
+    EXPECT_EQ(g_siteHeader->m_curX, 239);
+    EXPECT_EQ(g_siteHeader->m_curY, 319);
+}
+
 TEST_F(ViewInteractionTest, KorvDrawCommitsOnlyWhenTheSweepHasFinished) {
     LoadMap();
     Attach();

@@ -86,9 +86,12 @@ TEST_F(PointInfoTest, StoredPointWithoutEntriesComesBackAsTheOpensMarker) {
     OpenSite(path, false);
     g_siteHeader->BeginPoint(40, 50, "TEST");
     ASSERT_EQ(g_siteHeader->CommitPoint(), 0);
+    sitefile::FileIdentity opened;
+    ASSERT_TRUE(sitefile::IdentifySiteFile(path, g_siteHeader->m_fileHeader, opened, detail));
     sitefile::SaveError saveError;
     ASSERT_TRUE(sitefile::SaveSite(
-        path, *g_siteHeader, g_surveyList, [](int, int) { return 0x00FFFFFFu; }, 1, saveError))
+        path, *g_siteHeader, g_surveyList, [](int, int) { return 0x00FFFFFFu; }, 1, opened,
+        saveError))
         << saveError.detail;
     OpenSite(path, true);
     std::remove(path.c_str());

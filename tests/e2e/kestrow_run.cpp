@@ -195,3 +195,21 @@ int KestrowProcess::Wait() {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+KestrowResult RunKestrowCommand(const ScratchFolder& folder, const std::string& arguments) {
+    const std::string command = "cd '" + folder.Path() + "' && KESTROW_SOUND=off timeout 60 '" +
+                                KESTROW_EXE + "' " + arguments + " 2>&1";
+    KestrowResult result;
+    FILE* out = popen(command.c_str(), "r");
+    if (out == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) {
+        result.errors.append(buffer, n);
+    }
+    const int status = pclose(out);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}

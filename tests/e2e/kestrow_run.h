@@ -65,3 +65,7 @@ class KestrowProcess {
     std::string m_pending;
     std::vector<std::string> m_lines;
 };
+
+// Runs kestrow with `arguments` (quoted by the caller, and with any input
+// redirection) from the folder; standard output and error together in `errors`.
+KestrowResult RunKestrowCommand(const ScratchFolder& folder, const std::string& arguments);

@@ -163,10 +163,13 @@ TEST_F(KsfTest, SignatureShowsThePadTheRightWayUp) {
                static_cast<std::streamsize>(fresh.size()));
     CSiteHeader header;
     std::memcpy(header.m_fileHeader, fresh.data(), kFileHeaderSize);
+    FileIdentity opened;
+    std::string detail;
+    ASSERT_TRUE(IdentifySiteFile(site, header.m_fileHeader, opened, detail)) << detail;
     SaveError error;
     ASSERT_TRUE(SaveSite(
         site, header, g_surveyList,
-        [](int x, int y) { return x == 5 && y == 2 ? 0u : 0x00FFFFFFu; }, 1, error));
+        [](int x, int y) { return x == 5 && y == 2 ? 0u : 0x00FFFFFFu; }, 1, opened, error));
 
     const std::string png = dir + "/sig.png";
     ASSERT_EQ(Ksf("signature " + site + " -o " + png).status, 0);
@@ -200,6 +203,41 @@ TEST_F(KsfTest, ExitCodesAndErrors) {
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1);
     EXPECT_EQ(Ksf("create --map " + notSite + " -o " + dir + "/x.ksf").status, 1);
     EXPECT_EQ(Ksf("create --map " + notSite + " -o " + dir + "/none/x.ksf").status, 1);
+}
+
+// A site Kestrow would refuse is refused by `points` too, exit 1, with the
+// very line `info` ends with.
+TEST_F(KsfTest, PointsOfASiteKestrowRefusesFailLikeInfo) {
+    PointsBytes p;
+    p.Point(10, 20, "A", 0);
+    const std::vector<uint8_t> good = SiteWithPoints(PatternMap(4, 4), p.bytes);
+    std::vector<uint8_t> pointsPastEnd = good;
+    WriteU32(pointsPastEnd.data() + kPointsOffsetOffset, static_cast<uint32_t>(good.size() + 10));
+    std::vector<uint8_t> bitmapPastEnd = good;
+    WriteU32(bitmapPastEnd.data() + kBitmapOffsetOffset, static_cast<uint32_t>(good.size() - 100));
+    const std::pair<const char*, const std::vector<uint8_t>*> sites[] = {
+        {"points.ksf", &pointsPastEnd}, {"bitmap.ksf", &bitmapPastEnd}};
+    for (const auto& [name, bytes] : sites) {
+        const std::string site = dir + "/" + name;
+        std::ofstream(site, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()),
+                   static_cast<std::streamsize>(bytes->size()));
+        SCOPED_TRACE(name);
+        const Result points = Ksf("points " + site);
+        EXPECT_EQ(points.status, 1);
+        EXPECT_EQ(points.out, "");
+        EXPECT_EQ(Ksf("points " + site + " --format json").status, 1);
+        EXPECT_EQ(Ksf("info " + site).status, 1);
+        const std::string reason = Stderr("points " + site);
+        EXPECT_NE(reason.find("Error Loading Site"), std::string::npos) << reason;
+        EXPECT_EQ(reason, Stderr("info " + site));
+    }
+    const std::string site = dir + "/good.ksf";
+    std::ofstream(site, std::ios::binary)
+        .write(reinterpret_cast<const char*>(good.data()),
+               static_cast<std::streamsize>(good.size()));
+    EXPECT_EQ(Ksf("points " + site).status, 0);
+    EXPECT_EQ(Ksf("info " + site).status, 0);
 }
 
 TEST(OfficeExample, MapMatchesItsPlanPicture) {

@@ -66,6 +66,7 @@ class SiteWriterTest : public ::testing::Test {
         OpenError error;
         ASSERT_TRUE(reader.Open(path, error));
         std::memcpy(header.m_fileHeader, reader.Header().m_fileHeader, kFileHeaderSize);
+        ASSERT_TRUE(reader.Identify(opened, error));
     }
     void TearDown() override {
         g_surveyList.Clear();
@@ -74,15 +75,30 @@ class SiteWriterTest : public ::testing::Test {
 
     bool Save(const PixelQuery& pad = nullptr, uint32_t time = 1234567890) {
         SaveError error;
-        const bool ok = SaveSite(path, header, g_surveyList, pad, time, error);
+        const bool ok = SaveSite(path, header, g_surveyList, pad, time, opened, error);
         lastError = error;
         return ok;
+    }
+
+    // As if the file at `site`, as it is now, had just been opened with `h`'s
+    // header image: a save of `h` over it passes the identity check.
+    FileIdentity Reopened(const std::string& site, const CSiteHeader& h) {
+        FileIdentity identity;
+        std::string detail;
+        EXPECT_TRUE(IdentifySiteFile(site, h.m_fileHeader, identity, detail)) << detail;
+        return identity;
+    }
+    bool SaveOverCurrentFile(const std::string& site, CSiteHeader& h, SaveError& error,
+                             uint32_t time = 1) {
+        FileIdentity identity = Reopened(site, h);
+        return SaveSite(site, h, g_surveyList, nullptr, time, identity, error);
     }
 
     std::string dir;
     std::string path;
     SiteFileReader reader;
     CSiteHeader header;
+    FileIdentity opened;
     SaveError lastError;
 };
 
@@ -196,6 +212,7 @@ TEST_F(SiteWriterTest, SaveLeavesExactlyTheBytesOfAnUpdateInPlace) {
     old.insert(old.end(), 500, 0xCD);
     WriteFile(path, old);
     std::memcpy(header.m_fileHeader, old.data(), kFileHeaderSize);
+    opened = Reopened(path, header);
     Stored(10, 20, 6, -45, "A");
     Stored(30, 40, 0, 0, "FILL", "FILL");
 
@@ -240,15 +257,18 @@ TEST_F(SiteWriterTest, ReadWriteReadRoundTripsByteForByte) {
     ASSERT_TRUE(again.Open(path, error));
     SiteMap map;
     ASSERT_TRUE(again.ReadMap(map, error));
+    ASSERT_TRUE(again.CheckLayout(error));
+    FileIdentity identity;  // the map's pixels taken from memory, as the open does
+    ASSERT_TRUE(again.Identify(identity, error, &map));
     std::vector<PointCircle> circles;
     std::unique_ptr<CSiteHeader> reopened = sitefile::TakeSite(again, true, g_surveyList, circles);
     ASSERT_EQ(circles.size(), 3u);
     SaveError saveError;
-    ASSERT_TRUE(SaveSite(path, *reopened, g_surveyList, nullptr, 1234567890, saveError));
+    ASSERT_TRUE(SaveSite(path, *reopened, g_surveyList, nullptr, 1234567890, identity, saveError));
     EXPECT_EQ(ReadFile(path), first);
 
     // Saving twice without new points gives the same points section.
-    ASSERT_TRUE(SaveSite(path, *reopened, g_surveyList, nullptr, 99, saveError));
+    ASSERT_TRUE(SaveSite(path, *reopened, g_surveyList, nullptr, 99, identity, saveError));
     EXPECT_EQ(PointsOf(ReadFile(path)), PointsOf(first));
 }
 
@@ -273,7 +293,7 @@ TEST_F(SiteWriterTest, TextsKeepAllTheirBytesAndWholeCharacters) {
         EXPECT_EQ(std::string(r->ssid), ssid.substr(0, 32));  // 16 whole characters
         std::memcpy(r->pointName, name.data(), 32);           // no room for a terminator
         SaveError saveError;
-        ASSERT_TRUE(SaveSite(path, *h, g_surveyList, nullptr, 1, saveError));
+        ASSERT_TRUE(SaveOverCurrentFile(path, *h, saveError));
     }
     SiteFileReader reader;
     OpenError error;
@@ -286,7 +306,8 @@ TEST_F(SiteWriterTest, TextsKeepAllTheirBytesAndWholeCharacters) {
     // A cut in the middle of a character moves back to its start.
     g_surveyList.Clear();
     Stored(10, 20, 6, -45, "A", ("x" + ssid).c_str());
-    ASSERT_TRUE(Save());
+    SaveError saveError;
+    ASSERT_TRUE(SaveOverCurrentFile(path, header, saveError));
     ASSERT_TRUE(reader.Open(path, error));
     sitefile::TakeSite(reader, true, g_surveyList, circles);
     EXPECT_EQ(std::string(g_surveyList.Sentinel()->next->ssid), "x" + ssid.substr(0, 30));
@@ -307,31 +328,32 @@ TEST_F(SiteWriterTest, FailedSavesLeaveTheOldFileIntact) {
     const std::vector<uint8_t> before = ReadFile(path);
 
     SaveError error;
-    EXPECT_FALSE(SaveSite(dir + "/missing/site.ksf", header, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(
+        SaveSite(dir + "/missing/site.ksf", header, g_surveyList, nullptr, 1, opened, error));
     EXPECT_EQ(error.Text(), "Could not update site");
     EXPECT_EQ(error.Caption(), "Site Update Error");
-    EXPECT_FALSE(SaveSite("", header, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveSite("", header, g_surveyList, nullptr, 1, opened, error));
 
     // A raster that would run past the points offset is not saved.
     CSiteHeader bad = header;
     WriteU32(bad.m_fileHeader + kRasterOffsetOffset,
              ReadU32(header.m_fileHeader + kPointsOffsetOffset) - kRasterSize + 1);
-    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveOverCurrentFile(path, bad, error));
     EXPECT_FALSE(error.detail.empty());
     // A raster over the header block would leave a file that no longer opens.
     bad = header;
     WriteU32(bad.m_fileHeader + kRasterOffsetOffset, 0);
-    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveOverCurrentFile(path, bad, error));
     WriteU32(bad.m_fileHeader + kRasterOffsetOffset, kFileHeaderSize - 1);
-    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveOverCurrentFile(path, bad, error));
     // A points offset past the end of the file, or inside the header.
     bad = header;
     WriteU32(bad.m_fileHeader + kPointsOffsetOffset, 0xFFFFFFF0u);
-    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveOverCurrentFile(path, bad, error));
     bad = header;
     WriteU32(bad.m_fileHeader + kPointsOffsetOffset, 100);
     WriteU32(bad.m_fileHeader + kRasterOffsetOffset, 0);
-    EXPECT_FALSE(SaveSite(path, bad, g_surveyList, nullptr, 1, error));
+    EXPECT_FALSE(SaveOverCurrentFile(path, bad, error));
 
     // A directory that cannot take the temporary file.
     if (geteuid() != 0) {
@@ -352,6 +374,7 @@ TEST_F(SiteWriterTest, SiteWithoutARasterYetGetsOneOnSave) {
     for (uint32_t cut : {rasterOffset, rasterOffset + 1000}) {
         const std::vector<uint8_t> old(full.begin(), full.begin() + cut);
         WriteFile(path, old);
+        opened = Reopened(path, header);
         g_surveyList.Clear();
         Stored(3, 4, 36, -50, "P", "Lab");
         CSiteHeader copy = header;
@@ -376,6 +399,7 @@ TEST_F(SiteWriterTest, SiteWithoutARasterYetGetsOneOnSave) {
     }
     // A file that ends before its raster would need bytes the save cannot know.
     WriteFile(path, std::vector<uint8_t>(full.begin(), full.begin() + rasterOffset - 1));
+    opened = Reopened(path, header);
     EXPECT_FALSE(Save());
 }
 
@@ -390,9 +414,90 @@ TEST_F(SiteWriterTest, SaveKeepsPermissionsAndFollowsLinks) {
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
     Stored(4, 4, 36);
     SaveError error;
-    ASSERT_TRUE(SaveSite(link, header, g_surveyList, nullptr, 5, error)) << error.detail;
+    ASSERT_TRUE(SaveSite(link, header, g_surveyList, nullptr, 5, opened, error)) << error.detail;
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(PointsOf(ReadFile(path)).size(), 8u + 42 + 41);
+}
+
+// Only the file that was opened, as it was, is replaced: one put in its
+// place, changed where the save keeps it, or reached by a re-pointed link is
+// refused with the reason and left as it is, and so is every other file.
+TEST_F(SiteWriterTest, SaveReplacesOnlyTheFileThatWasOpened) {
+    Stored(1, 2, 36);
+    const std::string changed =
+        "Could not update site\nThe site file was changed or replaced since it was opened.";
+    auto expectRefused = [&](const std::string& site, const char* what) {
+        SCOPED_TRACE(what);
+        const std::vector<uint8_t> before = ReadFile(site);
+        EXPECT_FALSE(Save());
+        EXPECT_EQ(lastError.kind, SiteErrorKind::kSiteChanged);
+        EXPECT_EQ(lastError.Text(), changed);
+        EXPECT_EQ(lastError.Caption(), "Site Update Error");
+        EXPECT_EQ(ReadFile(site), before);
+        EXPECT_EQ(std::system(("test -z \"$(ls -A " + dir + " | grep '^\\.')\"").c_str()), 0)
+            << "a temporary file was left";
+    };
+    const std::vector<uint8_t> original = ReadFile(path);
+    const uint32_t pixel = ReadU32(original.data() + kBitmapOffsetOffset) + 1078;
+    auto putPixel = [&](uint8_t value) {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(pixel);
+        file.put(static_cast<char>(value));
+    };
+
+    // A map pixel changed in place: same file, same size, other kept bytes.
+    putPixel(original[pixel] ^ 0xFF);
+    expectRefused(path, "changed in place");
+    putPixel(original[pixel]);  // as it was: the file opened again
+    ASSERT_TRUE(Save()) << lastError.detail;
+
+    // Grown in place, as a copy of a bigger site over it leaves it; cut back,
+    // it is the file the last save left.
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more points";
+    expectRefused(path, "grown in place");
+    std::vector<uint8_t> saved = ReadFile(path);
+    saved.resize(saved.size() - 11);
+    WriteFile(path, saved);
+    ASSERT_TRUE(Save()) << lastError.detail;
+
+    // The very same bytes, renamed into its place: another file.
+    WriteFile(dir + "/copy.ksf", ReadFile(path));
+    ASSERT_EQ(std::rename((dir + "/copy.ksf").c_str(), path.c_str()), 0);
+    expectRefused(path, "replaced by a copy");
+
+    // A link pointed at another site after the open.
+    const std::string other = dir + "/other.ksf";
+    const std::string link = dir + "/link.ksf";
+    const std::vector<uint8_t> otherSite = BuildNewSiteFile(PatternMap(9, 9));
+    WriteFile(other, otherSite);
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    opened = Reopened(link, header);
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
+    SaveError error;
+    EXPECT_FALSE(SaveSite(link, header, g_surveyList, nullptr, 1, opened, error));
+    EXPECT_EQ(error.kind, SiteErrorKind::kSiteChanged);
+    EXPECT_EQ(ReadFile(other), otherSite);
+}
+
+// A read-only site file is refused like a read-only folder, with the reason,
+// whoever runs the save; made writable again, it is saved.
+TEST_F(SiteWriterTest, ReadOnlySiteFileIsRefusedWithTheReason) {
+    Stored(1, 2, 36);
+    const std::vector<uint8_t> before = ReadFile(path);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_FALSE(Save());
+    EXPECT_EQ(lastError.kind, SiteErrorKind::kReadOnlySite);
+    EXPECT_EQ(lastError.Text(), "Could not update site\nThe site file is read-only.");
+    EXPECT_EQ(lastError.Describe().find('\n'), std::string::npos);
+    EXPECT_EQ(ReadFile(path), before);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    EXPECT_TRUE(Save()) << lastError.detail;
     EXPECT_EQ(PointsOf(ReadFile(path)).size(), 8u + 42 + 41);
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -347,6 +348,24 @@ TEST_F(ViewDraw, RepaintedCirclesLeaveThePlanWhereAPointWasDeleted) {
     }
     EXPECT_EQ(view->m_mapDC.pixel(70, 70), qRgb(0, 0, 0));
     g_surveyList.Clear();
+}
+
+// Stored points far off the map, up to the limits of their 32-bit
+// coordinates (a damaged or hostile file), paint nothing and leave the map as
+// it was; a circle over the map's edge is cut by it.
+TEST_F(ViewDraw, CirclesFarOffTheMapPaintNothing) {
+    Open(Map8(100, 100, [](int, int) { return uint8_t(200); }));
+    const QImage before = view->m_mapDC.copy();
+    const std::pair<int32_t, int32_t> far[] = {{INT32_MAX, INT32_MAX},     {INT32_MIN, INT32_MIN},
+                                               {INT32_MAX - 5, 50},        {50, INT32_MIN + 5},
+                                               {INT32_MIN + 9, INT32_MAX}, {-40, 50}};
+    for (const auto& [x, y] : far) {
+        view->PaintBandCircle(x, y, -45);
+    }
+    EXPECT_EQ(view->m_mapDC, before);
+    view->PaintBandCircle(99, 0, -45);
+    EXPECT_EQ(view->m_mapDC.pixel(99, 0), qRgb(255, 128, 0));
+    EXPECT_EQ(view->m_mapDC.pixel(99, 9), qRgb(255, 128, 0));
 }
 
 TEST_F(ViewDraw, CirclesWithoutAMapAreIgnored) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 constexpr Rect kClient{0, 0, 240, 268};
@@ -173,6 +175,36 @@ TEST(Viewport, CircleBoxes) {
     int32_t mx = 0, my = 0;
     v.ClientToMap(kClient, 50, 67, mx, my);  // map (50, 80)
     EXPECT_EQ(v.GetTapCircleRect(), (Rect{35, 65, 65, 95}));
+}
+
+// A tap beyond the map's right or bottom edge is surveyed at the centre it
+// sets: the map's last column and row, never one past them. Setting the
+// centre keeps its clamp to the width and height, and a converted press is
+// not clamped at all.
+TEST(Viewport, TapsBeyondTheMapCentreOnItsLastPixel) {
+    CViewport v = Opened(240, 320);
+    v.SetCenterX(10000);
+    v.SetCenterY(10000);
+    EXPECT_EQ(v.GetCenterX(), 240);
+    EXPECT_EQ(v.GetCenterY(), 320);
+    v.CenterOnClientPoint(kClient, 239, 267);
+    EXPECT_EQ(v.GetCenterX(), 239);
+    EXPECT_EQ(v.GetCenterY(), 319);
+    int32_t mx = 0, my = 0;
+    v.ClientToMap(kClient, 239, 267, mx, my);
+    EXPECT_GT(mx, 240);
+    // Inside the map a tap centres exactly where it lands.
+    v.CenterOnClientPoint(kClient, 0, 0);
+    EXPECT_EQ(v.GetCenterX(), 119);
+    EXPECT_EQ(v.GetCenterY(), 159);
+}
+
+TEST(Viewport, CircleBoxesAtTheCoordinateLimitsAreCutNotWrapped) {
+    EXPECT_EQ(CircleBox(120, 160, 10), (Rect{110, 150, 130, 170}));
+    EXPECT_EQ(CircleBox(INT32_MAX, INT32_MIN, 10),
+              (Rect{INT32_MAX - 10, INT32_MIN, INT32_MAX, INT32_MIN + 10}));
+    EXPECT_EQ(CircleBox(INT32_MIN + 5, INT32_MAX - 5, 15),
+              (Rect{INT32_MIN, INT32_MAX - 20, INT32_MIN + 20, INT32_MAX}));
 }
 
 TEST(Viewport, ZeroExtentIsNeverDividedBy) {

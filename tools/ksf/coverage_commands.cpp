@@ -172,7 +172,7 @@ int Heatmap(const Args& args) {
     }
     sitefile::SiteMap map;
     sitefile::OpenError mapError;
-    if (!reader.ReadMap(map, mapError)) {
+    if (!reader.ReadMap(map, mapError) || !reader.CheckLayout(mapError)) {
         return WorkError(path + ": " + mapError.Describe());
     }
     if (radius < 0) {

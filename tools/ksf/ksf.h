@@ -36,6 +36,10 @@ int UsageError(const std::string& message);
 int WorkError(const std::string& message);
 
 bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error);
+// OpenSite and every check Kestrow's open makes (the map, the layout a save
+// needs), so a site Kestrow refuses is refused with the reason `info` gives.
+bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
+                      std::string& error);
 
 // The coverage commands.
 int Heatmap(const Args& args);

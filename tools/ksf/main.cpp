@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QString>
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -143,6 +144,22 @@ bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::st
     return true;
 }
 
+// Opens the site and makes every check Kestrow's open makes, so a site that
+// Kestrow refuses is refused here with the same reason as `info` gives.
+bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
+                      std::string& error) {
+    if (!OpenSite(path, reader, error)) {
+        return false;
+    }
+    sitefile::OpenError e;
+    sitefile::SiteMap map;
+    if (!reader.ReadMap(map, e) || !reader.CheckLayout(e)) {
+        error = path + ": " + e.Describe();
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 class Counter : public sitefile::PointsVisitor {
@@ -183,6 +200,7 @@ int Info(const Args& args) {
     std::printf("raster offset: %u\n", reader.RasterOffset());
     std::printf("points offset: %u\n", reader.PointsOffset());
 
+    // The same checks as Kestrow's open: the map, then the layout a save needs.
     sitefile::SiteMap map;
     sitefile::OpenError mapError;
     const bool mapOk = reader.ReadMap(map, mapError);
@@ -192,6 +210,7 @@ int Info(const Args& args) {
     } else {
         std::printf("map: unreadable: %s\n", mapError.Describe().c_str());
     }
+    const bool accepted = mapOk && reader.CheckLayout(mapError);
     Counter counter;
     reader.VisitPoints(counter);
     const CSiteHeader& h = reader.Header();
@@ -208,7 +227,7 @@ int Info(const Args& args) {
     } else {
         std::printf("scale: not set\n");
     }
-    if (!mapOk) {
+    if (!accepted) {
         return WorkError(path + ": " + mapError.Describe());
     }
     if (!metaOk) {
@@ -282,7 +301,7 @@ int Points(const Args& args) {
     }
     sitefile::SiteFileReader reader;
     std::string error;
-    if (!OpenSite(args.positional[0], reader, error)) {
+    if (!OpenAcceptedSite(args.positional[0], reader, error)) {
         return WorkError(error);
     }
     if (format == "csv") {
@@ -379,6 +398,9 @@ int Signature(const Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write past the file-size limit fails with a message instead of
+    // ending the program with a temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> all(argv + 1, argv + argc);
     // Image plug-ins are found through the application object.
     QCoreApplication app(argc, argv);
