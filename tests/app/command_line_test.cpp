@@ -21,11 +21,11 @@ TEST(CommandLineTest, DefaultsWithoutOptions) {
 
 TEST(CommandLineTest, EveryOptionIsRead) {
     const CommandLineResult result =
-        Parse({"--port", "/dev/ttyUSB0", "--simulate=quiet.json", "--open", "a.ksf", "--script",
-               "-", "--headless", "--startup-pause", "0", "--client-size", "320x400"});
+        Parse({"--simulate=quiet.json", "--open", "a.ksf", "--script", "-", "--headless",
+               "--startup-pause", "0", "--client-size", "320x400"});
     ASSERT_EQ(result.outcome, CommandLineResult::kRun) << result.error.toStdString();
     const KestrowOptions& o = result.options;
-    EXPECT_EQ(o.port, "/dev/ttyUSB0");
+    EXPECT_EQ(Parse({"--port", "/dev/ttyUSB0"}).options.port, "/dev/ttyUSB0");
     EXPECT_TRUE(o.simulate);
     EXPECT_EQ(o.scenario, "quiet.json");
     EXPECT_EQ(o.openSite, "a.ksf");
@@ -49,6 +49,48 @@ TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
         EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(result.error.startsWith("kestrow: "));
+        EXPECT_FALSE(result.error.contains('\n'));
+    }
+}
+
+TEST(CommandLineTest, OneScannerSourceAndTheWifiOptions) {
+    const KestrowOptions adapter = Parse({"--wifi=wlan1", "--wifi-scans", "3"}).options;
+    EXPECT_TRUE(adapter.wifi);
+    EXPECT_EQ(adapter.wifiInterface, "wlan1");
+    EXPECT_EQ(adapter.wifiScans, 3);
+    const KestrowOptions any = Parse({"--wifi"}).options;
+    EXPECT_TRUE(any.wifi);
+    EXPECT_TRUE(any.wifiInterface.isEmpty());
+    EXPECT_EQ(any.wifiScans, 1);
+    const CommandLineResult replay = Parse({"--wifi-replay", "scans.dump", "--wifi-scans", "100"});
+    ASSERT_EQ(replay.outcome, CommandLineResult::kRun) << replay.error.toStdString();
+    EXPECT_FALSE(replay.options.wifi);
+    EXPECT_EQ(replay.options.wifiReplay, "scans.dump");
+    EXPECT_EQ(replay.options.wifiScans, 100);
+
+    const QStringList sources[] = {{"--port", "/dev/ttyUSB0"}, {"--simulate"},
+                                   {"--simulate=office.json"}, {"--wifi"},
+                                   {"--wifi=wlan0"},           {"--wifi-replay", "scans.dump"}};
+    for (const QStringList& first : sources) {
+        for (const QStringList& second : sources) {
+            if (first.first().section('=', 0, 0) == second.first().section('=', 0, 0)) {
+                continue;
+            }
+            const CommandLineResult result = Parse(first + second);
+            EXPECT_EQ(result.exitCode, 2) << (first + second).join(' ').toStdString();
+            EXPECT_EQ(result.error,
+                      "kestrow: --port, --simulate, --wifi and --wifi-replay "
+                      "exclude each other");
+        }
+    }
+    for (const QStringList& args :
+         {QStringList{"--wifi-scans", "2"}, QStringList{"--simulate", "--wifi-scans", "2"},
+          QStringList{"--wifi", "--wifi-scans", "0"}, QStringList{"--wifi", "--wifi-scans", "101"},
+          QStringList{"--wifi", "--wifi-scans", "two"}, QStringList{"--wifi="},
+          QStringList{"--wifi-replay"}, QStringList{"--wifi", "--trace", "line.trace"}}) {
+        const CommandLineResult result = Parse(args);
+        EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(result.error.contains('\n'));
     }
 }
