@@ -9,6 +9,8 @@ constexpr const char* kVersion = "1.0.0";
 // The largest client area a side: beyond it the view's off-screen images
 // no longer fit the painter.
 constexpr int kMaxClientSide = 16384;
+// A record sums its levels in 16 bits: 100 samples of -128 dBm still fit.
+constexpr int kMaxWifiScans = 100;
 
 CommandLineResult UsageError(const QString& text) {
     CommandLineResult result;
@@ -57,17 +59,32 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("trace"),
         QStringLiteral("Append every byte read from and written to the scanner's line to FILE."),
         QStringLiteral("FILE"));
+    const QCommandLineOption wifi(
+        QStringLiteral("wifi"),
+        QStringLiteral("Use the computer's Wi-Fi adapter as the scanner (--wifi=IFACE for an "
+                       "interface; the first wireless interface that is up without one)."));
+    const QCommandLineOption wifiReplay(
+        QStringLiteral("wifi-replay"),
+        QStringLiteral("Use saved Wi-Fi scans (kscan --save-dump) as the scanner, one scan per "
+                       "request, from the first again after the last."),
+        QStringLiteral("DUMP"));
+    const QCommandLineOption wifiScans(
+        QStringLiteral("wifi-scans"),
+        QStringLiteral("Wi-Fi scans merged into each survey point, 1 to %1 (default 1).")
+            .arg(kMaxWifiScans),
+        QStringLiteral("N"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
-    parser.addOptions(
-        {port, simulate, open, script, headless, pause, clientSize, trace, help, version});
+    parser.addOptions({port, simulate, wifi, wifiReplay, wifiScans, open, script, headless, pause,
+                       clientSize, trace, help, version});
 
-    // --simulate takes an optional value, which the parser cannot express:
-    // split "--simulate=FILE" off before parsing.
+    // --simulate and --wifi take an optional value, which the parser cannot
+    // express: split "--simulate=FILE" and "--wifi=IFACE" off before parsing.
     QStringList args;
     QString scenario;
+    QString wifiInterface;
     for (const QString& argument : arguments) {
         if (argument.startsWith(QStringLiteral("--simulate="))) {
             scenario = argument.mid(11);
@@ -75,6 +92,12 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
                 return UsageError(QStringLiteral("--simulate= needs a scenario file"));
             }
             args << QStringLiteral("--simulate");
+        } else if (argument.startsWith(QStringLiteral("--wifi="))) {
+            wifiInterface = argument.mid(7);
+            if (wifiInterface.isEmpty()) {
+                return UsageError(QStringLiteral("--wifi= needs an interface name"));
+            }
+            args << QStringLiteral("--wifi");
         } else {
             args << argument;
         }
@@ -113,18 +136,6 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         result.outcome = CommandLineResult::kExit;
         result.output = QStringLiteral("kestrow %1\n").arg(QLatin1String(kVersion));
         return result;
-    }
-
-    // One scanner at a time: the options that choose it exclude each other.
-    QStringList sources;
-    for (const QCommandLineOption* source : {&port, &simulate}) {
-        if (parser.isSet(*source)) {
-            sources << QStringLiteral("--") + source->names().first();
-        }
-    }
-    if (sources.size() > 1) {
-        return UsageError(sources.join(QStringLiteral(" and ")) +
-                          QStringLiteral(" exclude each other: choose one scanner"));
     }
 
     KestrowOptions& options = result.options;
@@ -166,6 +177,40 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
                                   .arg(parser.value(clientSize)));
         }
         options.clientSize = QSize(width, height);
+    }
+
+    // One scanner at a time: the options that choose it exclude each other.
+    // A Wi-Fi scanner has no serial line to trace.
+    const int sources =
+        parser.isSet(port) + parser.isSet(simulate) + parser.isSet(wifi) + parser.isSet(wifiReplay);
+    if (sources > 1) {
+        return UsageError(
+            QStringLiteral("--port, --simulate, --wifi and --wifi-replay exclude "
+                           "each other"));
+    }
+    options.wifi = parser.isSet(wifi);
+    options.wifiInterface = wifiInterface;
+    options.wifiReplay = parser.value(wifiReplay);
+    if (parser.isSet(wifiReplay) && options.wifiReplay.isEmpty()) {
+        return UsageError(QStringLiteral("--wifi-replay needs a scan dump file"));
+    }
+    const bool wifiSource = options.wifi || parser.isSet(wifiReplay);
+    if (parser.isSet(wifiScans)) {
+        bool ok = false;
+        options.wifiScans = parser.value(wifiScans).toInt(&ok);
+        if (!wifiSource) {
+            return UsageError(QStringLiteral("--wifi-scans needs --wifi or --wifi-replay"));
+        }
+        if (!ok || options.wifiScans < 1 || options.wifiScans > kMaxWifiScans) {
+            return UsageError(QStringLiteral("--wifi-scans needs a number from 1 to %1, not '%2'")
+                                  .arg(kMaxWifiScans)
+                                  .arg(parser.value(wifiScans)));
+        }
+    }
+    if (wifiSource && !options.tracePath.isEmpty()) {
+        return UsageError(
+            QStringLiteral("--trace records the scanner unit's serial line; a "
+                           "Wi-Fi scan is saved with kscan --save-dump"));
     }
     return result;
 }

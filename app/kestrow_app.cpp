@@ -34,6 +34,9 @@
 #include "sim/simulated_scan_source.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
+#include "wifi/scan_replay.h"
+#include "wifi/wifi_scan_source.h"
+#include "wifi/wifi_scanner.h"
 
 namespace {
 
@@ -91,6 +94,38 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
     if (type == QtCriticalMsg || type == QtFatalMsg) {
         PrintLine(stderr, message);
     }
+}
+
+// A replayed scan takes about as long as the simulated unit's sweep, its
+// access points coming in over that time, so the scan screen can be watched.
+constexpr int kReplayedScanMs = 1000;
+
+// The Wi-Fi adapter, or the saved scans of a dump file. A dump that cannot
+// be read is reported in one line and gives null.
+std::unique_ptr<ScanSource> MakeWifiScanSource(const KestrowOptions& options) {
+    const auto warn = [](const std::string& text) {
+        PrintLine(stderr, QStringLiteral("kestrow: warning: ") + QString::fromStdString(text));
+    };
+    std::unique_ptr<wifi::ScanSource> scans;
+    if (!options.wifiReplay.isEmpty()) {
+        std::string error;
+        std::unique_ptr<wifi::ScanReplay> replay =
+            wifi::ScanReplay::Load(options.wifiReplay.toStdString(), error);
+        if (!replay) {
+            PrintLine(stderr, QStringLiteral("kestrow: ") + QString::fromStdString(error));
+            return nullptr;
+        }
+        for (const std::string& warning : replay->LoadWarnings()) {
+            warn(options.wifiReplay.toStdString() + ": " + warning);
+        }
+        replay->SetPace(kReplayedScanMs);
+        scans = std::move(replay);
+    } else {
+        wifi::WifiScannerOptions adapter;
+        adapter.iface = options.wifiInterface.toStdString();
+        scans = wifi::MakeAdapterScanner(adapter);
+    }
+    return std::make_unique<wifi::WifiScanSource>(std::move(scans), options.wifiScans, warn);
 }
 
 }  // namespace
@@ -165,8 +200,9 @@ int CKestrowApp::Run(int argc, char** argv) {
         script = std::make_unique<ScriptFile>(fd);
     }
 
-    // The scanner: the simulated unit, or the unit on a serial port, with
-    // every byte on its line traced when asked.
+    // The scanner: the simulated unit, the Wi-Fi adapter, saved Wi-Fi scans,
+    // or the unit on a serial port, with every byte on its line traced when
+    // asked.
     std::unique_ptr<WireTrace> trace;
     if (!options.tracePath.isEmpty()) {
         trace = std::make_unique<WireTrace>();
@@ -190,6 +226,11 @@ int CKestrowApp::Run(int argc, char** argv) {
         if (!scanner) {
             PrintLine(stderr, QStringLiteral("kestrow: cannot start the simulated unit: ") +
                                   QString::fromStdString(error));
+            return 1;
+        }
+    } else if (options.wifi || !options.wifiReplay.isEmpty()) {
+        scanner = MakeWifiScanSource(options);
+        if (!scanner) {
             return 1;
         }
     } else {

@@ -46,6 +46,9 @@ class ScanSource {
     // When the sweep has finished and is waiting to be committed, marks it
     // committed and answers true; otherwise answers false.
     virtual bool TakeFinishedSweep() = 0;
+    // After kGaveUp: why, as one sentence, where the source knows more than
+    // that the scanner did not respond; empty otherwise.
+    virtual std::string GaveUpReason() const { return std::string(); }
 
     // The scan screen: the progress figure shown beside the radar (the
     // channel step), and whether the list heading shows.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <string>
 #include <thread>
 
 #include "dialogs/about_dlg.h"
@@ -36,7 +37,8 @@ constexpr const char* kPointName = "TEST";
 // The surveyor's messages of the survey flow.
 constexpr const char* kOpenSiteFirst = "Open a site file first.";
 constexpr const char* kCoverageWarning = "COVERAGE WARNING";
-constexpr const char* kNoAnswer = "The scanner did not respond. No survey point was recorded.";
+constexpr const char* kNoAnswer = "The scanner did not respond.";
+constexpr const char* kNothingRecorded = "No survey point was recorded.";
 constexpr const char* kNothingHeard = "No Access Points Detected!";
 
 // A press held this long within kHoldSlop pixels is a tap-and-hold.
@@ -368,8 +370,9 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
         if (state == SweepState::kGaveUp) {
             m_viewMode = VIEW_MAP;
             RepaintNow();
-            platform::MessageBox(kNoAnswer, kCoverageWarning,
-                                 platform::kMbOk | platform::kMbIconExclamation);
+            const std::string reason = scanner->GaveUpReason();
+            platform::MessageBox((reason.empty() ? kNoAnswer : reason) + " " + kNothingRecorded,
+                                 kCoverageWarning, platform::kMbOk | platform::kMbIconExclamation);
             return;
         }
     }

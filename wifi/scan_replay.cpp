@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -25,7 +27,7 @@ constexpr std::streamoff kMaxDumpFileBytes = 256 << 20;
 std::unique_ptr<ScanReplay> ScanReplay::Load(const std::string& path, std::string& error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        error = "cannot open " + path;
+        error = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode) || info.st_size > kMaxDumpFileBytes) {

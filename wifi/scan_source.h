@@ -23,6 +23,9 @@ class ScanSource {
   public:
     virtual ~ScanSource() = default;
 
+    // Makes the source ready for its first scan (chooses the adapter). False,
+    // with Error(), when it cannot be; Start() tries again.
+    virtual bool Open() { return true; }
     // Begins one scan (a failure shows in Status() and Error()).
     virtual void Start() = 0;
     // Carries the scan on for at most `timeout` and answers where it stands.

@@ -36,7 +36,7 @@ class WifiScanner : public ScanSource {
     // Chooses the interface. False (and Error()) when there is no adapter, or
     // the one asked for is not wireless or is down. Start() opens first when
     // this has not been done.
-    bool Open();
+    bool Open() override;
 
     void Start() override;
     ScanStatus Poll(std::chrono::milliseconds timeout) override;

@@ -25,6 +25,7 @@ TEST(CommandLineTest, EveryOptionIsRead) {
                "--startup-pause", "0", "--client-size", "320x400"});
     ASSERT_EQ(result.outcome, CommandLineResult::kRun) << result.error.toStdString();
     const KestrowOptions& o = result.options;
+    EXPECT_EQ(Parse({"--port", "/dev/ttyUSB0"}).options.port, "/dev/ttyUSB0");
     EXPECT_TRUE(o.simulate);
     EXPECT_EQ(o.scenario, "quiet.json");
     EXPECT_EQ(o.openSite, "a.ksf");
@@ -57,22 +58,59 @@ TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
     }
 }
 
-// Sizes beyond 16384 a side, and two scanners at once, are usage errors.
-TEST(CommandLineTest, ClientSizeIsBoundedAndOneScannerIsChosen) {
+// Sizes beyond 16384 a side are usage errors.
+TEST(CommandLineTest, ClientSizeIsBounded) {
     for (const QStringList& args :
          {QStringList{"--client-size", "16385x268"}, QStringList{"--client-size", "240x99999"},
-          QStringList{"--client-size", "46340x46340"},
-          QStringList{"--port", "/dev/ttyUSB0", "--simulate"},
-          QStringList{"--simulate=quiet.json", "--port", "/dev/ttyS1"}}) {
+          QStringList{"--client-size", "46340x46340"}}) {
+        const CommandLineResult result = Parse(args);
+        EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
+    }
+    const CommandLineResult largest = Parse({"--client-size", "16384x16384"});
+    ASSERT_EQ(largest.outcome, CommandLineResult::kRun) << largest.error.toStdString();
+    EXPECT_EQ(largest.options.clientSize, QSize(16384, 16384));
+}
+
+TEST(CommandLineTest, OneScannerSourceAndTheWifiOptions) {
+    const KestrowOptions adapter = Parse({"--wifi=wlan1", "--wifi-scans", "3"}).options;
+    EXPECT_TRUE(adapter.wifi);
+    EXPECT_EQ(adapter.wifiInterface, "wlan1");
+    EXPECT_EQ(adapter.wifiScans, 3);
+    const KestrowOptions any = Parse({"--wifi"}).options;
+    EXPECT_TRUE(any.wifi);
+    EXPECT_TRUE(any.wifiInterface.isEmpty());
+    EXPECT_EQ(any.wifiScans, 1);
+    const CommandLineResult replay = Parse({"--wifi-replay", "scans.dump", "--wifi-scans", "100"});
+    ASSERT_EQ(replay.outcome, CommandLineResult::kRun) << replay.error.toStdString();
+    EXPECT_FALSE(replay.options.wifi);
+    EXPECT_EQ(replay.options.wifiReplay, "scans.dump");
+    EXPECT_EQ(replay.options.wifiScans, 100);
+
+    const QStringList sources[] = {{"--port", "/dev/ttyUSB0"}, {"--simulate"},
+                                   {"--simulate=office.json"}, {"--wifi"},
+                                   {"--wifi=wlan0"},           {"--wifi-replay", "scans.dump"}};
+    for (const QStringList& first : sources) {
+        for (const QStringList& second : sources) {
+            if (first.first().section('=', 0, 0) == second.first().section('=', 0, 0)) {
+                continue;
+            }
+            const CommandLineResult result = Parse(first + second);
+            EXPECT_EQ(result.exitCode, 2) << (first + second).join(' ').toStdString();
+            EXPECT_EQ(result.error,
+                      "kestrow: --port, --simulate, --wifi and --wifi-replay "
+                      "exclude each other");
+        }
+    }
+    for (const QStringList& args :
+         {QStringList{"--wifi-scans", "2"}, QStringList{"--simulate", "--wifi-scans", "2"},
+          QStringList{"--wifi", "--wifi-scans", "0"}, QStringList{"--wifi", "--wifi-scans", "101"},
+          QStringList{"--wifi", "--wifi-scans", "two"}, QStringList{"--wifi="},
+          QStringList{"--wifi-replay"}, QStringList{"--wifi", "--trace", "line.trace"}}) {
         const CommandLineResult result = Parse(args);
         EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(result.error.contains('\n'));
     }
-    EXPECT_TRUE(Parse({"--port", "a", "--simulate"}).error.contains("exclude each other"));
-    const CommandLineResult largest = Parse({"--client-size", "16384x16384"});
-    ASSERT_EQ(largest.outcome, CommandLineResult::kRun) << largest.error.toStdString();
-    EXPECT_EQ(largest.options.clientSize, QSize(16384, 16384));
 }
 
 TEST(CommandLineTest, HelpAndVersionExitWithZero) {

@@ -400,6 +400,23 @@ TEST_F(ViewInteractionTest, ZoomOutSetsTheScrollBarsToTheNewCentre) {
     EXPECT_EQ(m_view->verticalScrollBar()->value(), viewport.GetCenterY());
 }
 
+TEST_F(ViewInteractionTest, SweepGivenUpRecordsNothingAndSaysWhyWhenTheScannerKnows) {
+    LoadMap();
+    Attach();
+    m_scanner.outcome = SweepState::kGaveUp;
+    m_view->OnLButtonDown(QPoint(120, 134), false);
+    m_scanner.gaveUpReason = "The Wi-Fi scan failed: wlan0 is down.";
+    m_view->OnLButtonDown(QPoint(120, 134), false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_boxes.shown,
+              std::vector<std::string>(
+                  {"COVERAGE WARNING | The scanner did not respond. No survey point was recorded.",
+                   "COVERAGE WARNING | The Wi-Fi scan failed: wlan0 is down. No survey point was "
+                   "recorded."}));
+    EXPECT_EQ(g_siteHeader->m_pointCount, 0);
+    EXPECT_EQ(m_view->m_viewMode, CKestrowView::VIEW_MAP);
+}
+
 TEST_F(ViewInteractionTest, KorvDrawArrivesThroughTheDevicesWindowHandle) {
     LoadMap();
     Attach();

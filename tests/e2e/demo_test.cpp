@@ -1,4 +1,5 @@
-// The demo survey that scripts/run shows a newcomer, run as scripts/run runs
+// The demo survey that scripts/run shows a newcomer (with the simulated unit,
+// and with --wifi-demo with replayed Wi-Fi scans), run as scripts/run runs
 // it, in a scratch copy of the repository's layout: it must keep working as
 // the program changes.
 #include <gtest/gtest.h>
@@ -49,14 +50,16 @@ bool IsScriptLine(const std::string& line) {
     return false;
 }
 
-TEST(DemoScript, SurveysTheOfficeSignsAndSavesUnderOut) {
-    const std::string source = KESTROW_SOURCE_DIR;
+const std::string kSource = KESTROW_SOURCE_DIR;
+
+// Runs the demo with the scanner's arguments as scripts/run gives them.
+void RunDemo(const std::string& scanner) {
     ScratchFolder folder;
     // As scripts/run prepares it: a copy of the example site under out/.
     fs::create_directories(folder.Path() + "/out");
-    fs::copy_file(source + "/examples/office.ksf", folder.Path() + "/out/demo-site.ksf");
-    const KestrowResult run = RunKestrow(folder, source + "/examples/office.json",
-                                         ReadText(source + "/examples/demo.kscript"));
+    fs::copy_file(kSource + "/examples/office.ksf", folder.Path() + "/out/demo-site.ksf");
+    const KestrowResult run =
+        RunKestrowWith(folder, scanner, ReadText(kSource + "/examples/demo.kscript"));
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
     for (const std::string& line : run.lines) {
@@ -103,6 +106,15 @@ TEST(DemoScript, SurveysTheOfficeSignsAndSavesUnderOut) {
             EXPECT_EQ(relative, "out/demo-site.ksf");
         }
     }
+}
+
+TEST(DemoScript, SurveysTheOfficeSignsAndSavesUnderOut) {
+    RunDemo("--simulate='" + kSource + "/examples/office.json'");
+}
+
+// scripts/run --wifi-demo: the same walk with the example's replayed Wi-Fi scans.
+TEST(DemoScript, RunsWithReplayedWifiScans) {
+    RunDemo("--wifi-replay '" + kSource + "/examples/office-wifi.dump'");
 }
 
 }  // namespace

@@ -48,12 +48,20 @@ KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenari
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine,
                          const std::string& extraArguments, const std::string& shellPrefix) {
+    return RunKestrowWith(folder, "--simulate='" + scenarioPath + "'", script, onLine,
+                          extraArguments, shellPrefix);
+}
+
+KestrowResult RunKestrowWith(const ScratchFolder& folder, const std::string& scanner,
+                             const std::string& script,
+                             const std::function<void(const std::string&)>& onLine,
+                             const std::string& extraArguments, const std::string& shellPrefix) {
     const std::string scriptPath = folder.Write("script.txt", script);
     const std::string errorsPath = folder.Path() + "/stderr.txt";
-    const std::string command =
-        "cd '" + folder.Path() + "' && " + shellPrefix + " KESTROW_SOUND=off timeout 120 '" +
-        KESTROW_EXE + "' --headless --startup-pause 0 --simulate='" + scenarioPath + "' " +
-        extraArguments + " --script - < '" + scriptPath + "' 2> '" + errorsPath + "'";
+    const std::string command = "cd '" + folder.Path() + "' && " + shellPrefix +
+                                " KESTROW_SOUND=off timeout 120 '" + KESTROW_EXE +
+                                "' --headless --startup-pause 0 " + scanner + " " + extraArguments +
+                                " --script - < '" + scriptPath + "' 2> '" + errorsPath + "'";
     KestrowResult result;
     FILE* out = popen(command.c_str(), "r");
     if (out == nullptr) {

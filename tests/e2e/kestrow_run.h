@@ -1,5 +1,5 @@
 // Runs the kestrow executable headless with a script, against the simulated
-// unit, in a scratch folder of its own.
+// unit or replayed Wi-Fi scans, in a scratch folder of its own.
 #pragma once
 
 #include <cstdint>
@@ -28,11 +28,19 @@ class ScratchFolder {
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 
-// Runs `kestrow --headless --startup-pause 0 --simulate=<scenario> --script -`
-// with the script on standard input. onLine sees each output line as it
-// arrives (to act while the program runs); extraArguments go on the command
-// line as they are (quoted by the caller).
-// shellPrefix runs before kestrow in the same shell (e.g. "ulimit -f 1;").
+// Runs `kestrow --headless --startup-pause 0 <scanner> --script -` with the
+// script on standard input, in the folder; `scanner` chooses the scan source
+// (e.g. "--wifi-replay 'scans.dump'"), quoted by the caller. onLine sees each
+// output line as it arrives (to act while the program runs); extraArguments go
+// on the command line as they are (quoted by the caller); shellPrefix runs
+// before kestrow in the same shell (e.g. "ulimit -f 1;").
+KestrowResult RunKestrowWith(const ScratchFolder& folder, const std::string& scanner,
+                             const std::string& script,
+                             const std::function<void(const std::string&)>& onLine = nullptr,
+                             const std::string& extraArguments = std::string(),
+                             const std::string& shellPrefix = std::string());
+
+// The same against the simulated unit: --simulate=<scenario>.
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,
                          const std::function<void(const std::string&)>& onLine = nullptr,

@@ -44,6 +44,7 @@ class FakeScanSource : public ScanSource {
         finished = false;
         return true;
     }
+    std::string GaveUpReason() const override { return gaveUpReason; }
     std::string ProgressText() const override { return progress; }
     bool ShowsScanHeading() const override { return heading; }
 
@@ -60,4 +61,5 @@ class FakeScanSource : public ScanSource {
     bool requested = false;
     bool finished = false;
     SweepState outcome = SweepState::kDone;
+    std::string gaveUpReason;
 };
