@@ -23,6 +23,8 @@ namespace {
 
 // Longest wait for a started survey point to be committed or given up.
 constexpr int kSurveyWaitMs = 15000;
+// Longest wait for the coverage overlay to be computed.
+constexpr int kOverlayWaitMs = 60000;
 // Quiet time after a point for the device's last messages to be handled.
 constexpr int kSettleMs = 60;
 
@@ -110,6 +112,28 @@ void KestrowScriptHost::WaitForSurvey() {
         RunEventsFor(5);
     }
     RunEventsFor(kSettleMs);
+    WaitForOverlay();
+}
+
+// The overlay is computed off the user-interface thread; a script's next
+// command (a screenshot) sees it drawn.
+void KestrowScriptHost::WaitForOverlay() {
+    QElapsedTimer waited;
+    waited.start();
+    while (m_view->IsOverlayPending() && waited.elapsed() < kOverlayWaitMs) {
+        RunEventsFor(5);
+    }
+}
+
+void KestrowScriptHost::Overlay(const std::string& which) {
+    using Kind = CKestrowView::Overlay;
+    const Kind kind = which == "strongest" ? Kind::kStrongest
+                      : which == "second"  ? Kind::kSecond
+                      : which == "count"   ? Kind::kCount
+                                           : Kind::kOff;
+    m_view->SetOverlay(kind);
+    WaitForOverlay();
+    RunEventsFor(0);
 }
 
 void KestrowScriptHost::TakeDialogShot(QDialog& dialog) {

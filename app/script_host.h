@@ -48,6 +48,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool WindowScreenshot(const std::string& path, std::string& reason) override;
     void DialogScreenshot(const std::string& path) override { m_dialogShot = path; }
     void Sleep(int milliseconds) override;
+    void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
@@ -60,6 +61,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void TakeDialogShot(QDialog& dialog);
     void Print(const std::string& line);
     void WaitForSurvey();
+    void WaitForOverlay();
     void RunEventsFor(int milliseconds);
 
     std::ostream& m_out;

@@ -240,6 +240,14 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
         m_host.DialogScreenshot(words[1]);
         return Outcome::kNext;
     }
+    if (command == "overlay") {
+        if (argc != 1 || (words[1] != "off" && words[1] != "strongest" && words[1] != "second" &&
+                          words[1] != "count")) {
+            return usage("overlay off|strongest|second|count");
+        }
+        m_host.Overlay(words[1]);
+        return Outcome::kNext;
+    }
     if (command == "sleep") {
         int milliseconds = 0;
         if (argc != 1 || !ParseInt(words[1], milliseconds) || milliseconds < 0) {

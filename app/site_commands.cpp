@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "app/survey_guard.h"
+#include "coverage/coverage_map.h"
 #include "dialogs/sign_off_dlg.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
@@ -95,6 +97,12 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
         m_guard->SiteOpened(m_sitePath, map, circles);
     }
     m_view.ShowStoredPoints(circles);
+    // Coverage within 5 m of a survey point where the map's scale is known.
+    sitefile::SiteMeta meta;
+    std::string metaError;
+    const bool scaled = sitefile::ReadSiteMeta(m_sitePath, meta, metaError) && meta.pixelsPerMetre;
+    m_view.SetCoverageRadius(coverage::DefaultRadius(scaled ? &*meta.pixelsPerMetre : nullptr));
+    m_view.SurveyChanged();
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
     m_view.Repaint();
 }

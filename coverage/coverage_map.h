@@ -78,6 +78,16 @@ struct GridSpec {
     }
 };
 
+// The default grid: 4-pixel cells, and values within 5 m of a survey point
+// where the map's scale is known, else within 64 pixels.
+constexpr int kDefaultCell = 4;
+constexpr double kDefaultRadiusMetres = 5;
+constexpr double kDefaultRadiusPixels = 64;
+inline double DefaultRadius(const double* pixelsPerMetre) {
+    return pixelsPerMetre != nullptr ? kDefaultRadiusMetres * *pixelsPerMetre
+                                     : kDefaultRadiusPixels;
+}
+
 // Limits that keep a wrong option from exhausting the machine.
 constexpr int64_t kMaxCells = 64ll * 1024 * 1024;
 constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x access points

@@ -29,6 +29,10 @@
 
 class QPainter;
 class ScanSource;
+namespace coverage {
+class CoverageModel;
+class CoverageWorker;
+}  // namespace coverage
 namespace platform {
 class QtWindowHandle;
 }
@@ -124,7 +128,24 @@ class CKestrowView : public QAbstractScrollArea {
     // Posts KORV_STATUS_UPDATE to the frame with a map position.
     void PostStatusUpdate(int32_t x, int32_t y);
 
+    // The coverage overlay over the map (kestrow_view_overlay.cpp): a
+    // heatmap of a metric, drawn translucently between the plan and the
+    // circles, computed off the user-interface thread after every change of
+    // the survey. The overlay key cycles off, strongest, off.
+    enum class Overlay { kOff, kStrongest, kSecond, kCount };
+    void SetOverlay(Overlay overlay);
+    Overlay CurrentOverlay() const { return m_overlay; }
+    void CycleOverlay();
+    // The survey changed (a point committed or deleted, a site opened): the
+    // overlay is computed again.
+    void SurveyChanged();
+    // Cells farther than this from every survey point have no value.
+    void SetCoverageRadius(double pixels);
+    // True while the overlay shown waits for a computation.
+    bool IsOverlayPending() const;
+
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void customEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -175,6 +196,18 @@ class CKestrowView : public QAbstractScrollArea {
     UiServices m_services;
     SurveyListener* m_surveyListener = nullptr;
     ScanSource* m_scanner = nullptr;
+
+    // The overlay: its computation runs on a worker, whose result comes back
+    // as an event; m_overlayImage is at map resolution.
+    void RequestCoverage();
+    void ShowCoverage();
+    Overlay m_overlay = Overlay::kOff;
+    double m_coverageRadius = 64;
+    std::unique_ptr<coverage::CoverageWorker> m_coverageWorker;
+    std::shared_ptr<const coverage::CoverageModel> m_coverageModel;
+    uint64_t m_coverageAsked = 0;  // generation of the newest request
+    uint64_t m_coverageShown = 0;  // generation of m_coverageModel
+    QImage m_overlayImage;
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);

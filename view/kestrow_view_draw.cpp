@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "coverage/coverage_worker.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/text.h"
 #include "res/resources.h"
@@ -418,6 +419,10 @@ void CKestrowView::RepaintCircles(const Rect& area) {
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipRect(region);
+    // The coverage overlay lies over the plan, under the circles.
+    if (!m_overlayImage.isNull()) {
+        painter.drawImage(region.topLeft(), m_overlayImage, region);
+    }
     // One circle a point: a run of records at one position, or a marker
     // record of a point where nothing was heard. Its colour is the strongest
     // level heard there, black when nothing was. Only circles that reach the
@@ -467,6 +472,9 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* c
     }
     m_mapPlan = std::move(plan);
     m_mapDC = std::move(image);
+    // An overlay belongs to the map it was computed for.
+    m_overlayImage = QImage();
+    m_coverageModel.reset();
     m_mapWidth = width;
     m_mapHeight = height;
     return true;

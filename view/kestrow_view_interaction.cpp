@@ -322,6 +322,7 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
             };
             RepaintCircles(Rect{clamp(x - 11), clamp(y - 11), clamp(x + 12), clamp(y + 12)});
             Repaint();
+            SurveyChanged();
         }
         return;
     }
@@ -399,6 +400,7 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
     PaintPointCircle();
     PostStatusUpdate(g_siteHeader->m_curX, g_siteHeader->m_curY);
     Repaint();
+    SurveyChanged();
     return 0;
 }
 
@@ -433,6 +435,9 @@ void CKestrowView::keyPressEvent(QKeyEvent* event) {
             break;
         case Qt::Key_Down:
             OnKeyDown(kKeyDown);
+            break;
+        case Qt::Key_O:
+            CycleOverlay();
             break;
         case Qt::Key_Return:
         case Qt::Key_Enter:

@@ -50,6 +50,7 @@ class RecordingHost : public ScriptHost {
         calls.push_back("dialog-screenshot " + path);
     }
     void Sleep(int ms) override { Add("sleep", ms); }
+    void Overlay(const std::string& which) override { calls.push_back("overlay " + which); }
     bool Close(CloseAnswer answer) override {
         calls.push_back(answer == CloseAnswer::kSave      ? "close save"
                         : answer == CloseAnswer::kDiscard ? "close discard"
@@ -96,7 +97,8 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
         "hscroll 5 500\nvscroll 1\n"
         "sign 1,2 3,4 5,6\n"
         "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
-        "screenshot shot.png\nwindow-screenshot w.png\ndialog-screenshot d.png\nsleep 10\n");
+        "screenshot shot.png\nwindow-screenshot w.png\ndialog-screenshot d.png\nsleep 10\n"
+        "overlay strongest\noverlay off\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.errors, "");
     EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep recover",
@@ -125,7 +127,9 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
                                                    "screenshot shot.png",
                                                    "window-screenshot w.png",
                                                    "dialog-screenshot d.png",
-                                                   "sleep 10"}));
+                                                   "sleep 10",
+                                                   "overlay strongest",
+                                                   "overlay off"}));
 }
 
 TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <cstring>
 #include <optional>
@@ -16,11 +17,14 @@
 
 #include "app/main_frame.h"
 #include "app/site_commands.h"
+#include "coverage/coverage_map.h"
+#include "coverage/survey_input.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/sound/sound.h"
 #include "qt_test_app.h"
+#include "report/coverage_image.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
@@ -387,6 +391,61 @@ TEST_F(ViewInteractionTest, DeletedPointLeavesThePlanAsItWas) {
             ASSERT_EQ(m_view->m_mapDC.pixel(x, y), plan) << x << "," << y;
         }
     }
+}
+
+// The overlay key turns the strongest signal's heatmap on: computed off the
+// user-interface thread, drawn translucently over the plan with the same
+// overlay `ksf heatmap` draws (pixel for pixel), the circles on top, and
+// computed again when the survey changes; the key turns it off again.
+TEST_F(ViewInteractionTest, OverlayShowsTheHeatmapUnderTheCircles) {
+    const QRgb planColour = qRgb(0x80, 0x80, 0x80);
+    LoadMap(240, 320, 0x00808080);
+    AddSurveyRecord(120, 160);  // -50 dBm
+    m_view->RepaintCircles();
+    Key(Qt::Key_O);
+    EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kStrongest);
+    RunUntil([this] { return !m_view->IsOverlayPending(); });
+    ASSERT_FALSE(m_view->IsOverlayPending());
+
+    // What ksf heatmap overlays, laid over the plan as the view lays it.
+    coverage::GridSpec spec{240, 320, coverage::kDefaultCell, coverage::kDefaultRadiusPixels};
+    std::string error;
+    const auto model =
+        coverage::CoverageModel::Build(coverage::SurveyFromRecords(g_surveyList), spec, {}, error);
+    ASSERT_TRUE(model) << error;
+    QImage expected(240, 320, QImage::Format_RGB32);
+    expected.fill(planColour);
+    {
+        QPainter painter(&expected);
+        painter.drawImage(
+            0, 0,
+            report::CoverageOverlay(model->Map(coverage::MapRequest(coverage::Metric::kStrongest)),
+                                    QSize(240, 320)));
+    }
+    const QImage& shown = m_view->m_mapDC;
+    EXPECT_EQ(shown.pixel(120, 160), qRgb(255, 255, 0));  // the circle on top
+    int compared = 0;
+    for (int y = 80; y < 240; ++y) {
+        for (int x = 40; x < 200; ++x) {
+            if (std::abs(x - 120) > 12 || std::abs(y - 160) > 12) {  // beside the circle
+                ASSERT_EQ(shown.pixel(x, y), expected.pixel(x, y)) << x << "," << y;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_NE(shown.pixel(150, 160), planColour);  // within the radius: coloured
+    EXPECT_EQ(shown.pixel(120, 250), planColour);  // beyond it: the plan
+    EXPECT_GT(compared, 20000);
+
+    // A second point: the heatmap reaches it once computed again.
+    AddSurveyRecord(120, 260);
+    m_view->SurveyChanged();
+    RunUntil([this] { return !m_view->IsOverlayPending(); });
+    EXPECT_NE(m_view->m_mapDC.pixel(120, 240), planColour);
+
+    Key(Qt::Key_O);
+    EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kOff);
+    EXPECT_EQ(m_view->m_mapDC.pixel(150, 160), planColour);
 }
 
 TEST_F(ViewInteractionTest, ZoomOutSetsTheScrollBarsToTheNewCentre) {

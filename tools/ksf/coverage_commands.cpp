@@ -26,8 +26,6 @@
 namespace {
 
 // The radius without a scale, and in metres with one.
-constexpr double kDefaultRadiusPixels = 64;
-constexpr double kDefaultRadiusMetres = 5;
 constexpr int kMaxCell = 4096;
 
 // A whole number, all of the text, within [low, high].
@@ -180,8 +178,7 @@ int Heatmap(const Args& args) {
         if (!sitefile::ReadSiteMeta(path, meta, error)) {
             return WorkError(error);
         }
-        radius = meta.pixelsPerMetre ? kDefaultRadiusMetres * *meta.pixelsPerMetre
-                                     : kDefaultRadiusPixels;
+        radius = coverage::DefaultRadius(meta.pixelsPerMetre ? &*meta.pixelsPerMetre : nullptr);
     }
     const coverage::Survey survey = coverage::SurveyFromSiteFile(reader);
     const coverage::GridSpec spec{map.width, map.height, static_cast<int>(cell), radius};

@@ -1,0 +1,123 @@
+// The coverage overlay: a heatmap of the survey drawn translucently over the
+// plan, under the circles. Its model is built on a worker thread from a copy
+// of the survey list, so a survey point never waits for it; the model comes
+// back as an event and only the newest one is shown.
+#include <QCoreApplication>
+#include <QEvent>
+
+#include "coverage/coverage_worker.h"
+#include "coverage/survey_input.h"
+#include "report/coverage_image.h"
+#include "survey/record_list.h"
+#include "view/kestrow_view.h"
+
+namespace {
+
+// A built model, handed from the worker to the user-interface thread.
+class CoverageReadyEvent : public QEvent {
+  public:
+    CoverageReadyEvent(uint64_t generation, std::shared_ptr<const coverage::CoverageModel> model)
+        : QEvent(Type()), generation(generation), model(std::move(model)) {}
+    static QEvent::Type Type() {
+        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    uint64_t generation;
+    std::shared_ptr<const coverage::CoverageModel> model;
+};
+
+coverage::Metric MetricOf(CKestrowView::Overlay overlay) {
+    switch (overlay) {
+        case CKestrowView::Overlay::kSecond:
+            return coverage::Metric::kSecond;
+        case CKestrowView::Overlay::kCount:
+            return coverage::Metric::kCount;
+        default:
+            return coverage::Metric::kStrongest;
+    }
+}
+
+}  // namespace
+
+void CKestrowView::SetOverlay(Overlay overlay) {
+    if (overlay == m_overlay) {
+        return;
+    }
+    m_overlay = overlay;
+    if (m_overlay == Overlay::kOff) {
+        m_overlayImage = QImage();
+        RepaintCircles();
+        Repaint();
+        return;
+    }
+    if (m_coverageModel && m_coverageShown == m_coverageAsked) {
+        ShowCoverage();  // another metric of the model at hand
+    } else {
+        RequestCoverage();
+    }
+}
+
+void CKestrowView::CycleOverlay() {
+    SetOverlay(m_overlay == Overlay::kOff ? Overlay::kStrongest : Overlay::kOff);
+}
+
+void CKestrowView::SetCoverageRadius(double pixels) {
+    m_coverageRadius = pixels;
+}
+
+void CKestrowView::SurveyChanged() {
+    // The model of the old survey is of no more use, shown or not.
+    m_coverageModel.reset();
+    if (m_overlay != Overlay::kOff) {
+        RequestCoverage();
+    }
+}
+
+bool CKestrowView::IsOverlayPending() const {
+    return m_overlay != Overlay::kOff && m_coverageShown != m_coverageAsked;
+}
+
+void CKestrowView::RequestCoverage() {
+    if (!HasMap()) {
+        return;
+    }
+    if (!m_coverageWorker) {
+        m_coverageWorker = std::make_unique<coverage::CoverageWorker>(
+            [this](uint64_t generation, std::shared_ptr<const coverage::CoverageModel> model,
+                   const std::string&) {
+                // A refused grid leaves the overlay as it was; the view is
+                // told only of models, on its own thread.
+                QCoreApplication::postEvent(this,
+                                            new CoverageReadyEvent(generation, std::move(model)));
+            });
+    }
+    coverage::GridSpec spec;
+    spec.mapWidth = m_mapWidth;
+    spec.mapHeight = m_mapHeight;
+    spec.cell = coverage::kDefaultCell;
+    spec.radius = m_coverageRadius;
+    m_coverageAsked = m_coverageWorker->Submit(coverage::SurveyFromRecords(g_surveyList), spec, {});
+}
+
+void CKestrowView::ShowCoverage() {
+    if (m_overlay == Overlay::kOff || !m_coverageModel) {
+        return;
+    }
+    const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
+    m_overlayImage = report::CoverageOverlay(grid, QSize(m_mapWidth, m_mapHeight));
+    RepaintCircles();
+    Repaint();
+}
+
+bool CKestrowView::event(QEvent* event) {
+    if (event->type() == CoverageReadyEvent::Type()) {
+        auto* ready = static_cast<CoverageReadyEvent*>(event);
+        if (ready->generation == m_coverageAsked) {
+            m_coverageShown = ready->generation;
+            m_coverageModel = std::move(ready->model);
+            ShowCoverage();
+        }
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
