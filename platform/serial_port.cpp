@@ -301,6 +301,14 @@ int SerialPort::Read(uint8_t* buffer, unsigned count) {
     return static_cast<int>(n);
 }
 
+unsigned SerialPort::PendingInput() const {
+    int waiting = 0;
+    if (m_fd < 0 || ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting < 0) {
+        return 0;
+    }
+    return static_cast<unsigned>(waiting);
+}
+
 int SerialPort::Write(const uint8_t* bytes, unsigned count) {
     if (m_fd < 0) {
         return -1;

@@ -100,6 +100,8 @@ class SerialPort {
     // Answers the count read (0 when nothing came), or -1 when the device has
     // failed (hung up, removed, closed).
     int Read(uint8_t* buffer, unsigned count);
+    // Bytes the driver has received that no read has taken yet.
+    unsigned PendingInput() const;
     // Writes all count bytes, waiting at most kWriteTimeoutMs for the line to
     // take them. Answers the count written (fewer on a line that stopped
     // draining), or -1 on failure before anything went out.

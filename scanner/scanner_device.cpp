@@ -132,7 +132,11 @@ SweepState CScannerDevice::ContinueSweep() {
         // the line. Done once the line has been quiet for the settle interval.
         const Clock::time_point lastActivity{Clock::duration(m_lastLineActivity.load())};
         const Clock::duration quiet = now - lastActivity;
-        if (quiet >= m_timing.settle) {
+        // Bytes waiting in the driver came in meanwhile: the reader, held up,
+        // has not seen them yet, but the line was not quiet.
+        FrameQueue* queue = m_frameQueue;
+        const bool waiting = queue != nullptr && queue->PendingInput() != 0;
+        if (quiet >= m_timing.settle && !waiting) {
             m_sweepDone = 1;
             lock.unlock();
             // The commit waits for a KORV_DRAW: make sure one follows. It
@@ -144,8 +148,8 @@ SweepState CScannerDevice::ContinueSweep() {
             return SweepState::kDone;
         }
         lock.unlock();
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(m_timing.settle - quiet, m_timing.settle));
+        std::this_thread::sleep_for(std::clamp<Clock::duration>(
+            m_timing.settle - quiet, std::chrono::milliseconds(1), m_timing.settle));
         return SweepState::kRunning;
     }
     if (channel != m_requested) {

@@ -45,6 +45,9 @@ class FrameQueue {
   public:
     virtual ~FrameQueue() = default;
     virtual int QueueFrame(const uint8_t* bytes, unsigned length) = 0;
+    // Bytes that have come in on the line but are not read yet (a reader
+    // held up by a busy machine): the line is not quiet while there are any.
+    virtual unsigned PendingInput() { return 0; }
 };
 
 class CScannerDevice : public MessageSink {

@@ -325,6 +325,13 @@ void CSerialLink::Stop() {
     }
 }
 
+unsigned CSerialLink::PendingInput() {
+    Shared& s = *m_shared;
+    // Asked from the sweep loop while the reader may be reopening the line.
+    std::lock_guard<std::mutex> lock(s.portMutex);
+    return s.port->IsOpen() ? s.port->PendingInput() : 0;
+}
+
 bool CSerialLink::IsPortOpen() const {
     return m_shared->portOpen;
 }

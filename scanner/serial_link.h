@@ -45,6 +45,7 @@ class CSerialLink : public FrameQueue {
     // Copies the first min(length, 128) bytes into the send slot, replacing a
     // frame still waiting there, and wakes the writer. Always 1.
     int QueueFrame(const uint8_t* bytes, unsigned length) override;
+    unsigned PendingInput() override;
 
     // Asks both threads to end, waits for them and closes the port.
     void Stop();

@@ -17,6 +17,7 @@ class SerialTransport final : public Transport {
     bool IsOpen() const override { return m_port.IsOpen(); }
     int Read(uint8_t* buffer, unsigned count) override { return m_port.Read(buffer, count); }
     int Write(const uint8_t* bytes, unsigned count) override { return m_port.Write(bytes, count); }
+    unsigned PendingInput() const override { return m_port.PendingInput(); }
 
     // The settings in force once the first open has configured the port.
     const std::optional<platform::DeviceControlBlock>& Settings() const { return m_settings; }

@@ -29,4 +29,6 @@ class Transport {
     // Writes the bytes, waiting a bounded time for a line that does not
     // drain: answers the count written, -1 when nothing could be written.
     virtual int Write(const uint8_t* bytes, unsigned count) = 0;
+    // Bytes received and waiting to be read; 0 when unknown.
+    virtual unsigned PendingInput() const { return 0; }
 };

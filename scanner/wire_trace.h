@@ -62,6 +62,7 @@ class TracedTransport final : public Transport {
     bool IsOpen() const override { return m_inner->IsOpen(); }
     int Read(uint8_t* buffer, unsigned count) override;
     int Write(const uint8_t* bytes, unsigned count) override;
+    unsigned PendingInput() const override { return m_inner->PendingInput(); }
 
   private:
     std::unique_ptr<Transport> m_inner;

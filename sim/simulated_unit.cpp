@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -121,6 +123,12 @@ void SimulatedUnit::Emit(UnitEvent::Kind kind, const WireMessage& message) {
 // bit would leave the unit, and the thread sleeps in ppoll until the next of
 // these moments, a byte from the host, or Stop.
 void SimulatedUnit::Run() {
+    // The unit stands in for hardware with a processor of its own, which a
+    // busy host never holds up: ask for the highest priority, as the link's
+    // threads do, and carry on without it where it is not allowed.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     struct Received {
         TimePoint due;
         WireMessage message;
