@@ -53,8 +53,10 @@ std::string WireTrace::FormatLine(double seconds, Direction direction, const uin
 }
 
 void WireTrace::Record(Direction direction, const uint8_t* bytes, size_t count) {
-    const std::string line = FormatLine(SecondsSinceStart(), direction, bytes, count);
+    // The time is taken under the lock, so the lines of the reader and the
+    // writer stay in time order.
     std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string line = FormatLine(SecondsSinceStart(), direction, bytes, count);
     if (m_file != nullptr) {
         std::fprintf(m_file, "%s\n", line.c_str());
         std::fflush(m_file);
