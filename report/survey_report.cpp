@@ -39,9 +39,8 @@ constexpr double kMarginMm = 18;
 constexpr double kFooterPx = 30;
 constexpr char kFontFamily[] = "Liberation Sans";
 constexpr char kAccent[] = "#1f3a5f";
-constexpr char kRule[] = "#c5ccd6";
+constexpr char kRule[] = "#d0d6de";
 constexpr char kHeaderFill[] = "#dfe6ee";
-constexpr char kShade[] = "#f2f4f7";
 // Survey points are numbered on the maps up to this many.
 constexpr size_t kMostNumberedPoints = 60;
 
@@ -269,26 +268,32 @@ QString Figure(const QString& image) {
     return "<p align=\"center\">" + image + "</p>\n";
 }
 
-// A table with a header row that repeats on every page it runs over. Rows
-// are told apart by their shading rather than by rules, so a table that runs
-// over a page break leaves no open frame behind.
+// A table with a header row that repeats on every page it runs over, rows
+// parted by thin rules. Columns are described as "<width>%" with an "r"
+// after it for right-aligned ones, e.g. {"8%r", "30%"}.
 class Table {
   public:
-    Table(const QStringList& headers, const QList<bool>& rightAligned) : m_right(rightAligned) {
+    Table(const QStringList& headers, const QStringList& columns) {
+        for (const QString& c : columns) {
+            m_right << c.endsWith('r');
+            m_width << (c.endsWith('r') ? c.chopped(1) : c);
+        }
         m_html = QString(
             "<table class=\"data\" cellspacing=\"0\" cellpadding=\"4\" border=\"0\" "
-            "width=\"100%\">\n<thead><tr>");
+            "width=\"100%\" style=\"border-collapse: collapse\">\n<thead><tr>");
         for (int i = 0; i < headers.size(); ++i) {
-            m_html += QString("<th bgcolor=\"%1\" align=\"%2\">%3</th>")
-                          .arg(kHeaderFill, Align(i), headers[i]);
+            m_html += QString(
+                          "<th bgcolor=\"%1\" align=\"%2\" width=\"%3\" style=\"border-bottom: "
+                          "1px solid %4\">%5</th>")
+                          .arg(kHeaderFill, Align(i), m_width.value(i), kAccent, headers[i]);
         }
         m_html += "</tr></thead>\n";
     }
     void Row(const QStringList& cells) {
-        const bool shaded = m_rows++ % 2 == 1;
-        m_html += shaded ? QString("<tr bgcolor=\"%1\">").arg(kShade) : QStringLiteral("<tr>");
+        m_html += "<tr>";
         for (int i = 0; i < cells.size(); ++i) {
-            m_html += QString("<td align=\"%1\">%2</td>").arg(Align(i), cells[i]);
+            m_html += QString("<td align=\"%1\" style=\"border-bottom: 1px solid %2\">%3</td>")
+                          .arg(Align(i), kRule, cells[i]);
         }
         m_html += "</tr>\n";
     }
@@ -296,11 +301,11 @@ class Table {
 
   private:
     QString Align(int i) const {
-        return i < m_right.size() && m_right[i] ? QStringLiteral("right") : QStringLiteral("left");
+        return m_right.value(i) ? QStringLiteral("right") : QStringLiteral("left");
     }
     QList<bool> m_right;
+    QStringList m_width;
     QString m_html;
-    int m_rows = 0;
 };
 
 // Two columns of label and value, no header.
@@ -386,7 +391,8 @@ QString Cover(const Content& c, const Target& t) {
     const ReportSite& site = *c.site;
     QString html = QString(
                        "<p style=\"font-size: 11pt; color: %1; margin-top: 40px\">WIRELESS SITE "
-                       "SURVEY REPORT</p>\n<h1 style=\"font-size: 26pt; color: %1\">%2</h1>\n")
+                       "SURVEY REPORT</p>\n<h1 style=\"font-size: 26pt; color: %1; margin-bottom: "
+                       "24px\">%2</h1>\n")
                        .arg(kAccent, Esc(Text(site.fileName)));
     std::string scale = "not set";
     if (site.pixelsPerMetre) {
@@ -483,7 +489,7 @@ QString Document(const Content& c, const Target& t) {
     });
     if (pointsPassing < c.points.size()) {
         html += "<h3>Survey points that fail</h3>\n";
-        Table failing({"#", "x", "y", "Name", "Reason"}, {true, true, true, false, false});
+        Table failing({"#", "x", "y", "Name", "Reason"}, {"6%r", "8%r", "8%r", "24%", "54%"});
         for (const coverage::PointVerdict& v : c.points) {
             if (!v.pass) {
                 failing.Row({QString::number(v.index + 1), Esc(Coordinate(v.x)),
@@ -531,7 +537,7 @@ QString Document(const Content& c, const Target& t) {
         html += "<p>No access point was heard.</p>\n";
     } else {
         Table aps({"BSSID", "SSID", "Channel", "Best signal", "Points heard at"},
-                  {false, false, true, true, true});
+                  {"22%", "34%", "12%r", "15%r", "17%r"});
         for (const AccessPoint& ap : c.shown) {
             aps.Row({Esc(coverage::BssidText(ap.bssid)), SsidLabel(ap.ssid),
                      QString::number(ap.channel), Esc(coverage::DbmText(ap.best)) + " dBm",
@@ -574,9 +580,8 @@ QString Document(const Content& c, const Target& t) {
                     "<p>Strongest and second are the levels heard over %1, as the requirement "
                     "judges them.</p>\n")
                     .arg(SelectionText(profile.ssids));
-        Table points({"#", "x", "y", "Name", "Access points heard", "Strongest", "Second",
-                      Esc(profile.name)},
-                     {true, true, true, false, true, true, true, false});
+        Table points({"#", "x", "y", "Name", "APs heard", "Strongest", "Second", Esc(profile.name)},
+                     {"6%r", "8%r", "8%r", "26%", "16%r", "12%r", "12%r", "12%"});
         for (const coverage::PointVerdict& v : c.points) {
             const coverage::SurveyPoint& p = site.survey.points[v.index];
             std::set<coverage::Bssid> heard;
@@ -587,7 +592,8 @@ QString Document(const Content& c, const Target& t) {
                         Esc(Text(v.name)), QString::number(heard.size()),
                         Esc(coverage::DbmText(v.levels.strongest)),
                         Esc(coverage::DbmText(v.levels.second)),
-                        v.pass ? QStringLiteral("pass") : QStringLiteral("fail")});
+                        v.pass ? QStringLiteral("pass")
+                               : QStringLiteral("<span style=\"color: #c00000\">fail</span>")});
         }
         html += points.Html();
     }
