@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "platform/text.h"
@@ -188,8 +189,10 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
     for (const coverage::SurveyPoint& p : site.survey.points) {
         c.readings += p.heard.size();
     }
+    // By SSID, hidden ones last, then by BSSID.
     std::sort(c.shown.begin(), c.shown.end(), [](const AccessPoint& a, const AccessPoint& b) {
-        return std::make_pair(Text(a.ssid), a.bssid) < std::make_pair(Text(b.ssid), b.bssid);
+        return std::make_tuple(a.ssid.empty(), Text(a.ssid), a.bssid) <
+               std::make_tuple(b.ssid.empty(), Text(b.ssid), b.bssid);
     });
     // The busiest SSIDs first: most access points, then most readings.
     for (auto& [bytes, g] : groups) {
@@ -255,12 +258,9 @@ QString Image(const Content& c, const Target& t, const QString& name, double wid
         .arg(alt.toHtmlEscaped(), t.pdf ? QString() : QStringLiteral(" class=\"map\""));
 }
 
-// A section heading, on a new page or after some space.
-QString Heading(const QString& text, bool newPage) {
-    return QString("<h2 style=\"%1\">%2</h2>\n")
-        .arg(newPage ? QStringLiteral("page-break-before: always")
-                     : QStringLiteral("margin-top: 26px"),
-             text);
+// A section heading: every section starts on a page of its own.
+QString Heading(const QString& text) {
+    return "<h2 style=\"page-break-before: always\">" + text + "</h2>\n";
 }
 
 // A picture in a paragraph of its own, centred.
@@ -444,7 +444,7 @@ QString Document(const Content& c, const Target& t) {
     QString html = Cover(c, t);
 
     // Coverage.
-    html += Heading("Coverage: strongest signal", true);
+    html += Heading("Coverage: strongest signal");
     html += QString(
                 "<p>Each cell of the plan shows the strongest signal of %1, interpolated from "
                 "the survey points (white dots, numbered as in the survey-point table). Cells "
@@ -460,7 +460,7 @@ QString Document(const Content& c, const Target& t) {
     }
 
     // The requirement.
-    html += Heading("Requirement: " + Esc(profile.name), true);
+    html += Heading("Requirement: " + Esc(profile.name));
     html += QString(
         "<p>Each cell passes when its interpolated levels meet the profile, and fails "
         "otherwise; each survey point is judged on exactly what was heard there. An "
@@ -508,7 +508,7 @@ QString Document(const Content& c, const Target& t) {
         for (size_t i = 0; i < c.ssids.size(); ++i) {
             const SsidGroup& g = c.ssids[i];
             if (i == 0) {
-                html += Heading("Coverage per SSID", true);
+                html += Heading("Coverage per SSID");
                 html +=
                     "<p>The strongest signal of each SSID's own access points, busiest SSID "
                     "first:</p>\n" +
@@ -532,7 +532,7 @@ QString Document(const Content& c, const Target& t) {
     }
 
     // The access points.
-    html += Heading("Access points", true);
+    html += Heading("Access points");
     if (c.shown.empty()) {
         html += "<p>No access point was heard.</p>\n";
     } else {
@@ -557,7 +557,7 @@ QString Document(const Content& c, const Target& t) {
                     .arg(Esc(Format("%.1f", loo.levelRmse)), Esc(Format("%.1f", loo.strongestRmse)))
                     .arg(loo.positions);
     }
-    html += Heading("Method", false);
+    html += Heading("Method");
     html += Facts({
         {"Interpolation",
          kriging ? QStringLiteral("ordinary kriging: a Mat&eacute;rn covariance fitted to each "
@@ -572,7 +572,7 @@ QString Document(const Content& c, const Target& t) {
     });
 
     // The survey points.
-    html += Heading("Survey points", true);
+    html += Heading("Survey points");
     if (c.points.empty()) {
         html += "<p>The site holds no survey point.</p>\n";
     } else {
@@ -695,7 +695,12 @@ bool PdfReport(const Content& c, QByteArray& out, std::string& error) {
         painter.setClipRect(QRectF(QPointF(0, 0), t.body));
         painter.translate(0, -page * t.body.height());
         QAbstractTextDocumentLayout::PaintContext context;
-        context.clip = QRectF(0, page * t.body.height(), t.body.width(), t.body.height());
+        // Lines are drawn when they touch the clip, and the first line of
+        // the next page starts exactly on this page's edge: a hair inside it,
+        // so no page carries an invisible copy of its neighbour's text.
+        constexpr double kHair = 0.5;
+        context.clip =
+            QRectF(0, page * t.body.height() + kHair, t.body.width(), t.body.height() - 2 * kHair);
         doc.documentLayout()->draw(&painter, context);
         painter.restore();
 
