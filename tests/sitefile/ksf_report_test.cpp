@@ -234,6 +234,11 @@ TEST_F(KsfReport, PdfCarriesEveryAccessPointAndChecksFigureTheSameEveryTime) {
         at = found == std::string::npos ? at : found;
     }
 
+    // A page holds its own lines only (the next section's heading is not
+    // drawn, clipped, at its foot).
+    const Outcome cover = Shell("pdftotext -f 1 -l 1 " + pdf + " -", dir);
+    EXPECT_EQ(cover.out.find("Coverage"), std::string::npos) << cover.out;
+
     // Another run, in another time zone: the same bytes.
     const std::string again = dir + "/again.pdf";
     ASSERT_EQ(Shell("TZ=Asia/Kolkata " + std::string(KSF_PATH) + " report " + failing + " -o " +
