@@ -324,14 +324,9 @@ QString Facts(const std::vector<std::pair<QString, QString>>& rows) {
 
 // A colour swatch as a filled table cell, the colour as the overlay shows it
 // over white paper.
-QString Swatch(QRgb colour, bool overlay = true) {
-    QColor shown(colour);
-    if (overlay) {
-        const auto mix = [](int c) {
-            return (c * kOverlayAlpha + 255 * (255 - kOverlayAlpha)) / 255;
-        };
-        shown = QColor(mix(qRed(colour)), mix(qGreen(colour)), mix(qBlue(colour)));
-    }
+QString Swatch(QRgb colour) {
+    const auto mix = [](int c) { return (c * kOverlayAlpha + 255 * (255 - kOverlayAlpha)) / 255; };
+    const QColor shown(mix(qRed(colour)), mix(qGreen(colour)), mix(qBlue(colour)));
     return QString(
                "<td width=\"22\" bgcolor=\"%1\" style=\"border: 1px solid #888888\">&nbsp;</td>")
         .arg(shown.name());

@@ -156,9 +156,7 @@ TEST_F(KsfReport, CheckPassesExitsZeroFailsExitsOneAndPrintsItsJsonShape) {
 
     // The verdict is the area against the minimum, whatever the points say.
     EXPECT_EQ(Ksf("check " + failing + " --profile voice --min-area 0").status, 0);
-    // data needs less; a profile file can narrow the access points judged.
-    const Outcome data = Ksf("check " + failing + " --profile data --format json");
-    EXPECT_EQ(ordered_json::parse(data.out)["points"]["pass"], 3);
+    // A profile file, here narrowing the access points judged.
     std::ofstream(dir + "/corp.json") << R"({"name": "corp", "min_strongest_dbm": -70,
                                              "ssids": ["Corp"]})";
     const Outcome corp = Ksf("check " + failing + " --profile " + dir + "/corp.json --format json");
@@ -190,11 +188,6 @@ TEST_F(KsfReport, CheckUsageErrorsExitTwoAndUnreadableSitesThree) {
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << args << ": " << run.err;
     }
-    EXPECT_NE(
-        Ksf("check " + failing + " --profile " + dir + "/typo.json").err.find("\"min_strongest\""),
-        std::string::npos);
-    EXPECT_NE(Ksf("check " + failing + " --profile office").err.find("unknown profile 'office'"),
-              std::string::npos);
 
     EXPECT_EQ(Ksf("check " + dir + "/missing.ksf --profile voice").status, 3);
     std::ofstream(dir + "/text.ksf") << "not a site file";
