@@ -73,12 +73,17 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Wi-Fi scans merged into each survey point, 1 to %1 (default 1).")
             .arg(kMaxWifiScans),
         QStringLiteral("N"));
+    const QCommandLineOption profile(
+        QStringLiteral("profile"),
+        QStringLiteral("The coverage requirement profile of the pass/fail overlay: data, voice "
+                       "(the default) or a profile file (JSON)."),
+        QStringLiteral("NAME|FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
     parser.addOptions({port, simulate, wifi, wifiReplay, wifiScans, open, script, headless, pause,
-                       clientSize, trace, help, version});
+                       clientSize, trace, profile, help, version});
 
     // --simulate and --wifi take an optional value, which the parser cannot
     // express: split "--simulate=FILE" and "--wifi=IFACE" off before parsing.
@@ -125,10 +130,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
             "  hold X Y [delete]   key left|up|right|down|action   zoom in|out\n"
             "  hscroll CODE [POS]   vscroll CODE [POS]   sign X1,Y1 X2,Y2 ...   save\n"
             "  status   dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
-            "  dialog-screenshot FILE   sleep MS   overlay off|strongest|second|count\n"
+            "  dialog-screenshot FILE   sleep MS   overlay off|strongest|second|count|passfail\n"
             "  close save|discard|cancel   quit\n"
-            "\nThe O key turns the coverage overlay (the strongest signal's heatmap) on\n"
-            "and off.\n"
+            "\nThe O key cycles the map overlay: off, the strongest signal's heatmap, the\n"
+            "pass/fail map of the requirement profile (--profile), off.\n"
             "\nEvery point taken is kept in SITE.journal until the site is saved; opening\n"
             "the site after a crash offers to recover it. SIGTERM and SIGHUP end the\n"
             "program cleanly (exit status 128 + the signal).\n"
@@ -149,6 +154,9 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     options.script = parser.value(script);
     options.headless = parser.isSet(headless);
     options.tracePath = parser.value(trace);
+    if (parser.isSet(profile)) {
+        options.profile = parser.value(profile);
+    }
     if (parser.isSet(trace) && options.tracePath.isEmpty()) {
         return UsageError(QStringLiteral("--trace needs a file"));
     }

@@ -15,10 +15,11 @@ struct KestrowOptions {
     int startupPauseMs = 5000;   // --startup-pause MS
     QSize clientSize{240, 268};  // --client-size WxH
     QString tracePath;           // --trace FILE: every byte on the scanner's line
-    bool wifi = false;           // --wifi[=IFACE]
-    QString wifiInterface;       // empty: the first wireless interface that is up
-    QString wifiReplay;          // --wifi-replay DUMP
-    int wifiScans = 1;           // --wifi-scans N: scans merged into each survey point
+    QString profile = QStringLiteral("voice");  // --profile NAME|FILE, for the pass/fail overlay
+    bool wifi = false;                          // --wifi[=IFACE]
+    QString wifiInterface;                      // empty: the first wireless interface that is up
+    QString wifiReplay;                         // --wifi-replay DUMP
+    int wifiScans = 1;  // --wifi-scans N: scans merged into each survey point
 };
 
 struct CommandLineResult {

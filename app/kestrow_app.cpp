@@ -25,6 +25,7 @@
 #include "app/site_commands.h"
 #include "app/survey_guard.h"
 #include "app/termination.h"
+#include "coverage/requirements.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/window_messages.h"
 #include "res/resources.h"
@@ -156,6 +157,15 @@ int CKestrowApp::Run(int argc, char** argv) {
         return parsed.exitCode;
     }
     const KestrowOptions& options = parsed.options;
+    // The requirement profile of the pass/fail overlay: a wrong one is a
+    // usage error, like ksf check's.
+    coverage::Profile profile;
+    std::string profileError;
+    if (!coverage::ResolveProfile(options.profile.toStdString(), profile, profileError)) {
+        PrintLine(stderr,
+                  QStringLiteral("kestrow: --profile: ") + QString::fromStdString(profileError));
+        return 2;
+    }
     if (options.headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         qInstallMessageHandler(QuietQtMessages);
@@ -262,6 +272,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     CMainFrame frame;
     auto* view = new CKestrowView;
     view->SetUiServices(services);
+    view->SetProfile(profile);
     SiteCommands site(*view, services);
     // Every commit and deletion is journaled before it is shown; closing
     // with unsaved points asks first.

@@ -127,10 +127,11 @@ void KestrowScriptHost::WaitForOverlay() {
 
 void KestrowScriptHost::Overlay(const std::string& which) {
     using Kind = CKestrowView::Overlay;
-    const Kind kind = which == "strongest" ? Kind::kStrongest
-                      : which == "second"  ? Kind::kSecond
-                      : which == "count"   ? Kind::kCount
-                                           : Kind::kOff;
+    const Kind kind = which == "strongest"  ? Kind::kStrongest
+                      : which == "second"   ? Kind::kSecond
+                      : which == "count"    ? Kind::kCount
+                      : which == "passfail" ? Kind::kPassFail
+                                            : Kind::kOff;
     m_view->SetOverlay(kind);
     WaitForOverlay();
     RunEventsFor(0);

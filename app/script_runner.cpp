@@ -242,8 +242,8 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
     }
     if (command == "overlay") {
         if (argc != 1 || (words[1] != "off" && words[1] != "strongest" && words[1] != "second" &&
-                          words[1] != "count")) {
-            return usage("overlay off|strongest|second|count");
+                          words[1] != "count" && words[1] != "passfail")) {
+            return usage("overlay off|strongest|second|count|passfail");
         }
         m_host.Overlay(words[1]);
         return Outcome::kNext;

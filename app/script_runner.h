@@ -36,8 +36,9 @@ class ScriptHost {
     // The next modal dialog, as the script has filled it in, just before it closes.
     virtual void DialogScreenshot(const std::string& path) = 0;
     virtual void Sleep(int milliseconds) = 0;
-    // The map overlay: "off" or a metric's heatmap ("strongest", "second",
-    // "count"); returns once it is drawn.
+    // The map overlay: "off", a metric's heatmap ("strongest", "second",
+    // "count") or the profile's pass/fail map ("passfail"); returns once it
+    // is drawn.
     virtual void Overlay(const std::string& which) = 0;
     // The window's close request, its question answered so if it comes;
     // true when the window closed, which ends the program.

@@ -100,8 +100,8 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     // Coverage within 5 m of a survey point where the map's scale is known.
     sitefile::SiteMeta meta;
     std::string metaError;
-    const bool scaled = sitefile::ReadSiteMeta(m_sitePath, meta, metaError) && meta.pixelsPerMetre;
-    m_view.SetCoverageRadius(coverage::DefaultRadius(scaled ? &*meta.pixelsPerMetre : nullptr));
+    sitefile::ReadSiteMeta(m_sitePath, meta, metaError);
+    m_view.SetMapScale(meta.pixelsPerMetre);
     m_view.SurveyChanged();
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
     m_view.Repaint();

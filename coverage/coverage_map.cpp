@@ -148,6 +148,11 @@ bool ParseMetric(const std::string& name, Metric& out) {
     return false;
 }
 
+GridSpec DefaultGridSpec(int mapWidth, int mapHeight, std::optional<double> pixelsPerMetre) {
+    return GridSpec{mapWidth, mapHeight, kDefaultCell,
+                    pixelsPerMetre ? kDefaultRadiusMetres * *pixelsPerMetre : kDefaultRadiusPixels};
+}
+
 bool CheckGridSpec(const GridSpec& spec, std::string& error) {
     if (spec.mapWidth <= 0 || spec.mapHeight <= 0) {
         error = "the site has no map";

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,15 +79,14 @@ struct GridSpec {
     }
 };
 
-// The default grid: 4-pixel cells, and values within 5 m of a survey point
-// where the map's scale is known, else within 64 pixels.
+// The grid a map gets when nothing else is asked for: 4-pixel cells, and a
+// reach of 5 m from the survey points where the map's scale is known, else
+// 64 pixels. ksf heatmap, check and report use it; a window that draws the
+// same verdicts as check builds its model on it too.
 constexpr int kDefaultCell = 4;
-constexpr double kDefaultRadiusMetres = 5;
 constexpr double kDefaultRadiusPixels = 64;
-inline double DefaultRadius(const double* pixelsPerMetre) {
-    return pixelsPerMetre != nullptr ? kDefaultRadiusMetres * *pixelsPerMetre
-                                     : kDefaultRadiusPixels;
-}
+constexpr double kDefaultRadiusMetres = 5;
+GridSpec DefaultGridSpec(int mapWidth, int mapHeight, std::optional<double> pixelsPerMetre);
 
 // Limits that keep a wrong option from exhausting the machine.
 constexpr int64_t kMaxCells = 64ll * 1024 * 1024;

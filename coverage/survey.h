@@ -27,6 +27,7 @@ struct SurveyPoint {
     double x = 0;  // map pixels
     double y = 0;
     std::vector<Reading> heard;  // empty: a point where nothing was heard
+    std::string name;            // the bytes as stored (see platform::TextFromBytes)
 };
 
 struct Survey {

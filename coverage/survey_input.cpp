@@ -30,6 +30,7 @@ class SurveyCollector : public sitefile::PointsVisitor {
         SurveyPoint p;
         p.x = point.x;
         p.y = point.y;
+        p.name.assign(point.name, strnlen(point.name, sizeof point.name));
         m_out.points.push_back(std::move(p));
     }
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& entry) override {
@@ -55,6 +56,7 @@ Survey SurveyFromRecords(const CRecordList& list) {
             SurveyPoint p;
             p.x = r->x;
             p.y = r->y;
+            p.name.assign(r->pointName, strnlen(r->pointName, sizeof r->pointName));
             out.points.push_back(std::move(p));
             open = true;
         }

@@ -1,13 +1,16 @@
-// Coverage maps as pictures. The overlay is what the Kestrow window lays over
-// its map and what `ksf heatmap` draws over the map in grey, so the two agree
-// pixel for pixel: it depends on nothing but the grid and the map's size.
+// Coverage maps as pictures. The overlays are what the Kestrow window lays
+// over its map and what `ksf heatmap` and the survey report draw over the map
+// in grey, so they agree pixel for pixel: each depends on nothing but the
+// grid (or the verdicts) and the map's size.
 #pragma once
 
 #include <QImage>
 #include <QRgb>
 #include <QSize>
+#include <string>
 
 #include "coverage/coverage_map.h"
+#include "coverage/requirements.h"
 #include "sitefile/site_reader.h"
 
 namespace report {
@@ -26,11 +29,31 @@ QRgb CellColour(coverage::Metric metric, float value);
 // pixel fully transparent.
 QImage CoverageOverlay(const coverage::Grid& grid, QSize mapSize);
 
+// The colours of a requirement's verdict on a cell (opaque).
+constexpr QRgb kPassColour = 0xFF00C000u;  // green
+constexpr QRgb kFailColour = 0xFFFF0000u;  // red
+
+// The pass/fail map of a profile, as CoverageOverlay draws a metric: passing
+// cells green, failing cells red, both at kOverlayAlpha, cells without a
+// value clear.
+QImage PassFailOverlay(const coverage::AreaVerdict& verdict, QSize mapSize);
+
 // The site map as stored, in colour (Format_RGB32).
 QImage SiteMapImage(const sitefile::SiteMap& map);
+
+// The site's sign-off raster as a kRasterWidth x kRasterHeight picture
+// (Format_RGB32); false with a one-line reason when it cannot be read.
+bool SignatureImage(sitefile::SiteFileReader& reader, QImage& out, std::string& error);
 
 // The picture of `ksf heatmap`: the map in grey with the overlay over it
 // (Format_RGB32, the map's size).
 QImage HeatmapPicture(const coverage::Grid& grid, const QImage& map);
+// The same with the pass/fail overlay.
+QImage PassFailPicture(const coverage::AreaVerdict& verdict, const QImage& map);
+
+// Draws a scale bar of a round length (1, 2 or 5 times a power of ten
+// metres, about a fifth of the picture's width) in the bottom left corner of
+// a map picture, on a white ground.
+void DrawScaleBar(QImage& picture, double pixelsPerMetre);
 
 }  // namespace report

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ class ScanSource;
 namespace coverage {
 class CoverageModel;
 class CoverageWorker;
+struct Profile;
 }  // namespace coverage
 namespace platform {
 class QtWindowHandle;
@@ -131,16 +133,20 @@ class CKestrowView : public QAbstractScrollArea {
     // The coverage overlay over the map (kestrow_view_overlay.cpp): a
     // heatmap of a metric, drawn translucently between the plan and the
     // circles, computed off the user-interface thread after every change of
-    // the survey. The overlay key cycles off, strongest, off.
-    enum class Overlay { kOff, kStrongest, kSecond, kCount };
+    // the survey, or the pass/fail map of the requirement profile. The overlay
+    // key cycles off, strongest, pass/fail, off.
+    enum class Overlay { kOff, kStrongest, kSecond, kCount, kPassFail };
     void SetOverlay(Overlay overlay);
     Overlay CurrentOverlay() const { return m_overlay; }
     void CycleOverlay();
     // The survey changed (a point committed or deleted, a site opened): the
     // overlay is computed again.
     void SurveyChanged();
-    // Cells farther than this from every survey point have no value.
-    void SetCoverageRadius(double pixels);
+    // The map's scale (pixels per metre) where the site has one: cells farther
+    // than 5 m from every survey point have no value (64 pixels without).
+    void SetMapScale(std::optional<double> pixelsPerMetre);
+    // The requirement profile the pass/fail overlay judges (voice by default).
+    void SetProfile(const coverage::Profile& profile);
     // True while the overlay shown waits for a computation.
     bool IsOverlayPending() const;
 
@@ -202,7 +208,8 @@ class CKestrowView : public QAbstractScrollArea {
     void RequestCoverage();
     void ShowCoverage();
     Overlay m_overlay = Overlay::kOff;
-    double m_coverageRadius = 64;
+    std::optional<double> m_pixelsPerMetre;
+    std::unique_ptr<coverage::Profile> m_profile;
     std::unique_ptr<coverage::CoverageWorker> m_coverageWorker;
     std::shared_ptr<const coverage::CoverageModel> m_coverageModel;
     uint64_t m_coverageAsked = 0;  // generation of the newest request

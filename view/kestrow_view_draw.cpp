@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "coverage/coverage_worker.h"
+#include "coverage/requirements.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/text.h"
 #include "res/resources.h"

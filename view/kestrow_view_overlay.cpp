@@ -6,6 +6,7 @@
 #include <QEvent>
 
 #include "coverage/coverage_worker.h"
+#include "coverage/requirements.h"
 #include "coverage/survey_input.h"
 #include "report/coverage_image.h"
 #include "survey/record_list.h"
@@ -58,11 +59,20 @@ void CKestrowView::SetOverlay(Overlay overlay) {
 }
 
 void CKestrowView::CycleOverlay() {
-    SetOverlay(m_overlay == Overlay::kOff ? Overlay::kStrongest : Overlay::kOff);
+    SetOverlay(m_overlay == Overlay::kOff         ? Overlay::kStrongest
+               : m_overlay == Overlay::kStrongest ? Overlay::kPassFail
+                                                  : Overlay::kOff);
 }
 
-void CKestrowView::SetCoverageRadius(double pixels) {
-    m_coverageRadius = pixels;
+void CKestrowView::SetProfile(const coverage::Profile& profile) {
+    m_profile = std::make_unique<coverage::Profile>(profile);
+    if (m_overlay == Overlay::kPassFail) {
+        ShowCoverage();
+    }
+}
+
+void CKestrowView::SetMapScale(std::optional<double> pixelsPerMetre) {
+    m_pixelsPerMetre = pixelsPerMetre;
 }
 
 void CKestrowView::SurveyChanged() {
@@ -91,11 +101,9 @@ void CKestrowView::RequestCoverage() {
                                             new CoverageReadyEvent(generation, std::move(model)));
             });
     }
-    coverage::GridSpec spec;
-    spec.mapWidth = m_mapWidth;
-    spec.mapHeight = m_mapHeight;
-    spec.cell = coverage::kDefaultCell;
-    spec.radius = m_coverageRadius;
+    // The grid ksf check judges on, so the window shows the same verdicts.
+    const coverage::GridSpec spec =
+        coverage::DefaultGridSpec(m_mapWidth, m_mapHeight, m_pixelsPerMetre);
     m_coverageAsked = m_coverageWorker->Submit(coverage::SurveyFromRecords(g_surveyList), spec, {});
 }
 
@@ -103,8 +111,19 @@ void CKestrowView::ShowCoverage() {
     if (m_overlay == Overlay::kOff || !m_coverageModel) {
         return;
     }
-    const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
-    m_overlayImage = report::CoverageOverlay(grid, QSize(m_mapWidth, m_mapHeight));
+    const QSize mapSize(m_mapWidth, m_mapHeight);
+    if (m_overlay == Overlay::kPassFail) {
+        // The verdicts of ksf check: the same model, grid and profile.
+        if (!m_profile) {
+            m_profile = std::make_unique<coverage::Profile>();
+            coverage::BuiltInProfile("voice", *m_profile);
+        }
+        m_overlayImage =
+            report::PassFailOverlay(coverage::JudgeArea(*m_coverageModel, *m_profile), mapSize);
+    } else {
+        const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
+        m_overlayImage = report::CoverageOverlay(grid, mapSize);
+    }
     RepaintCircles();
     Repaint();
 }

@@ -33,6 +33,8 @@ TEST(CommandLineTest, EveryOptionIsRead) {
     EXPECT_TRUE(o.headless);
     EXPECT_EQ(o.startupPauseMs, 0);
     EXPECT_EQ(o.clientSize, QSize(320, 400));
+    EXPECT_EQ(o.profile, "voice");
+    EXPECT_EQ(Parse({"--profile", "data"}).options.profile, "data");
 
     const CommandLineResult plain = Parse({"--simulate"});
     EXPECT_TRUE(plain.options.simulate);

@@ -18,6 +18,7 @@
 #include "app/main_frame.h"
 #include "app/site_commands.h"
 #include "coverage/coverage_map.h"
+#include "coverage/requirements.h"
 #include "coverage/survey_input.h"
 #include "dialogs/point_info_dlg.h"
 #include "platform/message_box.h"
@@ -442,6 +443,27 @@ TEST_F(ViewInteractionTest, OverlayShowsTheHeatmapUnderTheCircles) {
     m_view->SurveyChanged();
     RunUntil([this] { return !m_view->IsOverlayPending(); });
     EXPECT_NE(m_view->m_mapDC.pixel(120, 240), planColour);
+
+    // The key's next step: the pass/fail map of the profile (voice by
+    // default), the verdicts of ksf check on the same model and grid.
+    Key(Qt::Key_O);
+    EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kPassFail);
+    RunUntil([this] { return !m_view->IsOverlayPending(); });
+    coverage::Profile voice;
+    ASSERT_TRUE(coverage::BuiltInProfile("voice", voice));
+    const auto both = coverage::CoverageModel::Build(
+        coverage::SurveyFromRecords(g_surveyList),
+        coverage::DefaultGridSpec(240, 320, std::nullopt), {}, error);
+    ASSERT_TRUE(both) << error;
+    expected.fill(planColour);
+    {
+        QPainter painter(&expected);
+        painter.drawImage(
+            0, 0, report::PassFailOverlay(coverage::JudgeArea(*both, voice), QSize(240, 320)));
+    }
+    EXPECT_EQ(m_view->m_mapDC.pixel(150, 160), expected.pixel(150, 160));
+    EXPECT_EQ(qGreen(m_view->m_mapDC.pixel(150, 160)) < qRed(m_view->m_mapDC.pixel(150, 160)),
+              true);  // one access point: no second for voice, red
 
     Key(Qt::Key_O);
     EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kOff);

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QGuiApplication>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "view/rssi_bands.h"
 
@@ -98,6 +101,70 @@ TEST(HeatmapPicture, GreyMapUnderTheOverlay) {
     EXPECT_NEAR(red.red(), blend(255), 2);
     EXPECT_NEAR(red.green(), blend(0), 2);
     EXPECT_NEAR(red.blue(), blend(0), 2);
+}
+
+// The pass/fail map is drawn as the heatmap is: the same cells, the same
+// translucency, green and red; cells without a verdict stay clear.
+TEST(PassFailOverlay, PassGreenFailRedNoVerdictClear) {
+    coverage::AreaVerdict verdict;
+    verdict.spec = GridSpec{10, 7, 4, 0};
+    using coverage::CellVerdict;
+    verdict.cells = {CellVerdict::kPass, CellVerdict::kFail, CellVerdict::kNone,
+                     CellVerdict::kNone, CellVerdict::kPass, CellVerdict::kFail};
+    const QImage overlay = report::PassFailOverlay(verdict, QSize(10, 7));
+    ASSERT_EQ(overlay.size(), QSize(10, 7));
+    ExpectColour(overlay, 3, 3, report::kPassColour, report::kOverlayAlpha);
+    ExpectColour(overlay, 4, 0, report::kFailColour, report::kOverlayAlpha);
+    EXPECT_EQ(overlay.pixelColor(9, 0).alpha(), 0);
+    EXPECT_EQ(overlay.pixelColor(1, 5).alpha(), 0);
+    ExpectColour(overlay, 9, 6, report::kFailColour, report::kOverlayAlpha);
+
+    QImage map(10, 7, QImage::Format_RGB32);
+    map.fill(Qt::white);
+    const QImage picture = report::PassFailPicture(verdict, map);
+    EXPECT_EQ(picture.pixel(9, 0), qRgb(255, 255, 255));
+    EXPECT_GT(picture.pixelColor(0, 0).green(), picture.pixelColor(0, 0).red());
+    EXPECT_GT(picture.pixelColor(4, 0).red(), picture.pixelColor(4, 0).green());
+}
+
+// The scale bar is a round length (1, 2 or 5 times a power of ten metres) at
+// the map's own scale, about a fifth of the picture wide.
+TEST(ScaleBar, RoundLengthAtTheMapsScale) {
+    static int argc = 1;
+    static char name[] = "test_coverage_image";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);  // the bar's label needs fonts
+    for (const double pixelsPerMetre : {20.0, 3.0, 0.5, 250.0}) {
+        QImage picture(640, 480, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        report::DrawScaleBar(picture, pixelsPerMetre);
+        // The bar: the longest run of black pixels in two rows running (the
+        // frame around it is one pixel thick).
+        std::vector<int> runs(picture.height());
+        for (int y = 0; y < picture.height(); ++y) {
+            int run = 0;
+            for (int x = 0; x < picture.width(); ++x) {
+                run = picture.pixel(x, y) == qRgb(0, 0, 0) ? run + 1 : 0;
+                runs[y] = std::max(runs[y], run);
+            }
+        }
+        int longest = 0;
+        for (int y = 0; y + 1 < picture.height(); ++y) {
+            longest = std::max(longest, std::min(runs[y], runs[y + 1]));
+        }
+        const double metres = longest / pixelsPerMetre;
+        const double mantissa = metres / std::pow(10.0, std::floor(std::log10(metres) + 1e-9));
+        EXPECT_TRUE(std::fabs(mantissa - 1) < 0.02 || std::fabs(mantissa - 2) < 0.04 ||
+                    std::fabs(mantissa - 5) < 0.1)
+            << pixelsPerMetre << " px/m: a bar of " << longest << " px is " << metres << " m";
+        EXPECT_LE(longest, 640 / 5 + 1) << pixelsPerMetre;
+        EXPECT_GT(longest, 640 / 13) << pixelsPerMetre;
+    }
+    QImage untouched(64, 48, QImage::Format_RGB32);
+    untouched.fill(Qt::white);
+    const QImage before = untouched.copy();
+    report::DrawScaleBar(untouched, 0);
+    EXPECT_EQ(untouched, before) << "no scale, no bar";
 }
 
 }  // namespace

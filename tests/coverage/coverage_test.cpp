@@ -45,8 +45,8 @@ BuildOptions With(Method method, unsigned threads = 0) {
 // ---------------------------------------------------------------------------
 // Input
 
-void AddRecord(CRecordList& list, int x, int y, int channel, int rssi, uint8_t id,
-               const char* ssid) {
+void AddRecord(CRecordList& list, int x, int y, int channel, int rssi, uint8_t id, const char* ssid,
+               const char* name = "") {
     ApRecord* r = nullptr;
     ASSERT_EQ(list.AllocRecord(r), 0);
     r->x = x;
@@ -58,6 +58,7 @@ void AddRecord(CRecordList& list, int x, int y, int channel, int rssi, uint8_t i
         std::memcpy(r->mac, bssid.data(), 6);
     }
     std::snprintf(r->ssid, sizeof r->ssid, "%s", ssid);
+    std::snprintf(r->pointName, sizeof r->pointName, "%s", name);
     list.Append(r);
 }
 
@@ -67,10 +68,10 @@ void AddRecord(CRecordList& list, int x, int y, int channel, int rssi, uint8_t i
 // heard nothing.
 TEST(SurveyInput, RecordListAndSiteFileGiveTheSameSurvey) {
     CRecordList list;
-    AddRecord(list, 10, 20, 36, -45, 1, "Lab");
-    AddRecord(list, 10, 20, 149, -60, 2, "Caf\xE9");  // Latin-1, kept as bytes
-    AddRecord(list, 30, 40, 0, -100, 0, "");          // nothing heard here
-    AddRecord(list, 10, 20, 36, -50, 1, "Lab");       // a later point at the first one's place
+    AddRecord(list, 10, 20, 36, -45, 1, "Lab", "A");
+    AddRecord(list, 10, 20, 149, -60, 2, "Caf\xE9", "A");  // Latin-1, kept as bytes
+    AddRecord(list, 30, 40, 0, -100, 0, "");               // nothing heard here
+    AddRecord(list, 10, 20, 36, -50, 1, "Lab");            // a later point at the first one's place
     AddRecord(list, 50, 60, 36, -70, 1, "Lab");
     AddRecord(list, 50, 60, 52, -71, 3, "Lab");
 
@@ -106,6 +107,7 @@ TEST(SurveyInput, RecordListAndSiteFileGiveTheSameSurvey) {
         EXPECT_EQ(s->points[0].heard.size(), 2u);
         EXPECT_TRUE(s->points[1].heard.empty());
         EXPECT_EQ(s->points[2].x, 10);
+        EXPECT_EQ(s->points[0].name, "A");
         EXPECT_EQ(s->points[3].heard.size(), 2u);
         const Reading& r = s->points[0].heard[1];
         EXPECT_EQ(r.bssid, TestBssid(2));

@@ -495,11 +495,13 @@ TEST_F(EndToEndTest, SaveBeyondTheFileSizeLimitFailsCleanly) {
 }
 
 // A script is a regular file or standard input: a folder, a device or a pipe
-// is a usage error said in one line before anything starts.
+// is a usage error said in one line before anything starts, as is an unknown
+// requirement profile.
 TEST_F(EndToEndTest, ScriptsAreRegularFilesOfBoundedLines) {
     std::filesystem::create_directory(m_folder.Path() + "/folder");
     ASSERT_EQ(mkfifo((m_folder.Path() + "/pipe").c_str(), 0644), 0);
-    for (const char* script : {"folder", "/dev/zero", "pipe", "missing.kscript"}) {
+    for (const char* script :
+         {"folder", "/dev/zero", "pipe", "missing.kscript", "- --profile loudest"}) {
         const KestrowResult run =
             RunKestrowCommand(m_folder, std::string("--headless --script ") + script);
         EXPECT_EQ(run.status, 2) << script;

@@ -25,7 +25,6 @@
 
 namespace {
 
-// The radius without a scale, and in metres with one.
 constexpr int kMaxCell = 4096;
 
 // A whole number, all of the text, within [low, high].
@@ -40,39 +39,6 @@ bool ParseInt(const std::string& text, long low, long high, long& out) {
         return false;
     }
     out = v;
-    return true;
-}
-
-// A finite number, all of the text.
-bool ParseNumber(const std::string& text, double& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v)) {
-        return false;
-    }
-    out = v;
-    return true;
-}
-
-// Writes bytes to standard output for "-", else to the file: beside it first
-// and renamed into place, so a failed write leaves no half picture behind.
-bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error) {
-    if (path != "-") {
-        std::string detail;
-        if (!sitefile::ReplaceFileContents(path, std::vector<uint8_t>(data, data + size), detail)) {
-            error = path + ": " + detail;
-            return false;
-        }
-        return true;
-    }
-    if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-        error = std::string("standard output: cannot be written (") + std::strerror(errno) + ")";
-        return false;
-    }
     return true;
 }
 
@@ -107,6 +73,37 @@ std::string Csv(const coverage::Grid& grid) {
 
 }  // namespace
 
+// A finite number, all of the text.
+bool ParseNumber(const std::string& text, double& out) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v)) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error) {
+    if (path != "-") {
+        std::string detail;
+        if (!sitefile::ReplaceFileContents(path, std::vector<uint8_t>(data, data + size), detail)) {
+            error = path + ": " + detail;
+            return false;
+        }
+        return true;
+    }
+    if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
+        error = std::string("standard output: cannot be written (") + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
 int Heatmap(const Args& args) {
     if (args.positional.size() != 1 || args.output.empty()) {
         return UsageError("heatmap needs one SITE and -o OUT");
@@ -135,7 +132,7 @@ int Heatmap(const Args& args) {
         }
         return UsageError("unknown method '" + args.method + "' (" + names + ")");
     }
-    long cell = 4;
+    long cell = coverage::kDefaultCell;
     if (args.given.count("--cell") != 0 && !ParseInt(args.cell, 1, kMaxCell, cell)) {
         return UsageError("bad cell '" + args.cell + "' (whole pixels from 1 to " +
                           std::to_string(kMaxCell) + ")");
@@ -178,7 +175,7 @@ int Heatmap(const Args& args) {
         if (!sitefile::ReadSiteMeta(path, meta, error)) {
             return WorkError(error);
         }
-        radius = coverage::DefaultRadius(meta.pixelsPerMetre ? &*meta.pixelsPerMetre : nullptr);
+        radius = coverage::DefaultGridSpec(map.width, map.height, meta.pixelsPerMetre).radius;
     }
     const coverage::Survey survey = coverage::SurveyFromSiteFile(reader);
     const coverage::GridSpec spec{map.width, map.height, static_cast<int>(cell), radius};

@@ -23,12 +23,20 @@ struct Args {
     std::string pixelsPerMetre;
     std::string line;
     std::string metres;
+    std::string profile;
+    std::string minArea;
     std::vector<std::string> ssids;
     std::vector<std::string> bssids;
     std::vector<std::string> channels;
 };
 
 bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error);
+
+// A finite number, all of the text.
+bool ParseNumber(const std::string& text, double& out);
+// Writes bytes to standard output for "-", else to the file: beside it first
+// and renamed into place, so a failed write leaves nothing half written.
+bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error);
 
 // One line on standard error; the exit status: 2 for a usage error, 1 when
 // the work failed.
@@ -44,3 +52,5 @@ bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
 // The coverage commands.
 int Heatmap(const Args& args);
 int Scale(const Args& args);
+int Check(const Args& args);
+int Report(const Args& args);

@@ -1,5 +1,7 @@
 // ksf: look into site files, make new ones from any picture, and map their coverage.
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHashFunctions>
 #include <QImage>
 #include <QPainter>
 #include <QString>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "report/coverage_image.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
@@ -31,6 +34,9 @@ const char kUsage[] =
     "strongest|second|count|cochannel]\n"
     "                   [--threshold DBM] [--ssid S]... [--bssid MAC]... [--channel N]...\n"
     "                   [--method idw|kriging] [--cell PX] [--radius PX]\n"
+    "       ksf check SITE --profile NAME|FILE [--min-area PERCENT] [--format text|json]\n"
+    "       ksf report SITE -o OUT.pdf|OUT.html [--profile NAME|FILE] [--ssid S]...\n"
+    "                  [--min-area PERCENT]\n"
     "       ksf scale SITE (--pixels-per-metre N | --line X1,Y1,X2,Y2 --metres M)\n"
     "\n"
     "Kestrow site file and coverage tool.\n"
@@ -61,6 +67,22 @@ const char kUsage[] =
     "    --cell PX            cell size in map pixels (4 by default)\n"
     "    --radius PX          cells farther than this from every survey point have\n"
     "                         no value (5 m where the site has a scale, else 64 px)\n"
+    "  check SITE             judge the survey against a coverage requirement: at\n"
+    "                         each survey point on what was heard there, and over the\n"
+    "                         area on the heatmap's cells; exit 0 when it passes, 1\n"
+    "                         when it does not, 2 on a usage error, 3 when the site\n"
+    "                         cannot be read\n"
+    "    --profile NAME|FILE  data (strongest >= -70 dBm), voice (strongest and\n"
+    "                         second >= -67 dBm) or a JSON profile file\n"
+    "    --min-area PERCENT   the share of the area that must pass (95 by default)\n"
+    "    --format text|json   output format (text by default)\n"
+    "  report SITE            the survey report: cover and signature, heatmaps, the\n"
+    "                         profile's pass/fail map, access points, method, points\n"
+    "    -o, --output OUT     the report to write: .pdf (A4) or .html (one file)\n"
+    "    --format pdf|html    the format, when the file name does not say\n"
+    "    --profile NAME|FILE  the requirement judged (voice by default)\n"
+    "    --ssid S             heatmaps and access points of these SSIDs only\n"
+    "    --min-area PERCENT   as for check\n"
     "  scale SITE             store the map's scale beside the site, in\n"
     "                         SITE.meta.json (the site file is not changed)\n"
     "    --pixels-per-metre N the scale itself\n"
@@ -87,12 +109,13 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
     // Options that take a value: the last one given counts, or every one for
     // the repeatable ones.
     const std::map<std::string, std::string*> single = {
-        {"--format", &args.format}, {"--map", &args.map},
-        {"-o", &args.output},       {"--output", &args.output},
-        {"--metric", &args.metric}, {"--threshold", &args.threshold},
-        {"--method", &args.method}, {"--cell", &args.cell},
-        {"--radius", &args.radius}, {"--pixels-per-metre", &args.pixelsPerMetre},
-        {"--line", &args.line},     {"--metres", &args.metres},
+        {"--format", &args.format},   {"--map", &args.map},
+        {"-o", &args.output},         {"--output", &args.output},
+        {"--metric", &args.metric},   {"--threshold", &args.threshold},
+        {"--method", &args.method},   {"--cell", &args.cell},
+        {"--radius", &args.radius},   {"--pixels-per-metre", &args.pixelsPerMetre},
+        {"--line", &args.line},       {"--metres", &args.metres},
+        {"--profile", &args.profile}, {"--min-area", &args.minArea},
     };
     const std::map<std::string, std::vector<std::string>*> repeated = {
         {"--ssid", &args.ssids},
@@ -371,23 +394,9 @@ int Signature(const Args& args) {
     if (!OpenSite(path, reader, error)) {
         return WorkError(error);
     }
-    ByteSource& source = reader.Source();
-    if (uint64_t{reader.RasterOffset()} + sitefile::kRasterSize > source.Size()) {
-        return WorkError(path + ": the sign-off raster lies past the end of the file");
-    }
-    std::vector<uint8_t> raster(sitefile::kRasterSize);
-    source.Seek(reader.RasterOffset());
-    if (source.Read(raster.data(), raster.size()) != raster.size()) {
-        return WorkError(path + ": cannot read the sign-off raster");
-    }
-    QImage picture(sitefile::kRasterWidth, sitefile::kRasterHeight, QImage::Format_RGB32);
-    const uint8_t* p = raster.data();
-    for (int fileRow = 0; fileRow < sitefile::kRasterHeight; ++fileRow) {
-        const int y = sitefile::kRasterHeight - 1 - fileRow;  // the bottom row comes first
-        for (int x = 0; x < sitefile::kRasterWidth; ++x, p += 4) {
-            const uint32_t v = sitefile::ReadU32(p);  // 0x00BBGGRR
-            picture.setPixel(x, y, qRgb(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF));
-        }
+    QImage picture;
+    if (!report::SignatureImage(reader, picture, error)) {
+        return WorkError(path + ": " + error);
     }
     if (!picture.save(QString::fromStdString(args.output), "PNG")) {
         return WorkError(args.output + ": cannot write the picture");
@@ -402,8 +411,26 @@ int main(int argc, char** argv) {
     // ending the program with a temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> all(argv + 1, argv + argc);
-    // Image plug-ins are found through the application object.
-    QCoreApplication app(argc, argv);
+    // Image plug-ins are found through the application object. The report
+    // sets text, which needs the fonts of a GUI application: one without a
+    // window (the offscreen platform), so it needs no display.
+    std::unique_ptr<QCoreApplication> app;
+    if (!all.empty() && all[0] == "report") {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Errors are ksf's own one-line messages; a session without a
+        // runtime folder is no error of the report's.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type != QtWarningMsg || !text.startsWith("QStandardPaths:")) {
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+            }
+        });
+        // Qt's PDF writer lists the fonts in the order of a hash table:
+        // the same order every run, so the same report is the same bytes.
+        QHashSeed::setDeterministicGlobalSeed();
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     for (const std::string& a : all) {
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
@@ -440,6 +467,12 @@ int main(int argc, char** argv) {
     }
     if (command == "scale") {
         return Scale(args);
+    }
+    if (command == "check") {
+        return Check(args);
+    }
+    if (command == "report") {
+        return Report(args);
     }
     return UsageError("unknown command '" + command + "'");
 }

@@ -1,0 +1,302 @@
+// ksf check and ksf report, run as a person runs them: verdicts, exit codes,
+// the JSON's shape, and the report's contents read back from the PDF and the
+// HTML (pdftotext, from poppler-utils, reads the PDF).
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "site_builder.h"
+
+namespace {
+
+using namespace sitefile_test;
+using nlohmann::ordered_json;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line and collects both outputs.
+Outcome Shell(const std::string& command, const std::string& dir) {
+    const std::string errFile = dir + "/stderr.txt";
+    Outcome r;
+    FILE* pipe = popen((command + " 2>" + errFile).c_str(), "r");
+    if (pipe == nullptr) {
+        return r;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        r.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    return r;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+uint8_t Dbm(int dbm) {
+    return static_cast<uint8_t>(static_cast<int8_t>(dbm));
+}
+
+std::vector<uint8_t> Mac(uint8_t id) {
+    return {0x00, 0x1D, 0x7E, 0x4A, 0x10, id};
+}
+
+class KsfReport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char templ[] = "/tmp/kestrow_ksfreport_XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        dir = templ;
+        // Six points over an 80 x 60 map, each hearing two access points
+        // well: voice passes everywhere.
+        PointsBytes good;
+        for (int y : {10, 50}) {
+            for (int x : {10, 40, 70}) {
+                good.Point(x, y, "P", 2)
+                    .Entry(36, 0, Dbm(-50), Mac(1), "Corp")
+                    .Entry(149, 0, Dbm(-55), Mac(2), "Corp");
+            }
+        }
+        passing = Write("passing.ksf", good);
+        // The same places with one access point each, some weak; an SSID
+        // that needs escaping and one in Latin-1; a point that heard nothing.
+        PointsBytes mixed;
+        mixed.Point(10, 10, "Door <1>", 2)
+            .Entry(36, 0, Dbm(-50), Mac(1), "Corp")
+            .Entry(52, 0, Dbm(-80), Mac(3), "<Lab & Co>")
+            .Point(40, 10, "Hall", 1)
+            .Entry(149, 0, Dbm(-71), Mac(2), "Corp")
+            .Point(70, 10, "Caf\xE9", 1)
+            .Entry(44, 0, Dbm(-60), Mac(4), "Caf\xE9")
+            .Point(10, 50, "Store", 0)
+            .Point(40, 50, "Desk", 2)
+            .Entry(36, 0, Dbm(-62), Mac(1), "Corp")
+            .Entry(149, 0, Dbm(-64), Mac(2), "Corp");
+        failing = Write("failing.ksf", mixed);
+    }
+    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+
+    std::string Write(const std::string& name, const PointsBytes& points) {
+        const std::string path = dir + "/" + name;
+        const std::vector<uint8_t> bytes = SiteWithPoints(PatternMap(80, 60), points.bytes);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    Outcome Ksf(const std::string& args) { return Shell(std::string(KSF_PATH) + " " + args, dir); }
+    // The text of a PDF, as pdftotext reads it.
+    std::string PdfText(const std::string& pdf) {
+        const Outcome run = Shell("pdftotext " + pdf + " -", dir);
+        EXPECT_EQ(run.status, 0) << "pdftotext (poppler-utils) must read the report: " << run.err;
+        return run.out;
+    }
+
+    std::string dir;
+    std::string passing;
+    std::string failing;
+};
+
+std::vector<std::string> Keys(const ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+TEST_F(KsfReport, CheckPassesExitsZeroFailsExitsOneAndPrintsItsJsonShape) {
+    const Outcome pass = Ksf("check " + passing + " --profile voice");
+    EXPECT_EQ(pass.status, 0) << pass.out << pass.err;
+    EXPECT_NE(pass.out.find("points: 6 of 6 pass\n"), std::string::npos) << pass.out;
+    EXPECT_NE(pass.out.find("area: 100.0% of "), std::string::npos) << pass.out;
+    EXPECT_NE(pass.out.find("verdict: pass\n"), std::string::npos) << pass.out;
+
+    const Outcome fail = Ksf("check " + failing + " --profile voice --format json");
+    EXPECT_EQ(fail.status, 1) << fail.err;
+    const ordered_json j = ordered_json::parse(fail.out);
+    EXPECT_EQ(Keys(j), (std::vector<std::string>{"profile", "pass", "points", "area"}));
+    EXPECT_EQ(j["profile"], "voice");
+    EXPECT_EQ(j["pass"], false);
+    EXPECT_EQ(Keys(j["points"]), (std::vector<std::string>{"total", "pass", "failing"}));
+    EXPECT_EQ(j["points"]["total"], 5);
+    EXPECT_EQ(j["points"]["pass"], 1) << "Desk hears two at -62 and -64";
+    const ordered_json& first = j["points"]["failing"][0];
+    EXPECT_EQ(Keys(first), (std::vector<std::string>{"x", "y", "name", "reason"}));
+    EXPECT_TRUE(first["x"].is_number_integer());
+    EXPECT_EQ(first["name"], "Door <1>");
+    EXPECT_EQ(first["reason"], "second -80 dBm < -67");
+    EXPECT_EQ(j["points"]["failing"][1]["reason"],
+              "strongest -71 dBm < -67; second -100 dBm < -67");
+    EXPECT_EQ(j["points"]["failing"][2]["name"], "Caf\xC3\xA9") << "Latin-1 read as such";
+    EXPECT_EQ(Keys(j["area"]), (std::vector<std::string>{"cells", "pass_percent"}));
+    EXPECT_GT(j["area"]["cells"].get<int>(), 100);
+    const double percent = j["area"]["pass_percent"];
+    EXPECT_DOUBLE_EQ(std::round(percent * 10) / 10, percent) << "one decimal";
+
+    // The verdict is the area against the minimum, whatever the points say.
+    EXPECT_EQ(Ksf("check " + failing + " --profile voice --min-area 0").status, 0);
+    // A profile file, here narrowing the access points judged.
+    std::ofstream(dir + "/corp.json") << R"({"name": "corp", "min_strongest_dbm": -70,
+                                             "ssids": ["Corp"]})";
+    const Outcome corp = Ksf("check " + failing + " --profile " + dir + "/corp.json --format json");
+    const ordered_json c = ordered_json::parse(corp.out);
+    EXPECT_EQ(c["profile"], "corp");
+    EXPECT_EQ(c["points"]["pass"], 2) << corp.out << "the Cafe access point does not count";
+}
+
+TEST_F(KsfReport, CheckUsageErrorsExitTwoAndUnreadableSitesThree) {
+    std::ofstream(dir + "/typo.json") << R"({"name": "typo", "min_strongest": -67})";
+    const char* usage[] = {
+        "check SITE",
+        "check --profile voice",
+        "check SITE --profile office",
+        "check SITE --profile DIR/typo.json",
+        "check SITE --profile voice --min-area 101",
+        "check SITE --profile voice --min-area most",
+        "check SITE --profile voice --format xml",
+    };
+    for (std::string args : usage) {
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"SITE", failing},
+                                       std::pair<std::string, std::string>{"DIR", dir}}) {
+            const size_t at = args.find(from);
+            if (at != std::string::npos) {
+                args.replace(at, from.size(), to);
+            }
+        }
+        const Outcome run = Ksf(args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << args << ": " << run.err;
+    }
+
+    EXPECT_EQ(Ksf("check " + dir + "/missing.ksf --profile voice").status, 3);
+    std::ofstream(dir + "/text.ksf") << "not a site file";
+    const Outcome notSite = Ksf("check " + dir + "/text.ksf --profile voice");
+    EXPECT_EQ(notSite.status, 3);
+    EXPECT_NE(notSite.err.find("Not a Site File."), std::string::npos) << notSite.err;
+}
+
+// The PDF holds every access point and the very figure check gives; its
+// sections come in order; text from the air comes out as text; two reports
+// are the same bytes.
+TEST_F(KsfReport, PdfCarriesEveryAccessPointAndChecksFigureTheSameEveryTime) {
+    const Outcome check = Ksf("check " + failing + " --profile data --format json");
+    char figure[16];
+    std::snprintf(figure, sizeof figure, "%.1f%%",
+                  ordered_json::parse(check.out)["area"]["pass_percent"].get<double>());
+
+    const std::string pdf = dir + "/report.pdf";
+    const Outcome run = Ksf("report " + failing + " -o " + pdf + " --profile data");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string text = PdfText(pdf);
+    for (const char* bssid :
+         {"00:1d:7e:4a:10:01", "00:1d:7e:4a:10:02", "00:1d:7e:4a:10:03", "00:1d:7e:4a:10:04"}) {
+        EXPECT_NE(text.find(bssid), std::string::npos) << bssid;
+    }
+    EXPECT_NE(text.find(figure), std::string::npos) << figure << " in\n" << text;
+    EXPECT_NE(text.find("<Lab & Co>"), std::string::npos);
+    EXPECT_NE(text.find("Caf\xC3\xA9"), std::string::npos);
+    EXPECT_NE(text.find("failing.ksf"), std::string::npos);
+    size_t at = 0;
+    for (const char* section :
+         {"Signed off", "Coverage: strongest signal", "Requirement: data", "Coverage per SSID",
+          "Access points", "Method", "Leave-one-out error", "Survey points"}) {
+        const size_t found = text.find(section, at);
+        EXPECT_NE(found, std::string::npos) << section << " after the one before";
+        at = found == std::string::npos ? at : found;
+    }
+
+    // A page holds its own lines only (the next section's heading is not
+    // drawn, clipped, at its foot).
+    const Outcome cover = Shell("pdftotext -f 1 -l 1 " + pdf + " -", dir);
+    EXPECT_EQ(cover.out.find("Coverage"), std::string::npos) << cover.out;
+
+    // Another run, in another time zone: the same bytes.
+    const std::string again = dir + "/again.pdf";
+    ASSERT_EQ(Shell("TZ=Asia/Kolkata " + std::string(KSF_PATH) + " report " + failing + " -o " +
+                        again + " --profile data",
+                    dir)
+                  .status,
+              0);
+    EXPECT_TRUE(ReadFile(pdf) == ReadFile(again)) << "two reports of one site differ";
+}
+
+TEST_F(KsfReport, HtmlIsOneSelfContainedFileTheSameEveryTime) {
+    const std::string html = dir + "/report.html";
+    ASSERT_EQ(Ksf("report " + failing + " -o " + html).status, 0);
+    const std::string text = ReadFile(html);
+    ASSERT_EQ(text.rfind("<!DOCTYPE html>", 0), 0u);
+    // Every picture inside, nothing fetched from elsewhere.
+    const std::regex reference(R"((src|href)\s*=\s*"([^"]*)\")");
+    int pictures = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), reference);
+         it != std::sregex_iterator(); ++it) {
+        EXPECT_EQ((*it)[2].str().rfind("data:image/png;base64,", 0), 0u)
+            << (*it)[0].str().substr(0, 80);
+        ++pictures;
+    }
+    EXPECT_GE(pictures, 3);
+    for (const char* outside : {"http:", "https:", "<link", "url(", "@import", "<script"}) {
+        EXPECT_EQ(text.find(outside), std::string::npos) << outside;
+    }
+    // Text from the air, escaped.
+    EXPECT_NE(text.find("&lt;Lab &amp; Co&gt;"), std::string::npos);
+    EXPECT_EQ(text.find("<Lab"), std::string::npos);
+    EXPECT_NE(text.find("Door &lt;1&gt;"), std::string::npos);
+    EXPECT_NE(text.find("Caf\xC3\xA9"), std::string::npos);
+    EXPECT_NE(text.find("00:1d:7e:4a:10:04"), std::string::npos);
+
+    const std::string again = dir + "/again.html";
+    ASSERT_EQ(Ksf("report " + failing + " -o " + again).status, 0);
+    EXPECT_TRUE(text == ReadFile(again)) << "two reports of one site differ";
+
+    // --ssid: the heatmaps and the table of that SSID only.
+    const std::string corp = dir + "/corp.html";
+    ASSERT_EQ(Ksf("report " + failing + " -o " + corp + " --ssid Corp").status, 0);
+    const std::string corpText = ReadFile(corp);
+    EXPECT_NE(corpText.find("00:1d:7e:4a:10:02"), std::string::npos);
+    EXPECT_EQ(corpText.find("00:1d:7e:4a:10:03"), std::string::npos);
+}
+
+TEST_F(KsfReport, ReportRefusesBadUsageAndLeavesNoFileOnFailure) {
+    const std::string out = dir + "/out.pdf";
+    for (const std::string& args :
+         {"report " + failing, "report " + failing + " -o " + dir + "/out.txt",
+          "report " + failing + " -o " + out + " --profile office",
+          "report " + failing + " -o " + out + " --format docx",
+          "report " + failing + " -o " + out + " --min-area -5"}) {
+        const Outcome run = Ksf(args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << args << ": " << run.err;
+    }
+    EXPECT_EQ(Ksf("report " + dir + "/missing.ksf -o " + out).status, 1);
+    EXPECT_EQ(Ksf("report " + failing + " -o " + dir + "/no/such/dir/out.pdf").status, 1);
+    EXPECT_FALSE(std::ifstream(out).good());
+    // --format names the format where the file name does not, e.g. for -o -.
+    const Outcome toStdout = Ksf("report " + passing + " -o - --format pdf");
+    EXPECT_EQ(toStdout.status, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out.rfind("%PDF-", 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// ksf check and ksf report: a survey judged against a coverage requirement,
+// and the survey report a customer signs.
+#include <QByteArray>
+#include <QImage>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "coverage/coverage_map.h"
+#include "coverage/requirements.h"
+#include "coverage/survey_input.h"
+#include "platform/text.h"
+#include "report/coverage_image.h"
+#include "report/survey_report.h"
+#include "sitefile/site_meta.h"
+#include "tools/ksf/ksf.h"
+
+namespace {
+
+constexpr double kDefaultMinArea = 95;
+constexpr char kDefaultReportProfile[] = "voice";
+
+// check's exit status when the site cannot be read or judged.
+constexpr int kSiteUnreadable = 3;
+
+struct LoadedSite {
+    sitefile::SiteMap map;
+    std::optional<double> pixelsPerMetre;
+    coverage::Survey survey;
+    uint32_t saveTime = 0;
+    QImage signature;
+};
+
+// The site as Kestrow would open it, its scale and its survey.
+bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std::string& error) {
+    sitefile::SiteFileReader reader;
+    if (!OpenSite(path, reader, error)) {
+        return false;
+    }
+    sitefile::OpenError mapError;
+    if (!reader.ReadMap(out.map, mapError) || !reader.CheckLayout(mapError)) {
+        error = path + ": " + mapError.Describe();
+        return false;
+    }
+    sitefile::SiteMeta meta;
+    if (!sitefile::ReadSiteMeta(path, meta, error)) {
+        return false;
+    }
+    out.pixelsPerMetre = meta.pixelsPerMetre;
+    out.saveTime = reader.SaveTime();
+    if (withSignature && !report::SignatureImage(reader, out.signature, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    out.survey = coverage::SurveyFromSiteFile(reader);
+    return true;
+}
+
+bool ParseMinArea(const Args& args, double& out) {
+    out = kDefaultMinArea;
+    return args.given.count("--min-area") == 0 ||
+           (ParseNumber(args.minArea, out) && out >= 0 && out <= 100);
+}
+
+// Warns when the profile's SSIDs match no access point of the survey: every
+// place then fails for want of a signal.
+void WarnIfNothingJudged(const std::string& path, const coverage::Survey& survey,
+                         const coverage::ApFilter& filter, const char* what) {
+    if (filter.Empty()) {
+        return;
+    }
+    for (const coverage::SurveyPoint& p : survey.points) {
+        for (const coverage::Reading& r : p.heard) {
+            coverage::AccessPoint ap;
+            ap.bssid = r.bssid;
+            ap.ssid = r.ssid;
+            ap.channel = r.channel;
+            if (filter.Selects(ap)) {
+                return;
+            }
+        }
+    }
+    std::fprintf(stderr, "ksf: warning: no access point of %s has %s\n", path.c_str(), what);
+}
+
+std::string Number(double v) {
+    return coverage::DbmText(v);  // whole numbers without decimals
+}
+
+}  // namespace
+
+int Check(const Args& args) {
+    if (args.positional.size() != 1 || args.given.count("--profile") == 0) {
+        return UsageError("check needs one SITE and --profile NAME|FILE");
+    }
+    const std::string& path = args.positional[0];
+    const std::string format = args.given.count("--format") != 0 ? args.format : "text";
+    if (format != "text" && format != "json") {
+        return UsageError("unknown format '" + format + "' (text or json)");
+    }
+    double minArea = kDefaultMinArea;
+    if (!ParseMinArea(args, minArea)) {
+        return UsageError("bad minimum area '" + args.minArea + "' (a percentage from 0 to 100)");
+    }
+    coverage::Profile profile;
+    std::string error;
+    if (!coverage::ResolveProfile(args.profile, profile, error)) {
+        return UsageError(error);
+    }
+
+    LoadedSite site;
+    if (!LoadSite(path, false, site, error)) {
+        std::fprintf(stderr, "ksf: %s\n", error.c_str());
+        return kSiteUnreadable;
+    }
+    const coverage::GridSpec spec =
+        coverage::DefaultGridSpec(site.map.width, site.map.height, site.pixelsPerMetre);
+    // Over every access point, as the report builds it: the same verdicts.
+    const std::shared_ptr<const coverage::CoverageModel> model =
+        coverage::CoverageModel::Build(site.survey, spec, {}, error);
+    if (!model) {
+        std::fprintf(stderr, "ksf: %s: %s\n", path.c_str(), error.c_str());
+        return kSiteUnreadable;
+    }
+    WarnIfNothingJudged(path, site.survey, profile.Filter(), "the profile's SSIDs");
+    const std::vector<coverage::PointVerdict> points = coverage::JudgePoints(site.survey, profile);
+    const coverage::AreaVerdict area = coverage::JudgeArea(*model, profile);
+    const double percent = area.PassPercent();
+    const bool pass = coverage::AreaPasses(percent, minArea);
+    size_t passing = 0;
+    for (const coverage::PointVerdict& v : points) {
+        passing += v.pass;
+    }
+
+    std::string out;
+    if (format == "json") {
+        const auto coordinate = [](double v) {
+            return v == std::floor(v) && std::fabs(v) < 1e15
+                       ? nlohmann::ordered_json(static_cast<long long>(v))
+                       : nlohmann::ordered_json(v);
+        };
+        nlohmann::ordered_json failing = nlohmann::ordered_json::array();
+        for (const coverage::PointVerdict& v : points) {
+            if (!v.pass) {
+                failing.push_back({{"x", coordinate(v.x)},
+                                   {"y", coordinate(v.y)},
+                                   {"name", platform::TextFromBytes(v.name.data(), v.name.size())},
+                                   {"reason", v.reason}});
+            }
+        }
+        const nlohmann::ordered_json result = {
+            {"profile", profile.name},
+            {"pass", pass},
+            {"points", {{"total", points.size()}, {"pass", passing}, {"failing", failing}}},
+            {"area", {{"cells", area.judged}, {"pass_percent", percent}}}};
+        out = result.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    } else {
+        char line[160];
+        out = "profile: " + profile.name + " (" + profile.Describe() + ")\n";
+        std::snprintf(line, sizeof line, "points: %zu of %zu pass\n", passing, points.size());
+        out += line;
+        for (const coverage::PointVerdict& v : points) {
+            if (!v.pass) {
+                const std::string name = platform::TextFromBytes(v.name.data(), v.name.size());
+                out += "  fail at (" + Number(v.x) + ", " + Number(v.y) + ")" +
+                       (name.empty() ? "" : " " + name) + ": " + v.reason + "\n";
+            }
+        }
+        std::snprintf(line, sizeof line, "area: %.1f%% of %zu cells pass (%g%% needed)\n", percent,
+                      area.judged, minArea);
+        out += line;
+        out += pass ? "verdict: pass\n" : "verdict: fail\n";
+    }
+    if (!WriteOutput("-", out.data(), out.size(), error)) {
+        std::fprintf(stderr, "ksf: %s\n", error.c_str());
+        return 1;
+    }
+    return pass ? 0 : 1;
+}
+
+int Report(const Args& args) {
+    if (args.positional.size() != 1 || args.output.empty()) {
+        return UsageError("report needs one SITE and -o OUT.pdf or OUT.html");
+    }
+    const std::string& path = args.positional[0];
+    std::string format = args.format;
+    if (args.given.count("--format") == 0) {
+        std::string lower = args.output;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto endsWith = [&lower](const std::string& suffix) {
+            return lower.size() > suffix.size() &&
+                   lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+        };
+        format = endsWith(".pdf") ? "pdf" : endsWith(".html") || endsWith(".htm") ? "html" : "";
+        if (format.empty()) {
+            return UsageError(
+                "the report's file name must end in .pdf or .html (or give --format)");
+        }
+    }
+    if (format != "pdf" && format != "html") {
+        return UsageError("unknown format '" + format + "' (pdf or html)");
+    }
+    report::ReportOptions options;
+    if (!ParseMinArea(args, options.minAreaPercent)) {
+        return UsageError("bad minimum area '" + args.minArea + "' (a percentage from 0 to 100)");
+    }
+    std::string error;
+    const std::string profileName =
+        args.given.count("--profile") != 0 ? args.profile : kDefaultReportProfile;
+    if (!coverage::ResolveProfile(profileName, options.profile, error)) {
+        return UsageError(error);
+    }
+    options.ssids = args.ssids;
+
+    LoadedSite loaded;
+    if (!LoadSite(path, true, loaded, error)) {
+        return WorkError(error);
+    }
+    coverage::ApFilter selection;
+    selection.ssids = options.ssids;
+    WarnIfNothingJudged(path, loaded.survey, selection, "the SSIDs asked for");
+    WarnIfNothingJudged(path, loaded.survey, options.profile.Filter(), "the profile's SSIDs");
+
+    report::ReportSite site;
+    const size_t slash = path.find_last_of('/');
+    site.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+    site.saveTime = loaded.saveTime;
+    site.map = report::SiteMapImage(loaded.map);
+    site.signature = loaded.signature;
+    site.pixelsPerMetre = loaded.pixelsPerMetre;
+    site.survey = std::move(loaded.survey);
+    QByteArray bytes;
+    if (!report::MakeReport(
+            site, options,
+            format == "pdf" ? report::ReportFormat::kPdf : report::ReportFormat::kHtml, bytes,
+            error)) {
+        return WorkError(path + ": " + error);
+    }
+    return WriteOutput(args.output, bytes.constData(), static_cast<size_t>(bytes.size()), error)
+               ? 0
+               : WorkError(error);
+}
