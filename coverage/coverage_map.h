@@ -50,9 +50,10 @@ enum class Method { kIdw, kKriging, kPathLoss };
 // The most accurate method of bench/heatmap's table.
 constexpr Method kDefaultMethod = Method::kPathLoss;
 // How far above the strongest level measured for an access point a map may
-// show it: a source's fall-off may lift the map a little above the nearest
-// reading, never more.
-constexpr double kCeilingMarginDb = 3;
+// show it: the fall-off towards a source nobody stood next to may lift the
+// map above the strongest reading by as much as a reading's own noise (the
+// most kriging assumes), never more.
+constexpr double kCeilingMarginDb = 2;
 const char* MethodName(Method method);
 bool ParseMethod(const std::string& name, Method& out);
 std::vector<Method> AllMethods();
