@@ -17,17 +17,19 @@ constexpr size_t kTileCells = 128;
 // Cells combined together by Map().
 constexpr size_t kMapChunk = 4096;
 // An interpolated level lies between "not heard" and the strongest level
-// measured for the access point: a map never shows an access point stronger
-// than anyone measured it.
+// measured for the access point, plus the margin: a map never shows an access
+// point much stronger than anyone measured it, nor one nobody heard at all.
 double Limit(double level, double ceiling) {
-    return std::clamp(level, kNotHeardDbm, std::max(kNotHeardDbm, ceiling));
+    const double top = ceiling > kNotHeardDbm ? ceiling + kCeilingMarginDb : kNotHeardDbm;
+    return std::clamp(level, kNotHeardDbm, top);
 }
 
 struct NamedMethod {
     Method method;
     const char* name;
 };
-constexpr NamedMethod kMethods[] = {{Method::kIdw, "idw"}, {Method::kKriging, "kriging"}};
+constexpr NamedMethod kMethods[] = {
+    {Method::kIdw, "idw"}, {Method::kKriging, "kriging"}, {Method::kPathLoss, "pathloss"}};
 
 struct NamedMetric {
     Metric metric;
@@ -230,6 +232,8 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
 
     if (options.method == Method::kKriging) {
         model->m_field = FitKriging(samples, chosen, model->m_threads, options.cancel);
+    } else if (options.method == Method::kPathLoss) {
+        model->m_field = FitTrendKriging(samples, chosen, model->m_threads, options.cancel);
     } else {
         model->m_field = FitIdw(samples, chosen);
     }

@@ -17,8 +17,8 @@
 //
 // Cells farther than the radius from every survey point have no value, and
 // an access point's interpolated level never exceeds the strongest level
-// measured for it: the maps show no coverage nobody measured. Output is the same for any
-// number of threads.
+// measured for it by more than kCeilingMarginDb: the maps show no coverage
+// nobody measured. Output is the same for any number of threads.
 #pragma once
 
 #include <algorithm>
@@ -41,10 +41,20 @@ namespace coverage {
 // mean estimated from the data): a Matern 3/2 covariance whose length scale
 // and measurement noise (up to 2 dB) are fitted to each access point's own
 // readings by restricted maximum likelihood, so it smooths noise instead of
-// drawing a spot at every reading.
-enum class Method { kIdw, kKriging };
+// drawing a spot at every reading. kPathLoss is regression kriging: each
+// access point's source position, level and path-loss exponent are fitted to
+// its readings (a log-distance fall-off), and what that trend misses (walls,
+// shadowing) is kriged as above; an access point heard at fewer than four
+// positions, or whose readings do not fall off like a source's, is kriged
+// without a trend.
+enum class Method { kIdw, kKriging, kPathLoss };
 // The most accurate method of bench/heatmap's table.
-constexpr Method kDefaultMethod = Method::kKriging;
+constexpr Method kDefaultMethod = Method::kPathLoss;
+// How far above the strongest level measured for an access point a map may
+// show it: the fall-off towards a source nobody stood next to may lift the
+// map above the strongest reading by as much as a reading's own noise (the
+// most kriging assumes), never more.
+constexpr double kCeilingMarginDb = 2;
 const char* MethodName(Method method);
 bool ParseMethod(const std::string& name, Method& out);
 std::vector<Method> AllMethods();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <unsupported/Eigen/NonLinearOptimization>
 
 #include "coverage/parallel.h"
 
@@ -334,27 +335,19 @@ class KrigingModel : public FieldModel {
     ArrayXd m_y;
 };
 
-}  // namespace
-
-std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps) {
-    return std::make_unique<IdwModel>(samples, aps);
-}
-
-std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
-                                       unsigned threads, const std::atomic<bool>* cancel) {
+// Ordinary kriging of each column of `levels` (positions x columns) on its
+// own. Null once `cancel` is set.
+std::unique_ptr<KrigingModel> KrigeColumns(const SiteSamples& samples, const MatrixXd& levels,
+                                           unsigned threads, const std::atomic<bool>* cancel) {
     const size_t n = samples.Positions();
-    if (n < 3) {
-        // Too few positions to learn anything from: weight by distance.
-        return FitIdw(samples, aps);
-    }
-    const Eigen::Index apCount = static_cast<Eigen::Index>(aps.size());
+    const size_t columns = static_cast<size_t>(levels.cols());
+    const Eigen::Index apCount = levels.cols();
     const ArrayXd x = Eigen::Map<const ArrayXd>(samples.x.data(), static_cast<Eigen::Index>(n));
     const ArrayXd y = Eigen::Map<const ArrayXd>(samples.y.data(), static_cast<Eigen::Index>(n));
     VectorXd rootWeights(n);
     for (size_t p = 0; p < n; ++p) {
         rootWeights[p] = std::sqrt(static_cast<double>(samples.pointsAt[p]));
     }
-    const MatrixXd levels = LevelMatrix(samples, aps);
     // Centred by each access point's weighted average, for a stable fit.
     const double totalWeight = rootWeights.squaredNorm();
     const VectorXd average =
@@ -384,8 +377,8 @@ std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::ve
     }
 
     // Each access point's length scale and noise ratio.
-    std::vector<ApFit> fits(aps.size());
-    ParallelFor(aps.size(), threads, [&](size_t a) {
+    std::vector<ApFit> fits(columns);
+    ParallelFor(columns, threads, [&](size_t a) {
         ApFit& fit = fits[a];
         const auto column = levels.col(static_cast<Eigen::Index>(a));
         if (column.maxCoeff() - column.minCoeff() < 1e-9) {
@@ -437,8 +430,8 @@ std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::ve
     // Weights and means per group, and the leave-one-out levels: leaving
     // position i out changes its prediction by beta_i / P_ii, where P is the
     // kriging system's inverse with the mean's estimate taken into account.
-    auto model = std::make_unique<KrigingModel>(aps.size(), x, y);
-    model->m_leaveOneOut.assign(n * aps.size(), 0.0);
+    auto model = std::make_unique<KrigingModel>(columns, x, y);
+    model->m_leaveOneOut.assign(n * columns, 0.0);
     for (size_t k = 0; k < full.size(); ++k) {
         const Spectrum& s = full[k];
         KrigingModel::Group group;
@@ -473,7 +466,7 @@ std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::ve
             for (size_t i = 0; i < n; ++i) {
                 const Eigen::Index ii = static_cast<Eigen::Index>(i);
                 const double p = inverseDiagonal[ii] - inverseOnes[ii] * inverseOnes[ii] / sum;
-                model->m_leaveOneOut[i * aps.size() + static_cast<size_t>(a)] =
+                model->m_leaveOneOut[i * columns + static_cast<size_t>(a)] =
                     levels(ii, a) - (p > 0 ? beta[ii] / p : 0.0);
             }
         }
@@ -483,11 +476,377 @@ std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::ve
         if (fits[a].flat) {
             model->m_flat.emplace_back(a, fits[a].mean);
             for (size_t i = 0; i < n; ++i) {
-                model->m_leaveOneOut[i * aps.size() + a] = fits[a].mean;
+                model->m_leaveOneOut[i * columns + a] = fits[a].mean;
             }
         }
     }
     return model;
+}
+
+// ---------------------------------------------------------------------------
+// Regression kriging with a log-distance trend.
+//
+// A radio level falls with the logarithm of the distance from its source.
+// Each access point heard widely enough gets a source position and a trend
+//   level = p0 - 10 n log10(sqrt(d^2 + h^2) / h)
+// (p0 the level at the source, n the path-loss exponent, h a short offset
+// that keeps the trend finite there), fitted to its readings by nonlinear
+// least squares. A reading of "not heard" only says that the level is below
+// the floor, so it counts against the trend where the trend is above the
+// floor and not at all elsewhere. Each access point is fitted on its own, so
+// its map does not depend on which others were heard. What the trend misses
+// (walls, furniture, shadowing) is kriged as above. An access point whose
+// readings are too few, or do not fall off like a source's, is kriged as it
+// is.
+
+// The offset h, in map pixels (about a metre on a plan of 20 pixels a metre:
+// a handheld scanner is rarely much closer to a ceiling-mounted access point).
+// The trend is flat within about this distance of the source; the ceiling on
+// every map decides what is shown there anyway.
+constexpr double kNearField = 20;
+// Path-loss exponents a fit may choose: from a corridor that guides the
+// signal (below free space's 2) to a floor full of walls.
+constexpr double kMinExponent = 1.5;
+constexpr double kMaxExponent = 6;
+// Where a fit starts: a typical indoor exponent.
+constexpr double kStartExponent = 3;
+// Levels a source may have: at most the strongest a scanner reports.
+constexpr double kMinSourceLevel = -100;
+constexpr double kMaxSourceLevel = -20;
+// A source lies within the surveyed area or this share of its size beyond.
+constexpr double kSourceReach = 0.25;
+// An access point gets a trend when it was heard above the floor at this
+// many positions ...
+constexpr int kMinHeard = 4;
+// ... and the trend explains at least this share of its readings' variance.
+constexpr double kMinExplained = 0.5;
+// A fit starts at each of this many of the strongest readings; the best wins.
+constexpr int kStarts = 3;
+constexpr int kMaxEvaluations = 200;
+// The leverage a position left out of a fit is given at most (see FitTrend).
+constexpr double kMaxLeverage = 0.9;
+
+// One access point's trend. Off: no trend (it is kriged as it is).
+struct SourceTrend {
+    bool on = false;
+    double x = 0;
+    double y = 0;
+    double p0 = 0;
+    double exponent = 0;
+
+    double At(double px, double py) const {
+        const double d2 = (px - x) * (px - x) + (py - y) * (py - y);
+        return p0 - 5 * exponent * std::log10(1 + d2 / (kNearField * kNearField));
+    }
+};
+
+// The bounded range [lo, hi] as tanh of an unbounded parameter, so that the
+// solver never leaves it.
+struct Squeeze {
+    double lo;
+    double hi;
+    double Value(double u) const { return lo + (hi - lo) * (1 + std::tanh(u)) / 2; }
+    double Slope(double u) const {
+        const double t = std::tanh(u);
+        return (hi - lo) * (1 - t * t) / 2;
+    }
+    double Parameter(double value) const {
+        return std::atanh(std::clamp(2 * (value - lo) / (hi - lo) - 1, -0.99, 0.99));
+    }
+};
+
+// One access point's trend as a least-squares problem for Eigen's
+// Levenberg-Marquardt solver, in the unbounded parameters u = (source x,
+// source y, p0, exponent).
+class TrendProblem {
+  public:
+    using Scalar = double;
+    using InputType = VectorXd;
+    using ValueType = VectorXd;
+    using JacobianType = MatrixXd;
+    enum { InputsAtCompileTime = Eigen::Dynamic, ValuesAtCompileTime = Eigen::Dynamic };
+
+    // Positions, their root weights and the access point's levels there.
+    TrendProblem(const ArrayXd& x, const ArrayXd& y, const ArrayXd& rootWeights,
+                 const ArrayXd& levels)
+        : m_x(x), m_y(y), m_w(rootWeights), m_levels(levels) {
+        const double reach = kSourceReach * std::max({x.maxCoeff() - x.minCoeff(),
+                                                      y.maxCoeff() - y.minCoeff(), kNearField});
+        m_sx = {x.minCoeff() - reach, x.maxCoeff() + reach};
+        m_sy = {y.minCoeff() - reach, y.maxCoeff() + reach};
+    }
+
+    int inputs() const { return 4; }
+    int values() const { return static_cast<int>(m_x.size()); }
+
+    bool Heard(Eigen::Index i) const { return m_levels[i] > kNotHeardDbm; }
+
+    SourceTrend Trend(const VectorXd& u) const {
+        SourceTrend t;
+        t.on = true;
+        t.x = m_sx.Value(u[0]);
+        t.y = m_sy.Value(u[1]);
+        t.p0 = kSourceLevel.Value(u[2]);
+        t.exponent = kExponent.Value(u[3]);
+        return t;
+    }
+
+    // A source at (x, y) with the typical exponent, at the level that fits
+    // the heard readings best.
+    VectorXd Start(double x, double y) const {
+        SourceTrend t;
+        t.x = x;
+        t.y = y;
+        t.exponent = kStartExponent;
+        double sum = 0, weight = 0;
+        for (Eigen::Index i = 0; i < m_x.size(); ++i) {
+            if (Heard(i)) {
+                sum += m_w[i] * m_w[i] * (m_levels[i] - t.At(m_x[i], m_y[i]));
+                weight += m_w[i] * m_w[i];
+            }
+        }
+        VectorXd u(4);
+        u << m_sx.Parameter(x), m_sy.Parameter(y), kSourceLevel.Parameter(sum / weight),
+            kExponent.Parameter(kStartExponent);
+        return u;
+    }
+
+    // Trend minus reading at each heard position; at the others, how far
+    // the trend is above the floor.
+    int operator()(const VectorXd& u, VectorXd& residuals) const {
+        const SourceTrend t = Trend(u);
+        residuals.resize(m_x.size());
+        for (Eigen::Index i = 0; i < m_x.size(); ++i) {
+            const double level = t.At(m_x[i], m_y[i]);
+            residuals[i] =
+                m_w[i] * (Heard(i) ? level - m_levels[i] : std::max(0.0, level - kNotHeardDbm));
+        }
+        return 0;
+    }
+
+    int df(const VectorXd& u, MatrixXd& jacobian) const {
+        const SourceTrend t = Trend(u);
+        const double h2 = kNearField * kNearField;
+        const double slope = 10 * t.exponent / std::log(10.0);  // dB per unit of ln(d^2 + h^2)
+        const double dx = m_sx.Slope(u[0]), dy = m_sy.Slope(u[1]);
+        const double dp = kSourceLevel.Slope(u[2]);
+        const double dn = kExponent.Slope(u[3]);
+        jacobian.resize(m_x.size(), 4);
+        for (Eigen::Index i = 0; i < m_x.size(); ++i) {
+            const double ex = m_x[i] - t.x, ey = m_y[i] - t.y;
+            const double q = ex * ex + ey * ey + h2;
+            if (!Heard(i) && t.At(m_x[i], m_y[i]) <= kNotHeardDbm) {
+                jacobian.row(i).setZero();
+                continue;
+            }
+            jacobian(i, 0) = m_w[i] * slope * ex / q * dx;
+            jacobian(i, 1) = m_w[i] * slope * ey / q * dy;
+            jacobian(i, 2) = m_w[i] * dp;
+            jacobian(i, 3) = -m_w[i] * 5 * std::log10(q / h2) * dn;
+        }
+        return 0;
+    }
+
+    // The weighted sum of squared residuals at u.
+    double Cost(const VectorXd& u) const {
+        VectorXd residuals;
+        (*this)(u, residuals);
+        return residuals.squaredNorm();
+    }
+
+    // Improves u from where it is.
+    void Solve(VectorXd& u) {
+        Eigen::LevenbergMarquardt<TrendProblem> solver(*this);
+        solver.parameters.maxfev = kMaxEvaluations;
+        solver.minimize(u);
+    }
+
+  private:
+    static constexpr Squeeze kSourceLevel{kMinSourceLevel, kMaxSourceLevel};
+    static constexpr Squeeze kExponent{kMinExponent, kMaxExponent};
+
+    const ArrayXd& m_x;
+    const ArrayXd& m_y;
+    const ArrayXd& m_w;
+    const ArrayXd& m_levels;
+    Squeeze m_sx{0, 1};
+    Squeeze m_sy{0, 1};
+};
+
+// One access point's trend and, for each position that heard it, the
+// trend's level there when fitted without that position (NaN elsewhere).
+struct TrendFit {
+    SourceTrend trend;
+    std::vector<double> leftOut;
+};
+
+// One access point's trend: fitted from each of its strongest readings in
+// turn, the best kept; off when it is heard too seldom or explains too
+// little.
+TrendFit FitTrend(const ArrayXd& x, const ArrayXd& y, const ArrayXd& rootWeights,
+                  const ArrayXd& levels) {
+    TrendFit fit;
+    TrendProblem problem(x, y, rootWeights, levels);
+    std::vector<Eigen::Index> heard;
+    for (Eigen::Index i = 0; i < x.size(); ++i) {
+        if (problem.Heard(i)) {
+            heard.push_back(i);
+        }
+    }
+    if (static_cast<int>(heard.size()) < kMinHeard) {
+        return fit;
+    }
+    std::stable_sort(heard.begin(), heard.end(),
+                     [&](Eigen::Index i, Eigen::Index j) { return levels[i] > levels[j]; });
+    double best = std::numeric_limits<double>::infinity();
+    VectorXd bestU;
+    for (int s = 0; s < kStarts; ++s) {
+        VectorXd u = problem.Start(x[heard[s]], y[heard[s]]);
+        problem.Solve(u);
+        const double cost = problem.Cost(u);
+        if (cost < best) {
+            best = cost;
+            bestU = u;
+        }
+    }
+    // How much of the readings' spread the trend explains.
+    const ArrayXd w2 = rootWeights.square();
+    const double mean = (w2 * levels).sum() / w2.sum();
+    const double spread = (w2 * (levels - mean).square()).sum();
+    if (!(spread > 0) || !(best <= (1 - kMinExplained) * spread)) {
+        return fit;
+    }
+    fit.trend = problem.Trend(bestU);
+
+    // Each heard position left out in turn, as the fit linearised at its
+    // optimum sees it: the trend's miss there grows by 1 / (1 - leverage).
+    // A position that alone decides the fit (leverage near 1) is taken as
+    // one of kMaxLeverage.
+    MatrixXd jacobian;
+    problem.df(bestU, jacobian);
+    const Eigen::ColPivHouseholderQR<MatrixXd> qr(jacobian);
+    const MatrixXd basis =
+        (qr.householderQ() * MatrixXd::Identity(jacobian.rows(), jacobian.cols()))
+            .leftCols(qr.rank());
+    fit.leftOut.assign(static_cast<size_t>(x.size()), std::nan(""));
+    for (Eigen::Index p : heard) {
+        const double leverage = std::min(basis.row(p).squaredNorm(), kMaxLeverage);
+        const double miss = fit.trend.At(x[p], y[p]) - levels[p];
+        fit.leftOut[static_cast<size_t>(p)] = levels[p] + miss / (1 - leverage);
+    }
+    return fit;
+}
+
+class TrendModel : public FieldModel {
+  public:
+    TrendModel(std::vector<SourceTrend> trends, std::unique_ptr<KrigingModel> residuals,
+               std::vector<double> leaveOneOut)
+        : FieldModel(trends.size()),
+          m_trends(std::move(trends)),
+          m_residuals(std::move(residuals)),
+          m_leaveOneOut(std::move(leaveOneOut)) {}
+
+    void Predict(const double* x, const double* y, size_t count, double* out) const override {
+        m_residuals->Predict(x, y, count, out);
+        const size_t apCount = ApCount();
+        const Eigen::Map<const ArrayXd> qx(x, static_cast<Eigen::Index>(count));
+        const Eigen::Map<const ArrayXd> qy(y, static_cast<Eigen::Index>(count));
+        Eigen::Map<ArrayXXd> levels(out, static_cast<Eigen::Index>(apCount),
+                                    static_cast<Eigen::Index>(count));
+        for (size_t a = 0; a < apCount; ++a) {
+            const SourceTrend& t = m_trends[a];
+            if (t.on) {
+                // SourceTrend::At over the whole tile at once.
+                const ArrayXd ratio =
+                    1 + ((qx - t.x).square() + (qy - t.y).square()) / (kNearField * kNearField);
+                levels.row(static_cast<Eigen::Index>(a)) +=
+                    (t.p0 - 5 * t.exponent / std::log(10.0) * ratio.log()).transpose();
+            }
+        }
+    }
+
+    std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
+
+  private:
+    std::vector<SourceTrend> m_trends;
+    std::unique_ptr<KrigingModel> m_residuals;
+    std::vector<double> m_leaveOneOut;
+};
+
+}  // namespace
+
+std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps) {
+    return std::make_unique<IdwModel>(samples, aps);
+}
+
+std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
+                                       unsigned threads, const std::atomic<bool>* cancel) {
+    if (samples.Positions() < 3) {
+        // Too few positions to learn anything from: weight by distance.
+        return FitIdw(samples, aps);
+    }
+    return KrigeColumns(samples, LevelMatrix(samples, aps), threads, cancel);
+}
+
+std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
+                                            const std::vector<size_t>& aps, unsigned threads,
+                                            const std::atomic<bool>* cancel) {
+    const size_t n = samples.Positions();
+    if (n < static_cast<size_t>(kMinHeard)) {
+        return FitKriging(samples, aps, threads, cancel);
+    }
+    const Eigen::Index rows = static_cast<Eigen::Index>(n);
+    const ArrayXd x = Eigen::Map<const ArrayXd>(samples.x.data(), rows);
+    const ArrayXd y = Eigen::Map<const ArrayXd>(samples.y.data(), rows);
+    ArrayXd rootWeights(rows);
+    for (Eigen::Index p = 0; p < rows; ++p) {
+        rootWeights[p] = std::sqrt(static_cast<double>(samples.pointsAt[static_cast<size_t>(p)]));
+    }
+    const MatrixXd levels = LevelMatrix(samples, aps);
+    std::vector<TrendFit> fits(aps.size());
+    if (!ParallelFor(
+            aps.size(), threads,
+            [&](size_t a) {
+                fits[a] =
+                    FitTrend(x, y, rootWeights, levels.col(static_cast<Eigen::Index>(a)).array());
+            },
+            cancel)) {
+        return nullptr;
+    }
+
+    // What the trends leave. A reading of "not heard" where the trend is
+    // below the floor agrees with it.
+    MatrixXd residuals = levels;
+    MatrixXd trendLevels = MatrixXd::Zero(rows, levels.cols());
+    for (Eigen::Index a = 0; a < levels.cols(); ++a) {
+        const SourceTrend& t = fits[static_cast<size_t>(a)].trend;
+        for (Eigen::Index p = 0; t.on && p < rows; ++p) {
+            trendLevels(p, a) = t.At(x[p], y[p]);
+            residuals(p, a) = levels(p, a) > kNotHeardDbm
+                                  ? levels(p, a) - trendLevels(p, a)
+                                  : std::min(0.0, kNotHeardDbm - trendLevels(p, a));
+        }
+    }
+    std::unique_ptr<KrigingModel> kriged = KrigeColumns(samples, residuals, threads, cancel);
+    if (kriged == nullptr) {
+        return nullptr;
+    }
+
+    // Leaving a position out: its residual kriged from the others', plus the
+    // trend fitted without it.
+    std::vector<double> leaveOneOut = kriged->LeaveOneOutLevels();
+    std::vector<SourceTrend> trends;
+    for (Eigen::Index a = 0; a < levels.cols(); ++a) {
+        const TrendFit& fit = fits[static_cast<size_t>(a)];
+        for (Eigen::Index p = 0; fit.trend.on && p < rows; ++p) {
+            const double leftOut = fit.leftOut[static_cast<size_t>(p)];
+            leaveOneOut[static_cast<size_t>(p * levels.cols() + a)] +=
+                std::isnan(leftOut) ? trendLevels(p, a) : leftOut;
+        }
+        trends.push_back(fit.trend);
+    }
+    return std::make_unique<TrendModel>(std::move(trends), std::move(kriged),
+                                        std::move(leaveOneOut));
 }
 
 }  // namespace coverage

@@ -40,5 +40,10 @@ class FieldModel {
 std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps);
 std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
                                        unsigned threads, const std::atomic<bool>* cancel);
+// Regression kriging: a log-distance trend from a fitted source per access
+// point, its residuals kriged.
+std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
+                                            const std::vector<size_t>& aps, unsigned threads,
+                                            const std::atomic<bool>* cancel);
 
 }  // namespace coverage

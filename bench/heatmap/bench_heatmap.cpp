@@ -1,8 +1,9 @@
 // Heatmap accuracy and speed. Surveys simulated sites (the simulated unit's
 // own levels, walls included) at several densities and noise levels, maps
 // them with every interpolation method and compares each map with the
-// simulator's exact, noise-free field. Then times a large map. Prints
-// figures; not a test.
+// simulator's exact, noise-free field, beside what the surveys leave to
+// guess for any method (rooms nobody visited, the error the ceiling on every
+// map alone leaves). Then times a large map. Prints figures; not a test.
 //
 //   bench_heatmap [--quick]
 #include <algorithm>
@@ -48,12 +49,21 @@ double Median(int runs, const std::function<void()>& work) {
     return times[times.size() / 2];
 }
 
+// A room of a site's plan: x, y, width, height in map pixels.
+struct Room {
+    int x, y, w, h;
+    bool Holds(double px, double py) const {
+        return px >= x && px < x + w && py >= y && py < y + h;
+    }
+};
+
 struct Site {
     std::string name;
     sim::Scenario scenario;
     int width = 0;
     int height = 0;
-    int margin = 0;  // survey points keep this far from the map's edge
+    int margin = 0;           // survey points keep this far from the map's edge
+    std::vector<Room> rooms;  // of the plan, corridors aside (none: an open space)
 };
 
 sim::SimAccessPoint PlacedAp(int index, int x, int y, int rssi, double pathLoss, int step) {
@@ -85,6 +95,11 @@ Site Office() {
     site.width = 640;
     site.height = 480;
     site.margin = 16;
+    // The rooms examples/floorplan draws.
+    site.rooms = {{10, 10, 170, 175},   {180, 10, 270, 175},  {450, 10, 180, 175},
+                  {10, 215, 170, 105},  {180, 215, 200, 105}, {380, 215, 70, 105},
+                  {450, 215, 180, 105}, {10, 350, 230, 120},  {240, 350, 160, 120},
+                  {400, 350, 230, 120}};
     return site;
 }
 
@@ -283,6 +298,98 @@ Score Measure(const Site& site, const Truth& truth, const coverage::Survey& surv
     return score;
 }
 
+// What a survey leaves to guess, whatever the method.
+struct Geometry {
+    double unseenCells = 0;  // share of the cells with a value that no survey point sees
+    double emptyRooms = 0;   // rooms of the plan without a survey point
+    double apsAlone = 0;     // access points in such a room
+    double nearest = 0;      // mean distance from an access point to the nearest point, px
+    double floor = 0;        // RMSE of the best map the ceiling allows, dB
+    int runs = 0;
+
+    void Add(const Geometry& g) {
+        unseenCells += g.unseenCells;
+        emptyRooms += g.emptyRooms;
+        apsAlone += g.apsAlone;
+        nearest += g.nearest;
+        floor += g.floor;
+        ++runs;
+    }
+    Geometry Mean() const {
+        Geometry m = *this;
+        const double n = std::max(1, runs);
+        m.unseenCells /= n;
+        m.emptyRooms /= n;
+        m.apsAlone /= n;
+        m.nearest /= n;
+        m.floor /= n;
+        return m;
+    }
+};
+
+// "Sees": within the radius and no wall between. The floor is the error of
+// a map that knows the exact field but, like every map here, shows no access
+// point more than the margin above the strongest reading of it.
+Geometry Examine(const Site& site, const Truth& truth,
+                 const std::vector<sim::MapPosition>& positions, const coverage::Survey& survey) {
+    const size_t apCount = site.scenario.accessPoints.size();
+    std::vector<double> ceiling(apCount, coverage::kNotHeardDbm);
+    for (const coverage::SurveyPoint& point : survey.points) {
+        for (size_t a = 0; a < apCount; ++a) {
+            ceiling[a] = std::max(ceiling[a], point.heard[a].rssi);
+        }
+    }
+    Geometry g;
+    for (const Room& room : site.rooms) {
+        if (std::none_of(positions.begin(), positions.end(),
+                         [&](const sim::MapPosition& p) { return room.Holds(p.x, p.y); })) {
+            ++g.emptyRooms;
+            for (const sim::SimAccessPoint& ap : site.scenario.accessPoints) {
+                g.apsAlone += room.Holds(ap.x, ap.y);
+            }
+        }
+    }
+    for (const sim::SimAccessPoint& ap : site.scenario.accessPoints) {
+        double nearest = std::hypot(site.width, site.height);
+        for (const sim::MapPosition& p : positions) {
+            nearest = std::min(nearest, std::hypot(p.x - ap.x, p.y - ap.y));
+        }
+        g.nearest += nearest / apCount;
+    }
+    const coverage::GridSpec& spec = truth.spec;
+    long cells = 0, unseen = 0;
+    double sum2 = 0;
+    for (int row = 0; row < spec.Rows(); ++row) {
+        for (int col = 0; col < spec.Cols(); ++col) {
+            const double x = spec.CentreX(col), y = spec.CentreY(row);
+            bool near = false, seen = false;
+            for (const sim::MapPosition& p : positions) {
+                const double dx = p.x - x, dy = p.y - y;
+                if (dx * dx + dy * dy <= spec.radius * spec.radius) {
+                    near = true;
+                    seen = seen || sim::WallsCrossed(site.scenario.walls, p.x, p.y, x, y) == 0;
+                }
+            }
+            if (!near) {
+                continue;
+            }
+            const size_t cell = static_cast<size_t>(row) * spec.Cols() + col;
+            double exact = coverage::kNotHeardDbm, best = coverage::kNotHeardDbm;
+            for (size_t a = 0; a < apCount; ++a) {
+                const double t = truth.levels[cell * apCount + a];
+                exact = std::max(exact, t);
+                best = std::max(best, std::min(t, ceiling[a] + coverage::kCeilingMarginDb));
+            }
+            sum2 += (best - exact) * (best - exact);
+            unseen += !seen;
+            ++cells;
+        }
+    }
+    g.unseenCells = static_cast<double>(unseen) / std::max(1l, cells);
+    g.floor = std::sqrt(sum2 / std::max(1l, cells));
+    return g;
+}
+
 // Sums of one figure over the cases, per method.
 struct Tally {
     double sum = 0;
@@ -318,18 +425,20 @@ void AccuracyTable(bool quick) {
         surveys);
     std::printf("%-14s %6s %5s", "scenario", "points", "noise");
     for (Method m : methods) {
-        std::printf(" | %-7s %5s %5s %4s %5s %5s", coverage::MethodName(m), "rmse", "bias", "band",
+        std::printf(" | %-8s %5s %5s %4s %5s %5s", coverage::MethodName(m), "rmse", "bias", "band",
                     "ap", "loo");
     }
     std::printf("\n");
 
     std::map<Method, Tally> rmse, ap, band, loo;
+    std::vector<std::string> geometry;  // one line a case
     for (const Site& site : sites) {
         coverage::GridSpec spec{site.width, site.height, 4, 100};
         const Truth truth = ExactField(site, spec);
         for (double noise : noises) {
             for (int density : densities) {
                 std::map<Method, Score> scores;
+                Geometry geo;
                 for (int s = 0; s < surveys; ++s) {
                     std::mt19937 random(1000u * density + 17u * s + 5u);
                     const std::vector<sim::MapPosition> positions =
@@ -339,11 +448,24 @@ void AccuracyTable(bool quick) {
                     for (Method m : methods) {
                         scores[m].Add(Measure(site, truth, survey, m));
                     }
+                    geo.Add(Examine(site, truth, positions, survey));
                 }
+                const Geometry g = geo.Mean();
+                char line[160], rooms[40] = "             -", alone[40] = "             -";
+                if (!site.rooms.empty()) {
+                    std::snprintf(rooms, sizeof rooms, "%8.1f of %-2zu", g.emptyRooms,
+                                  site.rooms.size());
+                    std::snprintf(alone, sizeof alone, "%8.1f of %-2zu", g.apsAlone,
+                                  site.scenario.accessPoints.size());
+                }
+                std::snprintf(line, sizeof line, "%-14s %6d %5.0f | %5.0f%% %s %s %7.0f %6.2f",
+                              site.name.c_str(), density, noise, 100 * g.unseenCells, rooms, alone,
+                              g.nearest, g.floor);
+                geometry.push_back(line);
                 std::printf("%-14s %6d %5.0f", site.name.c_str(), density, noise);
                 for (Method m : methods) {
                     const Score mean = scores[m].Mean();
-                    std::printf(" | %-7s %5.2f %+5.2f %3.0f%% %5.2f %5.2f", "", mean.rmse,
+                    std::printf(" | %-8s %5.2f %+5.2f %3.0f%% %5.2f %5.2f", "", mean.rmse,
                                 mean.bias, 100 * mean.band, mean.apRmse, mean.looRmse);
                     rmse[m].Add(mean.rmse, noise == 0);
                     ap[m].Add(mean.apRmse, noise == 0);
@@ -391,8 +513,32 @@ void AccuracyTable(bool quick) {
                     coverage::MethodName(m), 100 * (rmse[m].Mean() / idwRmse - 1),
                     100 * (ap[m].Mean() / idwAp - 1));
     }
-    std::printf("most accurate: %s; the default method is %s\n\n", coverage::MethodName(best),
-                coverage::MethodName(coverage::kDefaultMethod));
+    const Method d = coverage::kDefaultMethod;
+    std::printf("most accurate: %s; the default method is %s\n", coverage::MethodName(best),
+                coverage::MethodName(d));
+    const double gain = 1 - rmse[d].Mean() / idwRmse;
+    const double worst = rmse[d].worstNoiseless;
+    std::printf(
+        "targets: %.1f%% better than idw on average (at least 20%%): %s; worst case\n"
+        "without noise %.2f dB (at most 5 dB): %s\n\n",
+        100 * gain, gain >= 0.2 ? "met" : "NOT met", worst, worst <= 5 ? "met" : "NOT met");
+
+    std::printf(
+        "What the surveys leave to guess, whatever the method (same surveys, same cells):\n"
+        "  unseen    cells that no survey point sees (within the radius, no wall between)\n"
+        "  rooms     rooms of the plan without a survey point (corridors aside)\n"
+        "  aps       access points in those rooms\n"
+        "  nearest   mean distance from an access point to the nearest survey point, px\n"
+        "  floor     strongest rmse of the best map any method may draw here: the exact\n"
+        "            field, but no access point more than %.0f dB above its strongest\n"
+        "            reading (the ceiling every map keeps), dB\n\n"
+        "%-14s %6s %5s | %6s %14s %14s %7s %6s\n",
+        coverage::kCeilingMarginDb, "scenario", "points", "noise", "unseen", "rooms", "aps",
+        "nearest", "floor");
+    for (const std::string& line : geometry) {
+        std::printf("%s\n", line.c_str());
+    }
+    std::printf("\n");
 }
 
 // A large site: 2000 x 1500 pixels, 300 survey points, 50 access points.

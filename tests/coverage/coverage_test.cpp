@@ -278,6 +278,123 @@ TEST(Interpolation, CoincidentCollinearAndFewPointsNeverFail) {
     }
 }
 
+// A survey of one access point at `source` whose level falls off with the
+// logarithm of the distance (no walls), read at `positions` as whole dBm.
+Survey LogDistanceSurvey(double sourceX, double sourceY,
+                         const std::vector<std::pair<double, double>>& positions) {
+    Survey survey;
+    for (const auto& [x, y] : positions) {
+        SurveyPoint point;
+        point.x = x;
+        point.y = y;
+        Reading r;
+        r.bssid = TestBssid(1);
+        r.channel = 36;
+        r.rssi = std::round(LogDistanceLevel(sourceX, sourceY, x, y));
+        point.heard.push_back(r);
+        survey.points.push_back(point);
+    }
+    return survey;
+}
+
+// An access point at the edge of the surveyed area, nobody next to it: the
+// path-loss method finds the source and follows the fall-off towards it,
+// above the strongest reading by the margin at most, where kriging would
+// flatten out. Its leave-one-out error is close to what mapping without each
+// point gives there.
+TEST(Interpolation, PathLossFollowsTheFallOffToASourceNobodyStoodNextTo) {
+    const double sx = 70, sy = 100;
+    std::vector<std::pair<double, double>> positions = SpreadPositions(15, 120, 150, 4);
+    for (auto& at : positions) {
+        at.first += 80;
+    }
+    const Survey survey = LogDistanceSurvey(sx, sy, positions);
+    const GridSpec spec{kWidth, kHeight, 4, 60};
+    auto model = BuildOrFail(survey, spec, With(Method::kPathLoss));
+    const double best = model->AccessPoints()[0].best;
+    const double ceiling = best + kCeilingMarginDb;
+    EXPECT_GT(model->LevelAt(0, sx, sy), best + 1);
+    EXPECT_LE(model->LevelAt(0, sx, sy), ceiling);
+
+    const Grid map = model->Map(MapRequest(Metric::kStrongest));
+    double sum2 = 0;
+    int cells = 0;
+    for (int row = 0; row < spec.Rows(); ++row) {
+        for (int col = 0; col < spec.Cols(); ++col) {
+            const double exact = LogDistanceLevel(sx, sy, spec.CentreX(col), spec.CentreY(row));
+            if (map.HasValue(col, row) && exact < ceiling) {
+                sum2 += (map.At(col, row) - exact) * (map.At(col, row) - exact);
+                ++cells;
+            }
+        }
+    }
+    ASSERT_GT(cells, 500);
+    EXPECT_LT(std::sqrt(sum2 / cells), 1.0);
+
+    double loo2 = 0;
+    for (size_t p = 0; p < survey.points.size(); ++p) {
+        Survey rest = survey;
+        rest.points.erase(rest.points.begin() + static_cast<long>(p));
+        auto without = BuildOrFail(rest, spec, With(Method::kPathLoss));
+        const SurveyPoint& left = survey.points[p];
+        const double miss = without->LevelAt(0, left.x, left.y) - left.heard[0].rssi;
+        loo2 += miss * miss;
+    }
+    const double refitted = std::sqrt(loo2 / survey.points.size());
+    EXPECT_NEAR(model->LeaveOneOutError().levelRmse, refitted, 0.25 * refitted);
+}
+
+// An access point heard at fewer than four positions, or heard alike
+// everywhere, has no trend to fit: the path-loss method maps it as kriging
+// does. None of the methods shows an access point more than the margin above
+// its strongest reading, nor one heard nowhere above the floor.
+TEST(Interpolation, WithoutATrendPathLossIsKrigingAndNoMapPassesTheCeiling) {
+    Survey survey = MakeSurvey(FourAps(), SpreadPositions(20, kWidth, kHeight), 1.0, 6);
+    for (size_t p = 0; p < survey.points.size(); ++p) {
+        auto& heard = survey.points[p].heard;
+        // Access point 4 only at three points, 3 at -60 everywhere.
+        heard.erase(
+            std::remove_if(heard.begin(), heard.end(),
+                           [&](const Reading& r) { return r.bssid == TestBssid(4) && p >= 3; }),
+            heard.end());
+        for (Reading& r : heard) {
+            if (r.bssid == TestBssid(3)) {
+                r.rssi = -60;
+            }
+        }
+        Reading floor;  // heard only at the floor
+        floor.bssid = TestBssid(9);
+        floor.channel = 149;
+        floor.rssi = kNotHeardDbm;
+        heard.push_back(floor);
+    }
+    const GridSpec spec{kWidth, kHeight, 4, 40};
+    auto pathLoss = BuildOrFail(survey, spec, With(Method::kPathLoss));
+    auto kriging = BuildOrFail(survey, spec, With(Method::kKriging));
+    ASSERT_EQ(pathLoss->AccessPoints().size(), 5u);
+    for (double x = 0; x < kWidth; x += 13) {
+        for (double y = 0; y < kHeight; y += 11) {
+            for (size_t a : {2u, 3u}) {
+                EXPECT_NEAR(pathLoss->LevelAt(a, x, y), kriging->LevelAt(a, x, y), 1e-9)
+                    << "access point " << a + 1 << " at " << x << "," << y;
+            }
+        }
+    }
+    for (Method m : AllMethods()) {
+        auto model = BuildOrFail(survey, spec, With(m));
+        for (size_t a = 0; a < model->AccessPoints().size(); ++a) {
+            const double best = model->AccessPoints()[a].best;
+            const double ceiling = best > kNotHeardDbm ? best + kCeilingMarginDb : kNotHeardDbm;
+            for (double x = 0; x < kWidth; x += 7) {
+                for (double y = 0; y < kHeight; y += 7) {
+                    ASSERT_LE(model->LevelAt(a, x, y), ceiling)
+                        << MethodName(m) << " access point " << a << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 // IDW's leave-one-out error is what dropping each position and mapping the
 // rest gives there.
 TEST(Interpolation, LeaveOneOutIsMappingWithoutThePoint) {

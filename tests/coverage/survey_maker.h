@@ -29,6 +29,12 @@ inline double FieldLevel(const TestAp& ap, double x, double y) {
     return ap.level - 0.2 * d + 2 * std::sin(x / 23.0) * std::cos(y / 31.0);
 }
 
+// A level that falls 30 dB a decade of distance from a source at (sx, sy):
+// -40 dBm at 10 pixels, and no stronger nearer.
+inline double LogDistanceLevel(double sx, double sy, double x, double y) {
+    return -40 - 30 * std::log10(std::max(1.0, std::hypot(x - sx, y - sy) / 10));
+}
+
 inline coverage::Bssid TestBssid(uint8_t id) {
     return {0x00, 0x1d, 0x7e, 0x4a, 0x10, id};
 }
