@@ -5,24 +5,9 @@
 #include <map>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace coverage {
-
-namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
 
 SiteSamples PrepareSamples(const Survey& survey) {
     SiteSamples out;
@@ -112,8 +97,8 @@ bool ParseBssid(const std::string& text, Bssid& out) {
         if (separated && i > 0 && text[at++] != separator) {
             return false;
         }
-        const int high = HexValue(text[at]);
-        const int low = HexValue(text[at + 1]);
+        const int high = platform::HexDigitValue(text[at]);
+        const int low = platform::HexDigitValue(text[at + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

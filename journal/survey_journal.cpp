@@ -256,9 +256,12 @@ Finding InspectJournal(const SiteIdentity& site) {
     return finding;
 }
 
-bool SetAsideJournal(const std::string& sitePath, std::string& error) {
-    const std::string path = JournalPath(sitePath);
-    if (::rename(path.c_str(), DeclinedPath(sitePath).c_str()) != 0) {
+namespace {
+
+// Renames or removes the site's journal (nothing to do when there is none),
+// then makes the change to its folder durable.
+bool ChangeJournalFile(const std::string& path, int result, std::string& error) {
+    if (result != 0) {
         if (errno == ENOENT) {
             return true;
         }
@@ -269,17 +272,16 @@ bool SetAsideJournal(const std::string& sitePath, std::string& error) {
     return true;
 }
 
+}  // namespace
+
+bool SetAsideJournal(const std::string& sitePath, std::string& error) {
+    const std::string path = JournalPath(sitePath);
+    return ChangeJournalFile(path, ::rename(path.c_str(), DeclinedPath(sitePath).c_str()), error);
+}
+
 bool RemoveJournal(const std::string& sitePath, std::string& error) {
     const std::string path = JournalPath(sitePath);
-    if (::unlink(path.c_str()) != 0) {
-        if (errno == ENOENT) {
-            return true;
-        }
-        error = SystemReason(path);
-        return false;
-    }
-    SyncFolderOf(path);
-    return true;
+    return ChangeJournalFile(path, ::unlink(path.c_str()), error);
 }
 
 ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {

@@ -16,6 +16,20 @@ std::string TextFromBytes(const char* bytes, size_t length);
 // or code points past U+10FFFF).
 bool IsValidUtf8(const char* bytes, size_t length);
 
+// Value of one hexadecimal digit (either case), or -1.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // How many of the first `length` bytes fit in `limit` bytes without cutting
 // a character in two: for valid UTF-8 the cut moves back to the start of the
 // character it would split; other bytes are single characters.

@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/text.h"
+
 namespace sim {
 
 namespace {
@@ -135,7 +137,7 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
         if ((c == ':' || c == '-') && text.size() == 17 && i % 3 == 2) {
             continue;
         }
-        if (HexDigitValue(c) < 0) {
+        if (platform::HexDigitValue(c) < 0) {
             return false;
         }
         digits += c;
@@ -144,8 +146,8 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
         return false;
     }
     for (size_t i = 0; i < 6; ++i) {
-        mac[i] = static_cast<uint8_t>(HexDigitValue(digits[2 * i]) * 16 +
-                                      HexDigitValue(digits[2 * i + 1]));
+        mac[i] = static_cast<uint8_t>(platform::HexDigitValue(digits[2 * i]) * 16 +
+                                      platform::HexDigitValue(digits[2 * i + 1]));
     }
     return true;
 }

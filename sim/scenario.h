@@ -86,18 +86,4 @@ double PathLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, d
 // The noise-free level heard there: PathLevel kept within -100 .. -20 dBm.
 double ExactLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
 
-// Value of one hexadecimal digit (either case), or -1.
-inline int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace sim

@@ -14,12 +14,6 @@ namespace wifi {
 
 namespace {
 
-int64_t SteadyNowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 constexpr std::streamoff kMaxDumpFileBytes = 256 << 20;
 
 }  // namespace

@@ -10,12 +10,20 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "wifi/scan_dump.h"
 
 namespace wifi {
+
+// Milliseconds on the steady clock: the time a scan source keeps.
+inline int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 enum class ScanStatus { kIdle, kRunning, kDone, kFailed };
 

@@ -10,16 +10,6 @@
 
 namespace wifi {
 
-namespace {
-
-int64_t SteadyNowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
-
 WifiScanSource::WifiScanSource(std::unique_ptr<wifi::ScanSource> scans, int scansPerPoint,
                                std::function<void(const std::string&)> warn,
                                std::function<int64_t()> nowMs)

@@ -23,41 +23,10 @@ namespace {
 using sitefile::ReadU16;
 using sitefile::ReadU32;
 
-// Three access points heard everywhere at fixed levels, answered at once.
-const char* kLabScenario = R"({
-  "baud": 0, "dwell_ms": 0, "seed": 1,
-  "access_points": [
-    {"mac": "00:0a:1b:2c:3d:4e", "ssid": "Lab", "step": 1, "frequency": 5180, "rssi": -45},
-    {"mac": "00:0a:1b:2c:3d:4f", "ssid": "Lab-2", "step": 6, "frequency": 5300, "rssi": -62},
-    {"mac": "00:0a:1b:2c:3d:50", "ssid": "Guest", "step": 16, "frequency": 5805, "rssi": -71}
-  ]})";
-
 // A unit that never answers a scan command.
 const char* kSilentScenario = R"({
   "baud": 0, "dwell_ms": 0, "access_points": [],
   "faults": {"drop_answer_every": 1}})";
-
-const std::string kKeepQuestion = "MSGBOX Tarnwick | Do you wish to keep existing data points?";
-
-// A 240 x 320 grey-scale floor plan: white with grey walls.
-std::vector<uint8_t> MakeSite() {
-    sitefile::SiteMap map;
-    map.width = 240;
-    map.height = 320;
-    map.stride = 240;
-    for (uint32_t i = 0; i < 256; ++i) {
-        map.colors[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
-    }
-    map.pixels.assign(240 * 320, 255);
-    for (int y = 0; y < 320; ++y) {
-        for (int x = 0; x < 240; ++x) {
-            if (x % 60 == 0 || y % 80 == 0) {
-                map.pixels[y * 240 + x] = 90;
-            }
-        }
-    }
-    return sitefile::BuildNewSiteFile(map);
-}
 
 struct Entry {
     int channel;

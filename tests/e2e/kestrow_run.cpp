@@ -1,5 +1,7 @@
 #include "kestrow_run.h"
 
+#include "sitefile/site_writer.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -42,6 +44,35 @@ std::string ScratchFolder::Write(const std::string& name,
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+const char* const kLabScenario = R"({
+  "baud": 0, "dwell_ms": 0, "seed": 1,
+  "access_points": [
+    {"mac": "00:0a:1b:2c:3d:4e", "ssid": "Lab", "step": 1, "frequency": 5180, "rssi": -45},
+    {"mac": "00:0a:1b:2c:3d:4f", "ssid": "Lab-2", "step": 6, "frequency": 5300, "rssi": -62},
+    {"mac": "00:0a:1b:2c:3d:50", "ssid": "Guest", "step": 16, "frequency": 5805, "rssi": -71}
+  ]})";
+
+const char* const kKeepQuestion = "MSGBOX Tarnwick | Do you wish to keep existing data points?";
+
+std::vector<uint8_t> MakeSite(uint8_t wall) {
+    sitefile::SiteMap map;
+    map.width = 240;
+    map.height = 320;
+    map.stride = 240;
+    for (uint32_t i = 0; i < 256; ++i) {
+        map.colors[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+    }
+    map.pixels.assign(240 * 320, 255);
+    for (int y = 0; y < 320; ++y) {
+        for (int x = 0; x < 240; ++x) {
+            if (x % 60 == 0 || y % 80 == 0) {
+                map.pixels[y * 240 + x] = wall;
+            }
+        }
+    }
+    return sitefile::BuildNewSiteFile(map);
 }
 
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,

@@ -28,6 +28,14 @@ class ScratchFolder {
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 
+// Three access points heard everywhere at fixed levels, answered at once.
+extern const char* const kLabScenario;
+// The keep question of every open, as the script prints it.
+extern const char* const kKeepQuestion;
+
+// A 240 x 320 grey-scale floor plan: white with walls of grey `wall`.
+std::vector<uint8_t> MakeSite(uint8_t wall = 90);
+
 // Runs `kestrow --headless --startup-pause 0 <scanner> --script -` with the
 // script on standard input, in the folder; `scanner` chooses the scan source
 // (e.g. "--wifi-replay 'scans.dump'"), quoted by the caller. onLine sees each

@@ -16,41 +16,12 @@
 
 namespace {
 
-const char* kLabScenario = R"({
-  "baud": 0, "dwell_ms": 0, "seed": 1,
-  "access_points": [
-    {"mac": "00:0a:1b:2c:3d:4e", "ssid": "Lab", "step": 1, "frequency": 5180, "rssi": -45},
-    {"mac": "00:0a:1b:2c:3d:4f", "ssid": "Lab-2", "step": 6, "frequency": 5300, "rssi": -62},
-    {"mac": "00:0a:1b:2c:3d:50", "ssid": "Guest", "step": 16, "frequency": 5805, "rssi": -71}
-  ]})";
-
-const std::string kKeepQuestion = "MSGBOX Tarnwick | Do you wish to keep existing data points?";
 const std::string kCloseQuestion = "MSGBOX Kestrow | Save the survey before closing?";
 
 std::string Recover(int points) {
     return "MSGBOX Kestrow | Recover " + std::to_string(points) +
            (points == 1 ? " survey point that was not saved?"
                         : " survey points that were not saved?");
-}
-
-// A 240 x 320 floor plan, white with walls of grey `wall`.
-std::vector<uint8_t> MakeSite(uint8_t wall = 90) {
-    sitefile::SiteMap map;
-    map.width = 240;
-    map.height = 320;
-    map.stride = 240;
-    for (uint32_t i = 0; i < 256; ++i) {
-        map.colors[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
-    }
-    map.pixels.assign(240 * 320, 255);
-    for (int y = 0; y < 320; ++y) {
-        for (int x = 0; x < 240; ++x) {
-            if (x % 60 == 0 || y % 80 == 0) {
-                map.pixels[y * 240 + x] = wall;
-            }
-        }
-    }
-    return sitefile::BuildNewSiteFile(map);
 }
 
 // The saved points as "x,y:entries".

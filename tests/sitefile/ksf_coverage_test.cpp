@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "command_run.h"
 #include "site_builder.h"
 #include "view/rssi_bands.h"
 
@@ -23,36 +24,11 @@ namespace {
 
 using namespace sitefile_test;
 
-struct KsfRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using KsfRun = CommandRun;
 
 // Runs ksf with the arguments (a shell word list) and collects both outputs.
 KsfRun Ksf(const std::string& args, const std::string& dir) {
-    const std::string errFile = dir + "/stderr.txt";
-    const std::string command = std::string(KSF_PATH) + " " + args + " 2>" + errFile;
-    KsfRun r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(errFile);
-    r.err.assign(std::istreambuf_iterator<char>(in), {});
-    return r;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return RunCommand(std::string(KSF_PATH) + " " + args, dir);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

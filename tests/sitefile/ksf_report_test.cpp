@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "command_run.h"
 #include "site_builder.h"
 
 namespace {
@@ -22,36 +23,7 @@ namespace {
 using namespace sitefile_test;
 using nlohmann::ordered_json;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs a shell command line and collects both outputs.
-Outcome Shell(const std::string& command, const std::string& dir) {
-    const std::string errFile = dir + "/stderr.txt";
-    Outcome r;
-    FILE* pipe = popen((command + " 2>" + errFile).c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(errFile);
-    r.err.assign(std::istreambuf_iterator<char>(in), {});
-    return r;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using Outcome = CommandRun;
 
 uint8_t Dbm(int dbm) {
     return static_cast<uint8_t>(static_cast<int8_t>(dbm));
@@ -104,10 +76,12 @@ class KsfReport : public ::testing::Test {
                    static_cast<std::streamsize>(bytes.size()));
         return path;
     }
-    Outcome Ksf(const std::string& args) { return Shell(std::string(KSF_PATH) + " " + args, dir); }
+    Outcome Ksf(const std::string& args) {
+        return RunCommand(std::string(KSF_PATH) + " " + args, dir);
+    }
     // The text of a PDF, as pdftotext reads it.
     std::string PdfText(const std::string& pdf) {
-        const Outcome run = Shell("pdftotext " + pdf + " -", dir);
+        const Outcome run = RunCommand("pdftotext " + pdf + " -", dir);
         EXPECT_EQ(run.status, 0) << "pdftotext (poppler-utils) must read the report: " << run.err;
         return run.out;
     }
@@ -229,23 +203,23 @@ TEST_F(KsfReport, PdfCarriesEveryAccessPointAndChecksFigureTheSameEveryTime) {
 
     // A page holds its own lines only (the next section's heading is not
     // drawn, clipped, at its foot).
-    const Outcome cover = Shell("pdftotext -f 1 -l 1 " + pdf + " -", dir);
+    const Outcome cover = RunCommand("pdftotext -f 1 -l 1 " + pdf + " -", dir);
     EXPECT_EQ(cover.out.find("Coverage"), std::string::npos) << cover.out;
 
     // Another run, in another time zone: the same bytes.
     const std::string again = dir + "/again.pdf";
-    ASSERT_EQ(Shell("TZ=Asia/Kolkata " + std::string(KSF_PATH) + " report " + failing + " -o " +
-                        again + " --profile data",
-                    dir)
+    ASSERT_EQ(RunCommand("TZ=Asia/Kolkata " + std::string(KSF_PATH) + " report " + failing +
+                             " -o " + again + " --profile data",
+                         dir)
                   .status,
               0);
-    EXPECT_TRUE(ReadFile(pdf) == ReadFile(again)) << "two reports of one site differ";
+    EXPECT_TRUE(ReadText(pdf) == ReadText(again)) << "two reports of one site differ";
 }
 
 TEST_F(KsfReport, HtmlIsOneSelfContainedFileTheSameEveryTime) {
     const std::string html = dir + "/report.html";
     ASSERT_EQ(Ksf("report " + failing + " -o " + html).status, 0);
-    const std::string text = ReadFile(html);
+    const std::string text = ReadText(html);
     ASSERT_EQ(text.rfind("<!DOCTYPE html>", 0), 0u);
     // Every picture inside, nothing fetched from elsewhere.
     const std::regex reference(R"((src|href)\s*=\s*"([^"]*)\")");
@@ -269,12 +243,12 @@ TEST_F(KsfReport, HtmlIsOneSelfContainedFileTheSameEveryTime) {
 
     const std::string again = dir + "/again.html";
     ASSERT_EQ(Ksf("report " + failing + " -o " + again).status, 0);
-    EXPECT_TRUE(text == ReadFile(again)) << "two reports of one site differ";
+    EXPECT_TRUE(text == ReadText(again)) << "two reports of one site differ";
 
     // --ssid: the heatmaps and the table of that SSID only.
     const std::string corp = dir + "/corp.html";
     ASSERT_EQ(Ksf("report " + failing + " -o " + corp + " --ssid Corp").status, 0);
-    const std::string corpText = ReadFile(corp);
+    const std::string corpText = ReadText(corp);
     EXPECT_NE(corpText.find("00:1d:7e:4a:10:02"), std::string::npos);
     EXPECT_EQ(corpText.find("00:1d:7e:4a:10:03"), std::string::npos);
 }

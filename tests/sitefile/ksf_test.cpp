@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "command_run.h"
 #include "site_builder.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
@@ -22,26 +23,10 @@ namespace {
 using namespace sitefile;
 using namespace sitefile_test;
 
-struct Result {
-    int status;
-    std::string out;
-};
+using Result = CommandRun;
 
 Result Ksf(const std::string& args) {
-    const std::string command = std::string(KSF_PATH) + " " + args + " 2>/dev/null";
-    Result r{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return RunCommand(std::string(KSF_PATH) + " " + args);
 }
 
 std::string Stderr(const std::string& args) {

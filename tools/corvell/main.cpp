@@ -21,6 +21,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/text.h"
 #include "sim/scenario.h"
 #include "sim/simulated_unit.h"
 #include "sim/unit_protocol.h"
@@ -86,7 +87,7 @@ bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& o
                 }
                 digits += word;
                 word.clear();
-            } else if (sim::HexDigitValue(c) < 0) {
+            } else if (platform::HexDigitValue(c) < 0) {
                 error = std::string("'") + c + "' is not a hexadecimal digit";
                 return false;
             } else {
@@ -95,8 +96,8 @@ bool ParseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& o
         }
     }
     for (size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(sim::HexDigitValue(digits[i]) * 16 +
-                                           sim::HexDigitValue(digits[i + 1])));
+        out.push_back(static_cast<uint8_t>(platform::HexDigitValue(digits[i]) * 16 +
+                                           platform::HexDigitValue(digits[i + 1])));
     }
     return true;
 }
