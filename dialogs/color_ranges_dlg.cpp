@@ -3,8 +3,8 @@
 #include <QColor>
 #include <QPainter>
 
+#include "coverage/rssi_bands.h"
 #include "dialogs/dialog_ids.h"
-#include "view/rssi_bands.h"
 
 CColorSwatch::CColorSwatch(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);

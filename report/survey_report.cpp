@@ -21,15 +21,21 @@
 #include <tuple>
 #include <utility>
 
+#include "coverage/rssi_bands.h"
+#include "picture/coverage_image.h"
 #include "platform/text.h"
-#include "report/coverage_image.h"
-#include "view/rssi_bands.h"
 
 namespace report {
 
 namespace {
 
 using coverage::AccessPoint;
+using picture::DrawScaleBar;
+using picture::HeatmapPicture;
+using picture::kFailColour;
+using picture::kOverlayAlpha;
+using picture::kPassColour;
+using picture::PassFailPicture;
 
 // ---------------------------------------------------------------------------
 // Page and type. The PDF is laid out at 96 dots an inch, so a CSS pixel is a

@@ -15,6 +15,7 @@
 
 #include "coverage/coverage_worker.h"
 #include "coverage/requirements.h"
+#include "coverage/rssi_bands.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/text.h"
 #include "res/resources.h"
@@ -22,7 +23,6 @@
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/kestrow_view.h"
-#include "view/rssi_bands.h"
 
 int32_t CKestrowView::s_radarFrame = 0;
 

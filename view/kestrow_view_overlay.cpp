@@ -8,7 +8,7 @@
 #include "coverage/coverage_worker.h"
 #include "coverage/requirements.h"
 #include "coverage/survey_input.h"
-#include "report/coverage_image.h"
+#include "picture/coverage_image.h"
 #include "survey/record_list.h"
 #include "view/kestrow_view.h"
 
@@ -119,10 +119,10 @@ void CKestrowView::ShowCoverage() {
             coverage::BuiltInProfile("voice", *m_profile);
         }
         m_overlayImage =
-            report::PassFailOverlay(coverage::JudgeArea(*m_coverageModel, *m_profile), mapSize);
+            picture::PassFailOverlay(coverage::JudgeArea(*m_coverageModel, *m_profile), mapSize);
     } else {
         const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
-        m_overlayImage = report::CoverageOverlay(grid, mapSize);
+        m_overlayImage = picture::CoverageOverlay(grid, mapSize);
     }
     RepaintCircles();
     Repaint();

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "coverage/coverage_map.h"
+#include "coverage/rssi_bands.h"
 #include "sim/scenario.h"
 #include "sim/unit_protocol.h"
-#include "view/rssi_bands.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include "coverage/requirements.h"
 #include "coverage/survey_input.h"
 #include "dialogs/point_info_dlg.h"
+#include "picture/coverage_image.h"
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/sound/sound.h"
 #include "qt_test_app.h"
-#include "report/coverage_image.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
@@ -420,8 +420,8 @@ TEST_F(ViewInteractionTest, OverlayShowsTheHeatmapUnderTheCircles) {
         QPainter painter(&expected);
         painter.drawImage(
             0, 0,
-            report::CoverageOverlay(model->Map(coverage::MapRequest(coverage::Metric::kStrongest)),
-                                    QSize(240, 320)));
+            picture::CoverageOverlay(model->Map(coverage::MapRequest(coverage::Metric::kStrongest)),
+                                     QSize(240, 320)));
     }
     const QImage& shown = m_view->m_mapDC;
     EXPECT_EQ(shown.pixel(120, 160), qRgb(255, 255, 0));  // the circle on top
@@ -459,7 +459,7 @@ TEST_F(ViewInteractionTest, OverlayShowsTheHeatmapUnderTheCircles) {
     {
         QPainter painter(&expected);
         painter.drawImage(
-            0, 0, report::PassFailOverlay(coverage::JudgeArea(*both, voice), QSize(240, 320)));
+            0, 0, picture::PassFailOverlay(coverage::JudgeArea(*both, voice), QSize(240, 320)));
     }
     EXPECT_EQ(m_view->m_mapDC.pixel(150, 160), expected.pixel(150, 160));
     EXPECT_EQ(qGreen(m_view->m_mapDC.pixel(150, 160)) < qRed(m_view->m_mapDC.pixel(150, 160)),

@@ -1,6 +1,6 @@
 // Coverage maps as pictures: the overlay the window and ksf share, and the
 // ksf picture built on it.
-#include "report/coverage_image.h"
+#include "picture/coverage_image.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <limits>
 #include <vector>
 
-#include "view/rssi_bands.h"
+#include "coverage/rssi_bands.h"
 
 namespace {
 
@@ -45,17 +45,18 @@ void ExpectColour(const QImage& image, int x, int y, QRgb rgb, int alpha) {
 // a survey point that keeps the point's level shows its circle's colour.
 TEST(CellColour, LevelsTakeTheLegendsBandAndCountsRunUpTheSameColours) {
     for (int dbm = -110; dbm <= 0; ++dbm) {
-        ASSERT_EQ(report::CellColour(Metric::kStrongest, static_cast<float>(dbm)),
+        ASSERT_EQ(picture::CellColour(Metric::kStrongest, static_cast<float>(dbm)),
                   BandRgb(RssiBandIndex(dbm)))
             << dbm;
     }
-    EXPECT_EQ(report::CellColour(Metric::kSecond, -69.9f), BandRgb(3));  // above -70: green
-    EXPECT_EQ(report::CellColour(Metric::kSecond, -70.1f), BandRgb(4));  // blue
+    EXPECT_EQ(picture::CellColour(Metric::kSecond, -69.9f), BandRgb(3));  // above -70: green
+    EXPECT_EQ(picture::CellColour(Metric::kSecond, -70.1f), BandRgb(4));  // blue
     const int countBands[] = {5, 4, 3, 2, 1, 0, 0};  // 0 black ... 5 or more red
     for (int n = 0; n <= 6; ++n) {
-        EXPECT_EQ(report::CellColour(Metric::kCount, static_cast<float>(n)), BandRgb(countBands[n]))
+        EXPECT_EQ(picture::CellColour(Metric::kCount, static_cast<float>(n)),
+                  BandRgb(countBands[n]))
             << n;
-        EXPECT_EQ(report::CellColour(Metric::kCochannel, static_cast<float>(n)),
+        EXPECT_EQ(picture::CellColour(Metric::kCochannel, static_cast<float>(n)),
                   BandRgb(countBands[n]))
             << n;
     }
@@ -64,20 +65,20 @@ TEST(CellColour, LevelsTakeTheLegendsBandAndCountsRunUpTheSameColours) {
 TEST(CoverageOverlay, CellsInTheirColourTranslucentTheRestClear) {
     const float none = std::numeric_limits<float>::quiet_NaN();
     const Grid grid = SmallGrid(Metric::kStrongest, {-35, -45, none, -75, -85, -55});
-    const QImage overlay = report::CoverageOverlay(grid, QSize(10, 7));
+    const QImage overlay = picture::CoverageOverlay(grid, QSize(10, 7));
     ASSERT_EQ(overlay.size(), QSize(10, 7));
-    ExpectColour(overlay, 0, 0, BandRgb(0), report::kOverlayAlpha);
-    ExpectColour(overlay, 3, 3, BandRgb(0), report::kOverlayAlpha);
-    ExpectColour(overlay, 4, 0, BandRgb(1), report::kOverlayAlpha);
+    ExpectColour(overlay, 0, 0, BandRgb(0), picture::kOverlayAlpha);
+    ExpectColour(overlay, 3, 3, BandRgb(0), picture::kOverlayAlpha);
+    ExpectColour(overlay, 4, 0, BandRgb(1), picture::kOverlayAlpha);
     EXPECT_EQ(overlay.pixelColor(9, 0).alpha(), 0) << "no value: clear";
-    ExpectColour(overlay, 2, 6, BandRgb(4), report::kOverlayAlpha);
-    ExpectColour(overlay, 9, 6, BandRgb(2), report::kOverlayAlpha);  // the cut corner cell
+    ExpectColour(overlay, 2, 6, BandRgb(4), picture::kOverlayAlpha);
+    ExpectColour(overlay, 9, 6, BandRgb(2), picture::kOverlayAlpha);  // the cut corner cell
 
     // Larger than the grid's map: the rest is clear.
-    const QImage larger = report::CoverageOverlay(grid, QSize(14, 9));
+    const QImage larger = picture::CoverageOverlay(grid, QSize(14, 9));
     EXPECT_EQ(larger.pixelColor(12, 2).alpha(), 0);
     EXPECT_EQ(larger.pixelColor(2, 8).alpha(), 0);
-    ExpectColour(larger, 2, 6, BandRgb(4), report::kOverlayAlpha);
+    ExpectColour(larger, 2, 6, BandRgb(4), picture::kOverlayAlpha);
 }
 
 // The ksf picture: the map in grey, the overlay over it; where no cell has a
@@ -87,12 +88,12 @@ TEST(HeatmapPicture, GreyMapUnderTheOverlay) {
     const Grid grid = SmallGrid(Metric::kCount, {0, 5, none, none, none, none});
     QImage map(10, 7, QImage::Format_RGB32);
     map.fill(QColor(200, 40, 90));
-    const QImage picture = report::HeatmapPicture(grid, map);
+    const QImage picture = picture::HeatmapPicture(grid, map);
     ASSERT_EQ(picture.size(), map.size());
     const int grey = qGray(qRgb(200, 40, 90));
     EXPECT_EQ(picture.pixel(9, 6), qRgb(grey, grey, grey));
     const auto blend = [&](int channel) {
-        return (channel * report::kOverlayAlpha + grey * (255 - report::kOverlayAlpha)) / 255;
+        return (channel * picture::kOverlayAlpha + grey * (255 - picture::kOverlayAlpha)) / 255;
     };
     const QColor black = picture.pixelColor(1, 1);  // 0 access points: black
     EXPECT_NEAR(black.red(), blend(0), 2);
@@ -111,17 +112,17 @@ TEST(PassFailOverlay, PassGreenFailRedNoVerdictClear) {
     using coverage::CellVerdict;
     verdict.cells = {CellVerdict::kPass, CellVerdict::kFail, CellVerdict::kNone,
                      CellVerdict::kNone, CellVerdict::kPass, CellVerdict::kFail};
-    const QImage overlay = report::PassFailOverlay(verdict, QSize(10, 7));
+    const QImage overlay = picture::PassFailOverlay(verdict, QSize(10, 7));
     ASSERT_EQ(overlay.size(), QSize(10, 7));
-    ExpectColour(overlay, 3, 3, report::kPassColour, report::kOverlayAlpha);
-    ExpectColour(overlay, 4, 0, report::kFailColour, report::kOverlayAlpha);
+    ExpectColour(overlay, 3, 3, picture::kPassColour, picture::kOverlayAlpha);
+    ExpectColour(overlay, 4, 0, picture::kFailColour, picture::kOverlayAlpha);
     EXPECT_EQ(overlay.pixelColor(9, 0).alpha(), 0);
     EXPECT_EQ(overlay.pixelColor(1, 5).alpha(), 0);
-    ExpectColour(overlay, 9, 6, report::kFailColour, report::kOverlayAlpha);
+    ExpectColour(overlay, 9, 6, picture::kFailColour, picture::kOverlayAlpha);
 
     QImage map(10, 7, QImage::Format_RGB32);
     map.fill(Qt::white);
-    const QImage picture = report::PassFailPicture(verdict, map);
+    const QImage picture = picture::PassFailPicture(verdict, map);
     EXPECT_EQ(picture.pixel(9, 0), qRgb(255, 255, 255));
     EXPECT_GT(picture.pixelColor(0, 0).green(), picture.pixelColor(0, 0).red());
     EXPECT_GT(picture.pixelColor(4, 0).red(), picture.pixelColor(4, 0).green());
@@ -137,7 +138,7 @@ TEST(ScaleBar, RoundLengthAtTheMapsScale) {
     for (const double pixelsPerMetre : {20.0, 3.0, 0.5, 250.0}) {
         QImage picture(640, 480, QImage::Format_RGB32);
         picture.fill(Qt::white);
-        report::DrawScaleBar(picture, pixelsPerMetre);
+        picture::DrawScaleBar(picture, pixelsPerMetre);
         // The bar: the longest run of black pixels in two rows running (the
         // frame around it is one pixel thick).
         std::vector<int> runs(picture.height());
@@ -163,7 +164,7 @@ TEST(ScaleBar, RoundLengthAtTheMapsScale) {
     QImage untouched(64, 48, QImage::Format_RGB32);
     untouched.fill(Qt::white);
     const QImage before = untouched.copy();
-    report::DrawScaleBar(untouched, 0);
+    picture::DrawScaleBar(untouched, 0);
     EXPECT_EQ(untouched, before) << "no scale, no bar";
 }
 

@@ -3,10 +3,10 @@
 #include <QImage>
 #include <QLabel>
 
+#include "coverage/rssi_bands.h"
 #include "dialogs/color_ranges_dlg.h"
 #include "dialogs/dialog_script.h"
 #include "dialogs/qt_app.h"
-#include "view/rssi_bands.h"
 
 namespace {
 

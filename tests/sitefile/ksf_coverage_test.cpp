@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "command_run.h"
+#include "coverage/rssi_bands.h"
 #include "site_builder.h"
-#include "view/rssi_bands.h"
 
 namespace {
 

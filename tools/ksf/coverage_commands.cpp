@@ -18,7 +18,7 @@
 
 #include "coverage/coverage_map.h"
 #include "coverage/survey_input.h"
-#include "report/coverage_image.h"
+#include "picture/coverage_image.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_writer.h"
 #include "tools/ksf/ksf.h"
@@ -195,7 +195,7 @@ int Heatmap(const Args& args) {
         const std::string text = Csv(grid);
         return WriteOutput(args.output, text.data(), text.size(), error) ? 0 : WorkError(error);
     }
-    const QImage picture = report::HeatmapPicture(grid, report::SiteMapImage(map));
+    const QImage picture = picture::HeatmapPicture(grid, picture::SiteMapImage(map));
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

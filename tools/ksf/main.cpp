@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "picture/coverage_image.h"
 #include "platform/text.h"
-#include "report/coverage_image.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
@@ -396,7 +396,7 @@ int Signature(const Args& args) {
         return WorkError(error);
     }
     QImage picture;
-    if (!report::SignatureImage(reader, picture, error)) {
+    if (!picture::SignatureImage(reader, picture, error)) {
         return WorkError(path + ": " + error);
     }
     if (!picture.save(QString::fromStdString(args.output), "PNG")) {

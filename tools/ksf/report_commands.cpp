@@ -15,8 +15,8 @@
 #include "coverage/coverage_map.h"
 #include "coverage/requirements.h"
 #include "coverage/survey_input.h"
+#include "picture/coverage_image.h"
 #include "platform/text.h"
-#include "report/coverage_image.h"
 #include "report/survey_report.h"
 #include "sitefile/site_meta.h"
 #include "tools/ksf/ksf.h"
@@ -54,7 +54,7 @@ bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std:
     }
     out.pixelsPerMetre = meta.pixelsPerMetre;
     out.saveTime = reader.SaveTime();
-    if (withSignature && !report::SignatureImage(reader, out.signature, error)) {
+    if (withSignature && !picture::SignatureImage(reader, out.signature, error)) {
         error = path + ": " + error;
         return false;
     }
@@ -232,7 +232,7 @@ int Report(const Args& args) {
     const size_t slash = path.find_last_of('/');
     site.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     site.saveTime = loaded.saveTime;
-    site.map = report::SiteMapImage(loaded.map);
+    site.map = picture::SiteMapImage(loaded.map);
     site.signature = loaded.signature;
     site.pixelsPerMetre = loaded.pixelsPerMetre;
     site.survey = std::move(loaded.survey);

@@ -13,7 +13,7 @@
 #include "coverage/requirements.h"
 #include "sitefile/site_reader.h"
 
-namespace report {
+namespace picture {
 
 // Opacity of the overlay's cells, 0..255.
 constexpr int kOverlayAlpha = 150;
@@ -56,4 +56,4 @@ QImage PassFailPicture(const coverage::AreaVerdict& verdict, const QImage& map);
 // a map picture, on a white ground.
 void DrawScaleBar(QImage& picture, double pixelsPerMetre);
 
-}  // namespace report
+}  // namespace picture

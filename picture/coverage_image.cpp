@@ -1,4 +1,4 @@
-#include "report/coverage_image.h"
+#include "picture/coverage_image.h"
 
 #include <QFont>
 #include <QPainter>
@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "coverage/rssi_bands.h"
 #include "sitefile/site_format.h"
-#include "view/rssi_bands.h"
 
-namespace report {
+namespace picture {
 
 namespace {
 
@@ -198,4 +198,4 @@ void DrawScaleBar(QImage& picture, double pixelsPerMetre) {
                      Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(label));
 }
 
-}  // namespace report
+}  // namespace picture
