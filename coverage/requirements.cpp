@@ -8,16 +8,17 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "platform/json_reader.h"
 
 namespace coverage {
 
 namespace {
 
-using nlohmann::json;
+using json = platform::Json;
 
-constexpr long long kMaxProfileBytes = 1024 * 1024;
+constexpr size_t kMaxProfileBytes = 1024 * 1024;
 constexpr size_t kMaxNameBytes = 100;
 constexpr size_t kMaxSsidBytes = 32;
 // Levels a profile may ask for, dBm.
@@ -137,16 +138,9 @@ bool BuiltInProfile(const std::string& name, Profile& out) {
     return false;
 }
 
-bool ParseProfile(const std::string& text, Profile& out, std::string& error) {
-    json object;
-    try {
-        object = json::parse(text);
-    } catch (const json::parse_error& e) {
-        const std::string what = e.what();
-        const size_t at = what.find("] ");
-        error = "not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
-        return false;
-    }
+namespace {
+
+bool ProfileFromJson(const json& object, Profile& out, std::string& error) {
     if (!object.is_object()) {
         error = "a profile must be one JSON object";
         return false;
@@ -212,39 +206,37 @@ bool ParseProfile(const std::string& text, Profile& out, std::string& error) {
     return true;
 }
 
+}  // namespace
+
+bool ParseProfile(const std::string& text, Profile& out, std::string& error) {
+    json object;
+    if (!platform::ParseJson(text, "", object, error)) {
+        error = "not valid JSON: " + error;
+        return false;
+    }
+    return ProfileFromJson(object, out, error);
+}
+
 bool ResolveProfile(const std::string& nameOrPath, Profile& out, std::string& error) {
     if (BuiltInProfile(nameOrPath, out)) {
         return true;
     }
-    struct stat info;
-    if (::stat(nameOrPath.c_str(), &info) != 0) {
-        if (errno == ENOENT) {
+    json object;
+    switch (platform::ReadJsonFile(nameOrPath, kMaxProfileBytes, object, error)) {
+        case platform::JsonFile::kMissing: {
             std::string names;
             for (const std::string& name : BuiltInProfileNames()) {
                 names += name + ", ";
             }
             error = "unknown profile '" + nameOrPath + "' (" + names + "or a profile file)";
-        } else {
-            error = nameOrPath + ": cannot be read (" + std::strerror(errno) + ")";
+            return false;
         }
-        return false;
+        case platform::JsonFile::kFailed:
+            return false;
+        case platform::JsonFile::kRead:
+            break;
     }
-    if (!S_ISREG(info.st_mode)) {
-        error = nameOrPath + ": is not a regular file";
-        return false;
-    }
-    if (info.st_size > kMaxProfileBytes) {
-        error = nameOrPath + ": is larger than " + std::to_string(kMaxProfileBytes) + " bytes";
-        return false;
-    }
-    std::ifstream in(nameOrPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        error = nameOrPath + ": cannot be read";
-        return false;
-    }
-    if (!ParseProfile(text.str(), out, error)) {
+    if (!ProfileFromJson(object, out, error)) {
         error = nameOrPath + ": " + error;
         return false;
     }

@@ -6,8 +6,10 @@
 // source says the sweep is finished.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 class WindowHandle;
@@ -17,6 +19,25 @@ enum class SweepState {
     kRunning,  // call ContinueSweep again
     kDone,     // everything heard is in g_scanList; TakeFinishedSweep commits it
     kGaveUp,   // the scanner did not respond: nothing is to be committed
+};
+
+// What a finished sweep learnt beyond the scan list, where the scanner knows
+// it: the Wi-Fi adapter reports each BSSID's frequency and channel width and
+// can measure each channel's noise; the scanner unit reports neither.
+struct SweepBssChannel {
+    std::array<uint8_t, 6> mac{};
+    int frequencyMhz = 0;
+    int widthMhz = 0;  // 0 where not known
+};
+struct SweepNoise {
+    int frequencyMhz = 0;
+    double noiseDbm = 0;
+};
+struct SweepDetails {
+    std::vector<SweepBssChannel> channels;
+    std::vector<SweepNoise> noise;
+    // The levels were derived from a signal-quality figure, not measured.
+    bool levelsEstimated = false;
 };
 
 class ScanSource {
@@ -49,6 +70,8 @@ class ScanSource {
     // After kGaveUp: why, as one sentence, where the source knows more than
     // that the scanner did not respond; empty otherwise.
     virtual std::string GaveUpReason() const { return std::string(); }
+    // After kDone and until the next BeginSweep: what else the sweep learnt.
+    virtual SweepDetails FinishedSweepDetails() const { return SweepDetails(); }
 
     // The scan screen: the progress figure shown beside the radar (the
     // channel step), and whether the list heading shows.

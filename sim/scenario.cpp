@@ -8,126 +8,23 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "platform/json_reader.h"
 #include "platform/text.h"
 
 namespace sim {
 
 namespace {
 
-using nlohmann::json;
+using platform::Json;
+using json = platform::Json;
 
 // Far more than any scenario needs; keeps a wrong file from filling memory.
-constexpr long long kMaxScenarioBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxScenarioBytes = 16 * 1024 * 1024;
 
-// Collects the first problem found, with the path of the field it concerns.
-class Checker {
-  public:
-    bool failed() const { return !m_error.empty(); }
-    const std::string& error() const { return m_error; }
-
-    bool Fail(const std::string& field, const std::string& problem) {
-        if (m_error.empty()) {
-            m_error = field + ": " + problem;
-        }
-        return false;
-    }
-
-    bool OnlyKnownFields(const json& object, const std::string& where,
-                         const std::set<std::string>& known) {
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            if (known.count(it.key()) == 0) {
-                std::string field = where.empty() ? it.key() : where + "." + it.key();
-                return Fail(field, "unknown field");
-            }
-        }
-        return true;
-    }
-
-    bool Integer(const json& object, const std::string& where, const char* key, long long low,
-                 long long high, long long& value) {
-        auto it = object.find(key);
-        if (it == object.end()) {
-            return true;
-        }
-        std::string field = Field(where, key);
-        std::string range =
-            "must be an integer from " + std::to_string(low) + " to " + std::to_string(high);
-        if (!it->is_number_integer()) {
-            return Fail(field, range);
-        }
-        long long v =
-            it->is_number_unsigned()
-                ? static_cast<long long>(std::min<unsigned long long>(
-                      it->get<unsigned long long>(),
-                      static_cast<unsigned long long>(std::numeric_limits<long long>::max())))
-                : it->get<long long>();
-        if (v < low || v > high) {
-            return Fail(field, range);
-        }
-        value = v;
-        return true;
-    }
-
-    bool Number(const json& object, const std::string& where, const char* key, double low,
-                double high, double& value) {
-        auto it = object.find(key);
-        if (it == object.end()) {
-            return true;
-        }
-        std::ostringstream range;
-        range << "must be a number from " << low << " to " << high;
-        if (!it->is_number() || !std::isfinite(it->get<double>()) || it->get<double>() < low ||
-            it->get<double>() > high) {
-            return Fail(Field(where, key), range.str());
-        }
-        value = it->get<double>();
-        return true;
-    }
-
-    bool Text(const json& object, const std::string& where, const char* key, size_t maxLength,
-              std::string& value) {
-        auto it = object.find(key);
-        if (it == object.end()) {
-            return true;
-        }
-        std::string field = Field(where, key);
-        if (!it->is_string()) {
-            return Fail(field, "must be a string");
-        }
-        std::string text = it->get<std::string>();
-        if (text.size() > maxLength) {
-            return Fail(field, "must be at most " + std::to_string(maxLength) + " characters");
-        }
-        if (text.find('\0') != std::string::npos) {
-            return Fail(field, "must not contain a zero character");
-        }
-        value = text;
-        return true;
-    }
-
-    bool Boolean(const json& object, const std::string& where, const char* key, bool& value) {
-        auto it = object.find(key);
-        if (it == object.end()) {
-            return true;
-        }
-        if (!it->is_boolean()) {
-            return Fail(Field(where, key), "must be true or false");
-        }
-        value = it->get<bool>();
-        return true;
-    }
-
-    static std::string Field(const std::string& where, const char* key) {
-        return where.empty() ? key : where + "." + key;
-    }
-
-  private:
-    std::string m_error;
-};
+using Checker = platform::JsonChecker;
 
 // Accepts "00:0a:1b:2c:3d:4e", "00-0a-1b-2c-3d-4e" or "000a1b2c3d4e".
 bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
@@ -241,18 +138,10 @@ bool ParseFaults(const json& faults, Checker& check, ScenarioFaults& out) {
 
 }  // namespace
 
-bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& error) {
-    json root;
-    try {
-        root = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." -> the rest
-        std::string what = e.what();
-        size_t at = what.find("] ");
-        error = "not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
-        return false;
-    }
-    Checker check;
+namespace {
+
+bool ScenarioFromJson(const json& root, Scenario& out, std::string& error) {
+    Checker check("");
     if (!root.is_object()) {
         error = "not a scenario: the file must hold one JSON object";
         return false;
@@ -273,7 +162,7 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
             if (!aps->is_array()) {
                 check.Fail("access_points", "must be an array");
             }
-            for (size_t i = 0; !check.failed() && i < aps->size(); ++i) {
+            for (size_t i = 0; !check.Failed() && i < aps->size(); ++i) {
                 SimAccessPoint ap;
                 if (ParseAccessPoint((*aps)[i], "access_points[" + std::to_string(i) + "]", check,
                                      ap)) {
@@ -282,16 +171,16 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
             }
         }
         auto walls = root.find("walls");
-        if (!check.failed() && walls != root.end()) {
+        if (!check.Failed() && walls != root.end()) {
             ParseWalls(*walls, check, scenario.walls);
         }
         auto faults = root.find("faults");
-        if (!check.failed() && faults != root.end()) {
+        if (!check.Failed() && faults != root.end()) {
             ParseFaults(*faults, check, scenario.faults);
         }
     }
-    if (check.failed()) {
-        error = check.error();
+    if (check.Failed()) {
+        error = check.Error();
         return false;
     }
     scenario.baud = static_cast<unsigned>(baud);
@@ -301,37 +190,23 @@ bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& erro
     return true;
 }
 
+}  // namespace
+
+bool ParseScenario(const std::string& jsonText, Scenario& out, std::string& error) {
+    json root;
+    if (!platform::ParseJson(jsonText, "", root, error)) {
+        error = "not valid JSON: " + error;
+        return false;
+    }
+    return ScenarioFromJson(root, out, error);
+}
+
 bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
-        error = path + ": cannot be read (" + std::strerror(errno) + ")";
+    json root;
+    if (platform::ReadJsonFile(path, kMaxScenarioBytes, root, error) != platform::JsonFile::kRead) {
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        error = path + ": is a directory, not a scenario file";
-        return false;
-    }
-    // A pipe or device could block the read or never end (/dev/zero).
-    if (!S_ISREG(info.st_mode)) {
-        error = path + ": is not a regular file";
-        return false;
-    }
-    if (info.st_size > kMaxScenarioBytes) {
-        error = path + ": is larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    if (!ParseScenario(text.str(), out, error)) {
+    if (!ScenarioFromJson(root, out, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -98,6 +98,8 @@ struct Replacement {
     uint64_t device = 0;
     uint64_t inode = 0;
     bool changed = false;
+    // Permission bits for the new file; else an existing file's carry over.
+    std::optional<unsigned> mode;
     // The new file's device and inode, after a successful replacement.
     uint64_t newDevice = 0;
     uint64_t newInode = 0;
@@ -137,7 +139,9 @@ bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::
         return mask;
     }();
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    if (replacement.mode) {
+        mode = static_cast<mode_t>(*replacement.mode & 07777);
+    } else if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     }
 
@@ -452,8 +456,9 @@ std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
-                         std::string& detail) {
+                         std::string& detail, std::optional<unsigned> mode) {
     Replacement anyFile;
+    anyFile.mode = mode;
     return ReplaceFile(
         path,
         [&](int fd, std::string& error) {

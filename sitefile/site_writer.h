@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,9 +77,9 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
 std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map);
 
 // Replaces (or creates) `path` with `bytes` through a temporary file beside
-// it; an existing file keeps its permissions. False with the reason on failure,
-// leaving any old file as it was.
+// it; an existing file keeps its permissions unless `mode` gives them. False
+// with the reason on failure, leaving any old file as it was.
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
-                         std::string& detail);
+                         std::string& detail, std::optional<unsigned> mode = std::nullopt);
 
 }  // namespace sitefile

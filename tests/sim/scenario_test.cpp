@@ -142,7 +142,7 @@ TEST(Scenario, MalformedScenariosNameTheFieldAndTheProblem) {
         {R"({"access_points": [{"mac": "000a1b2c3d4e", "frequency": 0}]})",
          "access_points[0].frequency: must be an integer from 1 to 32767"},
         {R"({"access_points": [{"mac": "000a1b2c3d4e", "ssid": "123456789012345678901234567890123"}]})",
-         "access_points[0].ssid: must be at most 32 characters"},
+         "access_points[0].ssid: must be at most 32 bytes"},
         {R"({"access_points": [{"mac": "000a1b2c3d4e", "x": 3}]})",
          "access_points[0].y: missing (x and y go together)"},
         {R"({"access_points": [{"mac": "000a1b2c3d4e", "noise_db": -1}]})",
@@ -216,7 +216,7 @@ TEST(Scenario, SyntaxErrorsAndUnreadableFilesSayWhere) {
     EXPECT_FALSE(sim::LoadScenario("/nonexistent/scenario.json", s, error));
     EXPECT_EQ("/nonexistent/scenario.json: cannot be read (No such file or directory)", error);
     EXPECT_FALSE(sim::LoadScenario(KESTROW_SOURCE_DIR, s, error));
-    EXPECT_EQ(std::string(KESTROW_SOURCE_DIR) + ": is a directory, not a scenario file", error);
+    EXPECT_EQ(std::string(KESTROW_SOURCE_DIR) + ": is a directory, not a file", error);
     // Devices and pipes are refused before anything is read: /dev/zero would
     // never end and a pipe could block for ever.
     EXPECT_FALSE(sim::LoadScenario("/dev/zero", s, error));

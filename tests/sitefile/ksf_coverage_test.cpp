@@ -245,14 +245,16 @@ TEST_F(KsfCoverage, ScaleIsStoredBesideTheSiteAndSetsTheDefaultRadius) {
     EXPECT_EQ(Ksf("scale " + dir + "/missing.ksf --pixels-per-metre 2", dir).status, 1);
     EXPECT_FALSE(std::ifstream(dir + "/missing.ksf.meta.json").good());
 
-    // A damaged sidecar is reported, and never replaced.
+    // A damaged sidecar is reported; a new scale repairs it, the damaged
+    // bytes kept aside.
     std::ofstream(meta) << "{\"pixels_per_metre\": ";
     EXPECT_EQ(Ksf("heatmap " + site + " -o - --format csv", dir).status, 1);
     EXPECT_EQ(Ksf("info " + site, dir).status, 1);
-    const KsfRun refused = Ksf("scale " + site + " --pixels-per-metre 2", dir);
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("not valid JSON"), std::string::npos) << refused.err;
-    EXPECT_EQ(ReadText(meta), "{\"pixels_per_metre\": ");
+    const KsfRun repaired = Ksf("scale " + site + " --pixels-per-metre 2", dir);
+    EXPECT_EQ(repaired.status, 0);
+    EXPECT_NE(repaired.err.find("moved aside to " + meta + ".damaged"), std::string::npos)
+        << repaired.err;
+    EXPECT_EQ(ReadText(meta + ".damaged"), "{\"pixels_per_metre\": ");
     EXPECT_EQ(Ksf("heatmap " + site + " -o - --format csv --radius 3", dir).status, 0)
         << "a radius given needs no scale";
 }

@@ -262,8 +262,12 @@ int Scale(const Args& args) {
     if (!OpenSite(path, reader, error)) {
         return WorkError(error);
     }
-    if (!sitefile::WriteSiteScale(path, scale, error)) {
+    std::string note;
+    if (!sitefile::WriteSiteScale(path, scale, error, &note)) {
         return WorkError(error);
+    }
+    if (!note.empty()) {
+        std::fprintf(stderr, "ksf: warning: %s\n", note.c_str());
     }
     std::printf("scale: %g pixels per metre, in %s\n", scale, sitefile::MetaPath(path).c_str());
     return 0;

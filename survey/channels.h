@@ -1,0 +1,34 @@
+// Channel numbers and bands of the 802.11 frequencies (MHz). Channel numbers
+// repeat across bands (6 GHz channel 1 is not 2.4 GHz channel 1), so a
+// channel means something only with its band.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace channels {
+
+enum class Band { kUnknown, k2_4GHz, k5GHz, k6GHz };
+
+struct Channel {
+    Band band = Band::kUnknown;
+    int number = 0;  // 0 when the frequency is not on a known channel
+};
+
+// 2.4 GHz: channels 1-13 every 5 MHz from 2412, 14 at 2484. 5 GHz: (f - 5000) / 5
+// up to 5885 (channel 177), and the 4.9 GHz channels 182-196 as (f - 4000) / 5.
+// 6 GHz: (f - 5950) / 5 from 5955 (channel 1) to 7115 (233), and 5935 as channel 2.
+// A frequency between channels or outside these ranges has no channel.
+Channel ChannelFromFrequency(uint32_t mhz);
+
+// The band a channel number means where no frequency is known: 1-14 are
+// 2.4 GHz, 32-177 are 5 GHz; anything else is unknown (a 6 GHz channel can
+// only be told by its frequency).
+Band BandOfChannel(int number);
+
+// "2.4", "5", "6", or nullptr for an unknown band.
+const char* BandName(Band band);
+// "2.4", "5" or "6" (also "2.4GHz", "5 GHz"); false for anything else.
+bool ParseBand(const std::string& text, Band& out);
+
+}  // namespace channels
