@@ -22,6 +22,9 @@ SiteSamples PrepareSamples(const Survey& survey) {
                 ap.bssid = r.bssid;
                 ap.ssid = r.ssid;
                 ap.channel = r.channel;
+                ap.frequencyMhz = r.frequencyMhz;
+                ap.band = r.frequencyMhz > 0 ? channels::ChannelFromFrequency(r.frequencyMhz).band
+                                             : channels::BandOfChannel(r.channel);
                 found.push_back(ap);
             }
             found[it->second].best = std::max(found[it->second].best, r.rssi);
@@ -72,6 +75,27 @@ SiteSamples PrepareSamples(const Survey& survey) {
         for (size_t a = 0; a < apCount; ++a) {
             out.levels[p * apCount + a] /= out.pointsAt[p];
         }
+    }
+    return out;
+}
+
+RadioKey RadioKeyOf(const AccessPoint& ap) {
+    RadioKey key;
+    key.band = ap.band != channels::Band::kUnknown ? ap.band : channels::BandOfChannel(ap.channel);
+    key.channel = ap.channel;
+    key.masked = ap.bssid;
+    key.masked[0] &= static_cast<uint8_t>(~0x02);
+    key.masked[5] &= 0xF0;
+    return key;
+}
+
+std::vector<int> RadioNumbers(const std::vector<AccessPoint>& aps) {
+    std::map<RadioKey, int> radios;
+    std::vector<int> out;
+    out.reserve(aps.size());
+    for (const AccessPoint& ap : aps) {
+        out.push_back(
+            radios.emplace(RadioKeyOf(ap), static_cast<int>(radios.size()) + 1).first->second);
     }
     return out;
 }

@@ -6,7 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "survey/channels.h"
 
 namespace coverage {
 
@@ -21,6 +24,7 @@ struct Reading {
     std::string ssid;  // the bytes as heard (see platform::TextFromBytes)
     int channel = 0;
     double rssi = kNotHeardDbm;  // dBm
+    int frequencyMhz = 0;        // where the scanner reported it; 0 unknown
 };
 
 struct SurveyPoint {
@@ -41,7 +45,32 @@ struct AccessPoint {
     int channel = 0;      // as first heard
     int pointsHeard = 0;  // survey points that heard it
     double best = -1000;  // strongest reading, dBm
+    // The band: from the frequency where one is known, else from the channel.
+    channels::Band band = channels::Band::kUnknown;
+    int frequencyMhz = 0;  // 0 unknown
+    int widthMhz = 0;      // 0 unknown
 };
+
+// A radio is one transmitter that may send several BSSIDs (one per SSID).
+// BSSIDs on the same band and channel are one radio when they are equal once
+// the locally-administered bit (0x02) of the first byte and the low four bits
+// of the last byte are cleared: the schemes vendors use to derive a radio's
+// further BSSIDs from its first.
+struct RadioKey {
+    channels::Band band = channels::Band::kUnknown;
+    int channel = 0;
+    Bssid masked{};
+    bool operator<(const RadioKey& o) const {
+        return std::tie(band, channel, masked) < std::tie(o.band, o.channel, o.masked);
+    }
+    bool operator==(const RadioKey& o) const {
+        return band == o.band && channel == o.channel && masked == o.masked;
+    }
+};
+RadioKey RadioKeyOf(const AccessPoint& ap);
+// The radio of each access point, numbered from 1 in the order radios are
+// first met in `aps`.
+std::vector<int> RadioNumbers(const std::vector<AccessPoint>& aps);
 
 // The survey as the interpolation sees it. Survey points at one position are
 // one site position whose levels are their average (never their sum); a

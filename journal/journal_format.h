@@ -93,6 +93,9 @@ struct DeletionEntry {
 };
 
 struct Entry {
+    // Kinds 3 to 7 are taken for the changes the desktop workspace, the
+    // Wi-Fi adapter and walking surveys journal: 3 a point moved, 4 a point
+    // renamed, 5 the channels of BSSIDs, 6 noise readings, 7 a walk.
     enum class Kind : uint8_t { kPoint = 1, kDeletion = 2 };
     Kind kind = Kind::kPoint;
     PointEntry point;        // kPoint

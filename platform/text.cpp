@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -92,6 +94,50 @@ size_t FittingPrefixLength(const char* bytes, size_t length, size_t limit) {
         --cut;
     }
     return cut;
+}
+
+namespace {
+
+bool IsBidiControl(uint32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
+std::string PrintableText(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    char escape[16];
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t length = SequenceLength(bytes + i, utf8.size() - i);
+        if (length <= 1) {
+            const unsigned char b = bytes[i];
+            if (b == '\\') {
+                out += "\\\\";
+            } else if (b < 0x20 || b >= 0x7F) {  // a control, or a byte that is not UTF-8
+                std::snprintf(escape, sizeof escape, "\\x%02x", b);
+                out += escape;
+            } else {
+                out += static_cast<char>(b);
+            }
+            ++i;
+            continue;
+        }
+        uint32_t code = bytes[i] & (0xFF >> (length + 1));
+        for (size_t k = 1; k < length; ++k) {
+            code = (code << 6) | (bytes[i + k] & 0x3F);
+        }
+        if (code <= 0x9F || IsBidiControl(code)) {
+            std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(code));
+            out += escape;
+        } else {
+            out.append(utf8, i, length);
+        }
+        i += length;
+    }
+    return out;
 }
 
 }  // namespace platform

@@ -35,4 +35,13 @@ inline int HexDigitValue(char c) {
 // character it would split; other bytes are single characters.
 size_t FittingPrefixLength(const char* bytes, size_t length, size_t limit);
 
+// Text from the air or a file made safe to print on a terminal or in a
+// line-oriented output: control characters (C0, DEL, C1), the
+// bidirectional-text controls (U+061C, U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069) and the backslash itself are written as escapes (\x1b,
+// \u{202e}, \\), so a broadcast name can neither drive the terminal nor
+// reorder a line. Everything else, any other script included, is kept.
+// Files keep the bytes as they are; only what is printed goes through this.
+std::string PrintableText(const std::string& utf8);
+
 }  // namespace platform

@@ -162,6 +162,28 @@ TEST(Samples, CoincidentPointsAverageNeverAdd) {
     }
 }
 
+// One radio's BSSIDs, however the vendor derives them, are one radio; the
+// same scheme on another channel or band is another radio.
+TEST(Samples, RadiosGroupBssidsOfOneTransmitter) {
+    const auto ap = [](Bssid bssid, int channel, channels::Band band) {
+        AccessPoint a;
+        a.bssid = bssid;
+        a.channel = channel;
+        a.band = band;
+        return a;
+    };
+    using channels::Band;
+    const std::vector<AccessPoint> aps = {
+        ap({0x00, 0x11, 0x22, 0x33, 0x44, 0x50}, 36, Band::kUnknown),  // 5 GHz from its channel
+        ap({0x00, 0x11, 0x22, 0x33, 0x44, 0x51}, 36, Band::k5GHz),     // consecutive last byte
+        ap({0x02, 0x11, 0x22, 0x33, 0x44, 0x5f}, 36, Band::k5GHz),     // locally administered
+        ap({0x00, 0x11, 0x22, 0x33, 0x44, 0x60}, 36, Band::k5GHz),     // another radio
+        ap({0x00, 0x11, 0x22, 0x33, 0x44, 0x52}, 1, Band::k2_4GHz),    // the 2.4 GHz radio
+        ap({0x00, 0x11, 0x22, 0x33, 0x44, 0x53}, 1, Band::k6GHz),      // 6 GHz channel 1
+    };
+    EXPECT_EQ(RadioNumbers(aps), (std::vector<int>{1, 1, 1, 2, 3, 4}));
+}
+
 // ---------------------------------------------------------------------------
 // Accuracy relations
 

@@ -25,3 +25,18 @@ TEST(FittingPrefixLength, NeverSplitsAUtf8Character) {
     // Latin-1 bytes are one character each.
     EXPECT_EQ(FittingPrefixLength("\xE9\xE9\xE9", 3, 2), 2u);
 }
+
+TEST(PrintableText, EscapesWhatCouldDriveATerminalOrReorderALine) {
+    using platform::PrintableText;
+    EXPECT_EQ(PrintableText("Caf\xC3\xA9 \xE6\x97\xA5"), "Caf\xC3\xA9 \xE6\x97\xA5");  // kept
+    EXPECT_EQ(PrintableText("\x1b]0;owned\x07"), "\\x1b]0;owned\\x07");
+    EXPECT_EQ(PrintableText("a\tb\nc\x7f"), "a\\x09b\\x0ac\\x7f");
+    EXPECT_EQ(PrintableText("\xC2\x9B"
+                            "31m"),
+              "\\u{009b}31m");  // C1 CSI
+    EXPECT_EQ(PrintableText("abc\xE2\x80\xAE"
+                            "fed"),
+              "abc\\u{202e}fed");  // right-to-left override
+    EXPECT_EQ(PrintableText("back\\slash"), "back\\\\slash");
+    EXPECT_EQ(PrintableText("\xFF"), "\\xff");  // not UTF-8
+}
