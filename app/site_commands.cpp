@@ -22,7 +22,48 @@ void ShowSiteError(const sitefile::SiteError& error) {
     platform::MessageBox(error.Text(), error.Caption(), error.Style());
 }
 
+// At most this many refused records are named in a message.
+constexpr size_t kRecordsNamed = 3;
+
 }  // namespace
+
+void SiteCommands::WarnOfPointsNotRead(const sitefile::SiteFileReader& reader) {
+    const std::string& unreadable = reader.Points().unreadable;
+    const std::vector<std::string>& refused = reader.Refused();
+    if (unreadable.empty() && refused.empty()) {
+        return;
+    }
+    std::string text;
+    if (!unreadable.empty()) {
+        text = "Part of the stored survey cannot be read: " + unreadable + ".";
+        m_pointsNotRead = unreadable;
+    }
+    if (!refused.empty()) {
+        text += text.empty() ? "" : " ";
+        text += std::to_string(refused.size()) +
+                (refused.size() == 1 ? " stored record cannot be true and is"
+                                     : " stored records cannot be true and are") +
+                " left out of the survey: ";
+        for (size_t i = 0; i < refused.size() && i < kRecordsNamed; ++i) {
+            text += (i > 0 ? "; " : "") + refused[i];
+        }
+        text += refused.size() > kRecordsNamed
+                    ? "; and " + std::to_string(refused.size() - kRecordsNamed) + " more."
+                    : ".";
+        if (m_pointsNotRead.empty()) {
+            m_pointsNotRead = std::to_string(refused.size()) +
+                              (refused.size() == 1 ? " stored record cannot be true"
+                                                   : " stored records cannot be true");
+        }
+    }
+    text +=
+        " Kestrow will not save over the stored points; open the site without keeping them "
+        "to survey it anew.";
+    platform::MessageBox(text, platform::kApplicationTitle,
+                         platform::kMbOk | platform::kMbIconExclamation);
+}
+
+namespace {}  // namespace
 
 std::optional<std::string> ShowSiteFileDialog(QWidget* parent) {
     // "Site Files (*.ksf)|*.ksf|All Files (*.*)|*.*||" in Qt's form; the
@@ -91,6 +132,10 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     std::vector<sitefile::PointCircle> circles;
     g_siteHeader = sitefile::TakeSite(reader, *keep, g_surveyList, circles);
     wait.reset();
+    m_pointsNotRead.clear();
+    if (*keep) {
+        WarnOfPointsNotRead(reader);
+    }
     // The panes show the new site's counters (a recovery reports again).
     m_view.PostStatusUpdate(0, 0);
     if (m_guard) {
@@ -115,6 +160,10 @@ bool SiteCommands::Save() {
     sitefile::SaveError error;
     if (!g_siteHeader || m_sitePath.empty()) {
         ShowSiteError(error);
+        return false;
+    }
+    if (!m_pointsNotRead.empty()) {
+        ShowSiteError({sitefile::SiteErrorKind::kPointsNotRead, m_pointsNotRead});
         return false;
     }
     bool saved = false;

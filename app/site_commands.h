@@ -11,6 +11,9 @@
 class CKestrowView;
 class QWidget;
 class SurveyGuard;
+namespace sitefile {
+class SiteFileReader;
+}
 struct UiServices;
 
 class SiteCommands final {
@@ -34,6 +37,10 @@ class SiteCommands final {
     void SetSitePath(std::string path) { m_sitePath = std::move(path); }
 
   private:
+    // Tells of stored points the open could not take (unreadable, or not
+    // true) and keeps the save from writing over them.
+    void WarnOfPointsNotRead(const sitefile::SiteFileReader& reader);
+
     CKestrowView& m_view;
     const UiServices& m_services;
     SurveyGuard* m_guard = nullptr;
@@ -41,6 +48,8 @@ class SiteCommands final {
     // The file at m_sitePath as the open (or the last save) left it: a save
     // replaces only that file.
     sitefile::FileIdentity m_opened;
+    // Why the stored points cannot all be written back; empty when they can.
+    std::string m_pointsNotRead;
 };
 
 // The file dialog of the open command: site files first, an existing file only.

@@ -42,6 +42,17 @@ std::vector<sitefile::PointCircle> CirclesOf(const CRecordList& list) {
 
 }  // namespace
 
+namespace {
+
+// "3 entries of the journal are damaged and cannot be read"
+std::string UnreadEntries(const journal::JournalContents& contents) {
+    const size_t n = contents.unreadEntries;
+    return std::to_string(n) + (n == 1 ? " entry" : " entries") + " of the journal " +
+           (n == 1 ? "is" : "are") + " damaged and cannot be read (" + contents.damage + ")";
+}
+
+}  // namespace
+
 void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& map,
                              std::vector<sitefile::PointCircle>& circles) {
     m_journal.Stop();
@@ -55,29 +66,54 @@ void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& m
 
     const std::string journalName = FileName(journal::JournalPath(path));
     const journal::Finding found = journal::InspectJournal(site);
+    const journal::Aside unreadable =
+        found.damaged ? journal::Aside::kDamaged : journal::Aside::kDeclined;
     switch (found.kind) {
         case journal::Finding::kNone:
             break;
         case journal::Finding::kNothing:
-            // Begun but never given a whole entry: there is nothing to keep.
-            journal::RemoveJournal(path, error);
+            if (found.damaged) {
+                SetAside(path, journal::Aside::kDamaged,
+                         "The survey journal " + journalName + " holds no entry that can be read.");
+            } else {
+                // Begun but never given an entry: there is nothing to keep.
+                journal::RemoveJournal(path, error);
+            }
             break;
         case journal::Finding::kRecoverable:
             if (!journal::ChangesAnything(found.contents.entries)) {
-                // Points taken and deleted again: nothing to offer.
-                journal::RemoveJournal(path, error);
+                // Points taken and deleted again: nothing to offer, and
+                // nothing to keep unless part of it could not be read.
+                if (found.damaged) {
+                    SetAside(path, journal::Aside::kDamaged,
+                             "The survey journal " + journalName + " holds no point to recover; " +
+                                 UnreadEntries(found.contents) + ".");
+                } else {
+                    journal::RemoveJournal(path, error);
+                }
                 break;
             }
             Offer(found, site, circles);
             return;
         case journal::Finding::kUnreadable:
-            SetAside(path, "The survey journal " + journalName + " cannot be read (" +
-                               found.problem + ").");
+            SetAside(
+                path, unreadable,
+                "The survey journal " + journalName + " cannot be read (" + found.problem + ").");
             break;
         case journal::Finding::kOtherSite:
-            SetAside(path, "The survey journal " + journalName + " belongs to another site (" +
-                               found.contents.header.site.path + ") and is not recovered.");
+            SetAside(path, unreadable,
+                     "The survey journal " + journalName + " belongs to another site (" +
+                         found.contents.header.site.path + ") and is not recovered.");
             break;
+        case journal::Finding::kOtherMap: {
+            const journal::SiteIdentity& other = found.contents.header.site;
+            SetAside(path, unreadable,
+                     "The survey journal " + journalName +
+                         " was written over another map of this site (" +
+                         std::to_string(other.mapWidth) + " x " + std::to_string(other.mapHeight) +
+                         " pixels, not the map the site has now) and is not recovered.");
+            break;
+        }
         case journal::Finding::kInUse:
             m_journal.Follow(site, g_surveyList);
             Unprotected(journalName + " is in use by another copy of Kestrow");
@@ -97,21 +133,42 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
             " The site file has been saved since they were taken, perhaps by another copy "
             "of Kestrow.";
     }
-    if (!found.contents.damage.empty()) {
-        text += " The end of the journal is damaged (" + found.contents.damage +
-                "); only what comes before it is recovered.";
+    if (found.damaged) {
+        text += " " + UnreadEntries(found.contents) + "; every other entry is recovered.";
     }
     if (platform::MessageBox(text, platform::kApplicationTitle, platform::kMbYesNo | kQuestion) !=
         platform::kIdYes) {
         // Declined: kept aside, never offered again.
-        std::string error;
-        if (!journal::SetAsideJournal(site.path, error)) {
-            Tell("The survey journal cannot be set aside: " + error);
-        }
+        SetAside(site.path, journal::Aside::kDeclined,
+                 "The survey journal " + FileName(journal::JournalPath(site.path)) +
+                     " is not recovered.");
         m_journal.Follow(site, g_surveyList);
         return;
     }
+    if (found.damaged) {
+        // The journal is rewritten below: the damaged one is kept as it was.
+        std::string aside;
+        std::string error;
+        if (!journal::KeepDamagedCopy(site.path, aside, error)) {
+            // Left exactly as it is, for another try.
+            Tell(
+                "The survey journal is damaged and cannot be kept aside, so it is not "
+                "recovered now: " +
+                error);
+            m_journal.Follow(site, g_surveyList);
+            return;
+        }
+        Tell("The damaged survey journal was kept as " + FileName(aside) + ".");
+    }
+    const journal::ReplayOutcome outcome = RecoverInto(found, circles);
+    std::string failure;
+    if (!m_journal.FollowRecovered(site, g_surveyList, outcome, failure)) {
+        Unprotected(failure);
+    }
+}
 
+journal::ReplayOutcome SurveyGuard::RecoverInto(const journal::Finding& found,
+                                                std::vector<sitefile::PointCircle>& circles) {
     const journal::ReplayOutcome outcome = journal::Replay(found.contents.entries, g_surveyList);
     if (g_siteHeader) {
         g_siteHeader->m_pointCount += outcome.points;
@@ -119,10 +176,6 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
     }
     circles = CirclesOf(g_surveyList);
     m_unsaved = true;
-    std::string failure;
-    if (!m_journal.FollowRecovered(site, g_surveyList, outcome, failure)) {
-        Unprotected(failure);
-    }
     if (outcome.points > 0 && m_view != nullptr) {
         QCoreApplication::postEvent(
             m_view->window(),
@@ -130,12 +183,15 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
                                              static_cast<uintptr_t>(outcome.lastX),
                                              static_cast<intptr_t>(outcome.lastY)));
     }
+    return outcome;
 }
 
-void SurveyGuard::SetAside(const std::string& sitePath, const std::string& why) {
+void SurveyGuard::SetAside(const std::string& sitePath, journal::Aside kind,
+                           const std::string& why) {
+    std::string aside;
     std::string error;
-    if (journal::SetAsideJournal(sitePath, error)) {
-        Tell(why + " It was kept as " + FileName(journal::DeclinedPath(sitePath)) + ".");
+    if (journal::SetAsideJournal(sitePath, kind, aside, error)) {
+        Tell(aside.empty() ? why : why + " It was kept as " + FileName(aside) + ".");
     } else {
         Tell(why + " It cannot be set aside either: " + error);
     }
@@ -170,7 +226,8 @@ bool SurveyGuard::ConfirmClose(const std::function<bool()>& save) {
             return save();
         case platform::kIdNo: {
             std::string failure;
-            if (m_journal.Following() && !m_journal.SetAside(failure)) {
+            std::string aside;
+            if (m_journal.Following() && !m_journal.SetAside(aside, failure)) {
                 Tell("The survey journal cannot be set aside: " + failure);
             }
             m_unsaved = false;

@@ -51,7 +51,11 @@ class SurveyGuard final : public SurveyListener {
   private:
     void Offer(const journal::Finding& found, const journal::SiteIdentity& site,
                std::vector<sitefile::PointCircle>& circles);
-    void SetAside(const std::string& sitePath, const std::string& why);
+    // Replays the journal into g_surveyList, as unsaved points.
+    journal::ReplayOutcome RecoverInto(const journal::Finding& found,
+                                       std::vector<sitefile::PointCircle>& circles);
+    // Sets the journal aside and tells the surveyor why and where it is.
+    void SetAside(const std::string& sitePath, journal::Aside kind, const std::string& why);
     void Unprotected(const std::string& reason);
 
     QWidget* m_view;

@@ -19,8 +19,19 @@ Reading MakeReading(const uint8_t* mac, const char* ssid, size_t ssidSize, int c
 
 class SurveyCollector : public sitefile::PointsVisitor {
   public:
-    explicit SurveyCollector(Survey& out) : m_out(out) {}
+    SurveyCollector(Survey& out, int32_t mapWidth, int32_t mapHeight,
+                    std::vector<std::string>& ignored)
+        : m_out(out), m_mapWidth(mapWidth), m_mapHeight(mapHeight), m_ignored(ignored) {}
     void OnPoint(const sitefile::StoredPoint& point) override {
+        m_kept = 0;
+        m_created = false;
+        const std::string problem =
+            m_mapWidth > 0 ? sitefile::ImplausiblePoint(point, m_mapWidth, m_mapHeight) : "";
+        m_skip = !problem.empty();
+        if (m_skip) {
+            m_ignored.push_back(problem);
+            return;
+        }
         // Consecutive groups at one position are one point, as the survey
         // list holds them once the file is open.
         if (!m_out.points.empty() && m_out.points.back().x == point.x &&
@@ -32,17 +43,39 @@ class SurveyCollector : public sitefile::PointsVisitor {
         p.y = point.y;
         p.name.assign(point.name, strnlen(point.name, sizeof point.name));
         m_out.points.push_back(std::move(p));
+        m_created = true;
     }
-    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& entry) override {
+    void OnEntry(const sitefile::StoredPoint& point, const sitefile::StoredEntry& entry) override {
+        if (m_skip) {
+            return;
+        }
+        const std::string problem = sitefile::ImplausibleEntry(point, entry);
+        if (!problem.empty()) {
+            m_ignored.push_back(problem);
+            return;
+        }
+        ++m_kept;
         if (entry.channel != 0) {
             m_out.points.back().heard.push_back(MakeReading(
                 entry.mac, entry.ssid, sizeof entry.ssid, entry.channel, entry.RssiDbm()));
         }
     }
-    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
+    void OnPointEnd(const sitefile::StoredPoint&, int entriesRead) override {
+        // A point whose every entry was refused heard nothing that counts;
+        // it is no point where nothing was heard either.
+        if (m_created && entriesRead > 0 && m_kept == 0 && m_out.points.back().heard.empty()) {
+            m_out.points.pop_back();
+        }
+    }
 
   private:
     Survey& m_out;
+    int32_t m_mapWidth;
+    int32_t m_mapHeight;
+    std::vector<std::string>& m_ignored;
+    bool m_skip = false;     // the current point is off the map
+    bool m_created = false;  // the current group began a survey point
+    int m_kept = 0;          // its entries kept
 };
 
 }  // namespace
@@ -68,9 +101,11 @@ Survey SurveyFromRecords(const CRecordList& list) {
     return out;
 }
 
-Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader) {
+Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader, std::vector<std::string>* ignored) {
     Survey out;
-    SurveyCollector collector(out);
+    std::vector<std::string> none;
+    SurveyCollector collector(out, reader.MapWidth(), reader.MapHeight(),
+                              ignored ? *ignored : none);
     reader.VisitPoints(collector);
     return out;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "coverage/survey.h"
 #include "sitefile/site_reader.h"
@@ -19,8 +20,12 @@ Survey SurveyFromRecords(const CRecordList& list);
 // The survey points of an opened site file, read with VisitPoints (the
 // survey list is left alone): one per stored group, consecutive groups at one
 // position being one point as they are once the file is open. Entries with
-// channel 0 are not access points and are skipped.
-Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader);
+// channel 0 are not access points and are skipped. Points off the map (once
+// ReadMap has read it) and entries that cannot be true are left out, each
+// with a line in `ignored`. reader.Points() then says whether the whole
+// section could be read.
+Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader,
+                          std::vector<std::string>* ignored = nullptr);
 
 // Opens the site file and reads its survey points; false with a one-line
 // reason when the file cannot be opened.

@@ -10,11 +10,13 @@ namespace journal {
 namespace {
 
 constexpr char kMagic[8] = {'K', 'S', 'F', 'J', 'R', 'N', 'L', '1'};
-// Magic, version, length, four u64, two i64... up to the path length field.
-constexpr size_t kFixedHeaderSize = 8 + 2 + 2 + 8 * 4 + 8 + 4 * 3 + 2;
 constexpr size_t kMaxMacText = 15;
 constexpr size_t kMaxSsid = 127;
 constexpr size_t kMaxName = 31;
+// Body sizes: a deletion's is fixed; a point's is at least its kind, place,
+// an empty name and a record count.
+constexpr uint32_t kDeletionBodySize = 1 + 4 * 4;
+constexpr uint32_t kMinPointBodySize = 1 + 4 + 4 + 1 + 2;
 
 class Writer {
   public:
@@ -178,6 +180,72 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
     return r.Left() == 0;
 }
 
+// Reads the entry at `at`: null when it is sound (and `entry` holds it),
+// else what is wrong with it.
+const char* ReadEntryAt(const uint8_t* data, size_t size, size_t at, Entry& entry) {
+    const size_t left = size - at;
+    if (left < 4) {
+        return "it ends inside an entry";
+    }
+    const uint32_t length = ReadLe32(data + at);
+    if (length == 0 || length > kMaxEntryLength) {
+        return "an entry has an impossible length";
+    }
+    if (left - 4 < size_t{length} + 4) {
+        return "it ends inside an entry";
+    }
+    if (Crc32(data + at, 4 + size_t{length}) != ReadLe32(data + at + 4 + length)) {
+        return "an entry fails its check";
+    }
+    if (!DecodeBody(data + at + 4, length, entry)) {
+        return "an entry cannot be read";
+    }
+    return nullptr;
+}
+
+size_t NextEntry(const uint8_t* data, size_t at) {
+    return at + 8 + size_t{ReadLe32(data + at)};
+}
+
+// Whether a sound entry starts at `at`, for the search past damage. Lengths
+// no entry of its kind can have are passed over without a checksum; each
+// checksum taken is paid for out of `budget`.
+bool IsSoundEntryAt(const uint8_t* data, size_t size, size_t at, size_t& budget) {
+    if (size - at < 9) {
+        return false;
+    }
+    const uint32_t length = ReadLe32(data + at);
+    const uint8_t kind = data[at + 4];
+    const bool plausible =
+        (kind == static_cast<uint8_t>(Entry::Kind::kDeletion) && length == kDeletionBodySize) ||
+        (kind == static_cast<uint8_t>(Entry::Kind::kPoint) && length >= kMinPointBodySize &&
+         length <= kMaxEntryLength);
+    if (!plausible || size - at - 8 < length) {
+        return false;
+    }
+    const size_t cost = std::min<size_t>(budget, 4 + size_t{length});
+    budget -= cost;
+    Entry entry;
+    return cost == 4 + size_t{length} && ReadEntryAt(data, size, at, entry) == nullptr;
+}
+
+// How many entries the damaged bytes [from, to) held, as far as the length
+// fields found in them tell: each length that stays inside is one entry, and
+// what no length accounts for is one more.
+size_t EntriesWithin(const uint8_t* data, size_t from, size_t to) {
+    size_t count = 0;
+    size_t at = from;
+    while (to - at >= 8) {
+        const uint32_t length = ReadLe32(data + at);
+        if (length == 0 || length > to - at - 8) {
+            break;
+        }
+        ++count;
+        at += 8 + size_t{length};
+    }
+    return count + (at < to ? 1 : 0);
+}
+
 }  // namespace
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
@@ -191,7 +259,7 @@ std::vector<uint8_t> EncodeHeader(const JournalHeader& header) {
     Writer w(out);
     w.Bytes(kMagic, sizeof kMagic);
     w.U16(kJournalVersion);
-    w.U16(static_cast<uint16_t>(kFixedHeaderSize + pathLength + 4));
+    w.U16(static_cast<uint16_t>(kMinHeaderSize + pathLength + 4));
     w.U64(site.device);
     w.U64(site.inode);
     w.U64(site.size);
@@ -227,7 +295,7 @@ JournalContents ParseJournal(const uint8_t* data, size_t size) {
         contents.status = ReadStatus::kNotJournal;
         return contents;
     }
-    if (size < kFixedHeaderSize) {
+    if (size < kMinHeaderSize) {
         contents.status = ReadStatus::kCut;
         return contents;
     }
@@ -251,7 +319,7 @@ JournalContents ParseJournal(const uint8_t* data, size_t size) {
     r.U32(site.mapHeight);
     r.U32(site.mapCrc);
     r.U16(pathLength);
-    if (pathLength > kMaxPathLength || headerLength != kFixedHeaderSize + pathLength + 4) {
+    if (pathLength > kMaxPathLength || headerLength != kMinHeaderSize + pathLength + 4) {
         contents.status = ReadStatus::kBadHeader;
         return contents;
     }
@@ -265,36 +333,36 @@ JournalContents ParseJournal(const uint8_t* data, size_t size) {
         return contents;
     }
     contents.status = ReadStatus::kOk;
+    contents.headerBytes = headerLength;
 
+    size_t budget = kMaxResyncWork;
     size_t at = headerLength;
     while (at < size) {
-        const size_t left = size - at;
-        if (left < 4) {
-            contents.damage = "it ends inside an entry";
-            break;
-        }
-        const uint32_t length = ReadLe32(data + at);
-        if (length == 0 || length > kMaxEntryLength) {
-            contents.damage = "an entry has an impossible length";
-            break;
-        }
-        if (left - 4 < size_t{length} + 4) {
-            contents.damage = "it ends inside an entry";
-            break;
-        }
-        if (Crc32(data + at, 4 + size_t{length}) != ReadLe32(data + at + 4 + length)) {
-            contents.damage = "an entry fails its check";
-            break;
-        }
         Entry entry;
-        if (!DecodeBody(data + at + 4, length, entry)) {
-            contents.damage = "an entry cannot be read";
-            break;
+        const char* why = ReadEntryAt(data, size, at, entry);
+        if (why == nullptr) {
+            contents.entries.push_back(std::move(entry));
+            at = NextEntry(data, at);
+            continue;
         }
-        contents.entries.push_back(std::move(entry));
-        at += 4 + size_t{length} + 4;
+        if (contents.damage.empty()) {
+            contents.damage = why;
+        }
+        // Damaged from here: the next offset where a sound entry starts.
+        size_t resume = at + 1;
+        for (; resume < size; ++resume) {
+            if (budget == 0) {
+                resume = size;
+                break;
+            }
+            if (IsSoundEntryAt(data, size, resume, budget)) {
+                break;
+            }
+        }
+        contents.damaged.push_back({at, resume - at});
+        contents.unreadEntries += EntriesWithin(data, at, resume);
+        at = resume;
     }
-    contents.wholeBytes = at;
     return contents;
 }
 

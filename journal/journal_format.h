@@ -18,9 +18,12 @@
 //   deletion i32 x, i32 y, u32 records taken from the site's own points,
 //            u32 records taken from points this journal added
 //
-// A reader takes entries up to the first one that is cut short or fails its
-// check, so a journal whose writing was interrupted gives back every entry
-// that was written whole.
+// A reader takes every entry that is whole and passes its check. Past a
+// damaged stretch it finds the next sound entry by trying each later offset
+// as the start of one: a length that fits the file, a CRC-32 that matches
+// its length and body, and a body that reads as exactly one entry. A journal
+// whose writing was interrupted gives back every entry written whole; one
+// damaged in the middle gives back what comes before and after the damage.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +37,12 @@ constexpr uint16_t kJournalVersion = 1;
 // Longest path a header names, longest entry body a reader accepts.
 constexpr size_t kMaxPathLength = 4096;
 constexpr uint32_t kMaxEntryLength = 16u << 20;
+// The header's fixed part: magic, version, length, the site's identity, the
+// start, the map, up to the path's length field.
+constexpr size_t kMinHeaderSize = 8 + 2 + 2 + 8 * 4 + 8 + 4 * 3 + 2;
+// The most bytes a reader checks while looking for the next sound entry past
+// damage; what lies beyond counts as damaged.
+constexpr size_t kMaxResyncWork = size_t{256} << 20;
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
 
@@ -113,13 +122,25 @@ enum class ReadStatus {
     kBadHeader,   // the header fails its check
 };
 
+// Bytes of a journal that could not be read as entries.
+struct DamagedSpan {
+    size_t offset = 0;
+    size_t length = 0;
+};
+
 struct JournalContents {
     ReadStatus status = ReadStatus::kCut;
     JournalHeader header;
     std::vector<Entry> entries;
-    size_t wholeBytes = 0;  // the header and the whole entries
+    size_t headerBytes = 0;
     size_t totalBytes = 0;
-    std::string damage;  // why reading stopped before the end; empty when it did not
+    // The stretches between sound entries (or after the last) that could not
+    // be read, in file order, and how many entries they held as far as their
+    // own lengths tell (each stretch at least one).
+    std::vector<DamagedSpan> damaged;
+    size_t unreadEntries = 0;
+    std::string damage;  // what was wrong with the first stretch; empty when none
+    bool Damaged() const { return !damaged.empty(); }
 };
 
 JournalContents ParseJournal(const uint8_t* data, size_t size);

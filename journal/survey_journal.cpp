@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/files.h"
 #include "sitefile/site_writer.h"
 
 namespace journal {
@@ -120,6 +121,12 @@ uint32_t RemoveRun(CRecordList& list, int32_t x, int32_t y, uint32_t limit) {
     return removed;
 }
 
+// A journal holds what the site holds (names, places, BSSIDs): it is no more
+// readable than the site, and its owner can always write it.
+unsigned JournalMode(const std::string& sitePath) {
+    return platform::ReadWriteBitsOf(sitePath).value_or(0600) | 0600;
+}
+
 Entry PointEntryOf(const PointEntry& point) {
     Entry entry;
     entry.kind = Entry::Kind::kPoint;
@@ -133,8 +140,16 @@ std::string JournalPath(const std::string& sitePath) {
     return sitePath + ".journal";
 }
 
-std::string DeclinedPath(const std::string& sitePath) {
-    return sitePath + ".journal.declined";
+namespace {
+
+const char* AsideSuffix(Aside kind) {
+    return kind == Aside::kDamaged ? ".damaged" : ".declined";
+}
+
+}  // namespace
+
+std::string AsidePath(const std::string& sitePath, Aside kind) {
+    return JournalPath(sitePath) + AsideSuffix(kind);
 }
 
 bool StatSite(SiteIdentity& site, std::string& error) {
@@ -218,11 +233,15 @@ Finding InspectJournal(const SiteIdentity& site) {
         case ReadStatus::kOk:
             break;
         case ReadStatus::kCut:
+            // Only a journal whose creation was cut short inside the header's
+            // fixed part holds nothing at all.
             finding.kind = Finding::kNothing;
+            finding.damaged = bytes.size() >= kMinHeaderSize;
             return finding;
         case ReadStatus::kNotJournal:
             finding.kind = Finding::kUnreadable;
             finding.problem = "not a survey journal";
+            finding.damaged = true;
             return finding;
         case ReadStatus::kBadVersion:
             finding.kind = Finding::kUnreadable;
@@ -231,13 +250,19 @@ Finding InspectJournal(const SiteIdentity& site) {
         case ReadStatus::kBadHeader:
             finding.kind = Finding::kUnreadable;
             finding.problem = "its header is damaged";
+            finding.damaged = true;
             return finding;
     }
+    finding.damaged = contents.Damaged();
     // The journal is this site's when it was written over the same map, and
     // for the same file: found at the same path, or the very file moved.
     const SiteIdentity& recorded = contents.header.site;
-    if (!recorded.SameMap(site) || (recorded.path != site.path && !recorded.SameFile(site))) {
+    if (recorded.path != site.path && !recorded.SameFile(site)) {
         finding.kind = Finding::kOtherSite;
+        return finding;
+    }
+    if (!recorded.SameMap(site)) {
+        finding.kind = Finding::kOtherMap;
         return finding;
     }
     if (contents.entries.empty()) {
@@ -274,9 +299,28 @@ bool ChangeJournalFile(const std::string& path, int result, std::string& error) 
 
 }  // namespace
 
-bool SetAsideJournal(const std::string& sitePath, std::string& error) {
+bool SetAsideJournal(const std::string& sitePath, Aside kind, std::string& aside,
+                     std::string& error) {
+    aside.clear();
     const std::string path = JournalPath(sitePath);
-    return ChangeJournalFile(path, ::rename(path.c_str(), DeclinedPath(sitePath).c_str()), error);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        return true;
+    }
+    if (!platform::MoveAsideNumbered(path, AsideSuffix(kind), aside, error)) {
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
+}
+
+bool KeepDamagedCopy(const std::string& sitePath, std::string& aside, std::string& error) {
+    const std::string path = JournalPath(sitePath);
+    if (!platform::CopyAsideNumbered(path, AsideSuffix(Aside::kDamaged), aside, error)) {
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
 }
 
 bool RemoveJournal(const std::string& sitePath, std::string& error) {
@@ -412,7 +456,7 @@ bool SurveyJournal::FollowRecovered(const SiteIdentity& site, const CRecordList&
     // Written beside the old journal and renamed over it, so that either the
     // old or the new one is there whatever happens meanwhile.
     std::string detail;
-    if (!sitefile::ReplaceFileContents(path, bytes, detail)) {
+    if (!sitefile::ReplaceFileContents(path, bytes, detail, JournalMode(site.path))) {
         failure = path + ": " + detail;
         m_failed = true;
         return false;
@@ -437,11 +481,12 @@ bool SurveyJournal::Create(std::vector<uint8_t>& bytes, std::string& failure) {
     const std::string path = JournalPath(m_site.path);
     // Never over an existing file: it is another copy's journal, or one the
     // surveyor declined but that could not be set aside.
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         failure = SystemReason(path);
         return false;
     }
+    ::fchmod(m_fd, JournalMode(m_site.path));
     ::flock(m_fd, LOCK_EX | LOCK_NB);
     m_owned = true;
     JournalHeader header;
@@ -537,12 +582,13 @@ bool SurveyJournal::SiteSaved(const CRecordList& list, std::string& failure) {
     return removed;
 }
 
-bool SurveyJournal::SetAside(std::string& failure) {
+bool SurveyJournal::SetAside(std::string& aside, std::string& failure) {
     Close();
     m_size = 0;
     const bool owned = m_owned;
     m_owned = false;
-    return !owned || SetAsideJournal(m_site.path, failure);
+    aside.clear();
+    return !owned || SetAsideJournal(m_site.path, Aside::kDeclined, aside, failure);
 }
 
 }  // namespace journal

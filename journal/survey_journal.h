@@ -21,7 +21,13 @@
 namespace journal {
 
 std::string JournalPath(const std::string& sitePath);
-std::string DeclinedPath(const std::string& sitePath);
+
+// Journals kept aside: declined (not wanted, or not this site's) and damaged
+// ones, as <site>.journal.declined or <site>.journal.damaged, and when that
+// name is taken .2, .3, ... after it: an earlier copy is never replaced.
+enum class Aside { kDeclined, kDamaged };
+// The first name of that kind.
+std::string AsidePath(const std::string& sitePath, Aside kind);
 
 // Fills the file part of `site` (device, inode, size, modification time)
 // from the file at site.path; false with the system's reason if it cannot.
@@ -37,11 +43,16 @@ struct Finding {
         kUnreadable,   // not a journal this program can read (problem says why)
         kInUse,        // another copy of Kestrow is writing it
         kOtherSite,    // a journal of another site
+        kOtherMap,     // a journal of this site over another map
         kRecoverable,  // entries to offer
     };
     Kind kind = kNone;
     JournalContents contents;
     std::string problem;
+    // It holds bytes that could not be read: a damaged header, or entries
+    // that are not whole or fail their check. Such a journal is set aside as
+    // damaged, never removed.
+    bool damaged = false;
     int pointsAdded = 0;
     int deletions = 0;
     // The site file is not as it was when the journal began (saved since,
@@ -52,10 +63,14 @@ struct Finding {
 // Looks at the journal of `site` (identity of the site just opened).
 Finding InspectJournal(const SiteIdentity& site);
 
-// Moves the journal aside to <site>.journal.declined (replacing an older
-// one) or removes it; a missing journal is no failure.
-bool SetAsideJournal(const std::string& sitePath, std::string& error);
+// Moves the journal aside under the first free name of its kind (`aside`),
+// or removes it; a missing journal is no failure (`aside` is then empty).
+bool SetAsideJournal(const std::string& sitePath, Aside kind, std::string& aside,
+                     std::string& error);
 bool RemoveJournal(const std::string& sitePath, std::string& error);
+// Keeps a copy of the journal, byte for byte, under the first free damaged
+// name; the journal itself stays.
+bool KeepDamagedCopy(const std::string& sitePath, std::string& aside, std::string& error);
 
 struct ReplayOutcome {
     int points = 0;     // points the journal added that are still there
@@ -105,8 +120,9 @@ class SurveyJournal {
 
     // The site was saved with `list`: the journal goes and `list` is the new base.
     bool SiteSaved(const CRecordList& list, std::string& failure);
-    // Closes the journal and moves it aside (a survey the surveyor discards).
-    bool SetAside(std::string& failure);
+    // Closes the journal and moves it aside as declined (a survey the
+    // surveyor discards); `aside` is the name it now has.
+    bool SetAside(std::string& aside, std::string& failure);
     // Both leave alone a journal this one did not write or replay (another
     // copy's, found in use).
 

@@ -12,6 +12,11 @@ namespace platform {
 // when it cannot be moved (a missing file included).
 bool MoveAsideNumbered(const std::string& path, const std::string& suffix, std::string& aside,
                        std::string& error);
+// The same, but the file stays where it is and `aside` names a copy of it,
+// byte for byte: a second link to it where the file system allows, else a
+// copy of its bytes with the same permission bits.
+bool CopyAsideNumbered(const std::string& path, const std::string& suffix, std::string& aside,
+                       std::string& error);
 
 // The permission bits (rw only) of the file at `path`, for files that hold
 // what it holds; none when it cannot be examined.

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -103,41 +104,66 @@ bool IsBidiControl(uint32_t c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 
-}  // namespace
+// Marks a byte that is not part of a UTF-8 sequence, for Rewrite's callers.
+constexpr uint32_t kLoneByte = 0x1000000;
 
-std::string PrintableText(const std::string& utf8) {
+// Rewrites `utf8` character by character: `escape` answers the text that
+// stands for a character (a single byte that is not part of a UTF-8
+// sequence comes with `code` above 0x10FFFF, the byte in its low bits), or
+// nothing to keep it as it is.
+template <typename Escape>
+std::string Rewrite(const std::string& utf8, Escape escape) {
     std::string out;
     out.reserve(utf8.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-    char escape[16];
     for (size_t i = 0; i < utf8.size();) {
-        const size_t length = SequenceLength(bytes + i, utf8.size() - i);
-        if (length <= 1) {
-            const unsigned char b = bytes[i];
-            if (b == '\\') {
-                out += "\\\\";
-            } else if (b < 0x20 || b >= 0x7F) {  // a control, or a byte that is not UTF-8
-                std::snprintf(escape, sizeof escape, "\\x%02x", b);
-                out += escape;
-            } else {
-                out += static_cast<char>(b);
+        const size_t length = std::max<size_t>(SequenceLength(bytes + i, utf8.size() - i), 1);
+        uint32_t code = kLoneByte | bytes[i];
+        if (length > 1) {
+            code = bytes[i] & (0xFF >> (length + 1));
+            for (size_t k = 1; k < length; ++k) {
+                code = (code << 6) | (bytes[i + k] & 0x3F);
             }
-            ++i;
-            continue;
         }
-        uint32_t code = bytes[i] & (0xFF >> (length + 1));
-        for (size_t k = 1; k < length; ++k) {
-            code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        if (code <= 0x9F || IsBidiControl(code)) {
-            std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(code));
-            out += escape;
-        } else {
+        const std::string replacement = escape(code);
+        if (replacement.empty()) {
             out.append(utf8, i, length);
+        } else {
+            out += replacement;
         }
         i += length;
     }
     return out;
+}
+
+}  // namespace
+
+std::string PrintableText(const std::string& utf8) {
+    return Rewrite(utf8, [](uint32_t code) {
+        char escape[16] = "";
+        if (code >= kLoneByte) {
+            const unsigned b = code & 0xFF;
+            if (b == '\\') {
+                return std::string("\\\\");
+            }
+            if (b < 0x20 || b >= 0x7F) {  // a control, or a byte that is not UTF-8
+                std::snprintf(escape, sizeof escape, "\\x%02x", b);
+            }
+        } else if (code <= 0x9F || IsBidiControl(code)) {
+            std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(code));
+        }
+        return std::string(escape);
+    });
+}
+
+std::string PrintableJson(const std::string& json) {
+    return Rewrite(json, [](uint32_t code) {
+        char escape[16] = "";
+        if (code >= 0x80 && code < kLoneByte && (code <= 0x9F || IsBidiControl(code))) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
+        }
+        return std::string(escape);
+    });
 }
 
 }  // namespace platform

@@ -44,4 +44,9 @@ size_t FittingPrefixLength(const char* bytes, size_t length, size_t limit);
 // Files keep the bytes as they are; only what is printed goes through this.
 std::string PrintableText(const std::string& utf8);
 
+// The same for JSON text as it is printed (already valid UTF-8 with its
+// C0 controls escaped): the C1 controls and the bidirectional controls above
+// become \u escapes, which any JSON reader decodes to the very same text.
+std::string PrintableJson(const std::string& json);
+
 }  // namespace platform

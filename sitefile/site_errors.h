@@ -14,15 +14,17 @@ enum class SiteErrorKind {
     kBadMap,       // "Error Loading Site", captioned with the application title
     kCannotSave,   // "Could not update site"
     // "Could not update site" and why, on a second line, captioned like kCannotSave:
-    kSiteChanged,   // the file at the site's path is not the one opened, as it was
-    kReadOnlySite,  // the site file is read-only
+    kSiteChanged,    // the file at the site's path is not the one opened, as it was
+    kReadOnlySite,   // the site file is read-only
+    kPointsNotRead,  // it holds stored points the open could not take (detail says which)
+    kCannotWrite,    // the system refused (detail gives its text)
 };
 
 struct SiteError {
     SiteErrorKind kind = SiteErrorKind::kCannotSave;
     // Why, precisely: the system's text for kCannotOpen (it is also the
-    // message), a reason for tools and tests otherwise. Not shown in the box,
-    // except for kCannotOpen.
+    // message); the second line of the box for kBadMap, kPointsNotRead and
+    // kCannotWrite; a reason for tools and tests otherwise.
     std::string detail;
 
     std::string Text() const;

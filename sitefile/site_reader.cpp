@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "platform/message_box.h"
+#include "platform/text.h"
+#include "survey/plausible.h"
 #include "survey/record_list.h"
 
 namespace sitefile {
@@ -35,14 +37,37 @@ void CopyField(char* out, size_t outSize, const uint8_t* field, size_t fieldSize
 }
 
 // Builds the survey records of the stored points, as the open keeps them.
+// A point off the map, or an entry that cannot be true, is left out with a
+// line in `refused`; so is a point none of whose entries could be kept.
 class RecordBuilder : public PointsVisitor {
   public:
-    RecordBuilder(CRecordList& list, std::vector<PointCircle>& circles)
-        : m_list(list), m_circles(circles) {}
+    RecordBuilder(CRecordList& list, std::vector<PointCircle>& circles, int32_t mapWidth,
+                  int32_t mapHeight, std::vector<std::string>& refused)
+        : m_list(list),
+          m_circles(circles),
+          m_mapWidth(mapWidth),
+          m_mapHeight(mapHeight),
+          m_refused(refused) {}
 
-    void OnPoint(const StoredPoint&) override { m_best = -120; }
+    void OnPoint(const StoredPoint& point) override {
+        m_best = -120;
+        m_kept = 0;
+        m_skip = m_mapWidth > 0 ? ImplausiblePoint(point, m_mapWidth, m_mapHeight) : "";
+        if (!m_skip.empty()) {
+            m_refused.push_back(m_skip);
+        }
+    }
 
     void OnEntry(const StoredPoint& point, const StoredEntry& entry) override {
+        if (!m_skip.empty()) {
+            return;
+        }
+        const std::string problem = ImplausibleEntry(point, entry);
+        if (!problem.empty()) {
+            m_refused.push_back(problem);
+            return;
+        }
+        ++m_kept;
         // The circle shows what the file holds, even if memory ran out.
         m_best = std::max<int16_t>(m_best, entry.RssiDbm());
         ApRecord* r = NewRecord(point);
@@ -57,7 +82,10 @@ class RecordBuilder : public PointsVisitor {
         m_list.Append(r);
     }
 
-    void OnPointEnd(const StoredPoint& point, int) override {
+    void OnPointEnd(const StoredPoint& point, int entriesRead) override {
+        if (!m_skip.empty() || (entriesRead > 0 && m_kept == 0)) {
+            return;
+        }
         if (point.entryCount == 0) {
             // A point where nothing was heard: one marker record.
             ApRecord* r = NewRecord(point);
@@ -87,10 +115,42 @@ class RecordBuilder : public PointsVisitor {
 
     CRecordList& m_list;
     std::vector<PointCircle>& m_circles;
+    int32_t m_mapWidth;
+    int32_t m_mapHeight;
+    std::vector<std::string>& m_refused;
     int16_t m_best = -120;
+    int m_kept = 0;
+    std::string m_skip;  // why the current point is left out
 };
 
+// "point TEST at (10, 20)", the name escaped for any terminal it is printed on.
+std::string PointText(const StoredPoint& point) {
+    const std::string name =
+        platform::PrintableText(platform::TextFromBytes(point.name, sizeof point.name));
+    return "point " + (name.empty() ? std::string() : name + " ") + "at (" +
+           std::to_string(point.x) + ", " + std::to_string(point.y) + ")";
+}
+
 }  // namespace
+
+std::string ImplausiblePoint(const StoredPoint& point, int32_t mapWidth, int32_t mapHeight) {
+    if (survey::IsOnMap(point.x, point.y, mapWidth, mapHeight)) {
+        return std::string();
+    }
+    return PointText(point) + " lies off the " + std::to_string(mapWidth) + " x " +
+           std::to_string(mapHeight) + " map";
+}
+
+std::string ImplausibleEntry(const StoredPoint& point, const StoredEntry& entry) {
+    if (entry.channel == 0) {
+        return std::string();  // not an access point: nothing is claimed
+    }
+    const std::string problem = survey::ImplausibleReading(entry.RssiDbm(), entry.channel);
+    if (problem.empty()) {
+        return problem;
+    }
+    return "access point " + MacToText(entry.mac) + " at " + PointText(point) + ": " + problem;
+}
 
 void MacToText(const uint8_t mac[6], char* out) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -202,6 +262,8 @@ bool SiteFileReader::ReadMap(SiteMap& map, OpenError& error) {
 
     map.width = width;
     map.height = static_cast<int32_t>(rows);
+    m_mapWidth = map.width;
+    m_mapHeight = map.height;
     map.bottomUp = height > 0;
     map.stride = static_cast<size_t>(stride);
     const uint8_t* table = headers + kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
@@ -254,32 +316,53 @@ bool SiteFileReader::ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSiz
     return m_source->Seek(m_source->Position() + (recordSize - keep));
 }
 
-void SiteFileReader::VisitPoints(PointsVisitor& visitor) {
+const PointsReport& SiteFileReader::VisitPoints(PointsVisitor& visitor) {
     if (m_header) {
         VisitPoints(visitor, *m_header);
     } else {
         CSiteHeader scratch;
         VisitPoints(visitor, scratch);
     }
+    return m_points;
 }
 
 void SiteFileReader::VisitPoints(PointsVisitor& visitor, CSiteHeader& h) {
-    uint8_t sizes[8];
-    m_source->Seek(PointsOffset());
-    if (m_source->Read(sizes, sizeof sizes) != sizeof sizes) {
+    PointsReport& report = m_points;
+    report = PointsReport{};
+    const uint64_t size = m_source->Size();
+    const uint64_t start = PointsOffset();
+    const uint64_t section = size > start ? size - start : 0;
+    if (section > kMaxPointsSectionBytes) {
+        report.unreadable = "the points section is " + std::to_string(section >> 20) +
+                            " MiB, more than the " + std::to_string(kMaxPointsSectionBytes >> 20) +
+                            " MiB Kestrow reads";
         return;
+    }
+    uint8_t sizes[8];
+    m_source->Seek(start);
+    if (m_source->Read(sizes, sizeof sizes) != sizeof sizes) {
+        return;  // no record sizes: no points
     }
     h.m_pointHeaderSize = ReadU32(sizes);
     h.m_apEntrySize = ReadU32(sizes + 4);
     if (h.m_pointHeaderSize < kPointHeaderSize || h.m_apEntrySize < kApEntrySize) {
-        return;  // records smaller than this program's cannot be read
+        // Records smaller than this program's cannot be read.
+        if (section > sizeof sizes) {
+            report.unreadable = "its record sizes " + std::to_string(h.m_pointHeaderSize) + " / " +
+                                std::to_string(h.m_apEntrySize) + " are smaller than the " +
+                                std::to_string(kPointHeaderSize) + " / " +
+                                std::to_string(kApEntrySize) + " bytes of a point and an entry";
+        }
+        return;
     }
+    uint64_t at = m_source->Position();
     while (ReadRecord(h.m_pointBuf, kPointHeaderSize, h.m_pointHeaderSize)) {
         StoredPoint point;
         point.x = ReadI32(h.m_pointBuf);
         point.y = ReadI32(h.m_pointBuf + 4);
         CopyField(point.name, sizeof point.name, h.m_pointBuf + 8, kPointNameSize);
         point.entryCount = ReadU16(h.m_pointBuf + kPointEntryCountOffset);
+        ++report.points;
         visitor.OnPoint(point);
         int read = 0;
         for (; read < point.entryCount; ++read) {
@@ -291,16 +374,31 @@ void SiteFileReader::VisitPoints(PointsVisitor& visitor, CSiteHeader& h) {
             entry.rssiRaw = static_cast<int16_t>(ReadU16(h.m_apBuf + kEntryRssiOffset));
             std::memcpy(entry.mac, h.m_apBuf + kEntryMacOffset, sizeof entry.mac);
             CopyField(entry.ssid, sizeof entry.ssid, h.m_apBuf + kEntrySsidOffset, kEntrySsidSize);
+            ++report.entries;
             visitor.OnEntry(point, entry);
         }
         visitor.OnPointEnd(point, read);
+        if (read < point.entryCount) {
+            report.unreadable =
+                "point " + std::to_string(report.points) + " at (" + std::to_string(point.x) +
+                ", " + std::to_string(point.y) + ") announces " + std::to_string(point.entryCount) +
+                " access-point entries, but the file ends after " + std::to_string(read);
+            return;
+        }
+        at = m_source->Position();
+    }
+    if (at < size) {
+        report.unreadable = "its last " + std::to_string(size - at) +
+                            " bytes are not a whole point (a point header is " +
+                            std::to_string(h.m_pointHeaderSize) + " bytes)";
     }
 }
 
 void SiteFileReader::LoadPoints(CSiteHeader& header, CRecordList& list,
                                 std::vector<PointCircle>& circles) {
+    m_refused.clear();
     if (m_source) {
-        RecordBuilder builder(list, circles);
+        RecordBuilder builder(list, circles, m_mapWidth, m_mapHeight, m_refused);
         VisitPoints(builder, header);
     }
 }

@@ -66,6 +66,27 @@ struct StoredEntry {
     int16_t RssiDbm() const { return static_cast<int16_t>(rssiRaw / 256); }
 };
 
+// What walking the points section found. A section that holds anything it
+// cannot read as points (records smaller than this program's, a point whose
+// entries run past the end, bytes after the last point that are no whole
+// point, a section over the bound below) says why in `unreadable`: those
+// bytes are not survey data this program can keep, so no save may write over
+// them.
+struct PointsReport {
+    long points = 0;
+    long entries = 0;
+    std::string unreadable;
+};
+
+// The largest points section read (about 800,000 access-point entries):
+// more could not be held, drawn and analysed in a survey's memory.
+constexpr uint64_t kMaxPointsSectionBytes = uint64_t{32} << 20;
+
+// Why a stored point or entry cannot be true survey data (survey/plausible.h),
+// naming the point and the access point; empty when it can.
+std::string ImplausiblePoint(const StoredPoint& point, int32_t mapWidth, int32_t mapHeight);
+std::string ImplausibleEntry(const StoredPoint& point, const StoredEntry& entry);
+
 class PointsVisitor {
   public:
     virtual ~PointsVisitor() = default;
@@ -106,11 +127,20 @@ class SiteFileReader {
     std::unique_ptr<CSiteHeader> TakeHeader();
     // Appends the stored points' records to `list` and hands back every
     // circle to paint, in file order. The record sizes and the last records
-    // read are kept in `header`, as the open leaves them.
+    // read are kept in `header`, as the open leaves them. Points off the map
+    // read by ReadMap and entries that cannot be true are left out, each
+    // with a line in Refused().
     void LoadPoints(CSiteHeader& header, CRecordList& list, std::vector<PointCircle>& circles);
+    const std::vector<std::string>& Refused() const { return m_refused; }
+    // What the last walk of the points section found.
+    const PointsReport& Points() const { return m_points; }
 
     // Walks the points section group by group without touching the lists.
-    void VisitPoints(PointsVisitor& visitor);
+    const PointsReport& VisitPoints(PointsVisitor& visitor);
+
+    // The map's size as ReadMap read it (0 before).
+    int32_t MapWidth() const { return m_mapWidth; }
+    int32_t MapHeight() const { return m_mapHeight; }
 
     // The header being built; valid until TakeHeader hands it over.
     const CSiteHeader& Header() const { return *m_header; }
@@ -125,6 +155,11 @@ class SiteFileReader {
   private:
     void VisitPoints(PointsVisitor& visitor, CSiteHeader& header);
     bool ReadRecord(uint8_t* buffer, size_t keep, uint32_t recordSize);
+
+    PointsReport m_points;
+    std::vector<std::string> m_refused;
+    int32_t m_mapWidth = 0;
+    int32_t m_mapHeight = 0;
 
     std::unique_ptr<ByteSource> m_source;
     std::unique_ptr<CSiteHeader> m_header;

@@ -327,6 +327,8 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         error.detail = "no site file is open";
         return false;
     }
+    // From here on every failure says why, on the message's second line.
+    error.kind = SiteErrorKind::kCannotWrite;
     // The file a symbolic link names is the one replaced. Resolved once, so
     // the checks below and the replacement look at the same file.
     char* resolved = ::realpath(path.c_str(), nullptr);

@@ -1,5 +1,6 @@
 // The survey journal: its entries read back as written, a cut or damaged
-// journal gives back its whole entries only, a replay lands on the list the
+// journal gives back every sound entry, before and after the damage, and
+// says how many it lost; a replay lands on the list the
 // survey had, and the file is made, kept, set aside and refused as it should.
 #include <gtest/gtest.h>
 
@@ -118,7 +119,7 @@ class JournalTest : public ::testing::Test {
     journal::SiteIdentity m_site;
 };
 
-TEST(JournalFormatTest, CutOrDamagedJournalGivesBackItsWholeEntriesOnly) {
+TEST(JournalFormatTest, CutOrDamagedJournalGivesBackEverySoundEntry) {
     journal::JournalHeader header;
     header.site.path = "/s.ksf";
     std::vector<uint8_t> bytes = journal::EncodeHeader(header);
@@ -148,18 +149,34 @@ TEST(JournalFormatTest, CutOrDamagedJournalGivesBackItsWholeEntriesOnly) {
         for (size_t i = 0; i < whole; ++i) {
             EXPECT_EQ(read.entries[i].point.x, static_cast<int32_t>(i));
         }
-        EXPECT_EQ(read.wholeBytes, ends[whole]);
-        EXPECT_EQ(read.damage.empty(), length == ends[whole]) << length;
+        EXPECT_EQ(read.Damaged(), length != ends[whole]) << length;
+        EXPECT_EQ(read.unreadEntries, length != ends[whole] ? 1u : 0u) << length;
     }
 
-    // A changed byte anywhere in the second entry ends the reading before it.
-    for (size_t at = ends[1]; at < ends[2]; ++at) {
+    // A changed byte anywhere in the second entry, or garbage put in front
+    // of it: the entries on either side come back, and one is counted lost.
+    for (size_t at = ends[1]; at <= ends[2]; ++at) {
         std::vector<uint8_t> damaged = bytes;
-        damaged[at] ^= 0x40;
+        if (at == ends[2]) {
+            damaged.insert(damaged.begin() + ends[1], {0x11, 0, 0, 0, 1, 2, 3});
+        } else {
+            damaged[at] ^= 0x40;
+        }
         const journal::JournalContents read = journal::ParseJournal(damaged.data(), damaged.size());
-        EXPECT_EQ(read.entries.size(), 1u) << at;
+        ASSERT_EQ(read.entries.size(), at == ends[2] ? 3u : 2u) << at;
+        EXPECT_EQ(read.entries.back().point.x, 2) << at;
+        EXPECT_EQ(read.unreadEntries, 1u) << at;
+        ASSERT_EQ(read.damaged.size(), 1u);
+        EXPECT_EQ(read.damaged[0].offset, ends[1]);
         EXPECT_NE(read.damage, "") << at;
     }
+    // Two entries' worth of zeros in the middle (a block that never reached
+    // the disk) count as what their lengths cannot tell: one stretch.
+    std::vector<uint8_t> holed = bytes;
+    std::fill(holed.begin() + ends[0], holed.begin() + ends[2], 0);
+    const journal::JournalContents read = journal::ParseJournal(holed.data(), holed.size());
+    ASSERT_EQ(read.entries.size(), 1u);
+    EXPECT_EQ(read.unreadEntries, 1u);
     // A changed header byte: not a journal, or a header that fails its check.
     for (size_t at = 0; at < ends[0]; ++at) {
         std::vector<uint8_t> damaged = bytes;
@@ -248,7 +265,7 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     EXPECT_TRUE(journal::ChangesAnything(undone));
 }
 
-TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideReplacesTheOlderOne) {
+TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideKeepsTheOlderOne) {
     SurveyJournal j;
     j.Follow(m_site, g_surveyList);
     Commit(j, 10, 10, 3);
@@ -275,17 +292,67 @@ TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideReplacesTheOlderOne) {
     EXPECT_NE(failure.find("File exists"), std::string::npos) << failure;
     // Its save or discard leaves the journal it never wrote alone.
     EXPECT_TRUE(other.SiteSaved(g_surveyList, failure));
-    EXPECT_TRUE(other.SetAside(failure));
+    std::string aside;
+    EXPECT_TRUE(other.SetAside(aside, failure));
     EXPECT_EQ(journal::InspectJournal(m_site).kind, Finding::kInUse);
 
-    // Set aside: the journal replaces an older declined one, and the site
-    // has no journal to offer any more.
+    // Set aside: an older declined journal stays, this one takes the next
+    // number, and the site has no journal to offer any more. The journal
+    // and its copy are as private as the site.
     bytes = ReadFile(JournalPath());
-    std::ofstream(journal::DeclinedPath(m_site.path)) << "older";
-    ASSERT_TRUE(j.SetAside(failure)) << failure;
+    const std::string declined = journal::AsidePath(m_site.path, journal::Aside::kDeclined);
+    std::ofstream(declined) << "older";
+    ASSERT_TRUE(j.SetAside(aside, failure)) << failure;
+    EXPECT_EQ(aside, declined + ".2");
     EXPECT_FALSE(std::filesystem::exists(JournalPath()));
-    EXPECT_EQ(ReadFile(journal::DeclinedPath(m_site.path)), bytes);
+    EXPECT_EQ(ReadFile(aside), bytes);
+    EXPECT_EQ(ReadFile(declined), std::vector<uint8_t>({'o', 'l', 'd', 'e', 'r'}));
     EXPECT_EQ(journal::InspectJournal(m_site).kind, Finding::kNone);
+}
+
+TEST_F(JournalTest, DamageInTheFirstEntryLosesNothingAfterIt) {
+    {
+        SurveyJournal j;
+        j.Follow(m_site, g_surveyList);
+        Commit(j, 10, 10, 2);
+        Commit(j, 20, 20, 1);
+        Commit(j, 30, 30, 1);
+    }
+    std::vector<uint8_t> bytes = ReadFile(JournalPath());
+    const journal::JournalContents whole = journal::ParseJournal(bytes.data(), bytes.size());
+    bytes[whole.headerBytes + 9] ^= 0xFF;  // inside the first entry's body
+    std::ofstream(JournalPath(), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+
+    const Finding found = journal::InspectJournal(m_site);
+    EXPECT_EQ(found.kind, Finding::kRecoverable);
+    EXPECT_TRUE(found.damaged);
+    EXPECT_EQ(found.pointsAdded, 2);
+    EXPECT_EQ(found.contents.unreadEntries, 1u);
+
+    // A copy kept byte for byte, numbered past one already there; the
+    // journal itself stays until it is rewritten.
+    const std::string damaged = journal::AsidePath(m_site.path, journal::Aside::kDamaged);
+    std::ofstream(damaged) << "older";
+    std::string aside;
+    std::string error;
+    ASSERT_TRUE(journal::KeepDamagedCopy(m_site.path, aside, error)) << error;
+    EXPECT_EQ(aside, damaged + ".2");
+    EXPECT_EQ(ReadFile(aside), bytes);
+    EXPECT_EQ(ReadFile(JournalPath()), bytes);
+}
+
+TEST_F(JournalTest, JournalTakesTheSitesPermissions) {
+    ASSERT_EQ(::chmod(m_site.path.c_str(), 0640), 0);
+    const mode_t mask = ::umask(0);  // a careless umask does not widen it
+    SurveyJournal j;
+    j.Follow(m_site, g_surveyList);
+    Commit(j, 10, 10, 1);
+    ::umask(mask);
+    struct stat st {};
+    ASSERT_EQ(::stat(JournalPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 // Runs `write` with files limited to `limit` bytes, the way a full disk
@@ -373,12 +440,19 @@ TEST_F(JournalTest, JournalsOfOtherFilesAndUnreadableOnesAreNotOffered) {
     Finding found = journal::InspectJournal(movedSite);
     EXPECT_EQ(found.kind, Finding::kRecoverable);
     EXPECT_FALSE(found.siteChanged);
+    movedSite.mapCrc ^= 1;  // the site's map changed
+    EXPECT_EQ(journal::InspectJournal(movedSite).kind, Finding::kOtherMap);
 
-    // Not journals at all, or nothing in them.
+    // Not journals at all, or nothing in them: only a start cut short
+    // inside the header's fixed part is nothing to keep.
     std::ofstream(JournalPath(), std::ios::trunc) << "PK\x03\x04 something else";
-    EXPECT_EQ(journal::InspectJournal(m_site).kind, Finding::kUnreadable);
+    found = journal::InspectJournal(m_site);
+    EXPECT_EQ(found.kind, Finding::kUnreadable);
+    EXPECT_TRUE(found.damaged);
     std::ofstream(JournalPath(), std::ios::trunc) << "KSFJ";
-    EXPECT_EQ(journal::InspectJournal(m_site).kind, Finding::kNothing);
+    found = journal::InspectJournal(m_site);
+    EXPECT_EQ(found.kind, Finding::kNothing);
+    EXPECT_FALSE(found.damaged);
     std::filesystem::remove(JournalPath());
     std::filesystem::create_directory(JournalPath());
     found = journal::InspectJournal(m_site);

@@ -39,4 +39,7 @@ TEST(PrintableText, EscapesWhatCouldDriveATerminalOrReorderALine) {
               "abc\\u{202e}fed");  // right-to-left override
     EXPECT_EQ(PrintableText("back\\slash"), "back\\\\slash");
     EXPECT_EQ(PrintableText("\xFF"), "\\xff");  // not UTF-8
+    // JSON keeps its own escapes and gains \u ones for what a terminal obeys.
+    EXPECT_EQ(platform::PrintableJson("[\"a\\u001b\xC2\x9B\xE2\x80\xAE\xC3\xA9\"]"),
+              "[\"a\\u001b\\u009b\\u202e\xC3\xA9\"]");
 }

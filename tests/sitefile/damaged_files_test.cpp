@@ -20,13 +20,15 @@ using namespace sitefile_test;
 const std::set<std::string> kMessages = {
     "Not a Site File.", "Obsolete Site File, recreate using Zorvane", "Error Loading Site"};
 
-// The open's checks alone: "" when the site is accepted, else the message.
+// The open's checks alone: "" when the site is accepted, else the message
+// (its first line: the second says why).
 std::string Accepts(const uint8_t* data, size_t size, SiteMap& map) {
     SiteFileReader reader;
     OpenError error;
     if (!reader.Open(std::make_unique<MemoryByteSource>(data, size), error) ||
         !reader.ReadMap(map, error) || !reader.CheckLayout(error)) {
-        return error.Text();
+        const std::string text = error.Text();
+        return text.substr(0, text.find('\n'));
     }
     return "";
 }

@@ -48,15 +48,24 @@ std::vector<ApRecord*> Survey() {
     return out;
 }
 
-// Opens, reads the map and loads the points with the given answer.
+// Opens, reads the map and loads the points with the given answer; what
+// the load could not take goes to `notRead` when asked for.
 std::unique_ptr<CSiteHeader> Load(const std::vector<uint8_t>& bytes, bool keep,
-                                  std::vector<PointCircle>& circles) {
+                                  std::vector<PointCircle>& circles,
+                                  std::vector<std::string>* notRead = nullptr) {
     SiteFileReader reader;
     OpenError error;
     EXPECT_TRUE(reader.Open(Memory(bytes), error)) << error.detail;
     SiteMap map;
     EXPECT_TRUE(reader.ReadMap(map, error)) << error.detail;
-    return sitefile::TakeSite(reader, keep, g_surveyList, circles);
+    std::unique_ptr<CSiteHeader> header = sitefile::TakeSite(reader, keep, g_surveyList, circles);
+    if (notRead != nullptr) {
+        *notRead = reader.Refused();
+        if (!reader.Points().unreadable.empty()) {
+            notRead->push_back(reader.Points().unreadable);
+        }
+    }
+    return header;
 }
 
 const std::vector<uint8_t> kMac{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
@@ -206,8 +215,9 @@ TEST_F(SiteReaderTest, MapsThatAreNotWhole8BitImagesAreRefused) {
             WriteU32(file.data() + infoAt + 8, 0x7FFFFFFF);
         }
         OpenError e = MapFailure(file);
-        EXPECT_EQ(e.Text(), "Error Loading Site");
         EXPECT_FALSE(e.detail.empty());
+        EXPECT_EQ(e.Text(), "Error Loading Site\n" + std::string(1, std::toupper(e.detail[0])) +
+                                e.detail.substr(1) + ".");
     }
 }
 
@@ -219,7 +229,7 @@ TEST_F(SiteReaderTest, AnsweringNoLoadsNothingAndClearsTheSurvey) {
     g_surveyList.Append(leftover);
     std::vector<PointCircle> circles;
     std::unique_ptr<CSiteHeader> header =
-        Load(SiteWithPoints(PatternMap(4, 4), p.bytes), false, circles);
+        Load(SiteWithPoints(PatternMap(64, 64), p.bytes), false, circles);
     ASSERT_TRUE(header);
     EXPECT_TRUE(g_surveyList.IsEmpty());
     EXPECT_TRUE(circles.empty());
@@ -231,12 +241,12 @@ TEST_F(SiteReaderTest, StoredPointsBecomeRecordsAndCircles) {
     p.Point(10, 20, "First", 2)
         .Entry(36, 0x00, 0xD3, kMac, "Lab")
         .Entry(149, 0x00, 0xC4, {1, 2, 3, 4, 5, 6}, std::string(32, 'S'))
-        .Point(-5, 70000, "Empty", 0)
+        .Point(5, 60, "Empty", 0)
         .Point(30, 40, "Fraction", 1)
         .Entry(1, 0x80, 0xD3, kMac, "");
     std::vector<PointCircle> circles;
     std::unique_ptr<CSiteHeader> header =
-        Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+        Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->m_pointHeaderSize, 42u);
     EXPECT_EQ(header->m_apEntrySize, 41u);
@@ -261,22 +271,76 @@ TEST_F(SiteReaderTest, StoredPointsBecomeRecordsAndCircles) {
     EXPECT_STREQ(s[2]->macText, "000000000000");
     EXPECT_STREQ(s[2]->ssid, "");
     EXPECT_STREQ(s[2]->pointName, "Empty");
-    EXPECT_EQ(s[2]->y, 70000);
+    EXPECT_EQ(s[2]->y, 60);
 
     EXPECT_EQ(s[3]->rssi, -44);  // 0xD380 / 256 truncates toward zero
 
     ASSERT_EQ(circles.size(), 3u);
     EXPECT_EQ(circles[0].x, 10);
     EXPECT_EQ(circles[0].rssi, -45);
-    EXPECT_EQ(circles[1].x, -5);
+    EXPECT_EQ(circles[1].x, 5);
     EXPECT_EQ(circles[1].rssi, -120);
     EXPECT_EQ(circles[2].rssi, -44);
+}
+
+TEST_F(SiteReaderTest, PointsThatCannotBeReadOrBeTrueAreNamedNeverLostInSilence) {
+    std::vector<PointCircle> circles;
+    std::vector<std::string> notRead;
+    // Sizes, counts and leftovers no reading of points can account for.
+    PointsBytes undersized(40, 41);
+    undersized.Point(1, 1, "A", 0);
+    PointsBytes overrun;
+    overrun.Point(1, 1, "A", 60).Entry(36, 0, 0xD3, kMac, "x").Point(2, 2, "B", 0);
+    PointsBytes leftover;
+    leftover.Point(1, 1, "A", 0);
+    leftover.bytes.resize(leftover.bytes.size() + 17, 0);
+    PointsBytes huge;
+    huge.bytes.resize(kMaxPointsSectionBytes + 9);
+    for (const auto& [bytes, reason] : std::vector<std::pair<std::vector<uint8_t>, std::string>>{
+             {undersized.bytes, "its record sizes 40 / 41 are smaller"},
+             {overrun.bytes, "point 1 at (1, 1) announces 60 access-point entries"},
+             {leftover.bytes, "its last 17 bytes are not a whole point"},
+             {huge.bytes, "the points section is 32 MiB, more than the 32 MiB"}}) {
+        Load(SiteWithPoints(PatternMap(64, 64), bytes), true, circles, &notRead);
+        ASSERT_EQ(notRead.size(), 1u) << reason;
+        EXPECT_EQ(notRead[0].rfind(reason, 0), 0u) << notRead[0];
+    }
+    // Only the two sizes, whatever they are, hold no point: nothing is lost.
+    Load(SiteWithPoints(PatternMap(64, 64), PointsBytes(0, 0).bytes), true, circles, &notRead);
+    EXPECT_TRUE(notRead.empty());
+
+    // Points off the map and levels or channels no radio gives are left out
+    // by name; the points around them load.
+    PointsBytes p;
+    p.Point(63, 63, "Edge", 1)
+        .Entry(36, 0, 0xD3, kMac, "ok")
+        .Point(64, 10, "Off", 0)
+        .Point(-1, 10, "Neg\xE2\x80\xAE", 0)
+        .Point(5, 5, "Loud", 2)
+        .Entry(36, 0, 0x15, kMac, "+21 dBm")
+        .Entry(36, 0, 0xD3, kMac, "-45 dBm")
+        .Point(6, 6, "Deaf", 1)
+        .Entry(36, 0, 0x80, kMac, "-128 dBm");
+    circles.clear();
+    Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles, &notRead);
+    EXPECT_EQ(notRead, std::vector<std::string>(
+                           {"point Off at (64, 10) lies off the 64 x 64 map",
+                            "point Neg\\u{202e} at (-1, 10) lies off the 64 x 64 map",
+                            "access point 000A1B2C3D4E at point Loud at (5, 5): a level of +21 dBm "
+                            "is impossible (-120 to 0 dBm)",
+                            "access point 000A1B2C3D4E at point Deaf at (6, 6): a level of -128 "
+                            "dBm is impossible (-120 to 0 dBm)"}));
+    const std::vector<ApRecord*> kept = Survey();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_STREQ(kept[1]->pointName, "Loud");
+    EXPECT_EQ(kept[1]->rssi, -45);
+    EXPECT_EQ(circles.size(), 2u);
 }
 
 TEST_F(SiteReaderTest, ShortReadsEndTheLoadingSilently) {
     PointsBytes onlySizes;
     std::vector<PointCircle> circles;
-    Load(SiteWithPoints(PatternMap(4, 4), onlySizes.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), onlySizes.bytes), true, circles);
     EXPECT_TRUE(g_surveyList.IsEmpty());
     EXPECT_TRUE(circles.empty());
 
@@ -285,7 +349,7 @@ TEST_F(SiteReaderTest, ShortReadsEndTheLoadingSilently) {
         PointsBytes p;
         p.Point(1, 1, "A", 0);
         p.bytes.resize(cut);
-        Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+        Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
         EXPECT_TRUE(g_surveyList.IsEmpty()) << cut;
         EXPECT_TRUE(circles.empty()) << cut;
     }
@@ -297,7 +361,7 @@ TEST_F(SiteReaderTest, ShortReadsEndTheLoadingSilently) {
         .Entry(36, 0, 0xD3, kMac, "b")
         .Entry(36, 0, 0xE0, kMac, "c");
     p.bytes.resize(p.bytes.size() - 1);
-    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
     EXPECT_EQ(Survey().size(), 2u);
     ASSERT_EQ(circles.size(), 1u);
     EXPECT_EQ(circles[0].rssi, -45);
@@ -313,7 +377,7 @@ TEST_F(SiteReaderTest, AShortEntryEndsTheFileEvenWhenAPointHeaderWouldFitInIt) {
     p.bytes.insert(p.bytes.end(), phantom.bytes.begin() + 8, phantom.bytes.end());
     p.bytes.resize(p.bytes.size() + 18, 0);
     std::vector<PointCircle> circles;
-    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
     EXPECT_TRUE(g_surveyList.IsEmpty());
     ASSERT_EQ(circles.size(), 1u);
     EXPECT_EQ(circles[0].x, 5);
@@ -326,7 +390,7 @@ TEST_F(SiteReaderTest, RecordSizesBelowOursLoadNothingAndLargerOnesSkipTheExcess
         PointsBytes p(sizes.first, sizes.second);
         p.Point(1, 2, "A", 0).Point(3, 4, "B", 0);
         std::unique_ptr<CSiteHeader> h =
-            Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+            Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
         EXPECT_TRUE(g_surveyList.IsEmpty());
         EXPECT_TRUE(circles.empty());
     }
@@ -336,7 +400,7 @@ TEST_F(SiteReaderTest, RecordSizesBelowOursLoadNothingAndLargerOnesSkipTheExcess
         .Entry(36, 0, 0xD3, kMac, "x")
         .Entry(40, 0, 0xC4, kMac, "y")
         .Point(3, 4, "Next", 0);
-    Load(SiteWithPoints(PatternMap(4, 4), big.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), big.bytes), true, circles);
     std::vector<ApRecord*> s = Survey();
     ASSERT_EQ(s.size(), 3u);
     EXPECT_EQ(s[1]->channel, 40);
@@ -346,7 +410,7 @@ TEST_F(SiteReaderTest, RecordSizesBelowOursLoadNothingAndLargerOnesSkipTheExcess
     // A record size beyond the file's end is a short read, not an allocation.
     PointsBytes huge(0xFFFFFFFF, 0xFFFFFFFF);
     huge.bytes.resize(200, 1);
-    Load(SiteWithPoints(PatternMap(4, 4), huge.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), huge.bytes), true, circles);
     EXPECT_TRUE(g_surveyList.IsEmpty());
 }
 
@@ -355,7 +419,7 @@ TEST_F(SiteReaderTest, OutOfMemoryStillPaintsEveryPoint) {
     p.Point(10, 20, "A", 1).Entry(36, 0, 0xD3, kMac, "Lab").Point(30, 40, "B", 0);
     std::vector<PointCircle> circles;
     CRecordList::s_failAllocations = true;
-    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
     CRecordList::s_failAllocations = false;
     EXPECT_TRUE(g_surveyList.IsEmpty());
     ASSERT_EQ(circles.size(), 2u);
@@ -366,7 +430,7 @@ TEST_F(SiteReaderTest, NameFillingItsFieldKeepsEveryByte) {
     PointsBytes p;
     p.Point(1, 2, std::string(32, 'N'), 0);
     std::vector<PointCircle> circles;
-    Load(SiteWithPoints(PatternMap(4, 4), p.bytes), true, circles);
+    Load(SiteWithPoints(PatternMap(64, 64), p.bytes), true, circles);
     ASSERT_EQ(Survey().size(), 1u);
     const char* name = Survey()[0]->pointName;
     EXPECT_EQ(std::string(name, strnlen(name, 32)), std::string(32, 'N'));
@@ -375,7 +439,7 @@ TEST_F(SiteReaderTest, NameFillingItsFieldKeepsEveryByte) {
 TEST_F(SiteReaderTest, HostileCountsAndOffsetsEndQuietly) {
     PointsBytes p;
     p.Point(1, 2, "A", 0xFFFF).Entry(36, 0, 0xD3, kMac, "only one");
-    std::vector<uint8_t> file = SiteWithPoints(PatternMap(4, 4), p.bytes);
+    std::vector<uint8_t> file = SiteWithPoints(PatternMap(64, 64), p.bytes);
     std::vector<PointCircle> circles;
     Load(file, true, circles);
     EXPECT_EQ(Survey().size(), 1u);

@@ -62,7 +62,7 @@ class SiteWriterTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(templ), nullptr);
         dir = templ;
         path = dir + "/site.ksf";
-        WriteFile(path, BuildNewSiteFile(PatternMap(6, 5)));
+        WriteFile(path, BuildNewSiteFile(PatternMap(64, 64)));
         OpenError error;
         ASSERT_TRUE(reader.Open(path, error));
         std::memcpy(header.m_fileHeader, reader.Header().m_fileHeader, kFileHeaderSize);
@@ -247,7 +247,7 @@ TEST_F(SiteWriterTest, ReadWriteReadRoundTripsByteForByte) {
     Stored(10, 20, 6, -45, "A", "Lab");
     Stored(10, 20, 11, -60, "A", std::string(32, 'x').c_str());
     Stored(30, 40, 0, 0, "FILL", "FILL");
-    Stored(-50, 60, 1, -99, "C", "");
+    Stored(50, 60, 1, -99, "C", "");
     ASSERT_TRUE(Save());
     std::vector<uint8_t> first = ReadFile(path);
 
@@ -330,9 +330,12 @@ TEST_F(SiteWriterTest, FailedSavesLeaveTheOldFileIntact) {
     SaveError error;
     EXPECT_FALSE(
         SaveSite(dir + "/missing/site.ksf", header, g_surveyList, nullptr, 1, opened, error));
-    EXPECT_EQ(error.Text(), "Could not update site");
+    // The reason on a second line; without a site at all, the message alone.
+    EXPECT_EQ(error.Text(),
+              "Could not update site\n" + dir + "/missing/site.ksf: No such file or directory.");
     EXPECT_EQ(error.Caption(), "Site Update Error");
     EXPECT_FALSE(SaveSite("", header, g_surveyList, nullptr, 1, opened, error));
+    EXPECT_EQ(error.Text(), "Could not update site");
 
     // A raster that would run past the points offset is not saved.
     CSiteHeader bad = header;

@@ -177,7 +177,12 @@ int Heatmap(const Args& args) {
         }
         radius = coverage::DefaultGridSpec(map.width, map.height, meta.pixelsPerMetre).radius;
     }
-    const coverage::Survey survey = coverage::SurveyFromSiteFile(reader);
+    std::vector<std::string> ignored;
+    const coverage::Survey survey = coverage::SurveyFromSiteFile(reader, &ignored);
+    if (!reader.Points().unreadable.empty()) {
+        return WorkError(PointsNotRead(path, reader.Points()));
+    }
+    WarnIgnored(ignored);
     const coverage::GridSpec spec{map.width, map.height, static_cast<int>(cell), radius};
     options.only = &request.filter;
     const std::shared_ptr<const coverage::CoverageModel> model =

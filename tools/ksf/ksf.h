@@ -44,6 +44,10 @@ int UsageError(const std::string& message);
 int WorkError(const std::string& message);
 
 bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error);
+// One warning line for each stored record left out because it cannot be true.
+void WarnIgnored(const std::vector<std::string>& ignored);
+// The error of a site whose points section cannot all be read.
+std::string PointsNotRead(const std::string& path, const sitefile::PointsReport& report);
 // OpenSite and every check Kestrow's open makes (the map, the layout a save
 // needs), so a site Kestrow refuses is refused with the reason `info` gives.
 bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,

@@ -159,6 +159,16 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
     return true;
 }
 
+void WarnIgnored(const std::vector<std::string>& ignored) {
+    for (const std::string& line : ignored) {
+        std::fprintf(stderr, "ksf: warning: ignored: %s\n", line.c_str());
+    }
+}
+
+std::string PointsNotRead(const std::string& path, const sitefile::PointsReport& report) {
+    return path + ": part of the stored survey cannot be read: " + report.unreadable;
+}
+
 bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error) {
     sitefile::OpenError e;
     if (!reader.Open(path, e)) {
@@ -186,13 +196,12 @@ bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
 
 namespace {
 
+// Walks the points section for its counts only.
 class Counter : public sitefile::PointsVisitor {
   public:
-    void OnPoint(const sitefile::StoredPoint&) override { ++points; }
-    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry&) override { ++entries; }
+    void OnPoint(const sitefile::StoredPoint&) override {}
+    void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry&) override {}
     void OnPointEnd(const sitefile::StoredPoint&, int) override {}
-    long points = 0;
-    long entries = 0;
 };
 
 int Info(const Args& args) {
@@ -236,11 +245,14 @@ int Info(const Args& args) {
     }
     const bool accepted = mapOk && reader.CheckLayout(mapError);
     Counter counter;
-    reader.VisitPoints(counter);
+    const sitefile::PointsReport& points = reader.VisitPoints(counter);
     const CSiteHeader& h = reader.Header();
     std::printf("record sizes: %u / %u\n", h.m_pointHeaderSize, h.m_apEntrySize);
-    std::printf("points: %ld\n", counter.points);
-    std::printf("access-point entries: %ld\n", counter.entries);
+    std::printf("points: %ld\n", points.points);
+    std::printf("access-point entries: %ld\n", points.entries);
+    if (!points.unreadable.empty()) {
+        std::printf("unreadable: %s\n", points.unreadable.c_str());
+    }
     sitefile::SiteMeta meta;
     std::string metaError;
     const bool metaOk = sitefile::ReadSiteMeta(path, meta, metaError);
@@ -256,6 +268,9 @@ int Info(const Args& args) {
     }
     if (!metaOk) {
         return WorkError(metaError);
+    }
+    if (!points.unreadable.empty()) {
+        return WorkError(PointsNotRead(path, points));
     }
     return 0;
 }
@@ -279,19 +294,25 @@ template <size_t N>
 std::string Text(const char (&field)[N]) {
     return platform::TextFromBytes(field, N);
 }
+// The same, safe to print on a terminal.
+template <size_t N>
+std::string Printable(const char (&field)[N]) {
+    return platform::PrintableText(Text(field));
+}
 
 class CsvPrinter : public sitefile::PointsVisitor {
   public:
     CsvPrinter() { std::printf("point,x,y,name,channel,rssi,mac,ssid\n"); }
     void OnPoint(const sitefile::StoredPoint&) override { ++m_index; }
     void OnEntry(const sitefile::StoredPoint& p, const sitefile::StoredEntry& e) override {
-        std::printf("%ld,%d,%d,%s,%u,%d,%s,%s\n", m_index, p.x, p.y, CsvField(Text(p.name)).c_str(),
-                    e.channel, e.RssiDbm(), sitefile::MacToText(e.mac).c_str(),
-                    CsvField(Text(e.ssid)).c_str());
+        std::printf("%ld,%d,%d,%s,%u,%d,%s,%s\n", m_index, p.x, p.y,
+                    CsvField(Printable(p.name)).c_str(), e.channel, e.RssiDbm(),
+                    sitefile::MacToText(e.mac).c_str(), CsvField(Printable(e.ssid)).c_str());
     }
     void OnPointEnd(const sitefile::StoredPoint& p, int entriesRead) override {
         if (entriesRead == 0) {
-            std::printf("%ld,%d,%d,%s,,,,\n", m_index, p.x, p.y, CsvField(Text(p.name)).c_str());
+            std::printf("%ld,%d,%d,%s,,,,\n", m_index, p.x, p.y,
+                        CsvField(Printable(p.name)).c_str());
         }
     }
 
@@ -328,16 +349,23 @@ int Points(const Args& args) {
     if (!OpenAcceptedSite(args.positional[0], reader, error)) {
         return WorkError(error);
     }
+    const sitefile::PointsReport* points = nullptr;
     if (format == "csv") {
         CsvPrinter printer;
-        reader.VisitPoints(printer);
+        points = &reader.VisitPoints(printer);
     } else {
         JsonBuilder builder;
-        reader.VisitPoints(builder);
+        points = &reader.VisitPoints(builder);
         // Names are bytes from the file: anything that is not UTF-8 is replaced.
-        std::printf(
-            "%s\n",
-            builder.points.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        std::printf("%s\n", platform::PrintableJson(
+                                builder.points.dump(2, ' ', false,
+                                                    nlohmann::json::error_handler_t::replace))
+                                .c_str());
+    }
+    // What could be read is listed; the rest is told, as a failure.
+    if (!points->unreadable.empty()) {
+        std::fflush(stdout);
+        return WorkError(PointsNotRead(args.positional[0], *points));
     }
     return 0;
 }

@@ -33,6 +33,7 @@ struct LoadedSite {
     sitefile::SiteMap map;
     std::optional<double> pixelsPerMetre;
     coverage::Survey survey;
+    std::vector<std::string> ignored;  // stored records that cannot be true
     uint32_t saveTime = 0;
     QImage signature;
 };
@@ -58,7 +59,11 @@ bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std:
         error = path + ": " + error;
         return false;
     }
-    out.survey = coverage::SurveyFromSiteFile(reader);
+    out.survey = coverage::SurveyFromSiteFile(reader, &out.ignored);
+    if (!reader.Points().unreadable.empty()) {
+        error = PointsNotRead(path, reader.Points());
+        return false;
+    }
     return true;
 }
 
@@ -145,6 +150,10 @@ int Check(const Args& args) {
                        ? nlohmann::ordered_json(static_cast<long long>(v))
                        : nlohmann::ordered_json(v);
         };
+        nlohmann::ordered_json ignored = nlohmann::ordered_json::array();
+        for (const std::string& line : site.ignored) {
+            ignored.push_back(line);
+        }
         nlohmann::ordered_json failing = nlohmann::ordered_json::array();
         for (const coverage::PointVerdict& v : points) {
             if (!v.pass) {
@@ -158,8 +167,11 @@ int Check(const Args& args) {
             {"profile", profile.name},
             {"pass", pass},
             {"points", {{"total", points.size()}, {"pass", passing}, {"failing", failing}}},
-            {"area", {{"cells", area.judged}, {"pass_percent", percent}}}};
-        out = result.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+            {"area", {{"cells", area.judged}, {"pass_percent", percent}}},
+            {"ignored", ignored}};
+        out = platform::PrintableJson(
+                  result.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) +
+              "\n";
     } else {
         char line[160];
         out = "profile: " + profile.name + " (" + profile.Describe() + ")\n";
@@ -167,7 +179,8 @@ int Check(const Args& args) {
         out += line;
         for (const coverage::PointVerdict& v : points) {
             if (!v.pass) {
-                const std::string name = platform::TextFromBytes(v.name.data(), v.name.size());
+                const std::string name =
+                    platform::PrintableText(platform::TextFromBytes(v.name.data(), v.name.size()));
                 out += "  fail at (" + Number(v.x) + ", " + Number(v.y) + ")" +
                        (name.empty() ? "" : " " + name) + ": " + v.reason + "\n";
             }
@@ -175,6 +188,9 @@ int Check(const Args& args) {
         std::snprintf(line, sizeof line, "area: %.1f%% of %zu cells pass (%g%% needed)\n", percent,
                       area.judged, minArea);
         out += line;
+        for (const std::string& line : site.ignored) {
+            out += "ignored: " + line + "\n";
+        }
         out += pass ? "verdict: pass\n" : "verdict: fail\n";
     }
     if (!WriteOutput("-", out.data(), out.size(), error)) {
@@ -223,6 +239,7 @@ int Report(const Args& args) {
     if (!LoadSite(path, true, loaded, error)) {
         return WorkError(error);
     }
+    WarnIgnored(loaded.ignored);
     coverage::ApFilter selection;
     selection.ssids = options.ssids;
     WarnIfNothingJudged(path, loaded.survey, selection, "the SSIDs asked for");
