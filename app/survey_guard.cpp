@@ -44,6 +44,24 @@ std::vector<sitefile::PointCircle> CirclesOf(const CRecordList& list) {
 
 namespace {
 
+// At most this many refused records are named.
+constexpr size_t kRecordsNamed = 3;
+
+// "2 journaled records cannot be true and are left out: ...; and 1 more"
+std::string Refused(const std::vector<std::string>& refused) {
+    std::string text = std::to_string(refused.size()) +
+                       (refused.size() == 1 ? " journaled record cannot be true and is"
+                                            : " journaled records cannot be true and are") +
+                       " left out: ";
+    for (size_t i = 0; i < refused.size() && i < kRecordsNamed; ++i) {
+        text += (i > 0 ? "; " : "") + refused[i];
+    }
+    if (refused.size() > kRecordsNamed) {
+        text += "; and " + std::to_string(refused.size() - kRecordsNamed) + " more";
+    }
+    return text;
+}
+
 // "3 entries of the journal are damaged and cannot be read"
 std::string UnreadEntries(const journal::JournalContents& contents) {
     const size_t n = contents.unreadEntries;
@@ -81,13 +99,15 @@ void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& m
             }
             break;
         case journal::Finding::kRecoverable:
-            if (!journal::ChangesAnything(found.contents.entries)) {
+            if (!journal::ChangesAnything(found.contents.entries, site.mapWidth, site.mapHeight)) {
                 // Points taken and deleted again: nothing to offer, and
                 // nothing to keep unless part of it could not be read.
-                if (found.damaged) {
+                if (found.damaged || !found.refused.empty()) {
                     SetAside(path, journal::Aside::kDamaged,
-                             "The survey journal " + journalName + " holds no point to recover; " +
-                                 UnreadEntries(found.contents) + ".");
+                             "The survey journal " + journalName + " holds no point to recover" +
+                                 (found.damaged ? "; " + UnreadEntries(found.contents) : "") +
+                                 (found.refused.empty() ? "" : "; " + Refused(found.refused)) +
+                                 ".");
                 } else {
                     journal::RemoveJournal(path, error);
                 }
@@ -145,7 +165,10 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
         m_journal.Follow(site, g_surveyList);
         return;
     }
-    if (found.damaged) {
+    if (!found.refused.empty()) {
+        text += " " + Refused(found.refused) + ".";
+    }
+    if (found.damaged || !found.refused.empty()) {
         // The journal is rewritten below: the damaged one is kept as it was.
         std::string aside;
         std::string error;
@@ -169,7 +192,9 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
 
 journal::ReplayOutcome SurveyGuard::RecoverInto(const journal::Finding& found,
                                                 std::vector<sitefile::PointCircle>& circles) {
-    const journal::ReplayOutcome outcome = journal::Replay(found.contents.entries, g_surveyList);
+    const journal::ReplayOutcome outcome =
+        journal::Replay(found.contents.entries, g_surveyList, found.contents.header.site.mapWidth,
+                        found.contents.header.site.mapHeight);
     if (g_siteHeader) {
         g_siteHeader->m_pointCount += outcome.points;
         g_siteHeader->m_apCount += outcome.apRecords;

@@ -82,7 +82,7 @@ void Check(const uint8_t* data, size_t size) {
         r->y = 0;
         g_surveyList.Append(r);
     }
-    journal::Replay(contents.entries, g_surveyList);
+    journal::Replay(contents.entries, g_surveyList, 2, 1);
     g_surveyList.Clear();
 }
 

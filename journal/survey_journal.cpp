@@ -11,14 +11,17 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "sitefile/site_writer.h"
+#include "survey/plausible.h"
 
 namespace journal {
 
 namespace {
 
-// Journals past this size are not read: no survey comes near it.
-constexpr off_t kMaxJournalSize = off_t{1} << 30;
+// Journals past this size are not read: no survey comes near it (about
+// 800,000 access-point records), and what they hold must fit in memory.
+constexpr off_t kMaxJournalSize = off_t{32} << 20;
 
 std::string SystemReason(const std::string& path) {
     return path + ": " + std::strerror(errno);
@@ -203,7 +206,8 @@ Finding InspectJournal(const SiteIdentity& site) {
         finding.problem = "not a regular file";
     } else if (st.st_size > kMaxJournalSize) {
         finding.kind = Finding::kUnreadable;
-        finding.problem = "too large";
+        finding.problem =
+            "larger than the " + std::to_string(kMaxJournalSize >> 20) + " MiB Kestrow reads";
     } else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
         finding.kind = errno == EWOULDBLOCK ? Finding::kInUse : Finding::kUnreadable;
         finding.problem = std::strerror(errno);
@@ -278,6 +282,8 @@ Finding InspectJournal(const SiteIdentity& site) {
         }
     }
     finding.siteChanged = !recorded.SameState(site);
+    CRecordList scratch;
+    finding.refused = Replay(contents.entries, scratch, site.mapWidth, site.mapHeight).refused;
     return finding;
 }
 
@@ -328,7 +334,42 @@ bool RemoveJournal(const std::string& sitePath, std::string& error) {
     return ChangeJournalFile(path, ::unlink(path.c_str()), error);
 }
 
-ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
+namespace {
+
+// The point as far as it can be true: empty (and why in `refused`) when it
+// lies off the map, else without the records no radio could have given.
+PointEntry PlausiblePart(const PointEntry& point, uint32_t mapWidth, uint32_t mapHeight,
+                         std::vector<std::string>& refused) {
+    const std::string name = platform::PrintableText(point.name);
+    const std::string where = "point " + (name.empty() ? std::string() : name + " ") + "at (" +
+                              std::to_string(point.x) + ", " + std::to_string(point.y) + ")";
+    PointEntry kept = point;
+    if (mapWidth > 0 && !survey::IsOnMap(point.x, point.y, mapWidth, mapHeight)) {
+        refused.push_back(where + " lies off the " + std::to_string(mapWidth) + " x " +
+                          std::to_string(mapHeight) + " map");
+        kept.records.clear();
+        return kept;
+    }
+    kept.records.clear();
+    for (const JournalRecord& r : point.records) {
+        // A point where nothing was heard is one record of channel 0.
+        const bool marker = r.channel == 0 && point.records.size() == 1;
+        const std::string problem =
+            marker ? std::string() : survey::ImplausibleReading(r.rssi, r.channel);
+        if (problem.empty()) {
+            kept.records.push_back(r);
+        } else {
+            refused.push_back("access point " + platform::PrintableText(r.macText) + " at " +
+                              where + ": " + problem);
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
+ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint32_t mapWidth,
+                     uint32_t mapHeight) {
     struct Added {
         const PointEntry* point;
         bool present;
@@ -374,7 +415,10 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
         if (!a.present) {
             continue;
         }
-        const PointEntry& point = *a.point;
+        const PointEntry point = PlausiblePart(*a.point, mapWidth, mapHeight, outcome.refused);
+        if (point.records.empty()) {
+            continue;
+        }
         for (const JournalRecord& source : point.records) {
             ApRecord* r = nullptr;
             if (list.AllocRecord(r) != 0) {
@@ -400,14 +444,14 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
     return outcome;
 }
 
-bool ChangesAnything(const std::vector<Entry>& entries) {
+bool ChangesAnything(const std::vector<Entry>& entries, uint32_t mapWidth, uint32_t mapHeight) {
     for (const Entry& entry : entries) {
         if (entry.kind == Entry::Kind::kDeletion && entry.deletion.siteRecords > 0) {
             return true;
         }
     }
     CRecordList scratch;
-    return Replay(entries, scratch).points > 0;
+    return Replay(entries, scratch, mapWidth, mapHeight).points > 0;
 }
 
 SurveyJournal::~SurveyJournal() {

@@ -53,6 +53,9 @@ struct Finding {
     // that are not whole or fail their check. Such a journal is set aside as
     // damaged, never removed.
     bool damaged = false;
+    // Records a replay over this site's map would leave out (see Replay);
+    // the journal is then kept aside too before it is rewritten.
+    std::vector<std::string> refused;
     int pointsAdded = 0;
     int deletions = 0;
     // The site file is not as it was when the journal began (saved since,
@@ -79,16 +82,22 @@ struct ReplayOutcome {
     int32_t lastY = 0;
     size_t siteRecords = 0;        // records of the site's own points now in the list
     std::vector<Entry> compacted;  // the same changes, as a journal over this list's base
+    // Records left out because they cannot be true, one line each.
+    std::vector<std::string> refused;
 };
 
 // Replays the entries on top of `list`, which holds the site's own points as
 // just loaded, or nothing when they were discarded: deletions of the site's
 // points apply to what was loaded, the journal's own points are appended.
-ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list);
+// Points off a map of that size (none is checked when it is 0) and records
+// of levels or channels no radio gives are left out (survey/plausible.h);
+// a point none of whose records is left is left out too.
+ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint32_t mapWidth,
+                     uint32_t mapHeight);
 
 // Whether a replay would change anything at all: a point the journal added
 // is still there, or a point of the site's own was deleted.
-bool ChangesAnything(const std::vector<Entry>& entries);
+bool ChangesAnything(const std::vector<Entry>& entries, uint32_t mapWidth, uint32_t mapHeight);
 
 class SurveyJournal {
   public:

@@ -38,6 +38,9 @@ struct SweepDetails {
     std::vector<SweepNoise> noise;
     // The levels were derived from a signal-quality figure, not measured.
     bool levelsEstimated = false;
+    // What the scanner reported that cannot be true and was left out, one
+    // line each naming the access point.
+    std::vector<std::string> refused;
 };
 
 class ScanSource {

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/message_box.h"
+#include "survey/plausible.h"
 #include "survey/record_list.h"
 
 namespace {
@@ -99,6 +100,8 @@ void CScannerDevice::BeginSweep() {
     m_counts = SweepCounts{};
     m_sweepStart = Clock::now();
     m_sweepDone = 0;
+    std::lock_guard<std::mutex> refusedLock(m_refusedMutex);
+    m_refused.clear();
 }
 
 void CScannerDevice::SendScanRequest(int16_t channel) {
@@ -288,6 +291,21 @@ void CScannerDevice::SetSerialNumber(const char* text) {
     CopyTextField(m_serialNumber, sizeof m_serialNumber, text, kSerialNumberChars);
 }
 
+void CScannerDevice::NoteRefused(const char* macText, int rssi) {
+    std::lock_guard<std::mutex> lock(m_refusedMutex);
+    const std::string line =
+        "access point " + std::string(macText) + ": " + survey::ImplausibleLevel(rssi);
+    if (m_refused.size() < kMaxRefusedNamed &&
+        std::find(m_refused.begin(), m_refused.end(), line) == m_refused.end()) {
+        m_refused.push_back(line);
+    }
+}
+
+std::vector<std::string> CScannerDevice::RefusedInSweep() const {
+    std::lock_guard<std::mutex> lock(m_refusedMutex);
+    return m_refused;
+}
+
 void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
     if (g_mergeBusy.exchange(true)) {
         return;
@@ -311,6 +329,13 @@ void CScannerDevice::MergeScanResult(uint8_t step, const uint8_t* result) {
                       block[kResultMac + 4], block[kResultMac + 5]);
         int16_t rssi = static_cast<int8_t>(block[kResultRssi]);
         const char* ssid = reinterpret_cast<const char*>(block + kResultSsid);
+        if (!survey::IsPlausibleLevel(rssi)) {
+            // No radio is heard so loud, none so faint: a broken or hostile
+            // unit. Not merged; the sweep's details name it.
+            NoteRefused(macText, rssi);
+            g_mergeBusy = false;
+            return;
+        }
 
         std::lock_guard<std::mutex> lock(g_scanListMutex);
         ApRecord* record = nullptr;

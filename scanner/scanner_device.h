@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/manual_reset_event.h"
@@ -107,6 +108,9 @@ class CScannerDevice : public MessageSink {
         int timeOuts = 0;
     };
     SweepCounts Counts() const { return m_counts; }
+    // The results of the sweep running now (or last run) that were refused
+    // because they cannot be true, one line each naming the access point.
+    std::vector<std::string> RefusedInSweep() const;
 
     void GetFirmwareVersion(char* out);  // out holds at least 32 bytes
     void GetSerialNumber(char* out);     // out holds at least 32 bytes
@@ -157,6 +161,12 @@ class CScannerDevice : public MessageSink {
   private:
     using Clock = std::chrono::steady_clock;
     void SendScanRequest(int16_t channel);
+    void NoteRefused(const char* macText, int rssi);
+
+    // At most this many refused results are named for one sweep.
+    static constexpr size_t kMaxRefusedNamed = 16;
+    mutable std::mutex m_refusedMutex;
+    std::vector<std::string> m_refused;
 
     // The sweep's state, shared by the reader (results, restarts) and the
     // user-interface thread (requests); every change under m_sweepMutex. The

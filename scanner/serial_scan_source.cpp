@@ -54,6 +54,12 @@ SweepState SerialScanSource::ContinueSweep() {
     return m_device.ContinueSweep();
 }
 
+SweepDetails SerialScanSource::FinishedSweepDetails() const {
+    SweepDetails details;
+    details.refused = m_device.RefusedInSweep();
+    return details;
+}
+
 std::string SerialScanSource::ProgressText() const {
     return std::to_string(m_device.Channel());
 }

@@ -30,17 +30,21 @@ inline std::string SignedDbm(int dbm) {
     return (dbm > 0 ? "+" : "") + std::to_string(dbm) + " dBm";
 }
 
+// Why a level cannot be true, or empty when it can.
+inline std::string ImplausibleLevel(int dbm) {
+    if (IsPlausibleLevel(dbm)) {
+        return std::string();
+    }
+    return "a level of " + SignedDbm(dbm) + " is impossible (" + std::to_string(kMinPlausibleDbm) +
+           " to " + std::to_string(kMaxPlausibleDbm) + " dBm)";
+}
+
 // Why an access-point record cannot be true, or empty when it can.
 inline std::string ImplausibleReading(int dbm, int channel) {
     if (!IsPlausibleChannel(channel)) {
         return "channel " + std::to_string(channel) + " is impossible";
     }
-    if (!IsPlausibleLevel(dbm)) {
-        return "a level of " + SignedDbm(dbm) + " is impossible (" +
-               std::to_string(kMinPlausibleDbm) + " to " + std::to_string(kMaxPlausibleDbm) +
-               " dBm)";
-    }
-    return std::string();
+    return ImplausibleLevel(dbm);
 }
 
 }  // namespace survey

@@ -395,6 +395,15 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
+    const std::vector<std::string> refused = m_scanner->FinishedSweepDetails().refused;
+    if (!refused.empty()) {
+        std::string text = "The scanner reported what cannot be true, left out of this point: ";
+        for (size_t i = 0; i < refused.size(); ++i) {
+            text += (i > 0 ? "; " : "") + refused[i];
+        }
+        platform::MessageBox(text + ".", kCoverageWarning,
+                             platform::kMbOk | platform::kMbIconExclamation);
+    }
     // The point is shown where it was taken, which is not the survey
     // cursor when another tap has moved it since.
     PaintPointCircle();

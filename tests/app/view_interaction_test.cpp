@@ -590,7 +590,8 @@ TEST_F(ViewInteractionTest, FailedOpenAndSaveTellTheSurveyorWithoutTheWaitCursor
     m_site.Save();
     EXPECT_EQ(m_boxes.shown,
               std::vector<std::string>({"File Open Error | No such file or directory",
-                                        "Site Update Error | Could not update site"}));
+                                        "Site Update Error | Could not update site\n" + missing +
+                                            ": No such file or directory."}));
     EXPECT_EQ(m_boxes.shownWithWaitCursor, 0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -75,9 +75,9 @@ void OpenSite(const std::string& path, bool keepPoints) {
 TEST_F(PointInfoTest, StoredPointWithoutEntriesComesBackAsTheOpensMarker) {
     // A new site, one point recorded where nothing was heard, saved and opened again.
     sitefile::SiteMap map;
-    map.width = map.height = 8;
-    map.stride = 8;
-    map.pixels.assign(64, 0);
+    map.width = map.height = 64;
+    map.stride = 64;
+    map.pixels.assign(64 * 64, 0);
     const std::string path =
         QDir(QDir::tempPath()).filePath("kestrow-dialogs-stored-point.ksf").toStdString();
     std::string detail;

@@ -398,7 +398,8 @@ TEST_F(EndToEndTest, SaveIntoAVanishedFolderLeavesTheOldFileIntact) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.lines,
               std::vector<std::string>({kKeepQuestion, "STATUS L: 1 | P: 3 | X: 120 | Y: 160",
-                                        "MSGBOX Site Update Error | Could not update site"}));
+                                        "MSGBOX Site Update Error | Could not update site\\n" +
+                                            sub + "/site.ksf: No such file or directory."}));
     EXPECT_EQ(ReadBytes(moved + "/site.ksf"), m_site);
     EXPECT_FALSE(std::filesystem::exists(sub));
 }
@@ -433,7 +434,8 @@ TEST_F(EndToEndTest, SavesReplaceOnlyTheWritableFileThatWasOpened) {
     EXPECT_EQ(
         run.lines,
         std::vector<std::string>(
-            {"MSGBOX Kestrow | Error Loading Site", kKeepQuestion,
+            {"MSGBOX Kestrow | Error Loading Site\\nThe site file ends before its points offset.",
+             kKeepQuestion,
              "MSGBOX Site Update Error | Could not update site\\nThe site file is read-only.",
              kKeepQuestion, status,
              "MSGBOX Site Update Error | Could not update site\\nThe site file was changed or "
@@ -454,9 +456,11 @@ TEST_F(EndToEndTest, SaveBeyondTheFileSizeLimitFailsCleanly) {
         RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nsave\nstatus\n", nullptr,
                    std::string(), "ulimit -f 100 &&");
     ASSERT_EQ(run.status, 0) << run.errors;
-    EXPECT_EQ(run.lines, std::vector<std::string>(
-                             {kKeepQuestion, "MSGBOX Site Update Error | Could not update site",
-                              "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
+    EXPECT_EQ(run.lines, std::vector<std::string>({kKeepQuestion,
+                                                   "MSGBOX Site Update Error | Could not update "
+                                                   "site\\nCannot write the new site file: File "
+                                                   "too large.",
+                                                   "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
     EXPECT_EQ(ReadBytes(site), m_site);
     for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path())) {
         EXPECT_NE(entry.path().filename().string().rfind(".site.ksf.", 0), 0u) << entry.path();

@@ -141,8 +141,9 @@ TEST_F(RecoveryTest, DeclinedAndDiscardedJournalsAreKeptAside) {
     const std::vector<uint8_t> first = ReadBytes(m_site + ".journal");
     ASSERT_FALSE(first.empty());
 
-    // Declined: set aside; a new point starts a new journal, which closing
-    // with Discard sets aside in its turn, replacing the first.
+    // Declined: set aside, and the surveyor told where; a new point starts a
+    // new journal, which closing with Discard sets aside in its turn, beside
+    // the first.
     run = RunKestrow(m_folder, m_scenario,
                      "open site.ksf keep norecover\n"
                      "status\n"
@@ -152,17 +153,41 @@ TEST_F(RecoveryTest, DeclinedAndDiscardedJournalsAreKeptAside) {
                      "status\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.lines,
-              std::vector<std::string>(
-                  {kKeepQuestion, Recover(1), "STATUS L: 0 | P: 0 | X: 0 | Y: 0", kCloseQuestion}));
+              std::vector<std::string>({kKeepQuestion, Recover(1),
+                                        "MSGBOX Kestrow | The survey journal "
+                                        "site.ksf.journal is not recovered. It was "
+                                        "kept as site.ksf.journal.declined.",
+                                        "STATUS L: 0 | P: 0 | X: 0 | Y: 0", kCloseQuestion}));
     EXPECT_FALSE(Exists("site.ksf.journal"));
-    const std::vector<uint8_t> declined = ReadBytes(m_site + ".journal.declined");
-    EXPECT_GT(declined.size(), first.size());
-    EXPECT_NE(std::vector<uint8_t>(declined.begin(), declined.begin() + first.size()), first);
+    EXPECT_EQ(ReadBytes(m_site + ".journal.declined"), first);
+    const std::vector<uint8_t> discarded = ReadBytes(m_site + ".journal.declined.2");
+    EXPECT_GT(discarded.size(), first.size());
 
     // Nothing is offered any more, and the site file was never touched.
     run = RunKestrow(m_folder, m_scenario, "open site.ksf\n");
     EXPECT_EQ(run.lines, std::vector<std::string>({kKeepQuestion}));
     EXPECT_EQ(ReadBytes(m_site), MakeSite());
+}
+
+TEST_F(RecoveryTest, DamageInAJournalCostsOnlyTheEntryItHitAndTheJournalIsKeptAsItWas) {
+    KestrowResult run = RunKestrow(m_folder, m_scenario,
+                                   "open site.ksf\ntap 120 134\ntap 40 40\ntap 200 200\nquit\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    std::vector<uint8_t> journal = ReadBytes(m_site + ".journal");
+    const size_t header = journal[10] | (journal[11] << 8);
+    journal[header + 20] ^= 0x5A;  // inside the first point's entry
+    m_folder.Write("site.ksf.journal", journal);
+
+    run = RunKestrow(m_folder, m_scenario, "open site.ksf keep recover\nstatus\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    ASSERT_EQ(run.lines.size(), 4u);
+    EXPECT_EQ(run.lines[1], Recover(2) +
+                                " 1 entry of the journal is damaged and cannot be read (an entry "
+                                "fails its check); every other entry is recovered.");
+    EXPECT_EQ(run.lines[2],
+              "MSGBOX Kestrow | The damaged survey journal was kept as site.ksf.journal.damaged.");
+    EXPECT_EQ(run.lines[3].rfind("STATUS L: 2 | P: 6 |", 0), 0u) << run.lines[3];
+    EXPECT_EQ(ReadBytes(m_site + ".journal.damaged"), journal);
 }
 
 TEST_F(RecoveryTest, CloseAsksOnlyWithUnsavedPointsAndClosesOnlyAfterASave) {
@@ -195,7 +220,9 @@ TEST_F(RecoveryTest, CloseAsksOnlyWithUnsavedPointsAndClosesOnlyAfterASave) {
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.lines, std::vector<std::string>(
                              {kKeepQuestion, kCloseQuestion, "STATUS L: 1 | P: 3 | X: 120 | Y: 160",
-                              kCloseQuestion, "MSGBOX Site Update Error | Could not update site",
+                              kCloseQuestion,
+                              "MSGBOX Site Update Error | Could not update site\\n" +
+                                  m_folder.Path() + "/sub/site.ksf: No such file or directory.",
                               kKeepQuestion, Recover(1), kCloseQuestion}));
     EXPECT_EQ(SavedPoints(m_folder.Path() + "/moved/site.ksf"),
               std::vector<std::string>({"120,160:3"}));

@@ -224,7 +224,7 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
 
     // The site's own points kept: exactly the list the survey had.
     loadSite();
-    journal::ReplayOutcome outcome = journal::Replay(found.contents.entries, g_surveyList);
+    journal::ReplayOutcome outcome = journal::Replay(found.contents.entries, g_surveyList, 0, 0);
     EXPECT_EQ(Describe(g_surveyList), surveyed);
     EXPECT_EQ(outcome.points, 3);
     EXPECT_EQ(outcome.apRecords, 3);  // the empty point's marker does not count
@@ -242,12 +242,12 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     }
     const std::vector<std::string> continued = Describe(g_surveyList);
     loadSite();
-    journal::Replay(journal::InspectJournal(m_site).contents.entries, g_surveyList);
+    journal::Replay(journal::InspectJournal(m_site).contents.entries, g_surveyList, 0, 0);
     EXPECT_EQ(Describe(g_surveyList), continued);
 
     // The site's own points discarded: only the journal's survivors.
     g_surveyList.Clear();
-    outcome = journal::Replay(found.contents.entries, g_surveyList);
+    outcome = journal::Replay(found.contents.entries, g_surveyList, 0, 0);
     EXPECT_EQ(Describe(g_surveyList),
               std::vector<std::string>(surveyed.begin() + 2, surveyed.end()));
     EXPECT_EQ(outcome.siteRecords, 0u);
@@ -259,10 +259,10 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     undone[0].point.records.resize(2);
     undone[1].kind = Entry::Kind::kDeletion;
     undone[1].deletion = {5, 0, 0, 2};
-    EXPECT_TRUE(journal::ChangesAnything(found.contents.entries));
-    EXPECT_FALSE(journal::ChangesAnything(undone));
+    EXPECT_TRUE(journal::ChangesAnything(found.contents.entries, 0, 0));
+    EXPECT_FALSE(journal::ChangesAnything(undone, 0, 0));
     undone[1].deletion.siteRecords = 1;
-    EXPECT_TRUE(journal::ChangesAnything(undone));
+    EXPECT_TRUE(journal::ChangesAnything(undone, 0, 0));
 }
 
 TEST_F(JournalTest, SaveRemovesTheJournalAndSettingAsideKeepsTheOlderOne) {
@@ -341,6 +341,35 @@ TEST_F(JournalTest, DamageInTheFirstEntryLosesNothingAfterIt) {
     EXPECT_EQ(aside, damaged + ".2");
     EXPECT_EQ(ReadFile(aside), bytes);
     EXPECT_EQ(ReadFile(JournalPath()), bytes);
+}
+
+TEST_F(JournalTest, RecordsThatCannotBeTrueAreLeftOutOfTheReplayByName) {
+    {
+        SurveyJournal j;
+        j.Follow(m_site, g_surveyList);
+        std::string failure;
+        AddPoint(g_surveyList, 10, 10, 2, 1);
+        g_surveyList.Sentinel()->prev->rssi = 32767;  // a hostile level, journaled
+        EXPECT_TRUE(j.PointCommitted(g_surveyList, failure));
+        Commit(j, 500, 10, 1, 2);  // off the 240 x 320 map
+        AddPoint(g_surveyList, 20, 20, 1, 3);
+        g_surveyList.Sentinel()->prev->channel = -1;  // its only record
+        EXPECT_TRUE(j.PointCommitted(g_surveyList, failure));
+        Commit(j, 30, 30, 1, 4);
+    }
+    g_surveyList.Clear();
+    const Finding found = journal::InspectJournal(m_site);
+    EXPECT_EQ(found.refused,
+              std::vector<std::string>(
+                  {"access point 000000000011 at point TEST at (10, 10): a level of +32767 dBm is "
+                   "impossible (-120 to 0 dBm)",
+                   "point TEST at (500, 10) lies off the 240 x 320 map",
+                   "access point 000000000030 at point TEST at (20, 20): channel -1 is "
+                   "impossible"}));
+    const journal::ReplayOutcome outcome =
+        journal::Replay(found.contents.entries, g_surveyList, 240, 320);
+    EXPECT_EQ(outcome.points, 2);  // (10, 10) with its sound record, and (30, 30)
+    EXPECT_EQ(Describe(g_surveyList).size(), 2u);
 }
 
 TEST_F(JournalTest, JournalTakesTheSitesPermissions) {

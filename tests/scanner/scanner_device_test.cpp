@@ -362,6 +362,27 @@ TEST_F(ScannerDeviceTest, ChannelNumberFromFrequency) {
     }
 }
 
+TEST_F(ScannerDeviceTest, LevelsNoRadioGivesAreRefusedByName) {
+    device.BeginSweep();
+    uint8_t lastByte = 0;
+    for (int8_t rssi :
+         {int8_t{21}, int8_t{1}, int8_t{-121}, int8_t{-128}, int8_t{0}, int8_t{-120}}) {
+        AccessPoint ap = kLab;
+        ap.mac[5] = ++lastByte;
+        ap.rssi = rssi;
+        device.MergeScanResult(1, ResultBlock(ap).data());
+    }
+    const auto records = ScanListRecords();
+    ASSERT_EQ(records.size(), 2u);  // 0 and -120 dBm are the bounds, both possible
+    const std::vector<std::string> refused = device.RefusedInSweep();
+    ASSERT_EQ(refused.size(), 4u);
+    EXPECT_EQ(refused[0],
+              "access point 000a1b2c3d01: a level of +21 dBm is impossible (-120 to 0 dBm)");
+    EXPECT_NE(refused[3].find("-128 dBm"), std::string::npos);
+    device.BeginSweep();  // each sweep names its own
+    EXPECT_TRUE(device.RefusedInSweep().empty());
+}
+
 TEST_F(ScannerDeviceTest, MergeEdgeCases) {
     // Frequency 0: the block carries no access point, but its slot is kept.
     AccessPoint none = kLab;
