@@ -16,6 +16,7 @@
 #include "dialogs/dialog_script.h"
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/sign_off_dlg.h"
+#include "picture/png_output.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
 
@@ -139,7 +140,8 @@ void KestrowScriptHost::Overlay(const std::string& which) {
 
 void KestrowScriptHost::TakeDialogShot(QDialog& dialog) {
     if (!m_dialogShot.empty()) {
-        dialog.grab().save(QString::fromStdString(m_dialogShot), "PNG");
+        std::string ignored;  // a failed picture of a dialog ends nothing
+        picture::WritePng(m_dialogShot, dialog.grab().toImage(), ignored);
         m_dialogShot.clear();
     }
 }
@@ -266,20 +268,11 @@ void KestrowScriptHost::Dialog(const std::string& which) {
 }
 
 bool KestrowScriptHost::Screenshot(const std::string& path, std::string& reason) {
-    const QImage image = m_view->Render();
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-        reason = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return picture::WritePng(path, m_view->Render(), reason);
 }
 
 bool KestrowScriptHost::WindowScreenshot(const std::string& path, std::string& reason) {
-    if (!m_frame->grab().save(QString::fromStdString(path), "PNG")) {
-        reason = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return picture::WritePng(path, m_frame->grab().toImage(), reason);
 }
 
 void KestrowScriptHost::Sleep(int milliseconds) {

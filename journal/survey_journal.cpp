@@ -45,24 +45,6 @@ void SyncFolderOf(const std::string& path) {
     }
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 size_t CountRecords(const CRecordList& list) {
     size_t count = 0;
     for (const ApRecord* r = list.Sentinel()->next; r != list.Sentinel(); r = r->next) {
@@ -500,7 +482,7 @@ bool SurveyJournal::FollowRecovered(const SiteIdentity& site, const CRecordList&
     // Written beside the old journal and renamed over it, so that either the
     // old or the new one is there whatever happens meanwhile.
     std::string detail;
-    if (!sitefile::ReplaceFileContents(path, bytes, detail, JournalMode(site.path))) {
+    if (!platform::ReplaceFileContents(path, bytes, detail, JournalMode(site.path))) {
         failure = path + ": " + detail;
         m_failed = true;
         return false;
@@ -549,7 +531,7 @@ bool SurveyJournal::Append(const std::vector<uint8_t>& entry, std::string& failu
         m_failed = true;
         return false;
     }
-    if (!WriteAll(m_fd, bytes.data(), bytes.size()) || ::fdatasync(m_fd) != 0) {
+    if (!platform::WriteAll(m_fd, bytes.data(), bytes.size()) || ::fdatasync(m_fd) != 0) {
         const std::string path = JournalPath(m_site.path);
         failure = SystemReason(path);
         // What was written of this entry goes again: the journal ends with

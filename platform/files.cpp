@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -142,6 +144,216 @@ bool CopyAsideNumbered(const std::string& path, const std::string& suffix, std::
         }
         return errno;
     });
+}
+
+std::string WithSystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, const void* bytes, size_t size) {
+    const auto* data = static_cast<const uint8_t*>(bytes);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
+                 std::string& detail, Replacement& replacement) {
+    std::string target = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    std::vector<char> dirBuffer(target.begin(), target.end());
+    dirBuffer.push_back('\0');
+    const std::string directory = ::dirname(dirBuffer.data());
+    std::vector<char> baseBuffer(target.begin(), target.end());
+    baseBuffer.push_back('\0');
+    const std::string base = ::basename(baseBuffer.data());
+
+    std::string temp = directory + "/." + base + ".XXXXXX";
+    std::vector<char> tempBuffer(temp.begin(), temp.end());
+    tempBuffer.push_back('\0');
+    const int fd = ::mkostemp(tempBuffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        detail = WithSystemError("cannot create a file in " + directory);
+        return false;
+    }
+    temp = tempBuffer.data();
+
+    mode_t mode = 0666 & ~[] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }();
+    struct stat st {};
+    if (replacement.mode) {
+        mode = static_cast<mode_t>(*replacement.mode & 07777);
+    } else if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+
+    bool ok = fill(fd, detail);
+    if (ok && ::fchmod(fd, mode) != 0) {
+        ok = false;
+        detail = WithSystemError("cannot set the permissions of " + temp);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        detail = WithSystemError("cannot flush " + temp);
+    }
+    struct stat written {};
+    if (ok && ::fstat(fd, &written) != 0) {
+        ok = false;
+        detail = WithSystemError("cannot examine " + temp);
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        detail = WithSystemError("cannot close " + temp);
+    }
+    if (ok && replacement.expectFile) {
+        // The last look before the rename: the file there now must be the
+        // one the caller checked.
+        struct stat now {};
+        if (::stat(target.c_str(), &now) != 0 ||
+            static_cast<uint64_t>(now.st_dev) != replacement.device ||
+            static_cast<uint64_t>(now.st_ino) != replacement.inode) {
+            ok = false;
+            replacement.changed = true;
+            detail = target + " was replaced while the new file was written";
+        }
+    }
+    struct stat there {};
+    if (ok && ::lstat(target.c_str(), &there) == 0 && !S_ISREG(there.st_mode)) {
+        // Only a regular file is replaced: never a device, a pipe or a folder.
+        ok = false;
+        detail = target + " is not a regular file";
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        detail = WithSystemError("cannot replace " + target);
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    replacement.newDevice = static_cast<uint64_t>(written.st_dev);
+    replacement.newInode = static_cast<uint64_t>(written.st_ino);
+    // Make the rename itself durable.
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
+                         std::string& detail, std::optional<unsigned> mode) {
+    Replacement anyFile;
+    anyFile.mode = mode;
+    return ReplaceFile(
+        path,
+        [&](int fd, std::string& error) {
+            if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0)) {
+                error = WithSystemError("cannot write the new file");
+                return false;
+            }
+            return true;
+        },
+        detail, anyFile);
+}
+
+namespace {
+
+// Writes to a device or a pipe as it is: no temporary file, no rename.
+bool WriteInPlace(const std::string& path, const uint8_t* data, size_t size, std::string& error) {
+    // Non-blocking, so that a pipe nobody reads fails at once instead of
+    // holding the program; blocking again for the writes themselves.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno == ENXIO ? path + ": nothing reads from it" : WithSystemError(path);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    bool ok =
+        flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && WriteAll(fd, data, size);
+    if (!ok) {
+        error = WithSystemError(path + ": cannot be written");
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = WithSystemError(path + ": cannot be written");
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool WriteOutputFile(const std::string& path, const void* data, size_t size, std::string& error) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (path == "-") {
+        if (!WriteAll(STDOUT_FILENO, bytes, size)) {
+            error = WithSystemError("standard output: cannot be written");
+            return false;
+        }
+        return true;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        struct stat link {};
+        if (errno != ENOENT || (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))) {
+            error = errno == ENOENT ? path + ": a symbolic link to nothing" : WithSystemError(path);
+            return false;
+        }
+        st.st_mode = S_IFREG;  // a new name
+    }
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+        return WriteInPlace(path, bytes, size, error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + (S_ISDIR(st.st_mode) ? ": is a folder"
+                                            : ": not a file, a device or a pipe to write to");
+        return false;
+    }
+    std::string detail;
+    if (!ReplaceFileContents(path, std::vector<uint8_t>(bytes, bytes + size), detail)) {
+        error = path + ": " + detail;
+        return false;
+    }
+    return true;
 }
 
 std::optional<unsigned> ReadWriteBitsOf(const std::string& path) {

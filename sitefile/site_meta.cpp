@@ -465,8 +465,8 @@ bool Store(const std::string& sitePath, const SiteMeta& meta, bool damaged, std:
     }
     const std::string text = MetaText(meta);
     std::string detail;
-    if (!ReplaceFileContents(path, std::vector<uint8_t>(text.begin(), text.end()), detail,
-                             platform::ReadWriteBitsOf(sitePath))) {
+    if (!platform::ReplaceFileContents(path, std::vector<uint8_t>(text.begin(), text.end()), detail,
+                                       platform::ReadWriteBitsOf(sitePath))) {
         error = path + ": " + detail;
         return false;
     }

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace sitefile {
@@ -35,26 +36,6 @@ void PutText(uint8_t* field, size_t size, const char* text, size_t textCapacity)
     const size_t n = platform::FittingPrefixLength(text, length, size);
     std::memcpy(field, text, n);
     std::memset(field + n, 0, size - n);
-}
-
-std::string SystemError(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-bool PWriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
 }
 
 // Copies the first `size` bytes of `from` to the start of `to`, inside the
@@ -82,114 +63,10 @@ bool CopyPrefix(int from, int to, uint64_t size) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0 || !PWriteAll(to, buffer.data(), static_cast<size_t>(n), in)) {
+        if (n <= 0 || !platform::WriteAllAt(to, buffer.data(), static_cast<size_t>(n), in)) {
             return false;
         }
         in += n;
-    }
-    return true;
-}
-
-// What ReplaceFile is to check and what it tells about the file it wrote.
-struct Replacement {
-    // When set, the file to be replaced must still be this device and inode
-    // right before the rename; else nothing is replaced and `changed` is set.
-    bool expectFile = false;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    bool changed = false;
-    // Permission bits for the new file; else an existing file's carry over.
-    std::optional<unsigned> mode;
-    // The new file's device and inode, after a successful replacement.
-    uint64_t newDevice = 0;
-    uint64_t newInode = 0;
-};
-
-// Writes a new file beside `path` with `fill`, flushes it and renames it over
-// `path` (the file a symbolic link names, for a link). An existing file's
-// permissions carry over. On failure nothing but the temporary file was
-// touched, and it is removed.
-bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
-                 std::string& detail, Replacement& replacement) {
-    std::string target = path;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    std::vector<char> dirBuffer(target.begin(), target.end());
-    dirBuffer.push_back('\0');
-    const std::string directory = ::dirname(dirBuffer.data());
-    std::vector<char> baseBuffer(target.begin(), target.end());
-    baseBuffer.push_back('\0');
-    const std::string base = ::basename(baseBuffer.data());
-
-    std::string temp = directory + "/." + base + ".XXXXXX";
-    std::vector<char> tempBuffer(temp.begin(), temp.end());
-    tempBuffer.push_back('\0');
-    const int fd = ::mkostemp(tempBuffer.data(), O_CLOEXEC);
-    if (fd < 0) {
-        detail = SystemError("cannot create a file in " + directory);
-        return false;
-    }
-    temp = tempBuffer.data();
-
-    mode_t mode = 0666 & ~[] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return mask;
-    }();
-    struct stat st {};
-    if (replacement.mode) {
-        mode = static_cast<mode_t>(*replacement.mode & 07777);
-    } else if (::stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    }
-
-    bool ok = fill(fd, detail);
-    if (ok && ::fchmod(fd, mode) != 0) {
-        ok = false;
-        detail = SystemError("cannot set the permissions of " + temp);
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        detail = SystemError("cannot flush " + temp);
-    }
-    struct stat written {};
-    if (ok && ::fstat(fd, &written) != 0) {
-        ok = false;
-        detail = SystemError("cannot examine " + temp);
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        detail = SystemError("cannot close " + temp);
-    }
-    if (ok && replacement.expectFile) {
-        // The last look before the rename: the file there now must be the
-        // one the caller checked.
-        struct stat now {};
-        if (::stat(target.c_str(), &now) != 0 ||
-            static_cast<uint64_t>(now.st_dev) != replacement.device ||
-            static_cast<uint64_t>(now.st_ino) != replacement.inode) {
-            ok = false;
-            replacement.changed = true;
-            detail = target + " was replaced while the new file was written";
-        }
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        detail = SystemError("cannot replace " + target);
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    replacement.newDevice = static_cast<uint64_t>(written.st_dev);
-    replacement.newInode = static_cast<uint64_t>(written.st_ino);
-    // Make the rename itself durable.
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return true;
 }
@@ -333,7 +210,7 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
     // the checks below and the replacement look at the same file.
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
-        error.detail = SystemError(path);
+        error.detail = platform::WithSystemError(path);
         return false;
     }
     const std::string target = resolved;
@@ -368,21 +245,21 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
     if (!PlanSave(header, *old, list, pad, saveTime, plan, error.detail)) {
         return false;
     }
-    Replacement replacement;
+    platform::Replacement replacement;
     replacement.expectFile = true;
     replacement.device = now.device;
     replacement.inode = now.inode;
     const int from = old->Descriptor();
-    const bool ok = ReplaceFile(
+    const bool ok = platform::ReplaceFile(
         target,
         [&](int fd, std::string& detail) {
             bool written = CopyPrefix(from, fd, plan.keep);
             for (const SavePlan::Write& write : plan.writes) {
-                written =
-                    written && PWriteAll(fd, write.bytes.data(), write.bytes.size(), write.offset);
+                written = written && platform::WriteAllAt(fd, write.bytes.data(),
+                                                          write.bytes.size(), write.offset);
             }
             if (!written) {
-                detail = SystemError("cannot write the new site file");
+                detail = platform::WithSystemError("cannot write the new site file");
             }
             return written;
         },
@@ -455,22 +332,6 @@ std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map) {
     CRecordList none;
     AppendPointsSection(header, none, out);
     return out;
-}
-
-bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
-                         std::string& detail, std::optional<unsigned> mode) {
-    Replacement anyFile;
-    anyFile.mode = mode;
-    return ReplaceFile(
-        path,
-        [&](int fd, std::string& error) {
-            if (!PWriteAll(fd, bytes.data(), bytes.size(), 0)) {
-                error = SystemError("cannot write the new file");
-                return false;
-            }
-            return true;
-        },
-        detail, anyFile);
 }
 
 }  // namespace sitefile

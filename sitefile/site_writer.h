@@ -76,10 +76,4 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
 // bottom-up bitmap, a white sign-off raster and an empty points section.
 std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map);
 
-// Replaces (or creates) `path` with `bytes` through a temporary file beside
-// it; an existing file keeps its permissions unless `mode` gives them. False
-// with the reason on failure, leaving any old file as it was.
-bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
-                         std::string& detail, std::optional<unsigned> mode = std::nullopt);
-
 }  // namespace sitefile

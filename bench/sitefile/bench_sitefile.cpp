@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
@@ -130,7 +131,7 @@ std::string MakeSite(const std::string& dir, const std::string& name, int points
     const std::string path = dir + "/" + name;
     std::string detail;
     const std::vector<uint8_t> fresh = sitefile::BuildNewSiteFile(map);
-    if (!sitefile::ReplaceFileContents(path, fresh, detail)) {
+    if (!platform::ReplaceFileContents(path, fresh, detail)) {
         Fail(detail);
     }
     CSiteHeader header;

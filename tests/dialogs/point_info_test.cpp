@@ -12,6 +12,7 @@
 #include "dialogs/point_info_lines.h"
 #include "dialogs/qt_app.h"
 #include "dialogs/survey_records.h"
+#include "platform/files.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
 #include "survey/record_list.h"
@@ -81,7 +82,7 @@ TEST_F(PointInfoTest, StoredPointWithoutEntriesComesBackAsTheOpensMarker) {
     const std::string path =
         QDir(QDir::tempPath()).filePath("kestrow-dialogs-stored-point.ksf").toStdString();
     std::string detail;
-    ASSERT_TRUE(sitefile::ReplaceFileContents(path, sitefile::BuildNewSiteFile(map), detail))
+    ASSERT_TRUE(platform::ReplaceFileContents(path, sitefile::BuildNewSiteFile(map), detail))
         << detail;
     OpenSite(path, false);
     g_siteHeader->BeginPoint(40, 50, "TEST");

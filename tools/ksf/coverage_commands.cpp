@@ -1,7 +1,5 @@
 // ksf heatmap and ksf scale: coverage maps of a site's survey, and the map
 // scale they measure their radius in.
-#include <QBuffer>
-#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -19,6 +17,7 @@
 #include "coverage/coverage_map.h"
 #include "coverage/survey_input.h"
 #include "picture/coverage_image.h"
+#include "picture/png_output.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_writer.h"
 #include "tools/ksf/ksf.h"
@@ -85,22 +84,6 @@ bool ParseNumber(const std::string& text, double& out) {
         return false;
     }
     out = v;
-    return true;
-}
-
-bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error) {
-    if (path != "-") {
-        std::string detail;
-        if (!sitefile::ReplaceFileContents(path, std::vector<uint8_t>(data, data + size), detail)) {
-            error = path + ": " + detail;
-            return false;
-        }
-        return true;
-    }
-    if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-        error = std::string("standard output: cannot be written (") + std::strerror(errno) + ")";
-        return false;
-    }
     return true;
 }
 
@@ -201,15 +184,8 @@ int Heatmap(const Args& args) {
         return WriteOutput(args.output, text.data(), text.size(), error) ? 0 : WorkError(error);
     }
     const QImage picture = picture::HeatmapPicture(grid, picture::SiteMapImage(map));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!picture.save(&buffer, "PNG")) {
-        return WorkError("cannot make the picture");
-    }
-    return WriteOutput(args.output, png.constData(), static_cast<size_t>(png.size()), error)
-               ? 0
-               : WorkError(error);
+    std::fflush(stdout);
+    return picture::WritePng(args.output, picture, error) ? 0 : WorkError(error);
 }
 
 int Scale(const Args& args) {

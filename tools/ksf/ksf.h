@@ -34,9 +34,9 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
 
 // A finite number, all of the text.
 bool ParseNumber(const std::string& text, double& out);
-// Writes bytes to standard output for "-", else to the file: beside it first
-// and renamed into place, so a failed write leaves nothing half written.
-bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error);
+// Writes an output through platform::WriteOutputFile ("-" is standard
+// output); false with the reason.
+bool WriteOutput(const std::string& path, const void* data, size_t size, std::string& error);
 
 // One line on standard error; the exit status: 2 for a usage error, 1 when
 // the work failed.

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "picture/coverage_image.h"
+#include "picture/png_output.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
@@ -157,6 +159,11 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
         }
     }
     return true;
+}
+
+bool WriteOutput(const std::string& path, const void* data, size_t size, std::string& error) {
+    std::fflush(stdout);  // what was printed comes before what is written
+    return platform::WriteOutputFile(path, data, size, error);
 }
 
 void WarnIgnored(const std::vector<std::string>& ignored) {
@@ -407,8 +414,9 @@ int Create(const Args& args) {
         map.colors[i] = 0xFF000000u | (table[i] & 0xFFFFFF);
     }
     std::string error;
-    if (!sitefile::ReplaceFileContents(args.output, sitefile::BuildNewSiteFile(map), error)) {
-        return WorkError(args.output + ": " + error);
+    const std::vector<uint8_t> site = sitefile::BuildNewSiteFile(map);
+    if (!WriteOutput(args.output, site.data(), site.size(), error)) {
+        return WorkError(error);
     }
     return 0;
 }
@@ -427,8 +435,9 @@ int Signature(const Args& args) {
     if (!picture::SignatureImage(reader, picture, error)) {
         return WorkError(path + ": " + error);
     }
-    if (!picture.save(QString::fromStdString(args.output), "PNG")) {
-        return WorkError(args.output + ": cannot write the picture");
+    std::fflush(stdout);
+    if (!picture::WritePng(args.output, picture, error)) {
+        return WorkError(error);
     }
     return 0;
 }

@@ -193,8 +193,7 @@ int Check(const Args& args) {
         out += pass ? "verdict: pass\n" : "verdict: fail\n";
     }
     if (!WriteOutput("-", out.data(), out.size(), error)) {
-        std::fprintf(stderr, "ksf: %s\n", error.c_str());
-        return 1;
+        return WorkError(error);
     }
     return pass ? 0 : 1;
 }
