@@ -176,6 +176,39 @@ bool CheckGridSpec(const GridSpec& spec, std::string& error) {
     return true;
 }
 
+bool CheckSurveySize(const Survey& survey, std::string& error) {
+    std::vector<std::pair<double, double>> places;
+    places.reserve(survey.points.size());
+    std::vector<Bssid> bssids;
+    for (const SurveyPoint& p : survey.points) {
+        places.emplace_back(p.x, p.y);
+        for (const Reading& r : p.heard) {
+            bssids.push_back(r.bssid);
+        }
+        if (bssids.size() > 2 * static_cast<size_t>(kMaxSampleLevels)) {
+            break;  // counted far enough to know
+        }
+    }
+    const auto distinct = [](auto& items) {
+        std::sort(items.begin(), items.end());
+        return static_cast<size_t>(std::unique(items.begin(), items.end()) - items.begin());
+    };
+    const size_t positions = distinct(places);
+    if (positions > kMaxPositions) {
+        error = "the survey has " + std::to_string(positions) + " positions, more than the " +
+                std::to_string(kMaxPositions) + " a coverage map is computed from";
+        return false;
+    }
+    const size_t aps = distinct(bssids);
+    if (static_cast<int64_t>(positions) * static_cast<int64_t>(aps) > kMaxSampleLevels) {
+        error = "the survey's " + std::to_string(positions) + " positions x " +
+                std::to_string(aps) + " access points are more than the " +
+                std::to_string(kMaxSampleLevels) + " levels a coverage map is computed from";
+        return false;
+    }
+    return true;
+}
+
 bool ApFilter::Selects(const AccessPoint& ap) const {
     if (!ssids.empty() && std::none_of(ssids.begin(), ssids.end(), [&](const std::string& s) {
             return s == ap.ssid || s == platform::TextFromBytes(ap.ssid.data(), ap.ssid.size());
@@ -198,8 +231,11 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
                                                           const GridSpec& spec,
                                                           const BuildOptions& options,
                                                           std::string& error) {
-    if (!CheckGridSpec(spec, error)) {
+    if (!CheckGridSpec(spec, error) || !CheckSurveySize(survey, error)) {
         return nullptr;
+    }
+    if (options.progress) {
+        options.progress(BuildStage::kFitting, 0);
     }
     const SiteSamples samples = PrepareSamples(survey);
     std::shared_ptr<CoverageModel> model(new CoverageModel());
@@ -248,6 +284,20 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
     if (apCount > 0) {
         const size_t tiles = (cellCount + kTileCells - 1) / kTileCells;
         const FieldModel& field = *model->m_field;
+        std::atomic<size_t> tilesDone{0};
+        std::atomic<int> percentTold{-1};
+        const auto tell = [&](size_t done) {
+            const int percent = static_cast<int>(done * 100 / tiles);
+            int told = percentTold.load();
+            while (percent > told && !percentTold.compare_exchange_weak(told, percent)) {
+            }
+            if (percent > told) {
+                options.progress(BuildStage::kCells, percent / 100.0);
+            }
+        };
+        if (options.progress) {
+            tell(0);
+        }
         const bool done = ParallelFor(
             tiles, model->m_threads,
             [&](size_t t) {
@@ -264,6 +314,10 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
                 float* levels = model->m_levels.data() + begin * apCount;
                 for (size_t i = 0; i < count * apCount; ++i) {
                     levels[i] = static_cast<float>(Limit(out[i], model->m_ceiling[i % apCount]));
+                }
+                const size_t finished = ++tilesDone;
+                if (options.progress) {
+                    tell(finished);
                 }
             },
             options.cancel);

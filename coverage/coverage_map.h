@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,6 +102,15 @@ GridSpec DefaultGridSpec(int mapWidth, int mapHeight, std::optional<double> pixe
 // Limits that keep a wrong option from exhausting the machine.
 constexpr int64_t kMaxCells = 64ll * 1024 * 1024;
 constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x access points
+// The largest survey a model is built from, checked before anything is
+// allocated for it: its positions (survey points at one place count once),
+// which every method's fit and leave-one-out grow with faster than linearly,
+// and its positions x access points, the levels it holds.
+constexpr size_t kMaxPositions = 3000;
+constexpr int64_t kMaxSampleLevels = 16ll * 1024 * 1024;
+
+// False with a one-line reason naming the bound when the survey is larger.
+bool CheckSurveySize(const Survey& survey, std::string& error);
 
 // False with a one-line reason when the grid cannot be built: no map, a cell
 // below 1 pixel, a radius that is negative or not a number, too many cells.
@@ -150,11 +160,19 @@ struct LeaveOneOut {
     double strongestRmse = 0;  // the strongest level at the position, dB
 };
 
+// How far a build has come, for a window to show: the fit of the access
+// points (no figure: it ends all at once), then the cells, `done` of 1.
+enum class BuildStage { kFitting, kCells };
+using BuildProgress = std::function<void(BuildStage stage, double done)>;
+
 struct BuildOptions {
     Method method = kDefaultMethod;
     unsigned threads = 0;                       // 0: one per core
     const ApFilter* only = nullptr;             // interpolate only these (all by default)
     const std::atomic<bool>* cancel = nullptr;  // set it to abandon the build
+    // Told of the stages and of every whole percent of the cells, from the
+    // building threads; none when empty.
+    BuildProgress progress;
 };
 
 class FieldModel;
@@ -163,7 +181,8 @@ class CoverageModel {
   public:
     // Fits and interpolates every access point (or those options.only
     // selects) over the grid's cells within the radius. Null with a one-line
-    // reason when the grid is refused, and with "cancelled" when abandoned.
+    // reason when the grid or the survey is refused (before the work
+    // starts), and with "cancelled" when abandoned.
     static std::shared_ptr<const CoverageModel> Build(const Survey& survey, const GridSpec& spec,
                                                       const BuildOptions& options,
                                                       std::string& error);

@@ -4,7 +4,8 @@
 
 namespace coverage {
 
-CoverageWorker::CoverageWorker(Done done) : m_done(std::move(done)), m_thread([this] { Run(); }) {}
+CoverageWorker::CoverageWorker(Done done, Progress progress)
+    : m_done(std::move(done)), m_progress(std::move(progress)), m_thread([this] { Run(); }) {}
 
 CoverageWorker::~CoverageWorker() {
     {
@@ -37,6 +38,13 @@ uint64_t CoverageWorker::Submit(Survey survey, const GridSpec& spec, BuildOption
     return generation;
 }
 
+void CoverageWorker::Cancel() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.reset();
+    ++m_generation;  // whatever is running answers an older request now
+    m_cancel = true;
+}
+
 void CoverageWorker::WaitIdle() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_idle.wait(lock, [this] { return m_stop || (!m_busy && !m_pending); });
@@ -57,6 +65,12 @@ void CoverageWorker::Run() {
 
         request.options.cancel = &m_cancel;
         request.options.only = request.only ? &*request.only : nullptr;
+        if (m_progress) {
+            const uint64_t generation = request.generation;
+            request.options.progress = [this, generation](BuildStage stage, double done) {
+                m_progress(generation, stage, done);
+            };
+        }
         std::string error;
         std::shared_ptr<const CoverageModel> model =
             CoverageModel::Build(request.survey, request.spec, request.options, error);

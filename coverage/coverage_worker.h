@@ -34,8 +34,10 @@ class CoverageWorker {
     // superseded by the time it is done is dropped, not handed over.
     using Done = std::function<void(uint64_t generation, std::shared_ptr<const CoverageModel>,
                                     const std::string& error)>;
+    // Called on the worker's thread as a build goes on (see BuildProgress).
+    using Progress = std::function<void(uint64_t generation, BuildStage stage, double done)>;
 
-    explicit CoverageWorker(Done done);
+    explicit CoverageWorker(Done done, Progress progress = Progress());
     // Abandons any build and waits for the thread to end.
     ~CoverageWorker();
     CoverageWorker(const CoverageWorker&) = delete;
@@ -45,6 +47,10 @@ class CoverageWorker {
     // Answers the request's generation, counted from 1. options.cancel is the
     // worker's own; options.only is copied.
     uint64_t Submit(Survey survey, const GridSpec& spec, BuildOptions options);
+
+    // Abandons the build running and any waiting: nothing more is handed
+    // over until the next Submit.
+    void Cancel();
 
     // Waits until no build runs or waits.
     void WaitIdle();
@@ -61,6 +67,7 @@ class CoverageWorker {
     void Run();
 
     Done m_done;
+    Progress m_progress;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

@@ -22,6 +22,10 @@ bool MoveAsideNumbered(const std::string& path, const std::string& suffix, std::
 bool CopyAsideNumbered(const std::string& path, const std::string& suffix, std::string& aside,
                        std::string& error);
 
+// The largest recording replayed or decoded whole (saved Wi-Fi scans, wire
+// traces, captures): more would not fit in memory beside everything else.
+constexpr uint64_t kMaxReplayFileBytes = uint64_t{256} << 20;
+
 // `what` and the system's text for errno.
 std::string WithSystemError(const std::string& what);
 

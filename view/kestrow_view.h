@@ -149,6 +149,12 @@ class CKestrowView : public QAbstractScrollArea {
     void SetProfile(const coverage::Profile& profile);
     // True while the overlay shown waits for a computation.
     bool IsOverlayPending() const;
+    // Abandons a computation of the overlay still running and turns the
+    // overlay off; false when none was running.
+    bool CancelCoverage();
+    // What the overlay's computation is doing, or why it shows nothing;
+    // drawn along the bottom of the map screen while it is not empty.
+    const std::string& CoverageStatus() const { return m_coverageStatus; }
 
   protected:
     bool event(QEvent* event) override;
@@ -207,6 +213,9 @@ class CKestrowView : public QAbstractScrollArea {
     // as an event; m_overlayImage is at map resolution.
     void RequestCoverage();
     void ShowCoverage();
+    bool IsOverlayPendingFor(uint64_t generation) const;
+    void DrawOverlayStatus(QPainter& painter, const QRect& client);
+    std::string m_coverageStatus;
     Overlay m_overlay = Overlay::kOff;
     std::optional<double> m_pixelsPerMetre;
     std::unique_ptr<coverage::Profile> m_profile;

@@ -254,6 +254,8 @@ void CKestrowView::DrawMapScreen(QPainter& painter, const QRect& client) {
         }
     }
 
+    DrawOverlayStatus(painter, client);
+
     // The survey cursor over the viewport centre: white leaves the map as it
     // is, the black ring and ticks show.
     if (!m_cursorBitmap.isNull()) {

@@ -448,6 +448,12 @@ void CKestrowView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_O:
             CycleOverlay();
             break;
+        case Qt::Key_Escape:
+            if (!CancelCoverage()) {
+                QAbstractScrollArea::keyPressEvent(event);
+                return;
+            }
+            break;
         case Qt::Key_Return:
         case Qt::Key_Enter:
         case Qt::Key_Space:

@@ -4,6 +4,8 @@
 // back as an event and only the newest one is shown.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
 
 #include "coverage/coverage_worker.h"
 #include "coverage/requirements.h"
@@ -14,18 +16,40 @@
 
 namespace {
 
-// A built model, handed from the worker to the user-interface thread.
+// A built model (or why there is none), handed from the worker to the
+// user-interface thread.
 class CoverageReadyEvent : public QEvent {
   public:
-    CoverageReadyEvent(uint64_t generation, std::shared_ptr<const coverage::CoverageModel> model)
-        : QEvent(Type()), generation(generation), model(std::move(model)) {}
+    CoverageReadyEvent(uint64_t generation, std::shared_ptr<const coverage::CoverageModel> model,
+                       std::string error)
+        : QEvent(Type()),
+          generation(generation),
+          model(std::move(model)),
+          error(std::move(error)) {}
     static QEvent::Type Type() {
         static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
     uint64_t generation;
     std::shared_ptr<const coverage::CoverageModel> model;
+    std::string error;
 };
+
+// How far the build of a generation has come.
+class CoverageProgressEvent : public QEvent {
+  public:
+    CoverageProgressEvent(uint64_t generation, coverage::BuildStage stage, double done)
+        : QEvent(Type()), generation(generation), stage(stage), done(done) {}
+    static QEvent::Type Type() {
+        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    uint64_t generation;
+    coverage::BuildStage stage;
+    double done;
+};
+
+constexpr const char* kCancelHint = " (Esc cancels)";
 
 coverage::Metric MetricOf(CKestrowView::Overlay overlay) {
     switch (overlay) {
@@ -46,6 +70,12 @@ void CKestrowView::SetOverlay(Overlay overlay) {
     }
     m_overlay = overlay;
     if (m_overlay == Overlay::kOff) {
+        // A computation still running is of no more use.
+        if (m_coverageWorker && IsOverlayPendingFor(m_coverageAsked)) {
+            m_coverageWorker->Cancel();
+            m_coverageShown = m_coverageAsked;
+        }
+        m_coverageStatus.clear();
         m_overlayImage = QImage();
         RepaintCircles();
         Repaint();
@@ -84,7 +114,37 @@ void CKestrowView::SurveyChanged() {
 }
 
 bool CKestrowView::IsOverlayPending() const {
-    return m_overlay != Overlay::kOff && m_coverageShown != m_coverageAsked;
+    return m_overlay != Overlay::kOff && IsOverlayPendingFor(m_coverageAsked);
+}
+
+bool CKestrowView::IsOverlayPendingFor(uint64_t generation) const {
+    return m_coverageShown != generation;
+}
+
+bool CKestrowView::CancelCoverage() {
+    if (!IsOverlayPending()) {
+        return false;
+    }
+    SetOverlay(Overlay::kOff);
+    return true;
+}
+
+void CKestrowView::DrawOverlayStatus(QPainter& painter, const QRect& client) {
+    if (m_coverageStatus.empty()) {
+        return;
+    }
+    // One line over the bottom of the map, white on dark.
+    const QString text = QString::fromStdString(m_coverageStatus);
+    const QFontMetrics metrics(painter.font());
+    const int height = metrics.height() + 4;
+    const QRect strip(client.left(), client.bottom() + 1 - height, client.width(), height);
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.fillRect(strip, QColor(0, 0, 0, 190));
+    painter.setPen(Qt::white);
+    painter.drawText(strip.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     metrics.elidedText(text, Qt::ElideRight, strip.width() - 8));
+    painter.restore();
 }
 
 void CKestrowView::RequestCoverage() {
@@ -92,13 +152,16 @@ void CKestrowView::RequestCoverage() {
         return;
     }
     if (!m_coverageWorker) {
+        // The view is told on its own thread.
         m_coverageWorker = std::make_unique<coverage::CoverageWorker>(
             [this](uint64_t generation, std::shared_ptr<const coverage::CoverageModel> model,
-                   const std::string&) {
-                // A refused grid leaves the overlay as it was; the view is
-                // told only of models, on its own thread.
+                   const std::string& error) {
+                QCoreApplication::postEvent(
+                    this, new CoverageReadyEvent(generation, std::move(model), error));
+            },
+            [this](uint64_t generation, coverage::BuildStage stage, double done) {
                 QCoreApplication::postEvent(this,
-                                            new CoverageReadyEvent(generation, std::move(model)));
+                                            new CoverageProgressEvent(generation, stage, done));
             });
     }
     // The grid ksf check judges on, so the window shows the same verdicts.
@@ -131,10 +194,29 @@ void CKestrowView::ShowCoverage() {
 bool CKestrowView::event(QEvent* event) {
     if (event->type() == CoverageReadyEvent::Type()) {
         auto* ready = static_cast<CoverageReadyEvent*>(event);
-        if (ready->generation == m_coverageAsked) {
+        if (ready->generation == m_coverageAsked && m_overlay != Overlay::kOff) {
             m_coverageShown = ready->generation;
             m_coverageModel = std::move(ready->model);
-            ShowCoverage();
+            // A refused survey leaves the plan as it is and says why.
+            m_coverageStatus = m_coverageModel ? "" : "No coverage overlay: " + ready->error;
+            if (m_coverageModel) {
+                ShowCoverage();
+            } else {
+                Repaint();
+            }
+        }
+        return true;
+    }
+    if (event->type() == CoverageProgressEvent::Type()) {
+        auto* progress = static_cast<CoverageProgressEvent*>(event);
+        if (progress->generation == m_coverageAsked && IsOverlayPending()) {
+            m_coverageStatus =
+                progress->stage == coverage::BuildStage::kFitting
+                    ? std::string("Computing coverage: fitting the survey") + kCancelHint
+                    : "Computing coverage: " +
+                          std::to_string(static_cast<int>(progress->done * 100 + 0.5)) + "%" +
+                          kCancelHint;
+            Repaint();
         }
         return true;
     }

@@ -470,6 +470,41 @@ TEST_F(ViewInteractionTest, OverlayShowsTheHeatmapUnderTheCircles) {
     EXPECT_EQ(m_view->m_mapDC.pixel(150, 160), planColour);
 }
 
+// A survey past the analysis's bounds leaves the plan as it is and says why
+// along the bottom of the map; a long computation can be cancelled with Esc.
+TEST_F(ViewInteractionTest, OverlayPastTheBoundsSaysWhyAndEscCancelsALongOne) {
+    const QRgb planColour = qRgb(0x80, 0x80, 0x80);
+    LoadMap(240, 320, 0x00808080);
+    for (size_t i = 0; i <= coverage::kMaxPositions; ++i) {
+        AddSurveyRecord(static_cast<int>(i % 200), static_cast<int>(i / 200));
+    }
+    Key(Qt::Key_O);
+    RunUntil([this] { return !m_view->IsOverlayPending(); });
+    EXPECT_EQ(m_view->CoverageStatus(),
+              "No coverage overlay: the survey has " + std::to_string(coverage::kMaxPositions + 1) +
+                  " positions, more than the " + std::to_string(coverage::kMaxPositions) +
+                  " a coverage map is computed from");
+    EXPECT_EQ(m_view->m_mapDC.pixel(230, 300), planColour);
+    const QImage shown = m_view->Render();
+    EXPECT_NE(shown.pixel(2, shown.height() - 3), shown.pixel(2, shown.height() / 2));
+
+    Key(Qt::Key_O);  // pass/fail, then off: nothing left to say
+    Key(Qt::Key_O);
+    EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kOff);
+    EXPECT_TRUE(m_view->CoverageStatus().empty());
+    g_surveyList.Clear();
+    for (int i = 0; i < 900; ++i) {
+        AddSurveyRecord(i % 30 * 8, i / 30 * 10);
+    }
+    Key(Qt::Key_O);
+    ASSERT_TRUE(m_view->IsOverlayPending());
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(m_view->IsOverlayPending());
+    EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kOff);
+    RunUntil([] { return false; }, 300);  // whatever the worker had is dropped
+    EXPECT_EQ(m_view->m_mapDC.pixel(120, 315), planColour);  // below the circles
+}
+
 TEST_F(ViewInteractionTest, ZoomOutSetsTheScrollBarsToTheNewCentre) {
     LoadMap();
     CViewport& viewport = *m_view->GetViewport();

@@ -588,6 +588,57 @@ TEST(Grid, BadGridsAreRefusedWithAReason) {
     }
 }
 
+// A survey past the bounds is refused before anything is built for it, the
+// message naming the bound; one within them says how far it has come.
+TEST(Build, SurveysBeyondTheBoundsAreRefusedAndOthersReportProgress) {
+    Survey many;
+    many.points.resize(kMaxPositions + 1);
+    for (size_t i = 0; i < many.points.size(); ++i) {
+        many.points[i].x = static_cast<double>(i % 100);
+        many.points[i].y = static_cast<double>(i / 100);
+    }
+    std::string error;
+    EXPECT_EQ(CoverageModel::Build(many, GridSpec{kWidth, kHeight, 4, 40}, {}, error), nullptr);
+    EXPECT_NE(error.find("more than the " + std::to_string(kMaxPositions)), std::string::npos)
+        << error;
+    many.points.resize(kMaxPositions);  // the bound itself is allowed
+    EXPECT_TRUE(CheckSurveySize(many, error)) << error;
+    // Within the positions, but each heard two access points of its own:
+    // positions x access points pass the levels' bound.
+    for (size_t i = 0; i < many.points.size(); ++i) {
+        for (uint32_t k = 0; k < 2; ++k) {
+            Reading r;
+            const uint32_t id = static_cast<uint32_t>(2 * i + k);
+            r.bssid = {2,
+                       0,
+                       0,
+                       static_cast<uint8_t>(id >> 16),
+                       static_cast<uint8_t>(id >> 8),
+                       static_cast<uint8_t>(id)};
+            many.points[i].heard.push_back(r);
+        }
+    }
+    const Survey& wide = many;
+    EXPECT_FALSE(CheckSurveySize(wide, error));
+    EXPECT_NE(error.find("levels"), std::string::npos) << error;
+
+    std::vector<std::pair<BuildStage, double>> told;
+    std::mutex mutex;
+    BuildOptions options = With(Method::kIdw, 2);
+    options.progress = [&](BuildStage stage, double done) {
+        std::lock_guard<std::mutex> lock(mutex);
+        told.emplace_back(stage, done);
+    };
+    BuildOrFail(MakeSurvey(FourAps(), SpreadPositions(30, 400, 300)), GridSpec{400, 300, 2, 60},
+                options);
+    ASSERT_GE(told.size(), 3u);
+    EXPECT_EQ(told.front().first, BuildStage::kFitting);
+    EXPECT_EQ(told.back(), std::make_pair(BuildStage::kCells, 1.0));
+    for (size_t i = 2; i < told.size(); ++i) {
+        EXPECT_LT(told[i - 1].second, told[i].second);  // each percent once, in order
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Determinism and cancelling
 
@@ -671,6 +722,19 @@ TEST(CoverageWorker, HandsOverTheNewestSurveysModel) {
                       GridSpec{2000, 1500, 1, 200}, {});
     }
     EXPECT_NE(refused.find("cell"), std::string::npos) << refused;
+
+    // Cancelled: what was running and waiting is never handed over.
+    std::atomic<int> handed{0};
+    {
+        CoverageWorker worker(
+            [&](uint64_t, std::shared_ptr<const CoverageModel>, const std::string&) { ++handed; });
+        worker.Submit(MakeSurvey(FourAps(), SpreadPositions(200, 2000, 1500)),
+                      GridSpec{2000, 1500, 1, 200}, {});
+        worker.Submit(survey, spec, {});
+        worker.Cancel();
+        worker.WaitIdle();
+    }
+    EXPECT_EQ(handed, 0);
 }
 
 TEST(Bssid, TextBothWays) {

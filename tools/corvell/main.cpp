@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/files.h"
 #include "platform/serial_port.h"
 #include "scanner/frame_codec.h"
 #include "scanner/receive_loop.h"
@@ -208,6 +209,22 @@ class TimedSink : public FormattingSink {
     std::vector<Entry>& m_out;
 };
 
+// Says so and answers true when a recording to decode is over the bound,
+// by its size on disk (a regular file) or by what was read of it so far.
+bool TooLargeToReplay(const std::string& path, uint64_t read = 0) {
+    struct stat st {};
+    const uint64_t size = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                              ? static_cast<uint64_t>(st.st_size)
+                              : read;
+    if (std::max(size, read) <= platform::kMaxReplayFileBytes) {
+        return false;
+    }
+    std::fprintf(stderr, "corvell: %s: larger than the %llu MiB a recording is decoded from\n",
+                 path.c_str(),
+                 static_cast<unsigned long long>(platform::kMaxReplayFileBytes >> 20));
+    return true;
+}
+
 // A trace as the reader met it: the bytes of each direction fed to the
 // receive machine one read at a time. The trace has no lines for reads that
 // returned nothing; a pause longer than the read time-out between two bytes
@@ -218,9 +235,18 @@ int DecodeTrace(const std::string& path, bool describe) {
         std::fprintf(stderr, "corvell: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         return 1;
     }
+    if (TooLargeToReplay(path)) {
+        return 1;
+    }
     std::vector<TraceLine> lines;
     std::string text;
+    uint64_t read = 0;  // a pipe says nothing of its size before
     for (int number = 1; std::getline(in, text); ++number) {
+        read += text.size() + 1;
+        if (read > platform::kMaxReplayFileBytes) {
+            TooLargeToReplay(path, read);
+            return 1;
+        }
         TraceLine line;
         std::string error;
         if (ParseTraceLine(text, line, error)) {
@@ -299,6 +325,10 @@ int Decode(const std::vector<std::string>& args) {
         if (!in) {
             std::fprintf(stderr, "corvell: cannot open %s: %s\n", path.c_str(),
                          std::strerror(errno));
+            return 1;
+        }
+        if (TooLargeToReplay(path)) {
+            std::fclose(in);
             return 1;
         }
     }

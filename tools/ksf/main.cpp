@@ -3,11 +3,16 @@
 #include <QGuiApplication>
 #include <QHashFunctions>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QString>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -74,7 +79,8 @@ const char kUsage[] =
     "                         each survey point on what was heard there, and over the\n"
     "                         area on the heatmap's cells; exit 0 when it passes, 1\n"
     "                         when it does not, 2 on a usage error, 3 when the site\n"
-    "                         cannot be read\n"
+    "                         cannot be read, 4 when its survey is larger than the\n"
+    "                         analysis takes (the message names the bound)\n"
     "    --profile NAME|FILE  data (strongest >= -70 dBm), voice (strongest and\n"
     "                         second >= -67 dBm) or a JSON profile file\n"
     "    --min-area PERCENT   the share of the area that must pass (95 by default)\n"
@@ -377,16 +383,45 @@ int Points(const Args& args) {
     return 0;
 }
 
+// The floor plan picture, refused with the reason: a file that is not there
+// or cannot be read, one Qt cannot decode, or one larger than a site map
+// holds (told by its header, before any pixel is decoded).
+bool ReadPlan(const std::string& path, QImage& picture, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    QImageReader reader(QString::fromStdString(path));
+    const QSize size = reader.size();
+    if (size.isValid() &&
+        static_cast<uint64_t>(size.width()) * size.height() > sitefile::kMaxMapPixels) {
+        error = std::to_string(size.width()) + " x " + std::to_string(size.height()) +
+                " pixels is more than the 64 megapixels (8192 x 8192) a site map holds: scale it "
+                "down first";
+        return false;
+    }
+    // A site map of the largest size, decoded in colour, needs this much.
+    reader.setAllocationLimit(static_cast<int>(sitefile::kMaxMapPixels * 4 >> 20) + 16);
+    if (!reader.read(&picture)) {
+        error = "not an image Qt can read (" + reader.errorString().toStdString() + ")";
+        return false;
+    }
+    return true;
+}
+
 int Create(const Args& args) {
     if (!args.positional.empty() || args.map.empty() || args.output.empty()) {
         return UsageError("create needs --map IMAGE and -o SITE");
     }
-    QImage picture(QString::fromStdString(args.map));
-    if (picture.isNull()) {
-        return WorkError(args.map + ": not an image Qt can read");
-    }
-    if (static_cast<uint64_t>(picture.width()) * picture.height() > sitefile::kMaxMapPixels) {
-        return WorkError(args.map + ": larger than 64 megapixels");
+    QImage picture;
+    std::string error;
+    if (!ReadPlan(args.map, picture, error)) {
+        return WorkError(args.map + ": " + error);
     }
     if (picture.hasAlphaChannel()) {
         // Transparent parts of the plan become white paper.
@@ -413,7 +448,6 @@ int Create(const Args& args) {
     for (int i = 0; i < 256; ++i) {
         map.colors[i] = 0xFF000000u | (table[i] & 0xFFFFFF);
     }
-    std::string error;
     const std::vector<uint8_t> site = sitefile::BuildNewSiteFile(map);
     if (!WriteOutput(args.output, site.data(), site.size(), error)) {
         return WorkError(error);

@@ -26,8 +26,10 @@ namespace {
 constexpr double kDefaultMinArea = 95;
 constexpr char kDefaultReportProfile[] = "voice";
 
-// check's exit status when the site cannot be read or judged.
+// check's exit status when the site cannot be read, and when its survey is
+// larger than the coverage analysis's bounds (the message names the bound).
 constexpr int kSiteUnreadable = 3;
+constexpr int kSurveyTooLarge = 4;
 
 struct LoadedSite {
     sitefile::SiteMap map;
@@ -130,8 +132,10 @@ int Check(const Args& args) {
     const std::shared_ptr<const coverage::CoverageModel> model =
         coverage::CoverageModel::Build(site.survey, spec, {}, error);
     if (!model) {
+        // The default grid of a map that opened is always sound: only the
+        // size of the survey or of its grid can refuse it.
         std::fprintf(stderr, "ksf: %s: %s\n", path.c_str(), error.c_str());
-        return kSiteUnreadable;
+        return kSurveyTooLarge;
     }
     WarnIfNothingJudged(path, site.survey, profile.Filter(), "the profile's SSIDs");
     const std::vector<coverage::PointVerdict> points = coverage::JudgePoints(site.survey, profile);
