@@ -6,9 +6,11 @@
 namespace {
 
 constexpr const char* kVersion = "1.0.0";
-// The largest client area a side: beyond it the view's off-screen images
-// no longer fit the painter.
-constexpr int kMaxClientSide = 16384;
+// The largest client area a side: each of the view's client-sized images
+// (the frame it paints, the window's backing store, a screenshot) takes
+// 256 MiB at this size, which keeps the window within about 1 GB with the
+// largest map and overlay.
+constexpr int kMaxClientSide = 8192;
 // A record sums its levels in 16 bits: 100 samples of -128 dBm still fit.
 constexpr int kMaxWifiScans = 100;
 

@@ -18,43 +18,50 @@ QRgb Translucent(QRgb c) {
     return qPremultiply(qRgba(qRed(c), qGreen(c), qBlue(c), kOverlayAlpha));
 }
 
-// Cells of the grid at map resolution: every pixel of cell (col, row) in
-// colourOf(col, row) (premultiplied; 0 leaves it clear).
+// Rows drawn at a time into a picture, so no picture-sized scratch image is
+// ever needed beside the picture itself.
+constexpr int kBandRows = 256;
+
+// One pixel a cell of the grid, in colourOf(col, row) (premultiplied; 0 is clear).
 template <typename ColourOf>
-QImage DrawCells(const coverage::GridSpec& spec, QSize mapSize, ColourOf colourOf) {
-    QImage overlay(mapSize, QImage::Format_ARGB32_Premultiplied);
-    overlay.fill(Qt::transparent);
-    const int width = std::min(mapSize.width(), spec.Cols() * spec.cell);
-    const int height = std::min(mapSize.height(), spec.Rows() * spec.cell);
-    std::vector<QRgb> colours(static_cast<size_t>(spec.Cols()));
-    for (int y = 0; y < height; ++y) {
-        if (y % spec.cell == 0) {
-            for (int col = 0; col < spec.Cols(); ++col) {
-                colours[col] = colourOf(col, y / spec.cell);
-            }
-        }
-        QRgb* line = reinterpret_cast<QRgb*>(overlay.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            line[x] = colours[x / spec.cell];
+QImage DrawCells(const coverage::GridSpec& spec, ColourOf colourOf) {
+    QImage cells(std::max(1, spec.Cols()), std::max(1, spec.Rows()),
+                 QImage::Format_ARGB32_Premultiplied);
+    cells.fill(Qt::transparent);
+    for (int row = 0; row < spec.Rows(); ++row) {
+        QRgb* line = reinterpret_cast<QRgb*>(cells.scanLine(row));
+        for (int col = 0; col < spec.Cols(); ++col) {
+            line[col] = colourOf(col, row);
         }
     }
-    return overlay;
+    return cells;
 }
 
-// The map in grey with the overlay over it.
-QImage GreyMapUnder(const QImage& overlay, const QImage& map) {
+// The map pixel a picture pixel shows: the same one, or for a picture
+// smaller than the map, the one its scale puts there.
+int MapPixel(int at, int pictureExtent, int mapExtent) {
+    return pictureExtent >= mapExtent
+               ? at
+               : static_cast<int>(int64_t{at} * mapExtent / std::max(1, pictureExtent));
+}
+
+// The map in grey with the cells over it, band by band.
+QImage GreyMapUnder(const QImage& cells, const coverage::GridSpec& spec, const QImage& map) {
     QImage picture(map.size(), QImage::Format_RGB32);
-    const QImage colour = map.convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < colour.height(); ++y) {
-        const QRgb* in = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
-        QRgb* out = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < colour.width(); ++x) {
-            const int grey = qGray(in[x]);
-            out[x] = qRgb(grey, grey, grey);
-        }
-    }
     QPainter painter(&picture);
-    painter.drawImage(0, 0, overlay);
+    for (int top = 0; top < map.height(); top += kBandRows) {
+        const QRect band(0, top, map.width(), std::min(kBandRows, map.height() - top));
+        const QImage colour = map.copy(band).convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < band.height(); ++y) {
+            const QRgb* in = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+            QRgb* out = reinterpret_cast<QRgb*>(picture.scanLine(top + y));
+            for (int x = 0; x < band.width(); ++x) {
+                const int grey = qGray(in[x]);
+                out[x] = qRgb(grey, grey, grey);
+            }
+        }
+        painter.drawImage(band.topLeft(), ExpandCells(cells, spec, map.size(), band));
+    }
     painter.end();
     return picture;
 }
@@ -82,15 +89,50 @@ QRgb CellColour(coverage::Metric metric, float value) {
     return 0xFF000000u | ColorRefToRgb(kRssiBands[band].colorRef);
 }
 
-QImage CoverageOverlay(const coverage::Grid& grid, QSize mapSize) {
-    return DrawCells(grid.spec, mapSize, [&grid](int col, int row) {
+QImage ExpandCells(const QImage& cells, const coverage::GridSpec& spec, QSize pictureSize,
+                   const QRect& region) {
+    QImage out(region.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    const int gridWidth = spec.Cols() * spec.cell;
+    const int gridHeight = spec.Rows() * spec.cell;
+    std::vector<int> columns(static_cast<size_t>(std::max(0, region.width())));
+    for (int x = 0; x < region.width(); ++x) {
+        const int mx = MapPixel(region.left() + x, pictureSize.width(), spec.mapWidth);
+        columns[x] = mx < gridWidth ? mx / spec.cell : -1;
+    }
+    for (int y = 0; y < region.height(); ++y) {
+        const int my = MapPixel(region.top() + y, pictureSize.height(), spec.mapHeight);
+        if (my >= gridHeight) {
+            continue;
+        }
+        const QRgb* colours = reinterpret_cast<const QRgb*>(cells.constScanLine(my / spec.cell));
+        QRgb* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < region.width(); ++x) {
+            if (columns[x] >= 0) {
+                line[x] = colours[columns[x]];
+            }
+        }
+    }
+    return out;
+}
+
+QImage CoverageCells(const coverage::Grid& grid) {
+    return DrawCells(grid.spec, [&grid](int col, int row) {
         const float value = grid.At(col, row);
         return std::isnan(value) ? 0u : Translucent(CellColour(grid.metric, value));
     });
 }
 
+QImage CoverageOverlay(const coverage::Grid& grid, QSize mapSize) {
+    return ExpandCells(CoverageCells(grid), grid.spec, mapSize, QRect(QPoint(0, 0), mapSize));
+}
+
 QImage PassFailOverlay(const coverage::AreaVerdict& verdict, QSize mapSize) {
-    return DrawCells(verdict.spec, mapSize, [&verdict](int col, int row) {
+    return ExpandCells(PassFailCells(verdict), verdict.spec, mapSize, QRect(QPoint(0, 0), mapSize));
+}
+
+QImage PassFailCells(const coverage::AreaVerdict& verdict) {
+    return DrawCells(verdict.spec, [&verdict](int col, int row) {
         switch (verdict.At(col, row)) {
             case coverage::CellVerdict::kPass:
                 return Translucent(kPassColour);
@@ -141,12 +183,54 @@ bool SignatureImage(sitefile::SiteFileReader& reader, QImage& out, std::string& 
     return true;
 }
 
+QImage SiteMapImage(const sitefile::SiteMap& map, int maxSide) {
+    const int longer = std::max(map.width, map.height);
+    if (longer <= maxSide || maxSide <= 0) {
+        return SiteMapImage(map);
+    }
+    // Each picture pixel is the average of the block of map pixels it
+    // covers, so thin lines of the plan fade rather than vanish.
+    const int width = std::max(1, static_cast<int>(int64_t{map.width} * maxSide / longer));
+    const int height = std::max(1, static_cast<int>(int64_t{map.height} * maxSide / longer));
+    QImage image(width, height, QImage::Format_RGB32);
+    std::vector<int> firstColumn(static_cast<size_t>(width) + 1);
+    for (int x = 0; x <= width; ++x) {
+        firstColumn[x] = static_cast<int>(int64_t{x} * map.width / width);
+    }
+    std::vector<uint64_t> sums(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        const int top = static_cast<int>(int64_t{y} * map.height / height);
+        const int bottom = static_cast<int>(int64_t{y + 1} * map.height / height);
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int my = top; my < bottom; ++my) {
+            const uint8_t* row = map.Row(my);
+            for (int x = 0; x < width; ++x) {
+                for (int mx = firstColumn[x]; mx < firstColumn[x + 1]; ++mx) {
+                    const uint32_t c = map.colors[row[mx]];
+                    sums[3 * x] += (c >> 16) & 0xFF;
+                    sums[3 * x + 1] += (c >> 8) & 0xFF;
+                    sums[3 * x + 2] += c & 0xFF;
+                }
+            }
+        }
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const uint64_t n =
+                uint64_t{static_cast<uint32_t>(firstColumn[x + 1] - firstColumn[x])} *
+                static_cast<uint32_t>(bottom - top);
+            line[x] = qRgb(static_cast<int>(sums[3 * x] / n), static_cast<int>(sums[3 * x + 1] / n),
+                           static_cast<int>(sums[3 * x + 2] / n));
+        }
+    }
+    return image;
+}
+
 QImage HeatmapPicture(const coverage::Grid& grid, const QImage& map) {
-    return GreyMapUnder(CoverageOverlay(grid, map.size()), map);
+    return GreyMapUnder(CoverageCells(grid), grid.spec, map);
 }
 
 QImage PassFailPicture(const coverage::AreaVerdict& verdict, const QImage& map) {
-    return GreyMapUnder(PassFailOverlay(verdict, map.size()), map);
+    return GreyMapUnder(PassFailCells(verdict), verdict.spec, map);
 }
 
 void DrawScaleBar(QImage& picture, double pixelsPerMetre) {

@@ -124,9 +124,15 @@ struct Content {
     std::map<QString, QImage> images;  // by name, in a fixed order
 };
 
-// The survey's positions on a map picture: a white dot ringed in black, and
-// the point's number beside it when there are few enough to read.
-void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey) {
+// The site map's own size.
+QSize MapSize(const ReportSite& site) {
+    return site.mapSize.isEmpty() ? site.map.size() : site.mapSize;
+}
+
+// The survey's positions on a map picture (the map, or the map scaled down
+// by `scale`): a white dot ringed in black, and the point's number beside it
+// when there are few enough to read.
+void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey, double scale) {
     const int unit = std::max(1, std::min(picture.width(), picture.height()) / 240);
     const bool numbered = survey.points.size() <= kMostNumberedPoints;
     QPainter painter(&picture);
@@ -141,7 +147,7 @@ void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey) {
         if (!marked.emplace(p.x, p.y).second) {
             continue;  // a later point at the same place: its number would cover the first
         }
-        const QPointF at(p.x + 0.5, p.y + 0.5);
+        const QPointF at((p.x + 0.5) * scale, (p.y + 0.5) * scale);
         painter.setPen(QPen(Qt::black, unit));
         painter.setBrush(Qt::white);
         painter.drawEllipse(at, unit * 3.0, unit * 3.0);
@@ -160,9 +166,10 @@ void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey) {
 }
 
 QImage MapPicture(QImage picture, const ReportSite& site) {
-    MarkSurveyPoints(picture, site.survey);
+    const double scale = static_cast<double>(picture.width()) / MapSize(site).width();
+    MarkSurveyPoints(picture, site.survey, scale);
     if (site.pixelsPerMetre) {
-        DrawScaleBar(picture, *site.pixelsPerMetre);
+        DrawScaleBar(picture, *site.pixelsPerMetre * scale);
     }
     return picture;
 }
@@ -170,8 +177,8 @@ QImage MapPicture(QImage picture, const ReportSite& site) {
 bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, std::string& error) {
     c.site = &site;
     c.options = &options;
-    const coverage::GridSpec spec =
-        coverage::DefaultGridSpec(site.map.width(), site.map.height(), site.pixelsPerMetre);
+    const coverage::GridSpec spec = coverage::DefaultGridSpec(
+        MapSize(site).width(), MapSize(site).height(), site.pixelsPerMetre);
     // Over every access point, as check builds it, so the verdicts are check's.
     c.model = coverage::CoverageModel::Build(site.survey, spec, {}, error);
     if (!c.model) {
@@ -407,8 +414,8 @@ QString Cover(const Content& c, const Target& t) {
         {"SSIDs", QString::number(c.distinctSsids)},
         {"Readings", QString::number(c.readings)},
         {"Floor plan", QString("%1 &times; %2 pixels, scale %3")
-                           .arg(site.map.width())
-                           .arg(site.map.height())
+                           .arg(MapSize(site).width())
+                           .arg(MapSize(site).height())
                            .arg(Esc(scale))},
         {"Requirement profile", Esc(c.options->profile.name)},
     });

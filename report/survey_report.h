@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,7 +27,8 @@ namespace report {
 struct ReportSite {
     std::string fileName;   // shown as given (bytes, see platform::TextFromBytes)
     uint32_t saveTime = 0;  // seconds since 1970, UTC; 0: never saved
-    QImage map;             // the site map in colour
+    QImage map;             // the site map in colour, or scaled down for the page
+    QSize mapSize;          // the site map's own size (map's, when empty)
     QImage signature;       // the sign-off raster
     std::optional<double> pixelsPerMetre;
     coverage::Survey survey;
@@ -42,6 +44,11 @@ struct ReportOptions {
 };
 
 enum class ReportFormat { kPdf, kHtml };
+
+// The report's map pictures need no more pixels than this on their longer
+// side (an A4 page's width at about 300 dots an inch): a larger map is given
+// scaled down, so no picture of the report holds a whole large plan.
+constexpr int kMaxPictureSide = 2048;
 
 // At most this many SSIDs get a heatmap of their own, the busiest first.
 constexpr size_t kMaxSsidMaps = 8;

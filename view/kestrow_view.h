@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "coverage/coverage_map.h"
 #include "view/survey_listener.h"
 #include "view/ui_services.h"
 #include "view/viewport.h"
@@ -210,7 +211,7 @@ class CKestrowView : public QAbstractScrollArea {
     ScanSource* m_scanner = nullptr;
 
     // The overlay: its computation runs on a worker, whose result comes back
-    // as an event; m_overlayImage is at map resolution.
+    // as an event; m_overlayCells holds one pixel a cell of m_overlaySpec.
     void RequestCoverage();
     void ShowCoverage();
     bool IsOverlayPendingFor(uint64_t generation) const;
@@ -223,7 +224,8 @@ class CKestrowView : public QAbstractScrollArea {
     std::shared_ptr<const coverage::CoverageModel> m_coverageModel;
     uint64_t m_coverageAsked = 0;  // generation of the newest request
     uint64_t m_coverageShown = 0;  // generation of m_coverageModel
-    QImage m_overlayImage;
+    QImage m_overlayCells;
+    coverage::GridSpec m_overlaySpec;
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);

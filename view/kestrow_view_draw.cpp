@@ -16,6 +16,7 @@
 #include "coverage/coverage_worker.h"
 #include "coverage/requirements.h"
 #include "coverage/rssi_bands.h"
+#include "picture/coverage_image.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/text.h"
 #include "res/resources.h"
@@ -411,20 +412,36 @@ void CKestrowView::RepaintCircles(const Rect& area) {
     if (region.isEmpty()) {
         return;
     }
-    if (region == m_mapPlan.rect()) {
-        m_mapDC = m_mapPlan.convertToFormat(QImage::Format_RGB32);
-    } else {
-        const QImage plan = m_mapPlan.copy(region).convertToFormat(QImage::Format_RGB32);
+    if (m_mapDC.size() != m_mapPlan.size()) {
+        m_mapDC = QImage(m_mapPlan.size(), QImage::Format_RGB32);
+        if (m_mapDC.isNull()) {
+            return;
+        }
+    }
+    // The plan copied back a band at a time: no second map-sized image.
+    constexpr int kBandRows = 256;
+    {
         QPainter copy(&m_mapDC);
         copy.setCompositionMode(QPainter::CompositionMode_Source);
-        copy.drawImage(region.topLeft(), plan);
+        for (int top = region.top(); top <= region.bottom(); top += kBandRows) {
+            const QRect band(region.left(), top, region.width(),
+                             std::min(kBandRows, region.bottom() + 1 - top));
+            copy.drawImage(band.topLeft(),
+                           m_mapPlan.copy(band).convertToFormat(QImage::Format_RGB32));
+        }
     }
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipRect(region);
-    // The coverage overlay lies over the plan, under the circles.
-    if (!m_overlayImage.isNull()) {
-        painter.drawImage(region.topLeft(), m_overlayImage, region);
+    // The coverage overlay lies over the plan, under the circles: its cells
+    // laid out at map resolution a band at a time, never the whole map at once.
+    if (!m_overlayCells.isNull()) {
+        for (int top = region.top(); top <= region.bottom(); top += kBandRows) {
+            const QRect band(region.left(), top, region.width(),
+                             std::min(kBandRows, region.bottom() + 1 - top));
+            painter.drawImage(band.topLeft(), picture::ExpandCells(m_overlayCells, m_overlaySpec,
+                                                                   m_mapPlan.size(), band));
+        }
     }
     // One circle a point: a run of records at one position, or a marker
     // record of a point where nothing was heard. Its colour is the strongest
@@ -476,7 +493,7 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* c
     m_mapPlan = std::move(plan);
     m_mapDC = std::move(image);
     // An overlay belongs to the map it was computed for.
-    m_overlayImage = QImage();
+    m_overlayCells = QImage();
     m_coverageModel.reset();
     m_mapWidth = width;
     m_mapHeight = height;

@@ -76,7 +76,7 @@ void CKestrowView::SetOverlay(Overlay overlay) {
             m_coverageShown = m_coverageAsked;
         }
         m_coverageStatus.clear();
-        m_overlayImage = QImage();
+        m_overlayCells = QImage();
         RepaintCircles();
         Repaint();
         return;
@@ -174,18 +174,19 @@ void CKestrowView::ShowCoverage() {
     if (m_overlay == Overlay::kOff || !m_coverageModel) {
         return;
     }
-    const QSize mapSize(m_mapWidth, m_mapHeight);
     if (m_overlay == Overlay::kPassFail) {
         // The verdicts of ksf check: the same model, grid and profile.
         if (!m_profile) {
             m_profile = std::make_unique<coverage::Profile>();
             coverage::BuiltInProfile("voice", *m_profile);
         }
-        m_overlayImage =
-            picture::PassFailOverlay(coverage::JudgeArea(*m_coverageModel, *m_profile), mapSize);
+        const coverage::AreaVerdict verdict = coverage::JudgeArea(*m_coverageModel, *m_profile);
+        m_overlayCells = picture::PassFailCells(verdict);
+        m_overlaySpec = verdict.spec;
     } else {
         const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
-        m_overlayImage = picture::CoverageOverlay(grid, mapSize);
+        m_overlayCells = picture::CoverageCells(grid);
+        m_overlaySpec = grid.spec;
     }
     RepaintCircles();
     Repaint();

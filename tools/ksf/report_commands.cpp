@@ -251,7 +251,10 @@ int Report(const Args& args) {
     const size_t slash = path.find_last_of('/');
     site.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     site.saveTime = loaded.saveTime;
-    site.map = picture::SiteMapImage(loaded.map);
+    // Pictures for the page: a large plan is scaled down once, here.
+    site.map = picture::SiteMapImage(loaded.map, report::kMaxPictureSide);
+    site.mapSize = QSize(loaded.map.width, loaded.map.height);
+    loaded.map = sitefile::SiteMap();
     site.signature = loaded.signature;
     site.pixelsPerMetre = loaded.pixelsPerMetre;
     site.survey = std::move(loaded.survey);
