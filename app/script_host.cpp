@@ -17,6 +17,7 @@
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/sign_off_dlg.h"
 #include "picture/png_output.h"
+#include "platform/text.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
 
@@ -70,12 +71,19 @@ void KestrowScriptHost::Print(const std::string& line) {
 }
 
 int KestrowScriptHost::Show(const std::string& text, const std::string& caption, unsigned style) {
-    // One line per box: a text of several lines shows its line breaks as \n.
-    std::string shown = text;
-    for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 2)) {
-        shown.replace(at, 1, "\\n");
+    // One line per box: a text of several lines shows its line breaks as \n,
+    // and what came from the air or a file cannot drive the terminal.
+    std::string shown;
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        shown += platform::PrintableText(text.substr(start, end - start));
+        if (end == std::string::npos) {
+            break;
+        }
+        shown += "\\n";
+        start = end + 1;
     }
-    Print("MSGBOX " + caption + " | " + shown);
+    Print("MSGBOX " + platform::PrintableText(caption) + " | " + shown);
     switch (style & 0x0F) {
         case platform::kMbYesNo:
             if (text.rfind(SurveyGuard::kRecoverQuestionStart, 0) == 0) {
@@ -167,7 +175,7 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         }
     } else if (auto* templated = dynamic_cast<CTemplateDialog*>(&dialog)) {
         for (const QString& line : DescribeDialog(*templated)) {
-            Print(line.toStdString());
+            Print(platform::PrintableText(line.toStdString()));
         }
         TakeDialogShot(dialog);
         auto* pointInfo = dynamic_cast<CPointInfoDlg*>(&dialog);

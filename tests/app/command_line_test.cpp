@@ -63,14 +63,14 @@ TEST(CommandLineTest, UsageErrorsExitWithTwoAndOneLine) {
 // Sizes beyond 16384 a side are usage errors.
 TEST(CommandLineTest, ClientSizeIsBounded) {
     for (const QStringList& args :
-         {QStringList{"--client-size", "16385x268"}, QStringList{"--client-size", "240x99999"},
+         {QStringList{"--client-size", "8193x268"}, QStringList{"--client-size", "240x99999"},
           QStringList{"--client-size", "46340x46340"}}) {
         const CommandLineResult result = Parse(args);
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
     }
-    const CommandLineResult largest = Parse({"--client-size", "16384x16384"});
+    const CommandLineResult largest = Parse({"--client-size", "8192x8192"});
     ASSERT_EQ(largest.outcome, CommandLineResult::kRun) << largest.error.toStdString();
-    EXPECT_EQ(largest.options.clientSize, QSize(16384, 16384));
+    EXPECT_EQ(largest.options.clientSize, QSize(8192, 8192));
 }
 
 TEST(CommandLineTest, OneScannerSourceAndTheWifiOptions) {
