@@ -356,6 +356,13 @@ bool WriteOutputFile(const std::string& path, const void* data, size_t size, std
     return true;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 std::optional<unsigned> ReadWriteBitsOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

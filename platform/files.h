@@ -70,6 +70,9 @@ bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& by
 // False with "PATH: why" in `error`.
 bool WriteOutputFile(const std::string& path, const void* data, size_t size, std::string& error);
 
+// Whether the two names are one existing file (the same device and inode).
+bool SameFile(const std::string& a, const std::string& b);
+
 // The permission bits (rw only) of the file at `path`, for files that hold
 // what it holds; none when it cannot be examined.
 std::optional<unsigned> ReadWriteBitsOf(const std::string& path);

@@ -182,10 +182,12 @@ TEST_F(KsfCoverage, BadValuesAreUsageErrorsAndFailuresLeaveNoFile) {
         "heatmap SITE -o OUT --channel 36.5",
         "heatmap SITE -o OUT --ssid",
         "heatmap SITE -o OUT --colour red",
+        "heatmap SITE -o SITE",  // the output would replace the site
     };
     for (std::string args : usage) {
-        args.replace(args.find("SITE") == std::string::npos ? 0 : args.find("SITE"),
-                     args.find("SITE") == std::string::npos ? 0 : 4, site);
+        for (size_t at = args.find("SITE"); at != std::string::npos; at = args.find("SITE")) {
+            args.replace(at, 4, site);
+        }
         const size_t out = args.find("OUT");
         if (out != std::string::npos) {
             args.replace(out, 3, dir + "/out.png");

@@ -91,6 +91,9 @@ int Heatmap(const Args& args) {
     if (args.positional.size() != 1 || args.output.empty()) {
         return UsageError("heatmap needs one SITE and -o OUT");
     }
+    if (OutputIsTheSite(args)) {
+        return UsageError("-o " + args.output + " is the site itself");
+    }
     const std::string& path = args.positional[0];
     const std::string format = args.given.count("--format") != 0 ? args.format : "png";
     if (format != "png" && format != "csv") {

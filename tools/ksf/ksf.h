@@ -34,6 +34,8 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
 
 // A finite number, all of the text.
 bool ParseNumber(const std::string& text, double& out);
+// Whether -o names the SITE itself, which an output must never replace.
+bool OutputIsTheSite(const Args& args);
 // Writes an output through platform::WriteOutputFile ("-" is standard
 // output); false with the reason.
 bool WriteOutput(const std::string& path, const void* data, size_t size, std::string& error);

@@ -167,6 +167,11 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
     return true;
 }
 
+bool OutputIsTheSite(const Args& args) {
+    return args.positional.size() == 1 && !args.output.empty() && args.output != "-" &&
+           platform::SameFile(args.positional[0], args.output);
+}
+
 bool WriteOutput(const std::string& path, const void* data, size_t size, std::string& error) {
     std::fflush(stdout);  // what was printed comes before what is written
     return platform::WriteOutputFile(path, data, size, error);
@@ -458,6 +463,9 @@ int Create(const Args& args) {
 int Signature(const Args& args) {
     if (args.positional.size() != 1 || args.output.empty()) {
         return UsageError("signature needs one SITE and -o PNG");
+    }
+    if (OutputIsTheSite(args)) {
+        return UsageError("-o " + args.output + " is the site itself");
     }
     const std::string& path = args.positional[0];
     sitefile::SiteFileReader reader;

@@ -206,6 +206,9 @@ int Report(const Args& args) {
     if (args.positional.size() != 1 || args.output.empty()) {
         return UsageError("report needs one SITE and -o OUT.pdf or OUT.html");
     }
+    if (OutputIsTheSite(args)) {
+        return UsageError("-o " + args.output + " is the site itself");
+    }
     const std::string& path = args.positional[0];
     std::string format = args.format;
     if (args.given.count("--format") == 0) {
