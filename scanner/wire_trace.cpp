@@ -59,15 +59,26 @@ void WireTrace::Record(Direction direction, const uint8_t* bytes, size_t count) 
     const std::string line = FormatLine(SecondsSinceStart(), direction, bytes, count);
     if (m_file != nullptr) {
         std::fprintf(m_file, "%s\n", line.c_str());
-        std::fflush(m_file);
+        CheckWritten();
     }
+}
+
+void WireTrace::CheckWritten() {
+    if (std::fflush(m_file) == 0 && !std::ferror(m_file)) {
+        return;
+    }
+    // Said once; a trace that stops is not mistaken for a quiet line.
+    std::fprintf(stderr, "kestrow: the wire trace cannot be written any more: %s\n",
+                 std::strerror(errno));
+    std::fclose(m_file);
+    m_file = nullptr;
 }
 
 void WireTrace::Note(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_file != nullptr) {
         std::fprintf(m_file, "# %.6f %s\n", SecondsSinceStart(), text.c_str());
-        std::fflush(m_file);
+        CheckWritten();
     }
 }
 

@@ -36,6 +36,10 @@ class WireTrace {
                                   size_t count);
 
   private:
+    // After a write: a trace that cannot be written is said so on standard
+    // error once, and closed. Under m_mutex.
+    void CheckWritten();
+
     std::mutex m_mutex;
     std::FILE* m_file = nullptr;
 };
