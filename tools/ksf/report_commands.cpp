@@ -177,7 +177,9 @@ int Check(const Args& args) {
               "\n";
     } else {
         char line[160];
-        out = "profile: " + profile.name + " (" + profile.Describe() + ")\n";
+        out =
+            platform::PrintableText("profile: " + profile.name + " (" + profile.Describe() + ")") +
+            "\n";
         std::snprintf(line, sizeof line, "points: %zu of %zu pass\n", passing, points.size());
         out += line;
         for (const coverage::PointVerdict& v : points) {
