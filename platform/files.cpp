@@ -150,10 +150,15 @@ std::string WithSystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const void* bytes, size_t size) {
+namespace {
+
+// Writes all of `size` bytes through `writeSome` (one write or pwrite, which
+// may write fewer), again after an interruption; false with errno set.
+template <typename WriteSome>
+bool WriteFully(const void* bytes, size_t size, WriteSome writeSome) {
     const auto* data = static_cast<const uint8_t*>(bytes);
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = writeSome(data, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -169,24 +174,18 @@ bool WriteAll(int fd, const void* bytes, size_t size) {
     return true;
 }
 
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    return WriteFully(data, size, [fd](const uint8_t* p, size_t n) { return ::write(fd, p, n); });
+}
+
 bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
+    return WriteFully(data, size, [fd, &offset](const uint8_t* p, size_t n) {
+        const ssize_t written = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+        offset += written > 0 ? static_cast<uint64_t>(written) : 0;
+        return written;
+    });
 }
 
 bool ReplaceFile(const std::string& path, const std::function<bool(int fd, std::string&)>& fill,
