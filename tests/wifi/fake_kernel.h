@@ -321,9 +321,10 @@ class Kernel {
 
     // A scan event to the "scan" group: wiphy, interface (none for a
     // device without one), wireless device, the scan's SSIDs and channels.
-    void Event(uint8_t command, uint32_t ifindex, const std::vector<uint32_t>& frequencies) {
+    void Event(uint8_t command, uint32_t ifindex, const std::vector<uint32_t>& frequencies,
+               uint32_t wiphy = 0) {
         using namespace dump_bytes;
-        Bytes attrs = ValueAttr<uint32_t>(NL80211_ATTR_WIPHY, 0);
+        Bytes attrs = ValueAttr<uint32_t>(NL80211_ATTR_WIPHY, wiphy);
         if (ifindex != 0) {
             attrs = attrs + ValueAttr<uint32_t>(NL80211_ATTR_IFINDEX, ifindex);
         }

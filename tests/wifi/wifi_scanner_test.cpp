@@ -126,10 +126,11 @@ TEST(WifiScanner, OurScanCountsFromItsOwnStartToItsOwnEnd) {
 TEST(WifiScanner, ABusyRadioIsAskedAgainUntilItIsFree) {
     // The radio's Wi-Fi Direct device scans twice in a row: asked again
     // every 0.75 s and at each of its ends (no interface, the same wiphy),
-    // which are never our end.
+    // which are never our end. Another adapter's end frees nothing.
     Rig twice = MakeRig();
     twice.kernel->OtherScan(0, 1200);
     twice.kernel->OtherScan(1200, 1800);
+    twice.kernel->At(300, [&] { twice.kernel->Event(NL80211_CMD_NEW_SCAN_RESULTS, 9, {}, 1); });
     twice.kernel->hears = {{Heard(9, 5180, -55, "Lab"), 1000}};
     ASSERT_EQ(RunScan(twice), ScanStatus::kDone) << twice.scanner->Error();
     EXPECT_EQ(twice.kernel->triggers, (std::vector<int64_t>{0, 750, 1200, 1800}));
