@@ -311,6 +311,10 @@ void WifiScanner::AskServices() {
         }
         m_step = Step::kAwaitStart;
         m_nextProgressMs = now + m_options.progressIntervalMs;
+        if (m_options.full6Ghz) {
+            m_warnings.push_back("no full 6 GHz scan: " + m_through +
+                                 " scans only as usual for a program without the capability");
+        }
         return;
     }
     if (problems.empty()) {
