@@ -59,6 +59,19 @@ std::string FindKscan() {
     return std::string();
 }
 
+// The helper's answer line: the code, and the reason after it.
+bool ParseHelperAnswer(const std::string& line, int& code, std::string& reason) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(line.c_str(), &end, 10);
+    if (end == line.c_str() || errno != 0 || value > 0 || value < -4095) {
+        return false;
+    }
+    code = static_cast<int>(value);
+    reason = *end == ' ' ? std::string(end + 1) : std::string();
+    return true;
+}
+
 class KscanHelper : public TriggerHelper {
   public:
     explicit KscanHelper(std::string path) : m_path(std::move(path)) {}
@@ -167,18 +180,6 @@ class KscanHelper : public TriggerHelper {
 };
 
 }  // namespace
-
-bool ParseHelperAnswer(const std::string& line, int& code, std::string& reason) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(line.c_str(), &end, 10);
-    if (end == line.c_str() || errno != 0 || value > 0 || value < -4095) {
-        return false;
-    }
-    code = static_cast<int>(value);
-    reason = *end == ' ' ? std::string(end + 1) : std::string();
-    return true;
-}
 
 std::unique_ptr<TriggerHelper> MakeKscanHelper(const std::string& path) {
     return std::make_unique<KscanHelper>(path);

@@ -21,7 +21,4 @@ namespace wifi {
 // program, then on PATH.
 std::unique_ptr<TriggerHelper> MakeKscanHelper(const std::string& path = std::string());
 
-// Parses the helper's answer line: the code, and the reason after it.
-bool ParseHelperAnswer(const std::string& line, int& code, std::string& reason);
-
 }  // namespace wifi

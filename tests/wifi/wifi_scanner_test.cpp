@@ -10,6 +10,7 @@
 
 #include "tests/wifi/fake_kernel.h"
 #include "wifi/network_manager.h"
+#include "wifi/scan_helper.h"
 
 namespace {
 
@@ -366,6 +367,47 @@ TEST(WifiScanner, ChoosesTheInterfaceAndSaysWhyNot) {
     none.scanner->Start();
     EXPECT_EQ(none.scanner->Status(), ScanStatus::kFailed);
     EXPECT_TRUE(none.kernel->triggers.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The scan helper as a child process: the arguments it gets, the answer it
+// gives, and a helper that is missing or answers nonsense.
+TEST(ScanHelper, RunsKscanAndReadsItsOneLine) {
+    const std::string dir = ::testing::TempDir() + "helper_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const auto script = [&](const std::string& name, const std::string& body) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    };
+    const std::string busy = script(
+        "busy", "echo \"$@\" > " + dir + "/args\necho '-16 Device or resource busy'\nexit 1");
+    std::string reason;
+    wifi::ScanRequest passive;
+    passive.passive = true;
+    passive.colocated6Ghz = false;
+    passive.frequencies = {5955, 5975};
+    EXPECT_EQ(wifi::MakeKscanHelper(busy)->Trigger("wlan0", passive, reason), -EBUSY);
+    EXPECT_EQ(reason, "Device or resource busy");
+    std::ifstream args(dir + "/args");
+    std::string line;
+    std::getline(args, line);
+    EXPECT_EQ(line,
+              "--trigger-scan --iface wlan0 --passive --no-colocated --frequencies 5955,5975");
+    const std::string ok = script("ok", "echo 0");
+    EXPECT_EQ(wifi::MakeKscanHelper(ok)->Abort("wlan0", reason), 0);
+    const std::string refused = script("refused", "echo '-1 Operation not permitted'; exit 1");
+    EXPECT_EQ(wifi::MakeKscanHelper(refused)->Trigger("wlan0", {}, reason), -EPERM);
+    EXPECT_EQ(reason, "the scan helper " + refused + " has not been given the capability");
+    const std::string old = script("old", "echo 'kscan: unknown argument' >&2; exit 2");
+    EXPECT_EQ(wifi::MakeKscanHelper(old)->Trigger("wlan0", {}, reason), -ENOENT);
+    EXPECT_EQ(wifi::MakeKscanHelper(dir + "/none")->Trigger("wlan0", {}, reason), -ENOENT);
+    EXPECT_EQ(reason, "the scan helper kscan was not found");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
