@@ -130,7 +130,7 @@ bool SiteCommands::Save() {
         // memory whatever went wrong.
         ShowSiteError(error);
     } else if (m_guard) {
-        m_guard->SiteSaved();
+        m_guard->SiteSaved(m_sitePath);
     }
     return saved;
 }
