@@ -348,7 +348,8 @@ Grid CoverageModel::Map(const MapRequest& request) const {
         const size_t end = std::min(m_cells.size(), (c + 1) * kMapChunk);
         for (size_t i = c * kMapChunk; i < end; ++i) {
             const RadioLevels heard =
-                combiner.Combine(m_levels.data() + i * apCount, request.threshold, scratch);
+                combiner.Combine(m_levels.data() + i * apCount, request.threshold, scratch,
+                                 request.metric == Metric::kCochannel);
             double value = 0;
             switch (request.metric) {
                 case Metric::kStrongest:

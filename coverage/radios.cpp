@@ -53,7 +53,8 @@ RadioCombiner::RadioCombiner(const RadioSet& radios, std::vector<size_t> selecte
     }
 }
 
-RadioLevels RadioCombiner::Rank(const std::vector<double>& radioLevels, double threshold) const {
+RadioLevels RadioCombiner::Rank(const std::vector<double>& radioLevels, double threshold,
+                                bool cochannel) const {
     RadioLevels out;
     for (size_t r : m_active) {
         const double v = radioLevels[r];
@@ -70,7 +71,7 @@ RadioLevels RadioCombiner::Rank(const std::vector<double>& radioLevels, double t
         }
         out.reaching += v >= threshold;
     }
-    if (out.strongestRadio != kNoRadio) {
+    if (cochannel && out.strongestRadio != kNoRadio) {
         for (size_t r : m_active) {
             out.cochannel +=
                 m_radios->Cochannel(out.strongestRadio, r) && radioLevels[r] >= threshold;

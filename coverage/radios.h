@@ -71,21 +71,29 @@ class RadioCombiner {
   public:
     RadioCombiner(const RadioSet& radios, std::vector<size_t> selectedAps);
 
-    // `scratch` is the caller's, one per thread.
+    // `scratch` is the caller's, one per thread. `cochannel` false leaves
+    // RadioLevels::cochannel at 0, for callers that do not ask for it.
     template <typename Level>
-    RadioLevels Combine(const Level* levels, double threshold, std::vector<double>& scratch) const {
-        scratch.assign(m_radios->Count(), kNotHeardDbm);
+    RadioLevels Combine(const Level* levels, double threshold, std::vector<double>& scratch,
+                        bool cochannel = true) const {
+        // Only the radios that count are touched: a filter that keeps a few
+        // access points of many costs as little as those few.
+        scratch.resize(m_radios->Count());
+        for (size_t r : m_active) {
+            scratch[r] = kNotHeardDbm;
+        }
         for (size_t a : m_selected) {
             double& level = scratch[m_radios->RadioOf(a)];
             level = std::max(level, static_cast<double>(levels[a]));
         }
-        return Rank(scratch, threshold);
+        return Rank(scratch, threshold, cochannel);
     }
 
     const RadioSet& Radios() const { return *m_radios; }
 
   private:
-    RadioLevels Rank(const std::vector<double>& radioLevels, double threshold) const;
+    RadioLevels Rank(const std::vector<double>& radioLevels, double threshold,
+                     bool cochannel) const;
 
     const RadioSet* m_radios;
     std::vector<size_t> m_selected;

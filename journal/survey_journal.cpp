@@ -295,7 +295,7 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
             added.push_back({&entry.point, !entry.point.records.empty()});
             continue;
         }
-        if (entry.kind != Entry::Kind::kDeletion) {
+        if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise) {
             // What a sweep learnt stays for the save (SweepFindings).
             outcome.compacted.push_back(entry);
             continue;

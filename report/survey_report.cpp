@@ -419,15 +419,29 @@ QString ReachText(const Content& c) {
     return Esc(Distance(c.model->Spec().radius, c.site->pixelsPerMetre));
 }
 
-QString SelectionText(const std::vector<std::string>& ssids) {
-    if (ssids.empty()) {
-        return "every access point";
+QString BandCell(channels::Band band) {
+    const char* name = channels::BandName(band);
+    return name ? QString("%1 GHz").arg(name) : QStringLiteral("?");
+}
+
+QString SelectionText(const std::vector<std::string>& ssids,
+                      const std::vector<channels::Band>& bands = {}) {
+    QString text = "every access point";
+    if (!ssids.empty()) {
+        QStringList names;
+        for (const std::string& s : ssids) {
+            names << Esc(Text(s));
+        }
+        text = "the SSIDs " + names.join(", ");
     }
-    QStringList names;
-    for (const std::string& s : ssids) {
-        names << Esc(Text(s));
+    if (!bands.empty()) {
+        QStringList names;
+        for (channels::Band band : bands) {
+            names << BandCell(band);
+        }
+        text += " on " + names.join(", ");
     }
-    return "the SSIDs " + names.join(", ");
+    return text;
 }
 
 std::string BandsText(const Content& c) {
@@ -442,11 +456,6 @@ std::string BandsText(const Content& c) {
         out += name ? std::string(name) + " GHz" : "unknown (channel without frequency)";
     }
     return out.empty() ? "none" : out;
-}
-
-QString BandCell(channels::Band band) {
-    const char* name = channels::BandName(band);
-    return name ? QString("%1 GHz").arg(name) : QStringLiteral("?");
 }
 
 QString SnrLegend() {
@@ -629,7 +638,7 @@ QString Document(const Content& c, const Target& t) {
                                    : QStringLiteral("<span style=\"color: #c00000\">FAIL</span>");
     html += Facts({
         {"Profile", Esc(profile.name) + " &mdash; " + Esc(profile.Describe())},
-        {"Judged over", SelectionText(profile.ssids)},
+        {"Judged over", SelectionText(profile.ssids, profile.bands)},
         {"Area passing",
          QString("%1 of %2 cells").arg(Esc(Percent(c.area.PassPercent()))).arg(c.area.judged)},
         {"Area needed", Esc(Format("%g", c.options->minAreaPercent)) + "%"},
@@ -738,7 +747,7 @@ QString Document(const Content& c, const Target& t) {
         html += QString(
                     "<p>Strongest and second are the levels of the two strongest radios heard "
                     "over %1, as the requirement judges them.</p>\n")
-                    .arg(SelectionText(profile.ssids));
+                    .arg(SelectionText(profile.ssids, profile.bands));
         QStringList headers = {"#", "x", "y", "Name", "Radios heard", "Strongest", "Second"};
         QStringList widths = {"6%r", "7%r", "7%r", "22%", "14%r", "12%r", "11%r"};
         if (c.noise) {
