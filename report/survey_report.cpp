@@ -522,8 +522,10 @@ QString Cover(const Content& c, const Target& t) {
                               .arg(c.model->AccessPoints().size())
                               .arg(c.model->Radios().Count())},
         {"Bands heard", Esc(BandsText(c))},
-        {"Noise", c.noise ? QStringLiteral("measured at each point by the Wi-Fi adapter")
-                          : QStringLiteral("not measured (the scanner unit measures none)")},
+        {"Noise",
+         c.noise ? QStringLiteral("measured at each point by the Wi-Fi adapter")
+                 : QStringLiteral(
+                       "not measured (the scanner unit, and some Wi-Fi drivers, report none)")},
         {"SSIDs", QString::number(c.distinctSsids)},
         {"Readings", QString::number(c.readings)},
         {"Floor plan", QString("%1 &times; %2 pixels, scale %3")
