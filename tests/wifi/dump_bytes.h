@@ -147,6 +147,16 @@ struct Bss {
     }
 };
 
+// A BSS with the last byte of its BSSID, its frequency, level and name.
+inline Bss Heard(uint8_t last, uint32_t mhz, int dbm, const std::string& ssid) {
+    Bss b;
+    b.mac[5] = last;
+    b.frequency = mhz;
+    b.mbm = dbm * 100;
+    b.elements = SsidElement(ssid);
+    return b;
+}
+
 inline Bytes Dump(const std::vector<Bss>& entries) {
     Bytes b;
     for (const Bss& e : entries) {

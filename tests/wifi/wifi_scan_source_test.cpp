@@ -89,15 +89,6 @@ class ScriptedScans : public wifi::ScanSource {
     std::string m_error;
 };
 
-Bss Heard(uint8_t last, uint32_t mhz, int dbm, const std::string& ssid) {
-    Bss b;
-    b.mac[5] = last;
-    b.frequency = mhz;
-    b.mbm = dbm * 100;
-    b.elements = SsidElement(ssid);
-    return b;
-}
-
 wifi::BssEntry Entry(uint8_t last, uint32_t frequency, int32_t mbm) {
     wifi::BssEntry e;
     e.bssid[5] = last;

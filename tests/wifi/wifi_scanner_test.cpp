@@ -37,15 +37,6 @@ Rig MakeRig(wifi::WifiScannerOptions options = {}, int helper = 0) {
     return rig;
 }
 
-Bss Heard(uint8_t last, uint32_t mhz, int dbm, const std::string& ssid) {
-    Bss b;
-    b.mac[5] = last;
-    b.frequency = mhz;
-    b.mbm = dbm * 100;
-    b.elements = SsidElement(ssid);
-    return b;
-}
-
 // Polls as the window's loop does, every 100 ms, until the scan ends. No
 // poll may wait longer than asked.
 ScanStatus RunScan(Rig& rig) {
