@@ -59,7 +59,9 @@ bool ReadDumpFile(const std::string& path, std::vector<uint8_t>& bytes, std::str
 
 bool AppendDumpFile(const std::string& path, const std::vector<uint8_t>& bytes,
                     std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Without a reader a FIFO would block the open: O_NONBLOCK makes it fail.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;

@@ -3,10 +3,15 @@
 #include "wifi/scan_dump.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/text.h"
 #include "tests/wifi/dump_bytes.h"
 #include "wifi/channels.h"
+#include "wifi/dump_file.h"
 
 namespace {
 
@@ -342,6 +347,33 @@ TEST(Channels, FrequenciesLevelsAndQualities) {
     EXPECT_EQ(wifi::QualityToDbm(0), -100);
     EXPECT_EQ(wifi::QualityToDbm(70), -65);
     EXPECT_EQ(wifi::QualityToDbm(100), -50);
+}
+
+}  // namespace
+
+namespace {
+
+// Saved scans are appended whole; what is not a regular file is refused at
+// once, a FIFO without a reader included, never waited for.
+TEST(DumpFile, AppendsToRegularFilesOnly) {
+    const std::string dir = ::testing::TempDir() + "dumpfile_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/scans.dump", fifo = dir + "/fifo";
+    std::string error;
+    const std::vector<uint8_t> one = Dump({Bss()}), two = Note(1, 2) + Dump({Bss()});
+    ASSERT_TRUE(wifi::AppendDumpFile(file, one, error)) << error;
+    ASSERT_TRUE(wifi::AppendDumpFile(file, two, error)) << error;
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(wifi::ReadDumpFile(file, read, error)) << error;
+    EXPECT_EQ(read, one + two);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(wifi::AppendDumpFile(fifo, one, error));
+    EXPECT_EQ(error, "cannot write " + fifo + ": No such device or address");
+    EXPECT_FALSE(wifi::ReadDumpFile(fifo, read, error));
+    EXPECT_EQ(error, fifo + " is not a regular file");
+    EXPECT_FALSE(wifi::AppendDumpFile("/dev/null", one, error));
+    EXPECT_EQ(error, "/dev/null is not a regular file");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -185,6 +185,25 @@ TEST(WifiScanner, WhatTheKernelDoesWrongIsSurvived) {
               std::string::npos);
     EXPECT_EQ(changing.scanner->Heard().size(), 2u);
 
+    // A thousand access points of 2 KB of elements each: a reply of many
+    // datagrams, marked interrupted half-way and on its end, read again.
+    Rig crowded = MakeRig(quiet);
+    for (int i = 0; i < 1000; ++i) {
+        Bss b = Heard(static_cast<uint8_t>(i), 5180, -70, "Crowd");
+        b.mac[4] = static_cast<uint8_t>(i >> 8);
+        b.elements = *b.elements + Element(221, std::string(250, 'v')) +
+                     Element(221, std::string(250, 'w')) + Element(221, std::string(250, 'x')) +
+                     Element(221, std::string(250, 'y')) + Element(221, std::string(250, 'z')) +
+                     Element(221, std::string(250, 'a')) + Element(221, std::string(250, 'b')) +
+                     Element(221, std::string(250, 'c'));
+        crowded.kernel->hears.push_back({b, 100});
+    }
+    crowded.kernel->interruptDumps = 1;
+    ASSERT_EQ(RunScan(crowded), ScanStatus::kDone) << crowded.scanner->Error();
+    EXPECT_EQ(crowded.kernel->scanDumps, 2);
+    EXPECT_EQ(crowded.scanner->Heard().size(), 1000u);
+    EXPECT_GT(crowded.scanner->SavedScan().size(), 1000u * 2000);
+
     // Unplugged and plugged in again: the interface is found again once,
     // under its new index.
     Rig replugged = MakeRig();
