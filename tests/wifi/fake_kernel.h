@@ -216,21 +216,24 @@ class Kernel {
         std::deque<Datagram> queue;
     };
 
-    // Runs what is due until a datagram waits in `socket`, at most until
-    // `deadline`.
-    bool WaitFor(Socket& socket, int64_t deadline) {
-        while (socket.queue.empty()) {
-            if (m_actions.empty() || m_actions.begin()->first > deadline) {
-                now = std::max(now, deadline);
-                return false;
-            }
+    // Runs what is due by `deadline`, one action at a time, until `done`.
+    void RunUntil(int64_t deadline, const std::function<bool()>& done) {
+        while (!done() && !m_actions.empty() && m_actions.begin()->first <= deadline) {
             auto next = m_actions.begin();
             now = std::max(now, next->first);
             std::function<void()> action = std::move(next->second);
             m_actions.erase(next);
             action();
         }
-        return true;
+    }
+    // Runs what is due until a datagram waits in `socket`, at most until
+    // `deadline`.
+    bool WaitFor(Socket& socket, int64_t deadline) {
+        RunUntil(deadline, [&] { return !socket.queue.empty(); });
+        if (socket.queue.empty()) {
+            now = std::max(now, deadline);
+        }
+        return !socket.queue.empty();
     }
 
     std::shared_ptr<Socket> Open() {
@@ -246,12 +249,7 @@ class Kernel {
     // The kernel reads one request from `socket` and answers it, all it
     // had to do until now done first.
     void Handle(Socket& socket, const uint8_t* bytes, size_t size) {
-        while (!m_actions.empty() && m_actions.begin()->first <= now) {
-            auto next = m_actions.begin();
-            std::function<void()> action = std::move(next->second);
-            m_actions.erase(next);
-            action();
-        }
+        RunUntil(now, [] { return false; });
         auto* header = reinterpret_cast<nlmsghdr*>(const_cast<uint8_t*>(bytes));
         if (size < NLMSG_HDRLEN + GENL_HDRLEN || header->nlmsg_len != size ||
             header->nlmsg_pid != socket.port || (header->nlmsg_flags & NLM_F_REQUEST) == 0) {
