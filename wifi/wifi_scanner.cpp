@@ -129,13 +129,6 @@ bool WifiScanner::Open() {
     return true;
 }
 
-int64_t WifiScanner::ElapsedMs() const {
-    if (m_status == ScanStatus::kIdle) {
-        return 0;
-    }
-    return (m_status == ScanStatus::kRunning ? m_transport->NowMs() : m_endMs) - m_startMs;
-}
-
 void WifiScanner::Start() {
     m_heard.clear();
     m_survey.clear();
@@ -152,7 +145,6 @@ void WifiScanner::Start() {
     m_retriedAborted = false;
     m_reresolved = false;
     m_busySinceMs = -1;
-    m_startMs = m_transport->NowMs();
     if (!m_open && !Open()) {
         return;
     }
@@ -553,13 +545,11 @@ bool WifiScanner::ReadResults(bool final) {
         }
     }
     m_status = ScanStatus::kDone;
-    m_endMs = m_transport->NowMs();
     return true;
 }
 
 void WifiScanner::Fail(const std::string& message) {
     m_status = ScanStatus::kFailed;
-    m_endMs = m_transport->NowMs();
     m_error = message;
     m_heard.clear();
     m_survey.clear();

@@ -28,8 +28,7 @@
 namespace wifi {
 
 struct WifiScannerOptions {
-    std::string iface;                // empty: the first wireless client interface that is up
-    std::string program = "kestrow";  // how the user names the interface option
+    std::string iface;  // empty: the first wireless client interface that is up
     // After the usual scan, a passive one of every 6 GHz channel (slower: the
     // usual scan finds 6 GHz access points on the preferred channels and
     // those that 2.4 and 5 GHz ones announce).
@@ -68,8 +67,6 @@ class WifiScanner : public ScanSource {
     // What started the last scan when this program could not: "the scan
     // helper", "NetworkManager", "iwd"; empty when it did itself.
     std::string ScannedThrough() const { return m_through; }
-    // Time since Start(); once the scan has ended, how long it took.
-    int64_t ElapsedMs() const;
 
   private:
     enum class Step { kTrigger, kBusy, kAwaitStart, kAwaitEnd, kAwaitMore };
@@ -103,8 +100,6 @@ class WifiScanner : public ScanSource {
     std::vector<std::string> m_warnings;
     std::string m_error;
     std::vector<uint8_t> m_saved;
-    int64_t m_startMs = 0;
-    int64_t m_endMs = 0;
     int64_t m_deadlineMs = 0;
     int64_t m_retryAtMs = 0;  // a busy radio's next trigger; a service's next request
     int64_t m_busySinceMs = -1;

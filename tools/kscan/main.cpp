@@ -326,7 +326,6 @@ bool ParseFrequencies(const std::string& text, std::vector<uint32_t>& out) {
 int Scan(const std::string& iface, const std::string& savePath, bool json, bool full6Ghz) {
     wifi::WifiScannerOptions options;
     options.iface = iface;
-    options.program = "kscan";
     options.progressIntervalMs = 0;
     options.full6Ghz = full6Ghz;
     std::unique_ptr<wifi::WifiScanner> scanner = wifi::MakeAdapterScanner(options, false);
