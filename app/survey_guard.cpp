@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QWidget>
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/window_messages.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
@@ -74,6 +77,7 @@ std::string UnreadEntries(const journal::JournalContents& contents) {
 void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& map,
                              std::vector<sitefile::PointCircle>& circles) {
     m_journal.Stop();
+    m_findings = {};
     m_unsaved = false;
     m_warned = false;
     journal::SiteIdentity site;
@@ -156,6 +160,9 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
     if (found.damaged) {
         text += " " + UnreadEntries(found.contents) + "; every other entry is recovered.";
     }
+    if (!found.refused.empty()) {
+        text += " " + Refused(found.refused) + ".";
+    }
     if (platform::MessageBox(text, platform::kApplicationTitle, platform::kMbYesNo | kQuestion) !=
         platform::kIdYes) {
         // Declined: kept aside, never offered again.
@@ -164,9 +171,6 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
                      " is not recovered.");
         m_journal.Follow(site, g_surveyList);
         return;
-    }
-    if (!found.refused.empty()) {
-        text += " " + Refused(found.refused) + ".";
     }
     if (found.damaged || !found.refused.empty()) {
         // The journal is rewritten below: the damaged one is kept as it was.
@@ -181,7 +185,7 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
             m_journal.Follow(site, g_surveyList);
             return;
         }
-        Tell("The damaged survey journal was kept as " + FileName(aside) + ".");
+        Tell("The survey journal, as it was found, was kept as " + FileName(aside) + ".");
     }
     const journal::ReplayOutcome outcome = RecoverInto(found, circles);
     std::string failure;
@@ -195,6 +199,9 @@ journal::ReplayOutcome SurveyGuard::RecoverInto(const journal::Finding& found,
     const journal::ReplayOutcome outcome =
         journal::Replay(found.contents.entries, g_surveyList, found.contents.header.site.mapWidth,
                         found.contents.header.site.mapHeight);
+    for (const journal::Entry& entry : outcome.compacted) {
+        m_findings.Add(entry);
+    }
     if (g_siteHeader) {
         g_siteHeader->m_pointCount += outcome.points;
         g_siteHeader->m_apCount += outcome.apRecords;
@@ -229,8 +236,33 @@ void SurveyGuard::Unprotected(const std::string& reason) {
     }
 }
 
-void SurveyGuard::SiteSaved() {
+void SurveyGuard::SiteSaved(const std::string& sitePath) {
     m_unsaved = false;
+    if (!m_findings.Empty()) {
+        std::set<std::pair<double, double>> positions;
+        for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
+             r = r->next) {
+            positions.insert({r->x, r->y});
+        }
+        std::string error, note;
+        if (sitefile::UpdateSiteMeta(
+                sitePath,
+                [&](sitefile::SiteMeta& meta, std::string&) {
+                    m_findings.MergeInto(meta, positions);
+                    return true;
+                },
+                error, &note)) {
+            m_findings = {};
+        } else {
+            Tell(
+                "The survey was saved, but the channels and noise its scans reported cannot "
+                "be written beside it (" +
+                error + "); the next save tries again.");
+        }
+        if (!note.empty()) {
+            Tell(note);
+        }
+    }
     if (!m_journal.Following()) {
         return;
     }
@@ -267,6 +299,17 @@ void SurveyGuard::OnPointCommitted(int32_t, int32_t) {
     m_unsaved = true;
     std::string failure;
     if (!m_journal.PointCommitted(g_surveyList, failure)) {
+        Unprotected(failure);
+    }
+}
+
+void SurveyGuard::OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) {
+    const std::vector<journal::Entry> entries = journal::SweepEntries(x, y, details);
+    for (const journal::Entry& entry : entries) {
+        m_findings.Add(entry);
+    }
+    std::string failure;
+    if (!m_journal.SweepLearnt(entries, failure)) {
         Unprotected(failure);
     }
 }

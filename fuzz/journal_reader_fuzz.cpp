@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes through the journal reader, as an open does with a
 // journal found beside a site (it may be damaged, cut or not a journal at
-// all), and replays what it read on top of a site's own points. Everything
-// read must encode back to the very bytes it was read from, and the stretches
-// it could not read must be all the rest.
+// all), and replays what it read on top of a site's own points, keeping
+// what its sweeps learnt for the sidecar. Everything read must encode back to
+// the very bytes it was read from, and the stretches it could not read must
+// be all the rest.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -82,7 +83,14 @@ void Check(const uint8_t* data, size_t size) {
         r->y = 0;
         g_surveyList.Append(r);
     }
-    journal::Replay(contents.entries, g_surveyList, 2, 1);
+    const journal::ReplayOutcome outcome = journal::Replay(contents.entries, g_surveyList, 2, 1);
+    // What sweeps learnt, as a recovered survey's save takes it.
+    journal::SweepFindings findings;
+    for (const journal::Entry& entry : outcome.compacted) {
+        findings.Add(entry);
+    }
+    sitefile::SiteMeta meta;
+    findings.MergeInto(meta, {{0, 0}, {1, 0}});
     g_surveyList.Clear();
 }
 

@@ -17,6 +17,8 @@ constexpr size_t kMaxName = 31;
 // an empty name and a record count.
 constexpr uint32_t kDeletionBodySize = 1 + 4 * 4;
 constexpr uint32_t kMinPointBodySize = 1 + 4 + 4 + 1 + 2;
+// Entry kinds are small numbers; a byte above this is no entry's kind.
+constexpr uint8_t kMaxKind = 31;
 
 class Writer {
   public:
@@ -117,6 +119,34 @@ uint32_t ReadLe32(const uint8_t* p) {
 
 void EncodeBody(const Entry& entry, Writer& w) {
     w.U8(static_cast<uint8_t>(entry.kind));
+    if (entry.kind == Entry::Kind::kChannels) {
+        const size_t count = std::min<size_t>(entry.channels.bssids.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+            const BssidChannelRecord& b = entry.channels.bssids[i];
+            w.Bytes(b.mac, sizeof b.mac);
+            w.U32(b.frequencyMhz);
+            w.U16(b.widthMhz);
+        }
+        return;
+    }
+    if (entry.kind == Entry::Kind::kNoise) {
+        const NoiseEntry& n = entry.noise;
+        w.U32(static_cast<uint32_t>(n.x));
+        w.U32(static_cast<uint32_t>(n.y));
+        const size_t count = std::min<size_t>(n.readings.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+            w.U32(n.readings[i].frequencyMhz);
+            w.U32(static_cast<uint32_t>(n.readings[i].noiseCentiDbm));
+        }
+        return;
+    }
+    if (entry.kind == Entry::Kind::kEstimated) {
+        w.U32(static_cast<uint32_t>(entry.estimated.x));
+        w.U32(static_cast<uint32_t>(entry.estimated.y));
+        return;
+    }
     if (entry.kind == Entry::Kind::kDeletion) {
         const DeletionEntry& d = entry.deletion;
         w.U32(static_cast<uint32_t>(d.x));
@@ -154,6 +184,38 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
         DeletionEntry& d = entry.deletion;
         return r.I32(d.x) && r.I32(d.y) && r.U32(d.siteRecords) && r.U32(d.journalRecords) &&
                r.Left() == 0;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kChannels)) {
+        entry.kind = Entry::Kind::kChannels;
+        uint16_t count = 0;
+        if (!r.U16(count) || size_t{count} * 12 != r.Left()) {
+            return false;
+        }
+        entry.channels.bssids.resize(count);
+        for (BssidChannelRecord& b : entry.channels.bssids) {
+            r.Bytes(b.mac, sizeof b.mac);
+            r.U32(b.frequencyMhz);
+            r.U16(b.widthMhz);
+        }
+        return true;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kNoise)) {
+        entry.kind = Entry::Kind::kNoise;
+        NoiseEntry& n = entry.noise;
+        uint16_t count = 0;
+        if (!r.I32(n.x) || !r.I32(n.y) || !r.U16(count) || size_t{count} * 8 != r.Left()) {
+            return false;
+        }
+        n.readings.resize(count);
+        for (NoiseRecord& reading : n.readings) {
+            r.U32(reading.frequencyMhz);
+            r.I32(reading.noiseCentiDbm);
+        }
+        return true;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kEstimated)) {
+        entry.kind = Entry::Kind::kEstimated;
+        return r.I32(entry.estimated.x) && r.I32(entry.estimated.y) && r.Left() == 0;
     }
     if (kind != static_cast<uint8_t>(Entry::Kind::kPoint)) {
         return false;
@@ -207,9 +269,9 @@ size_t NextEntry(const uint8_t* data, size_t at) {
     return at + 8 + size_t{ReadLe32(data + at)};
 }
 
-// Whether a sound entry starts at `at`, for the search past damage. Lengths
-// no entry of its kind can have are passed over without a checksum; each
-// checksum taken is paid for out of `budget`.
+// Whether a sound entry starts at `at`, for the search past damage. A kind
+// byte no entry has, and lengths no entry of its kind can have, are passed
+// over without a checksum; each checksum taken is paid for out of `budget`.
 bool IsSoundEntryAt(const uint8_t* data, size_t size, size_t at, size_t& budget) {
     if (size - at < 9) {
         return false;
@@ -217,9 +279,9 @@ bool IsSoundEntryAt(const uint8_t* data, size_t size, size_t at, size_t& budget)
     const uint32_t length = ReadLe32(data + at);
     const uint8_t kind = data[at + 4];
     const bool plausible =
-        (kind == static_cast<uint8_t>(Entry::Kind::kDeletion) && length == kDeletionBodySize) ||
-        (kind == static_cast<uint8_t>(Entry::Kind::kPoint) && length >= kMinPointBodySize &&
-         length <= kMaxEntryLength);
+        kind >= 1 && kind <= kMaxKind && length <= kMaxEntryLength &&
+        (kind != static_cast<uint8_t>(Entry::Kind::kDeletion) || length == kDeletionBodySize) &&
+        (kind != static_cast<uint8_t>(Entry::Kind::kPoint) || length >= kMinPointBodySize);
     if (!plausible || size - at - 8 < length) {
         return false;
     }

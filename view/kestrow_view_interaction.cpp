@@ -387,19 +387,22 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
     }
     m_viewMode = VIEW_MAP;
     const int heard = g_siteHeader->CommitPoint();
+    const SweepDetails details = m_scanner->FinishedSweepDetails();
     if (m_surveyListener) {
         m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);
+        if (!details.channels.empty() || !details.noise.empty()) {
+            m_surveyListener->OnSweepDetails(g_siteHeader->m_curX, g_siteHeader->m_curY, details);
+        }
     }
     if (heard == 0) {
         platform::PlayWaveSync("REDALERT");
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
-    const std::vector<std::string> refused = m_scanner->FinishedSweepDetails().refused;
-    if (!refused.empty()) {
+    if (!details.refused.empty()) {
         std::string text = "The scanner reported what cannot be true, left out of this point: ";
-        for (size_t i = 0; i < refused.size(); ++i) {
-            text += (i > 0 ? "; " : "") + refused[i];
+        for (size_t i = 0; i < details.refused.size(); ++i) {
+            text += (i > 0 ? "; " : "") + details.refused[i];
         }
         platform::MessageBox(text + ".", kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "coverage/coverage_map.h"
 #include "sitefile/site_reader.h"
+#include "survey/channels.h"
 
 // Arguments after the command: positional ones and the values of known
 // options, as given (each command checks the ones it uses).
@@ -25,9 +27,13 @@ struct Args {
     std::string metres;
     std::string profile;
     std::string minArea;
+    std::string customer;
+    std::string surveyor;
+    std::string notes;
     std::vector<std::string> ssids;
     std::vector<std::string> bssids;
     std::vector<std::string> channels;
+    std::vector<std::string> bands;
 };
 
 bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error);
@@ -39,6 +45,14 @@ bool OutputIsTheSite(const Args& args);
 // Writes an output through platform::WriteOutputFile ("-" is standard
 // output); false with the reason.
 bool WriteOutput(const std::string& path, const void* data, size_t size, std::string& error);
+
+// --band values; false with the usage message for a bad one.
+bool ParseBands(const std::vector<std::string>& texts, std::vector<channels::Band>& out,
+                std::string& error);
+// --method, where given.
+bool ParseMethodOption(const Args& args, coverage::Method& out, std::string& error);
+// Tells that a survey without noise measurements has no SNR.
+void WarnNoNoise(const std::string& path);
 
 // One line on standard error; the exit status: 2 for a usage error, 1 when
 // the work failed.
