@@ -185,7 +185,8 @@ TEST_F(RecoveryTest, DamageInAJournalCostsOnlyTheEntryItHitAndTheJournalIsKeptAs
                                 " 1 entry of the journal is damaged and cannot be read (an entry "
                                 "fails its check); every other entry is recovered.");
     EXPECT_EQ(run.lines[2],
-              "MSGBOX Kestrow | The damaged survey journal was kept as site.ksf.journal.damaged.");
+              "MSGBOX Kestrow | The survey journal, as it was found, was kept as "
+              "site.ksf.journal.damaged.");
     EXPECT_EQ(run.lines[3].rfind("STATUS L: 2 | P: 6 |", 0), 0u) << run.lines[3];
     EXPECT_EQ(ReadBytes(m_site + ".journal.damaged"), journal);
 }
