@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace wifi {
 
-// The largest file of saved scans any tool reads.
-constexpr uint64_t kMaxDumpFileBytes = 256u << 20;
+// The largest file of saved scans any tool reads: the bound of every
+// recording replayed whole.
+constexpr uint64_t kMaxDumpFileBytes = platform::kMaxReplayFileBytes;
 
 // Reads a file of saved scans. False with a one-line reason for a file that
 // is missing, not a regular file, larger than kMaxDumpFileBytes or unreadable.
