@@ -43,6 +43,16 @@ QImage DrawCells(const coverage::GridSpec& spec, QSize mapSize, ColourOf colourO
 
 // The map in grey with the overlay over it.
 QImage GreyMapUnder(const QImage& overlay, const QImage& map) {
+    QImage picture = GreyMap(map);
+    QPainter painter(&picture);
+    painter.drawImage(0, 0, overlay);
+    painter.end();
+    return picture;
+}
+
+}  // namespace
+
+QImage GreyMap(const QImage& map) {
     QImage picture(map.size(), QImage::Format_RGB32);
     const QImage colour = map.convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < colour.height(); ++y) {
@@ -53,13 +63,8 @@ QImage GreyMapUnder(const QImage& overlay, const QImage& map) {
             out[x] = qRgb(grey, grey, grey);
         }
     }
-    QPainter painter(&picture);
-    painter.drawImage(0, 0, overlay);
-    painter.end();
     return picture;
 }
-
-}  // namespace
 
 QRgb CellColour(coverage::Metric metric, float value) {
     int band = kRssiBandCount - 1;

@@ -40,6 +40,8 @@ QImage PassFailOverlay(const coverage::AreaVerdict& verdict, QSize mapSize);
 
 // The site map as stored, in colour (Format_RGB32).
 QImage SiteMapImage(const sitefile::SiteMap& map);
+// A map picture in grey (Format_RGB32), for drawing over.
+QImage GreyMap(const QImage& map);
 
 // The site's sign-off raster as a kRasterWidth x kRasterHeight picture
 // (Format_RGB32); false with a one-line reason when it cannot be read.
