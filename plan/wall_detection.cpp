@@ -36,6 +36,7 @@ constexpr double kMinDarkAcross = 1.4;  // darkness across a wall, in pixels of 
 constexpr double kEdgeLevel = 0.2;      // darkness beside a stroke that is its own edge
 constexpr double kMinSteady = 0.9;      // a wall's edges are straight; blurred lettering's are not
 constexpr double kHairline = 0.25;      // of the plan's usual wall thickness: thinner is no wall
+constexpr double kMaxBend = 0.14;       // radians a wall's halves may differ (8°)
 constexpr double kStraightness = 1.5;   // px a straight piece may stray from its chord
 constexpr double kMinPieceLength = 6;   // px; shorter pieces are junction and letter bits
 constexpr double kMaxAngle = 0.14;      // sine of the largest angle between joined pieces (8°)
@@ -438,6 +439,11 @@ class Measure {
         return section;
     }
 
+    // Is the pixel at `at` ink?
+    bool InkPixel(const Point& at) const {
+        return m_thick.Get(static_cast<int>(std::floor(at.x)), static_cast<int>(std::floor(at.y)));
+    }
+
     // Is there ink on the line at `at` (or a pixel beside it)?
     bool InkAt(const Point& at, const Point& normal) const {
         for (int s = -1; s <= 1; ++s) {
@@ -475,7 +481,11 @@ struct Profile {
                         // centred where it is: 1 for a wall with straight edges
 };
 
-Profile ProfileOf(const Line& line, const Measure& measure, double step) {
+// `middles`, when given, gets the middle of the ink at every place along
+// the line that nothing touches (no thicker than the median).
+Profile ProfileOf(const Line& line, const Measure& measure, double step,
+                  std::vector<Point>* middles = nullptr) {
+    std::vector<double> along;
     std::vector<double> offsets;
     std::vector<double> runs;
     std::vector<double> darks;
@@ -484,6 +494,7 @@ Profile ProfileOf(const Line& line, const Measure& measure, double step) {
         ++samples;
         const Section s = measure.Across(line.At(t), line.Normal());
         if (s.ink) {
+            along.push_back(t);
             offsets.push_back(s.offset);
             runs.push_back(s.run);
             darks.push_back(s.dark);
@@ -504,9 +515,13 @@ Profile ProfileOf(const Line& line, const Measure& measure, double step) {
         const bool shifted = runs[i] <= profile.run + tolerance &&
                              std::fabs(offsets[i] - profile.offset) > tolerance;
         steady += !thinner && !shifted;
+        if (middles != nullptr && runs[i] <= profile.run + tolerance) {
+            const Point p = line.At(along[i]);
+            middles->push_back(
+                {p.x + offsets[i] * line.Normal().x, p.y + offsets[i] * line.Normal().y});
+        }
     }
-    const size_t plain = runs.size();
-    profile.steady = plain == 0 ? 0 : static_cast<double>(steady) / plain;
+    profile.steady = runs.empty() ? 0 : static_cast<double>(steady) / runs.size();
     return profile;
 }
 
@@ -518,7 +533,23 @@ struct Piece {
     double dark = 0;      // darkness across, median
     double inkShare = 0;  // of the places along it that have ink across
     double steady = 0;    // how straight its edges are (see Profile)
+    double bend = 0;      // radians between the directions of its two halves
 };
+
+// How much a line of points turns: the angle between the lines fitted to its
+// first and second halves. A wall's middle is straight; an arc's turns by
+// the angle it spans over half its length.
+double Bend(const std::vector<Point>& middles) {
+    if (middles.size() < 8) {
+        return 0;
+    }
+    const size_t half = middles.size() / 2;
+    const Line a =
+        Fit(std::vector<Point>(middles.begin(), middles.begin() + static_cast<long>(half)));
+    const Line b =
+        Fit(std::vector<Point>(middles.begin() + static_cast<long>(half), middles.end()));
+    return std::asin(std::min(1.0, std::fabs(a.along.x * b.along.y - a.along.y * b.along.x)));
+}
 
 struct Rules {
     double minLength = 0;
@@ -657,12 +688,28 @@ double Lengthen(const Line& line, double end, double direction, double limit,
             break;
         }
     }
-    return last;
+    // The ink ends at the edge of the last pixel with ink (the next place
+    // looked at, half a pixel on, had none), not where that pixel was seen.
+    const Point at = line.At(last);
+    if (!measure.InkPixel(at)) {
+        return last;  // already at the edge
+    }
+    double edge = 0.5;
+    for (const auto& [position, step] :
+         {std::pair{at.x, line.along.x * direction}, std::pair{at.y, line.along.y * direction}}) {
+        if (std::fabs(step) > 1e-9) {
+            const double boundary = step > 0 ? std::floor(position) + 1 : std::floor(position);
+            const double distance = (boundary - position) / step;
+            if (distance >= 0 && distance <= edge) {
+                edge = distance;
+            }
+        }
+    }
+    return last + direction * edge;
 }
 
-// One wall of each group of pieces: fitted through all their points, moved
-// onto the middle of its ink (a thinned stroke of even thickness lies half a
-// pixel to one side) and lengthened as far as its ink runs.
+// One wall of each group of pieces: fitted through all their points, then
+// through the middle of their ink, and lengthened as far as its ink runs.
 std::vector<Piece> Merge(const std::vector<Piece>& pieces, const Measure& measure, int width,
                          int height) {
     std::vector<Piece> walls;
@@ -679,17 +726,29 @@ std::vector<Piece> Merge(const std::vector<Piece>& pieces, const Measure& measur
                 wall.line.to = std::max(wall.line.to, along);
             }
         }
-        const Profile first = ProfileOf(wall.line, measure, 2);
-        wall.line.centre.x += first.offset * wall.line.Normal().x;
-        wall.line.centre.y += first.offset * wall.line.Normal().y;
-        const Profile profile = ProfileOf(wall.line, measure, 2);
+        // Fitted again through the middle of its ink (a thinned stroke of
+        // even thickness lies half a pixel to one side), kept as long as it was.
+        std::vector<Point> middles;
+        ProfileOf(wall.line, measure, 1, &middles);
+        if (middles.size() >= 2) {
+            const Line before = wall.line;
+            wall.line = Fit(middles);
+            wall.line.from = std::min(wall.line.Along(before.At(before.from)),
+                                      wall.line.Along(before.At(before.to)));
+            wall.line.to = std::max(wall.line.Along(before.At(before.from)),
+                                    wall.line.Along(before.At(before.to)));
+        }
+        const double limit = ProfileOf(wall.line, measure, 2).run + 6;
+        wall.line.from = Lengthen(wall.line, wall.line.from, -1, limit, measure);
+        wall.line.to = Lengthen(wall.line, wall.line.to, 1, limit, measure);
+        // Measured over all its length, as far as it was lengthened.
+        middles.clear();
+        const Profile profile = ProfileOf(wall.line, measure, 1, &middles);
+        wall.bend = Bend(middles);
         wall.thickness = profile.run;
         wall.dark = profile.dark;
         wall.inkShare = profile.inkShare;
         wall.steady = profile.steady;
-        const double limit = wall.thickness + 6;
-        wall.line.from = Lengthen(wall.line, wall.line.from, -1, limit, measure);
-        wall.line.to = Lengthen(wall.line, wall.line.to, 1, limit, measure);
         walls.push_back(std::move(wall));
     }
     return walls;
@@ -963,7 +1022,7 @@ std::vector<FoundWall> DetectWalls(const GreyPlan& plan, std::optional<double> p
     std::vector<Piece> walls;
     for (Piece& wall : joined) {
         if (wall.line.Length() < rules.minLength || wall.inkShare < 0.8 ||
-            wall.dark < kMinDarkAcross || wall.steady < kMinSteady ||
+            wall.dark < kMinDarkAcross || wall.steady < kMinSteady || wall.bend > kMaxBend ||
             wall.thickness > rules.maxThickness || IsLettering(wall, parts, rules.minLength)) {
             continue;
         }
@@ -989,9 +1048,11 @@ std::vector<FoundWall> DetectWalls(const GreyPlan& plan, std::optional<double> p
 
     std::vector<FoundWall> found;
     for (const Piece& wall : walls) {
+        // From left to right, or, more upright than not, from top to bottom.
         Point a = wall.line.At(wall.line.from);
         Point b = wall.line.At(wall.line.to);
-        if (b.y < a.y || (b.y == a.y && b.x < a.x)) {
+        const bool upright = std::fabs(b.y - a.y) > std::fabs(b.x - a.x);
+        if (upright ? b.y < a.y : b.x < a.x) {
             std::swap(a, b);
         }
         auto clampX = [&](double v) { return Round(std::clamp(v, 0.0, 1.0 * plan.width)); };

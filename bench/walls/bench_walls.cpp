@@ -563,5 +563,18 @@ int main(int argc, char** argv) {
         "half its thickness)\nrecall: share of the true walls' length that was found; "
         "twice: share of the length found twice;\nbridged: door gaps a wall was found "
         "across; ms: detection time a plan\n");
+
+    // The largest plan a site holds: a floor drawn at 230 px a metre.
+    const Style large = {"largest", 230, 35, 70};
+    std::mt19937 rng(1);
+    const Floor floor = MakeFloor(rng, large);
+    const QImage plan = Draw(floor, large, 80, rng);
+    const plan::GreyPlan grey = plan::GreyOf(plan::IndexedSiteMap(plan));
+    const auto start = std::chrono::steady_clock::now();
+    const size_t found = plan::DetectWalls(grey, large.pixelsPerMetre).size();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("\nlargest plan: %d x %d px, %zu walls found of %zu drawn, %.0f ms\n", plan.width(),
+                plan.height(), found, Truth(floor, large, 80).size(), ms);
     return 0;
 }

@@ -136,12 +136,12 @@ int Create(const Args& args) {
     if (!sitefile::ReplaceFileContents(args.output, sitefile::BuildNewSiteFile(map), detail)) {
         return WorkError(args.output + ": " + detail);
     }
-    std::string from = KindName(plan.kind);
+    std::string from = std::string("the ") + KindName(plan.kind);
     if (plan.pages > 1) {
         from = "page " + std::to_string(options.page) + " of " + std::to_string(plan.pages) +
-               " of the " + from;
+               " of " + from;
     }
-    std::printf("site: %s, a map of %d x %d pixels from the %s\n", args.output.c_str(), map.width,
+    std::printf("site: %s, a map of %d x %d pixels from %s\n", args.output.c_str(), map.width,
                 map.height, from.c_str());
     return 0;
 }
