@@ -76,7 +76,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption profile(
         QStringLiteral("profile"),
         QStringLiteral("The coverage requirement profile of the pass/fail overlay: data, voice "
-                       "(the default) or a profile file (JSON)."),
+                       "(the default), location or a profile file (JSON)."),
         QStringLiteral("NAME|FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
                                   QStringLiteral("Show this help."));

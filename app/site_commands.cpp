@@ -102,6 +102,7 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     std::string metaError;
     sitefile::ReadSiteMeta(m_sitePath, meta, metaError);
     m_view.SetMapScale(meta.pixelsPerMetre);
+    m_view.SetSurveyExtras(meta);
     m_view.SurveyChanged();
     m_view.m_viewMode = CKestrowView::VIEW_MAP;
     m_view.Repaint();
@@ -130,7 +131,13 @@ bool SiteCommands::Save() {
         // memory whatever went wrong.
         ShowSiteError(error);
     } else if (m_guard) {
-        m_guard->SiteSaved();
+        m_guard->SiteSaved(m_sitePath);
+        // The overlay now knows the bands and noise the save put in the sidecar.
+        sitefile::SiteMeta meta;
+        std::string metaError;
+        if (sitefile::ReadSiteMeta(m_sitePath, meta, metaError)) {
+            m_view.SetSurveyExtras(meta);
+        }
     }
     return saved;
 }

@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QWidget>
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/window_messages.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
@@ -45,6 +48,7 @@ std::vector<sitefile::PointCircle> CirclesOf(const CRecordList& list) {
 void SurveyGuard::SiteOpened(const std::string& path, const sitefile::SiteMap& map,
                              std::vector<sitefile::PointCircle>& circles) {
     m_journal.Stop();
+    m_findings = {};
     m_unsaved = false;
     m_warned = false;
     journal::SiteIdentity site;
@@ -113,6 +117,9 @@ void SurveyGuard::Offer(const journal::Finding& found, const journal::SiteIdenti
     }
 
     const journal::ReplayOutcome outcome = journal::Replay(found.contents.entries, g_surveyList);
+    for (const journal::Entry& entry : outcome.compacted) {
+        m_findings.Add(entry);
+    }
     if (g_siteHeader) {
         g_siteHeader->m_pointCount += outcome.points;
         g_siteHeader->m_apCount += outcome.apRecords;
@@ -148,8 +155,33 @@ void SurveyGuard::Unprotected(const std::string& reason) {
     }
 }
 
-void SurveyGuard::SiteSaved() {
+void SurveyGuard::SiteSaved(const std::string& sitePath) {
     m_unsaved = false;
+    if (!m_findings.Empty()) {
+        std::set<std::pair<double, double>> positions;
+        for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
+             r = r->next) {
+            positions.insert({r->x, r->y});
+        }
+        std::string error, note;
+        if (sitefile::UpdateSiteMeta(
+                sitePath,
+                [&](sitefile::SiteMeta& meta, std::string&) {
+                    m_findings.MergeInto(meta, positions);
+                    return true;
+                },
+                error, &note)) {
+            m_findings = {};
+        } else {
+            Tell(
+                "The survey was saved, but the channels and noise its scans reported cannot "
+                "be written beside it (" +
+                error + "); the next save tries again.");
+        }
+        if (!note.empty()) {
+            Tell(note);
+        }
+    }
     if (!m_journal.Following()) {
         return;
     }
@@ -185,6 +217,17 @@ void SurveyGuard::OnPointCommitted(int32_t, int32_t) {
     m_unsaved = true;
     std::string failure;
     if (!m_journal.PointCommitted(g_surveyList, failure)) {
+        Unprotected(failure);
+    }
+}
+
+void SurveyGuard::OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) {
+    const std::vector<journal::Entry> entries = journal::SweepEntries(x, y, details);
+    for (const journal::Entry& entry : entries) {
+        m_findings.Add(entry);
+    }
+    std::string failure;
+    if (!m_journal.SweepLearnt(entries, failure)) {
         Unprotected(failure);
     }
 }

@@ -35,8 +35,11 @@ class SurveyGuard final : public SurveyListener {
     // `circles` become those of the whole list.
     void SiteOpened(const std::string& path, const sitefile::SiteMap& map,
                     std::vector<sitefile::PointCircle>& circles);
-    // The save command wrote g_surveyList into the site.
-    void SiteSaved();
+    // The save command wrote g_surveyList into the site at `sitePath`: what
+    // the sweeps learnt goes to its sidecar, then the journal goes. A
+    // sidecar that cannot be written is reported; its findings stay for
+    // the next save.
+    void SiteSaved(const std::string& sitePath);
 
     // Points committed or deleted, or recovered, since the last open or save.
     bool HasUnsavedChanges() const { return m_unsaved; }
@@ -47,6 +50,7 @@ class SurveyGuard final : public SurveyListener {
 
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
+    void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
 
   private:
     void Offer(const journal::Finding& found, const journal::SiteIdentity& site,
@@ -56,6 +60,7 @@ class SurveyGuard final : public SurveyListener {
 
     QWidget* m_view;
     journal::SurveyJournal m_journal;
+    journal::SweepFindings m_findings;  // not yet in the sidecar
     bool m_unsaved = false;
     bool m_warned = false;  // the surveyor knows the journal stopped
 };

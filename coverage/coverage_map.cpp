@@ -1,6 +1,7 @@
 #include "coverage/coverage_map.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "coverage/field_model.h"
@@ -38,7 +39,8 @@ struct NamedMetric {
 constexpr NamedMetric kMetrics[] = {{Metric::kStrongest, "strongest"},
                                     {Metric::kSecond, "second"},
                                     {Metric::kCount, "count"},
-                                    {Metric::kCochannel, "cochannel"}};
+                                    {Metric::kCochannel, "cochannel"},
+                                    {Metric::kSnr, "snr"}};
 
 // The cells whose centre lies within the radius of a survey position, in
 // index order. Each position covers a run of columns in each row it reaches;
@@ -150,6 +152,15 @@ bool ParseMetric(const std::string& name, Metric& out) {
     return false;
 }
 
+std::string MetricNames() {
+    std::string names;
+    for (size_t i = 0; i < std::size(kMetrics); ++i) {
+        names += i == 0 ? "" : i + 1 == std::size(kMetrics) ? " or " : ", ";
+        names += kMetrics[i].name;
+    }
+    return names;
+}
+
 GridSpec DefaultGridSpec(int mapWidth, int mapHeight, std::optional<double> pixelsPerMetre) {
     return GridSpec{mapWidth, mapHeight, kDefaultCell,
                     pixelsPerMetre ? kDefaultRadiusMetres * *pixelsPerMetre : kDefaultRadiusPixels};
@@ -189,6 +200,9 @@ bool ApFilter::Selects(const AccessPoint& ap) const {
         std::find(channels.begin(), channels.end(), ap.channel) == channels.end()) {
         return false;
     }
+    if (!bands.empty() && std::find(bands.begin(), bands.end(), ap.band) == bands.end()) {
+        return false;
+    }
     return true;
 }
 
@@ -207,6 +221,7 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
     model->m_method = options.method;
     model->m_threads = ThreadCount(options.threads);
     model->m_positions = samples.Positions();
+    model->m_noise = NoiseMap(survey.noise);
 
     std::vector<size_t> chosen;
     for (size_t a = 0; a < samples.aps.size(); ++a) {
@@ -216,6 +231,7 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
         }
     }
     const size_t apCount = chosen.size();
+    model->m_radios = RadioSet(model->m_aps);
     model->m_ceiling.assign(apCount, kNotHeardDbm);
     for (size_t p = 0; p < samples.Positions(); ++p) {
         for (size_t a = 0; a < apCount; ++a) {
@@ -323,53 +339,48 @@ Grid CoverageModel::Map(const MapRequest& request) const {
             selected.push_back(a);
         }
     }
+    const RadioCombiner combiner(m_radios, std::move(selected));
     const size_t apCount = m_aps.size();
-    const double threshold = request.threshold;
-    const Metric metric = request.metric;
     const size_t chunks = (m_cells.size() + kMapChunk - 1) / kMapChunk;
+    const int cols = m_spec.Cols();
     ParallelFor(chunks, m_threads, [&](size_t c) {
+        std::vector<double> scratch;
         const size_t end = std::min(m_cells.size(), (c + 1) * kMapChunk);
         for (size_t i = c * kMapChunk; i < end; ++i) {
-            const float* levels = m_levels.data() + i * apCount;
-            float first = static_cast<float>(kNotHeardDbm);
-            float second = static_cast<float>(kNotHeardDbm);
-            size_t strongest = apCount;
-            int reaching = 0;
-            for (size_t a : selected) {
-                const float v = levels[a];
-                if (strongest == apCount || v > first) {
-                    second = strongest == apCount ? second : first;
-                    first = v;
-                    strongest = a;
-                } else if (v > second) {
-                    second = v;
-                }
-                reaching += v >= threshold;
-            }
-            float value = 0;
-            switch (metric) {
+            const RadioLevels heard =
+                combiner.Combine(m_levels.data() + i * apCount, request.threshold, scratch,
+                                 request.metric == Metric::kCochannel);
+            double value = 0;
+            switch (request.metric) {
                 case Metric::kStrongest:
-                    value = first;
+                    value = heard.strongest;
                     break;
                 case Metric::kSecond:
-                    value = second;
+                    value = heard.second;
                     break;
                 case Metric::kCount:
-                    value = static_cast<float>(reaching);
+                    value = heard.reaching;
                     break;
-                case Metric::kCochannel: {
-                    int same = 0;
-                    if (strongest != apCount) {
-                        const int channel = m_aps[strongest].channel;
-                        for (size_t a : selected) {
-                            same += m_aps[a].channel == channel && levels[a] >= threshold;
+                case Metric::kCochannel:
+                    value = heard.cochannel;
+                    break;
+                case Metric::kSnr: {
+                    value = std::numeric_limits<double>::quiet_NaN();
+                    if (heard.strongestRadio != kNoRadio) {
+                        const Radio& radio = m_radios.At(heard.strongestRadio);
+                        const uint32_t cell = m_cells[i];
+                        const std::optional<double> noise =
+                            m_noise.Nearest(radio.band, radio.channel,
+                                            m_spec.CentreX(static_cast<int>(cell % cols)),
+                                            m_spec.CentreY(static_cast<int>(cell / cols)));
+                        if (noise) {
+                            value = heard.strongest - *noise;
                         }
                     }
-                    value = static_cast<float>(same);
                     break;
                 }
             }
-            grid.values[m_cells[i]] = value;
+            grid.values[m_cells[i]] = static_cast<float>(value);
         }
     });
     return grid;

@@ -1,7 +1,8 @@
 // Coverage maps from a survey: each access point's level is interpolated on
 // its own over a grid of square cells, then every cell's value is taken
 // across the selected access points (strongest, second strongest, how many
-// reach a threshold, how many share the strongest one's channel).
+// reach a threshold, how many share the strongest one's channel), counting
+// radios rather than BSSIDs.
 //
 //   coverage::GridSpec grid{map.width, map.height, 4, 64};
 //   std::string error;
@@ -31,6 +32,8 @@
 #include <utility>
 #include <vector>
 
+#include "coverage/noise_map.h"
+#include "coverage/radios.h"
 #include "coverage/survey.h"
 
 namespace coverage {
@@ -59,12 +62,21 @@ const char* MethodName(Method method);
 bool ParseMethod(const std::string& name, Method& out);
 std::vector<Method> AllMethods();
 
-enum class Metric { kStrongest, kSecond, kCount, kCochannel };
+// Metrics over radios (see radios.h): the strongest radio's level, the
+// second strongest radio's, how many radios reach a threshold, how many of
+// those share the strongest one's channel, and the strongest level less the
+// noise of its channel (kSnr, where noise was measured).
+enum class Metric { kStrongest, kSecond, kCount, kCochannel, kSnr };
 const char* MetricName(Metric metric);
 bool ParseMetric(const std::string& name, Metric& out);
-// kStrongest and kSecond are levels in dBm; the others count access points.
+// "strongest, second, count, cochannel or snr", for messages.
+std::string MetricNames();
+// kStrongest and kSecond are levels in dBm, kSnr is in dB; the others count radios.
 inline bool IsLevelMetric(Metric metric) {
     return metric == Metric::kStrongest || metric == Metric::kSecond;
+}
+inline bool IsCountMetric(Metric metric) {
+    return metric == Metric::kCount || metric == Metric::kCochannel;
 }
 
 // The map divided into square cells of `cell` pixels, row by row from the
@@ -106,16 +118,20 @@ constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x 
 // below 1 pixel, a radius that is negative or not a number, too many cells.
 bool CheckGridSpec(const GridSpec& spec, std::string& error);
 
-// Which access points a map is about. Each kind given must match: an access
-// point is selected when its SSID is one of `ssids` (if any are given), its
-// BSSID one of `bssids` (if any) and its channel one of `channels` (if any).
+// Which access points (BSSIDs) a map is about. Each kind given must match:
+// an access point is selected when its SSID is one of `ssids` (if any are
+// given), its BSSID one of `bssids` (if any), its channel one of `channels`
+// (if any) and its band one of `bands` (if any).
 struct ApFilter {
     std::vector<std::string> ssids;  // bytes as heard, or their text as printed
     std::vector<Bssid> bssids;
     std::vector<int> channels;
+    std::vector<channels::Band> bands;
 
     bool Selects(const AccessPoint& ap) const;
-    bool Empty() const { return ssids.empty() && bssids.empty() && channels.empty(); }
+    bool Empty() const {
+        return ssids.empty() && bssids.empty() && channels.empty() && bands.empty();
+    }
 };
 
 struct MapRequest {
@@ -129,8 +145,9 @@ struct MapRequest {
 };
 
 // One value per cell, row by row; NaN for a cell with no value. kStrongest
-// and kSecond are in dBm (kNotHeardDbm when fewer access points are
-// selected), kCount and kCochannel are whole numbers.
+// and kSecond are in dBm (kNotHeardDbm when fewer radios are selected),
+// kCount and kCochannel are whole numbers, kSnr is in dB (NaN also where
+// the strongest radio's channel had its noise measured nowhere).
 struct Grid {
     GridSpec spec;
     Metric metric = Metric::kStrongest;
@@ -173,8 +190,11 @@ class CoverageModel {
 
     const GridSpec& Spec() const { return m_spec; }
     Method GetMethod() const { return m_method; }
-    // The access points interpolated, ordered by BSSID.
+    // The access points interpolated, ordered by BSSID, and their radios.
     const std::vector<AccessPoint>& AccessPoints() const { return m_aps; }
+    const RadioSet& Radios() const { return m_radios; }
+    // The noise the survey measured.
+    const NoiseMap& Noise() const { return m_noise; }
     // Survey positions (survey points at one place count once).
     size_t Positions() const { return m_positions; }
     // Cells within the radius of a survey point.
@@ -196,6 +216,8 @@ class CoverageModel {
     unsigned m_threads = 1;
     size_t m_positions = 0;
     std::vector<AccessPoint> m_aps;
+    RadioSet m_radios;
+    NoiseMap m_noise;
     std::vector<double> m_ceiling;  // each access point's strongest level at a position
     std::vector<uint32_t> m_cells;  // indices (row * cols + col) of the cells with a value
     std::vector<float> m_levels;    // m_cells.size() x m_aps.size(), cell by cell

@@ -25,13 +25,18 @@ constexpr size_t kMaxSsidBytes = 32;
 constexpr double kLowestDbm = -120;
 constexpr double kHighestDbm = 0;
 constexpr int64_t kMostCochannel = 1000;
+constexpr double kMostSnrDb = 100;
 
 struct BuiltIn {
     const char* name;
-    double minStrongest;
+    std::optional<double> minStrongest;
     std::optional<double> minSecond;
+    std::optional<int> minRadios;
+    std::optional<double> minRadiosDbm;
 };
-const BuiltIn kBuiltIns[] = {{"data", -70, std::nullopt}, {"voice", -67, -67}};
+const BuiltIn kBuiltIns[] = {{"data", -70, std::nullopt, std::nullopt, std::nullopt},
+                             {"voice", -67, -67, std::nullopt, std::nullopt},
+                             {"location", std::nullopt, std::nullopt, 3, -75}};
 
 std::string Quoted(const std::string& field) {
     return "\"" + field + "\"";
@@ -54,11 +59,24 @@ struct Heard {
     int count = 0;
 };
 
-// The profile's conditions on levels taken over its access points.
-bool Holds(const Profile& p, double strongest, double second, int cochannel) {
-    return (!p.minStrongestDbm || strongest >= *p.minStrongestDbm) &&
-           (!p.minSecondDbm || second >= *p.minSecondDbm) &&
-           (!p.maxCochannel || cochannel <= *p.maxCochannel);
+// The profile's conditions on levels taken over its radios.
+bool Holds(const Profile& p, const Levels& l) {
+    return (!p.minStrongestDbm || l.strongest >= *p.minStrongestDbm) &&
+           (!p.minSecondDbm || l.second >= *p.minSecondDbm) &&
+           (!p.maxCochannel || l.cochannel <= *p.maxCochannel) &&
+           (!p.minRadios || l.radios >= *p.minRadios) &&
+           (!p.minSnrDb || (l.snr && *l.snr >= *p.minSnrDb));
+}
+
+// " on 5 GHz" for a radio heard at `level`; nothing where none was heard or
+// the band is unknown.
+std::string OnBand(channels::Band band, double level) {
+    const char* name = channels::BandName(band);
+    return name && level > kNotHeardDbm ? std::string(" on ") + name + " GHz" : std::string();
+}
+
+std::string Radios(int n) {
+    return std::to_string(n) + (n == 1 ? " radio" : " radios");
 }
 
 std::string Reason(const Profile& p, const Levels& l) {
@@ -68,14 +86,28 @@ std::string Reason(const Profile& p, const Levels& l) {
         out += text;
     };
     if (p.minStrongestDbm && l.strongest < *p.minStrongestDbm) {
-        add("strongest " + DbmText(l.strongest) + " dBm < " + DbmText(*p.minStrongestDbm));
+        add("strongest " + DbmText(l.strongest) + " dBm < " + DbmText(*p.minStrongestDbm) +
+            OnBand(l.band, l.strongest));
     }
     if (p.minSecondDbm && l.second < *p.minSecondDbm) {
-        add("second " + DbmText(l.second) + " dBm < " + DbmText(*p.minSecondDbm));
+        add("second radio " + DbmText(l.second) + " dBm < " + DbmText(*p.minSecondDbm) +
+            OnBand(l.secondBand, l.second));
     }
     if (p.maxCochannel && l.cochannel > *p.maxCochannel) {
-        add("cochannel " + std::to_string(l.cochannel) + " > " + std::to_string(*p.maxCochannel) +
-            " on channel " + std::to_string(l.channel));
+        add("cochannel " + Radios(l.cochannel) + " > " + std::to_string(*p.maxCochannel) + " on " +
+            ChannelText(l.band, l.channel));
+    }
+    if (p.minRadios && l.radios < *p.minRadios) {
+        add(Radios(l.radios) + " >= " + DbmText(*p.minRadiosDbm) + " dBm < " +
+            std::to_string(*p.minRadios));
+    }
+    if (p.minSnrDb && !l.snr) {
+        add(!l.noiseMeasured || l.channel == 0
+                ? std::string("no noise measured")
+                : "no noise measured on " + ChannelText(l.band, l.channel));
+    } else if (p.minSnrDb && *l.snr < *p.minSnrDb) {
+        add("SNR " + DbmText(std::round(*l.snr * 10) / 10) + " dB < " + DbmText(*p.minSnrDb) +
+            " on " + ChannelText(l.band, l.channel));
     }
     return out;
 }
@@ -95,6 +127,7 @@ std::string DbmText(double dbm) {
 ApFilter Profile::Filter() const {
     ApFilter filter;
     filter.ssids = ssids;
+    filter.bands = bands;
     return filter;
 }
 
@@ -108,10 +141,16 @@ std::string Profile::Describe() const {
         add("strongest >= " + DbmText(*minStrongestDbm) + " dBm");
     }
     if (minSecondDbm) {
-        add("second >= " + DbmText(*minSecondDbm) + " dBm");
+        add("second radio >= " + DbmText(*minSecondDbm) + " dBm");
+    }
+    if (minRadios) {
+        add(Radios(*minRadios) + " >= " + DbmText(*minRadiosDbm) + " dBm");
+    }
+    if (minSnrDb) {
+        add("SNR >= " + DbmText(*minSnrDb) + " dB");
     }
     if (maxCochannel) {
-        add("at most " + std::to_string(*maxCochannel) + " on the strongest one's channel at " +
+        add("at most " + Radios(*maxCochannel) + " on the strongest one's channel at " +
             DbmText(cochannelThresholdDbm) + " dBm or above");
     }
     return out.empty() ? "no condition" : out;
@@ -132,6 +171,8 @@ bool BuiltInProfile(const std::string& name, Profile& out) {
             out.name = b.name;
             out.minStrongestDbm = b.minStrongest;
             out.minSecondDbm = b.minSecond;
+            out.minRadios = b.minRadios;
+            out.minRadiosDbm = b.minRadiosDbm;
             return true;
         }
     }
@@ -160,12 +201,45 @@ bool ProfileFromJson(const json& object, Profile& out, std::string& error) {
                 return false;
             }
             named = true;
-        } else if (field == "min_strongest_dbm" || field == "min_second_dbm") {
+        } else if (field == "min_strongest_dbm" || field == "min_second_dbm" ||
+                   field == "min_radios_dbm") {
             double level = 0;
             if (!ReadLevel(value, field, level, error)) {
                 return false;
             }
-            (field == "min_strongest_dbm" ? p.minStrongestDbm : p.minSecondDbm) = level;
+            (field == "min_strongest_dbm" ? p.minStrongestDbm
+             : field == "min_second_dbm"  ? p.minSecondDbm
+                                          : p.minRadiosDbm) = level;
+        } else if (field == "min_snr_db") {
+            if (!value.is_number() || !(value.get<double>() >= 0) ||
+                !(value.get<double>() <= kMostSnrDb)) {
+                error = Quoted(field) + " must be a number of dB from 0 to " + DbmText(kMostSnrDb);
+                return false;
+            }
+            p.minSnrDb = value.get<double>();
+        } else if (field == "min_radios") {
+            if (!value.is_number_integer() || value.get<int64_t>() < 1 ||
+                value.get<int64_t>() > kMostCochannel) {
+                error = Quoted(field) + " must be a whole number of radios from 1 to " +
+                        std::to_string(kMostCochannel);
+                return false;
+            }
+            p.minRadios = static_cast<int>(value.get<int64_t>());
+        } else if (field == "bands") {
+            if (!value.is_array() || value.empty()) {
+                error = Quoted(field) +
+                        " must be a list of one or more bands, \"2.4\", \"5\" or \"6\" (left "
+                        "out, every band counts)";
+                return false;
+            }
+            for (const json& band : value) {
+                channels::Band b = channels::Band::kUnknown;
+                if (!band.is_string() || !channels::ParseBand(band.get<std::string>(), b)) {
+                    error = Quoted(field) + " must hold the bands \"2.4\", \"5\" or \"6\"";
+                    return false;
+                }
+                p.bands.push_back(b);
+            }
         } else if (field == "cochannel_threshold_dbm") {
             if (!ReadLevel(value, field, p.cochannelThresholdDbm, error)) {
                 return false;
@@ -173,7 +247,7 @@ bool ProfileFromJson(const json& object, Profile& out, std::string& error) {
         } else if (field == "max_cochannel") {
             if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
                 value.get<int64_t>() > kMostCochannel) {
-                error = Quoted(field) + " must be a whole number of access points from 0 to " +
+                error = Quoted(field) + " must be a whole number of radios from 0 to " +
                         std::to_string(kMostCochannel);
                 return false;
             }
@@ -200,6 +274,11 @@ bool ProfileFromJson(const json& object, Profile& out, std::string& error) {
     }
     if (!named) {
         error = Quoted("name") + " is missing";
+        return false;
+    }
+    if (p.minRadios.has_value() != p.minRadiosDbm.has_value()) {
+        error = Quoted("min_radios") + " and " + Quoted("min_radios_dbm") +
+                " go together (how many radios, at or above which level)";
         return false;
     }
     out = std::move(p);
@@ -244,68 +323,63 @@ bool ResolveProfile(const std::string& nameOrPath, Profile& out, std::string& er
 }
 
 std::vector<PointVerdict> JudgePoints(const Survey& survey, const Profile& profile) {
-    // The access points as the maps know them: in BSSID order, each with the
-    // SSID and channel it was first heard with; only the profile's count.
+    // The access points and radios as the maps know them; only the profile's count.
+    const std::vector<AccessPoint> aps = PrepareSamples(survey).aps;
     const ApFilter filter = profile.Filter();
-    std::map<Bssid, AccessPoint> known;
-    for (const SurveyPoint& point : survey.points) {
-        for (const Reading& r : point.heard) {
-            if (known.count(r.bssid) == 0) {
-                AccessPoint ap;
-                ap.bssid = r.bssid;
-                ap.ssid = r.ssid;
-                ap.channel = r.channel;
-                known.emplace(r.bssid, ap);
-            }
+    std::map<Bssid, size_t> index;
+    std::vector<size_t> selected;
+    for (size_t a = 0; a < aps.size(); ++a) {
+        index.emplace(aps[a].bssid, a);
+        if (filter.Selects(aps[a])) {
+            selected.push_back(a);
         }
     }
-    std::vector<AccessPoint> selected;
-    for (const auto& [bssid, ap] : known) {
-        if (filter.Selects(ap)) {
-            selected.push_back(ap);
-        }
-    }
+    const RadioSet radios(aps);
+    const RadioCombiner combiner(radios, std::move(selected));
+    const NoiseMap noise(survey.noise);
 
     std::vector<PointVerdict> out;
     out.reserve(survey.points.size());
+    std::vector<double> scratch;
     for (size_t i = 0; i < survey.points.size(); ++i) {
         const SurveyPoint& point = survey.points[i];
-        std::map<Bssid, Heard> heard;
+        std::map<size_t, Heard> heard;
         for (const Reading& r : point.heard) {
-            Heard& h = heard[r.bssid];
+            Heard& h = heard[index.at(r.bssid)];
             h.sum += r.rssi;
             ++h.count;
         }
-        // The same walk as a map's cell: ties go to the first in BSSID order.
-        std::vector<double> levels(selected.size(), kNotHeardDbm);
-        Levels l;
-        size_t strongest = selected.size();
-        for (size_t a = 0; a < selected.size(); ++a) {
-            const auto it = heard.find(selected[a].bssid);
-            const double v = it == heard.end() ? kNotHeardDbm : it->second.sum / it->second.count;
-            levels[a] = v;
-            if (strongest == selected.size() || v > l.strongest) {
-                l.second = strongest == selected.size() ? l.second : l.strongest;
-                l.strongest = v;
-                strongest = a;
-            } else if (v > l.second) {
-                l.second = v;
-            }
+        std::vector<double> levels(aps.size(), kNotHeardDbm);
+        for (const auto& [a, h] : heard) {
+            levels[a] = h.sum / h.count;
         }
-        if (strongest != selected.size()) {
-            l.channel = selected[strongest].channel;
-            for (size_t a = 0; a < selected.size(); ++a) {
-                l.cochannel +=
-                    selected[a].channel == l.channel && levels[a] >= profile.cochannelThresholdDbm;
-            }
-        }
+        const RadioLevels got =
+            combiner.Combine(levels.data(), profile.cochannelThresholdDbm, scratch);
         PointVerdict v;
         v.index = i;
         v.x = point.x;
         v.y = point.y;
         v.name = point.name;
-        v.levels = l;
-        v.pass = Holds(profile, l.strongest, l.second, l.cochannel);
+        Levels& l = v.levels;
+        l.strongest = got.strongest;
+        l.second = got.second;
+        l.cochannel = got.cochannel;
+        l.noiseMeasured = noise.MeasuredAt(point.x, point.y);
+        if (got.strongestRadio != kNoRadio) {
+            const Radio& radio = radios.At(got.strongestRadio);
+            l.channel = radio.channel;
+            l.band = radio.band;
+            if (const auto n = noise.At(radio.band, radio.channel, point.x, point.y)) {
+                l.snr = got.strongest - *n;
+            }
+        }
+        if (got.secondRadio != kNoRadio) {
+            l.secondBand = radios.At(got.secondRadio).band;
+        }
+        if (profile.minRadios) {
+            l.radios = combiner.Combine(levels.data(), *profile.minRadiosDbm, scratch).reaching;
+        }
+        v.pass = Holds(profile, l);
         if (!v.pass) {
             v.reason = Reason(profile, l);
         }
@@ -326,13 +400,19 @@ AreaVerdict JudgeArea(const CoverageModel& model, const Profile& profile) {
     const ApFilter filter = profile.Filter();
     // Strongest always: it also tells which cells have a value.
     const Grid strongest = model.Map(MapRequest(Metric::kStrongest, -67, filter));
-    Grid second, cochannel;
+    Grid second, cochannel, radios, snr;
     if (profile.minSecondDbm) {
         second = model.Map(MapRequest(Metric::kSecond, -67, filter));
     }
     if (profile.maxCochannel) {
         cochannel =
             model.Map(MapRequest(Metric::kCochannel, profile.cochannelThresholdDbm, filter));
+    }
+    if (profile.minRadios) {
+        radios = model.Map(MapRequest(Metric::kCount, *profile.minRadiosDbm, filter));
+    }
+    if (profile.minSnrDb) {
+        snr = model.Map(MapRequest(Metric::kSnr, -67, filter));
     }
     AreaVerdict area;
     area.spec = model.Spec();
@@ -342,8 +422,15 @@ AreaVerdict JudgeArea(const CoverageModel& model, const Profile& profile) {
         if (std::isnan(s)) {
             continue;
         }
-        const bool pass = Holds(profile, s, profile.minSecondDbm ? second.values[i] : kNotHeardDbm,
-                                profile.maxCochannel ? static_cast<int>(cochannel.values[i]) : 0);
+        Levels l;
+        l.strongest = s;
+        l.second = profile.minSecondDbm ? second.values[i] : kNotHeardDbm;
+        l.cochannel = profile.maxCochannel ? static_cast<int>(cochannel.values[i]) : 0;
+        l.radios = profile.minRadios ? static_cast<int>(radios.values[i]) : 0;
+        if (profile.minSnrDb && !std::isnan(snr.values[i])) {
+            l.snr = snr.values[i];
+        }
+        const bool pass = Holds(profile, l);
         area.cells[i] = pass ? CellVerdict::kPass : CellVerdict::kFail;
         ++area.judged;
         area.passing += pass;

@@ -1,6 +1,7 @@
 // Coverage requirements: a profile says what a place needs (a strongest
-// signal, a second access point for roaming, few access points sharing the
-// strongest one's channel), and the survey is judged against it twice:
+// signal, a second radio for roaming, enough radios to locate a device, a
+// signal well above the noise, few radios sharing the strongest one's
+// channel), and the survey is judged against it twice:
 //
 //   - at each survey point, on exactly what was heard there (no
 //     interpolation), with the failing conditions as the reason;
@@ -13,9 +14,10 @@
 //   auto area = coverage::JudgeArea(*model, profile);   // the model a map is drawn from
 //   double percent = area.PassPercent();                 // 87.5
 //
-// The rules are the maps' own: an access point a survey point did not hear
-// counts as kNotHeardDbm there, one heard twice at a point counts with its
-// average, and a level passes a minimum it equals (-67 passes >= -67).
+// The rules are the maps' own: radios are counted (radios.h), an access
+// point a survey point did not hear counts as kNotHeardDbm there, one heard
+// twice at a point counts with its average, and a level passes a minimum it
+// equals (-67 passes >= -67).
 #pragma once
 
 #include <cstddef>
@@ -36,29 +38,34 @@ constexpr double kDefaultCochannelThresholdDbm = -82;
 
 struct Profile {
     std::string name;
-    std::optional<double> minStrongestDbm;  // the strongest level must reach this
-    std::optional<double> minSecondDbm;     // and the second strongest this
-    std::optional<int> maxCochannel;        // access points on the strongest one's channel,
-                                            // that one included, at or above the threshold
+    std::optional<double> minStrongestDbm;  // the strongest radio must reach this
+    std::optional<double> minSecondDbm;     // and the second strongest radio this
+    std::optional<int> maxCochannel;        // radios sharing the strongest one's channel,
+                                            // it included, at or above the threshold
     double cochannelThresholdDbm = kDefaultCochannelThresholdDbm;
-    std::vector<std::string> ssids;  // judged over these SSIDs only; empty: every access point
+    std::optional<int> minRadios;        // at least this many radios
+    std::optional<double> minRadiosDbm;  // at or above this level (given with minRadios)
+    std::optional<double> minSnrDb;      // the strongest radio over its channel's noise
+    std::vector<std::string> ssids;      // judged over these SSIDs only; empty: every one
+    std::vector<channels::Band> bands;   // and these bands only; empty: every band
 
     ApFilter Filter() const;
-    // The conditions as one line, e.g. "strongest >= -67 dBm, second >= -67 dBm";
+    // The conditions as one line, e.g. "strongest >= -67 dBm, second radio >= -67 dBm";
     // "no condition" for a profile that sets none.
     std::string Describe() const;
 };
 
-// The built-in profiles: data (strongest >= -70 dBm) and voice (strongest and
-// second strongest >= -67 dBm).
+// The built-in profiles: data (strongest >= -70 dBm), voice (strongest and
+// second strongest radio >= -67 dBm) and location (3 radios >= -75 dBm).
 std::vector<std::string> BuiltInProfileNames();
 bool BuiltInProfile(const std::string& name, Profile& out);
 
 // A profile from JSON text: {"name": "...", "min_strongest_dbm": -67,
 // "min_second_dbm": -67, "max_cochannel": 2, "cochannel_threshold_dbm": -82,
-// "ssids": ["Corp"]}, every field but name optional. False with a one-line
-// reason naming the field for an unknown field, a wrong type or a value out of
-// range.
+// "min_radios": 3, "min_radios_dbm": -75, "min_snr_db": 25, "ssids": ["Corp"],
+// "bands": ["5", "6"]}, every field but name optional (min_radios and
+// min_radios_dbm go together). False with a one-line reason naming the field
+// for an unknown field, a wrong type or a value out of range.
 bool ParseProfile(const std::string& json, Profile& out, std::string& error);
 
 // A built-in profile by its name, else the profile file at that path (a file
@@ -66,12 +73,17 @@ bool ParseProfile(const std::string& json, Profile& out, std::string& error);
 // reason: an unknown name, a file that cannot be read, a bad profile.
 bool ResolveProfile(const std::string& nameOrPath, Profile& out, std::string& error);
 
-// What a profile is judged on at one place, over its access points.
+// What a profile is judged on at one place, over its radios.
 struct Levels {
     double strongest = kNotHeardDbm;  // dBm
-    double second = kNotHeardDbm;     // dBm
-    int cochannel = 0;                // access points at or above the threshold on
+    double second = kNotHeardDbm;     // dBm, the second strongest radio
+    int cochannel = 0;                // radios at or above the threshold on
     int channel = 0;                  // the strongest one's channel (0: nothing heard)
+    channels::Band band = channels::Band::kUnknown;        // the strongest radio's
+    channels::Band secondBand = channels::Band::kUnknown;  // the second radio's
+    int radios = 0;                                        // radios at or above min_radios_dbm
+    bool noiseMeasured = false;                            // any noise measured at the point
+    std::optional<double> snr;  // dB; none where its channel's noise is unknown
 };
 
 struct PointVerdict {

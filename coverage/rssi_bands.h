@@ -21,6 +21,10 @@ constexpr RssiBand kRssiBands[kRssiBandCount] = {
     {-2147483647 - 1, 0x00000000, 2},  // black: everything else
 };
 
+// The signal-to-noise maps use the same six colours: band i holds values of
+// at least kSnrBandFloorsDb[i] dB (the last band everything below).
+constexpr int kSnrBandFloorsDb[kRssiBandCount - 1] = {40, 30, 25, 15, 10};
+
 // Index (0..5) of the band an RSSI value falls in; the first band whose test holds wins.
 constexpr int RssiBandIndex(int rssi) {
     for (int i = 0; i < kRssiBandCount - 1; ++i) {

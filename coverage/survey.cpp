@@ -23,8 +23,8 @@ SiteSamples PrepareSamples(const Survey& survey) {
                 ap.ssid = r.ssid;
                 ap.channel = r.channel;
                 ap.frequencyMhz = r.frequencyMhz;
-                ap.band = r.frequencyMhz > 0 ? channels::ChannelFromFrequency(r.frequencyMhz).band
-                                             : channels::BandOfChannel(r.channel);
+                ap.widthMhz = r.widthMhz;
+                ap.band = channels::BandOfReading(r.channel, r.frequencyMhz);
                 found.push_back(ap);
             }
             found[it->second].best = std::max(found[it->second].best, r.rssi);

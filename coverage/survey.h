@@ -25,6 +25,7 @@ struct Reading {
     int channel = 0;
     double rssi = kNotHeardDbm;  // dBm
     int frequencyMhz = 0;        // where the scanner reported it; 0 unknown
+    int widthMhz = 0;            // the channel's width where reported; 0 unknown
 };
 
 struct SurveyPoint {
@@ -34,8 +35,17 @@ struct SurveyPoint {
     std::string name;            // the bytes as stored (see platform::TextFromBytes)
 };
 
+// The noise floor of one channel, measured where a survey point was taken.
+struct NoiseSample {
+    double x = 0;  // map pixels
+    double y = 0;
+    int frequencyMhz = 0;
+    double noiseDbm = 0;
+};
+
 struct Survey {
     std::vector<SurveyPoint> points;
+    std::vector<NoiseSample> noise;  // empty: the scanner measured none
 };
 
 // An access point of the survey, as the maps and filters know it.

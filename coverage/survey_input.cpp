@@ -75,6 +75,27 @@ Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader) {
     return out;
 }
 
+void ApplySiteMeta(const sitefile::SiteMeta& meta, Survey& survey) {
+    for (SurveyPoint& point : survey.points) {
+        for (Reading& r : point.heard) {
+            const auto it = meta.bssids.find(r.bssid);
+            if (it == meta.bssids.end() || it->second.frequencyMhz <= 0) {
+                continue;
+            }
+            const channels::Channel channel =
+                channels::ChannelFromFrequency(static_cast<uint32_t>(it->second.frequencyMhz));
+            if (channel.number == r.channel) {
+                r.frequencyMhz = it->second.frequencyMhz;
+                r.widthMhz = it->second.widthMhz;
+            }
+        }
+    }
+    survey.noise.clear();
+    for (const sitefile::NoiseReading& n : meta.noise) {
+        survey.noise.push_back({n.x, n.y, n.frequencyMhz, n.noiseDbm});
+    }
+}
+
 bool LoadSurvey(const std::string& path, Survey& out, std::string& error) {
     sitefile::SiteFileReader reader;
     sitefile::OpenError e;
@@ -82,7 +103,12 @@ bool LoadSurvey(const std::string& path, Survey& out, std::string& error) {
         error = path + ": " + e.Describe();
         return false;
     }
+    sitefile::SiteMeta meta;
+    if (!sitefile::ReadSiteMeta(path, meta, error)) {
+        return false;
+    }
     out = SurveyFromSiteFile(reader);
+    ApplySiteMeta(meta, out);
     return true;
 }
 

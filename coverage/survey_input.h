@@ -5,6 +5,7 @@
 #include <string>
 
 #include "coverage/survey.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "survey/record_list.h"
 
@@ -22,8 +23,15 @@ Survey SurveyFromRecords(const CRecordList& list);
 // channel 0 are not access points and are skipped.
 Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader);
 
-// Opens the site file and reads its survey points; false with a one-line
-// reason when the file cannot be opened.
+// What the site's sidecar adds to its survey: each BSSID's frequency and
+// channel width where the Wi-Fi adapter reported them (for readings on that
+// very channel: a BSSID that moved channel keeps the band its channel
+// number tells), and the noise measured at the survey points.
+void ApplySiteMeta(const sitefile::SiteMeta& meta, Survey& survey);
+
+// Opens the site file and reads its survey points with what its sidecar
+// adds; false with a one-line reason when the file or its sidecar cannot be
+// read.
 bool LoadSurvey(const std::string& path, Survey& out, std::string& error);
 
 }  // namespace coverage

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes through the journal reader, as an open does with a
 // journal found beside a site (it may be damaged, cut or not a journal at
-// all), and replays what it read on top of a site's own points. Everything
+// all), and replays what it read on top of a site's own points, keeping
+// what its sweeps learnt for the sidecar. Everything
 // read must encode back to the very bytes it was read from.
 #include <cstddef>
 #include <cstdint>
@@ -72,7 +73,14 @@ void Check(const uint8_t* data, size_t size) {
         r->y = 0;
         g_surveyList.Append(r);
     }
-    journal::Replay(contents.entries, g_surveyList);
+    const journal::ReplayOutcome outcome = journal::Replay(contents.entries, g_surveyList);
+    // What sweeps learnt, as a recovered survey's save takes it.
+    journal::SweepFindings findings;
+    for (const journal::Entry& entry : outcome.compacted) {
+        findings.Add(entry);
+    }
+    sitefile::SiteMeta meta;
+    findings.MergeInto(meta, {{0, 0}, {1, 0}});
     g_surveyList.Clear();
 }
 

@@ -115,6 +115,29 @@ uint32_t ReadLe32(const uint8_t* p) {
 
 void EncodeBody(const Entry& entry, Writer& w) {
     w.U8(static_cast<uint8_t>(entry.kind));
+    if (entry.kind == Entry::Kind::kChannels) {
+        const size_t count = std::min<size_t>(entry.channels.bssids.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+            const BssidChannelRecord& b = entry.channels.bssids[i];
+            w.Bytes(b.mac, sizeof b.mac);
+            w.U32(b.frequencyMhz);
+            w.U16(b.widthMhz);
+        }
+        return;
+    }
+    if (entry.kind == Entry::Kind::kNoise) {
+        const NoiseEntry& n = entry.noise;
+        w.U32(static_cast<uint32_t>(n.x));
+        w.U32(static_cast<uint32_t>(n.y));
+        const size_t count = std::min<size_t>(n.readings.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+            w.U32(n.readings[i].frequencyMhz);
+            w.U32(static_cast<uint32_t>(n.readings[i].noiseCentiDbm));
+        }
+        return;
+    }
     if (entry.kind == Entry::Kind::kDeletion) {
         const DeletionEntry& d = entry.deletion;
         w.U32(static_cast<uint32_t>(d.x));
@@ -152,6 +175,34 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
         DeletionEntry& d = entry.deletion;
         return r.I32(d.x) && r.I32(d.y) && r.U32(d.siteRecords) && r.U32(d.journalRecords) &&
                r.Left() == 0;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kChannels)) {
+        entry.kind = Entry::Kind::kChannels;
+        uint16_t count = 0;
+        if (!r.U16(count) || size_t{count} * 12 != r.Left()) {
+            return false;
+        }
+        entry.channels.bssids.resize(count);
+        for (BssidChannelRecord& b : entry.channels.bssids) {
+            r.Bytes(b.mac, sizeof b.mac);
+            r.U32(b.frequencyMhz);
+            r.U16(b.widthMhz);
+        }
+        return true;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kNoise)) {
+        entry.kind = Entry::Kind::kNoise;
+        NoiseEntry& n = entry.noise;
+        uint16_t count = 0;
+        if (!r.I32(n.x) || !r.I32(n.y) || !r.U16(count) || size_t{count} * 8 != r.Left()) {
+            return false;
+        }
+        n.readings.resize(count);
+        for (NoiseRecord& reading : n.readings) {
+            r.U32(reading.frequencyMhz);
+            r.I32(reading.noiseCentiDbm);
+        }
+        return true;
     }
     if (kind != static_cast<uint8_t>(Entry::Kind::kPoint)) {
         return false;

@@ -1,5 +1,7 @@
 // The survey journal's layout: a header that names the site, then one entry
-// for every committed point and every deletion, each closed by a CRC-32.
+// for every committed point and every deletion, and for what a point's
+// sweep learnt beyond the scan list (the channels of the BSSIDs it heard,
+// the noise of each channel), each closed by a CRC-32.
 // All numbers are little-endian.
 //
 //   header   "KSFJRNL1"  8 bytes
@@ -17,6 +19,10 @@
 //            length, SSID bytes, i16 RSSI, i16 channel, i32 sample count
 //   deletion i32 x, i32 y, u32 records taken from the site's own points,
 //            u32 records taken from points this journal added
+//   channels u16 count, and per BSSID: 6 MAC bytes, u32 frequency (MHz),
+//            u16 channel width (MHz, 0 unknown)
+//   noise    i32 x, i32 y, u16 count, and per channel: u32 frequency (MHz),
+//            i32 noise floor (hundredths of a dBm)
 //
 // A reader takes entries up to the first one that is cut short or fails its
 // check, so a journal whose writing was interrupted gives back every entry
@@ -92,14 +98,38 @@ struct DeletionEntry {
     uint32_t journalRecords = 0;
 };
 
+// The frequency and channel width the Wi-Fi adapter reported for BSSIDs.
+struct BssidChannelRecord {
+    uint8_t mac[6] = {};
+    uint32_t frequencyMhz = 0;
+    uint16_t widthMhz = 0;  // 0 unknown
+};
+
+struct ChannelsEntry {
+    std::vector<BssidChannelRecord> bssids;
+};
+
+// The noise floor of each channel, measured where a point was taken.
+struct NoiseRecord {
+    uint32_t frequencyMhz = 0;
+    int32_t noiseCentiDbm = 0;  // hundredths of a dBm
+};
+
+struct NoiseEntry {
+    int32_t x = 0;
+    int32_t y = 0;
+    std::vector<NoiseRecord> readings;
+};
+
 struct Entry {
-    // Kinds 3 to 7 are taken for the changes the desktop workspace, the
-    // Wi-Fi adapter and walking surveys journal: 3 a point moved, 4 a point
-    // renamed, 5 the channels of BSSIDs, 6 noise readings, 7 a walk.
-    enum class Kind : uint8_t { kPoint = 1, kDeletion = 2 };
+    // Kinds 3, 4 and 7 are taken for the changes the desktop workspace and
+    // walking surveys journal: 3 a point moved, 4 a point renamed, 7 a walk.
+    enum class Kind : uint8_t { kPoint = 1, kDeletion = 2, kChannels = 5, kNoise = 6 };
     Kind kind = Kind::kPoint;
     PointEntry point;        // kPoint
     DeletionEntry deletion;  // kDeletion
+    ChannelsEntry channels;  // kChannels
+    NoiseEntry noise;        // kNoise
 };
 
 std::vector<uint8_t> EncodeHeader(const JournalHeader& header);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "sitefile/site_writer.h"
@@ -246,11 +247,8 @@ Finding InspectJournal(const SiteIdentity& site) {
     }
     finding.kind = Finding::kRecoverable;
     for (const Entry& entry : contents.entries) {
-        if (entry.kind == Entry::Kind::kPoint) {
-            ++finding.pointsAdded;
-        } else {
-            ++finding.deletions;
-        }
+        finding.pointsAdded += entry.kind == Entry::Kind::kPoint;
+        finding.deletions += entry.kind == Entry::Kind::kDeletion;
     }
     finding.siteChanged = !recorded.SameState(site);
     return finding;
@@ -295,6 +293,11 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
         if (entry.kind == Entry::Kind::kPoint) {
             // A point without records never stood in the list.
             added.push_back({&entry.point, !entry.point.records.empty()});
+            continue;
+        }
+        if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise) {
+            // What a sweep learnt stays for the save (SweepFindings).
+            outcome.compacted.push_back(entry);
             continue;
         }
         const DeletionEntry& d = entry.deletion;
@@ -364,6 +367,65 @@ bool ChangesAnything(const std::vector<Entry>& entries) {
     }
     CRecordList scratch;
     return Replay(entries, scratch).points > 0;
+}
+
+std::vector<Entry> SweepEntries(int32_t x, int32_t y, const SweepDetails& details) {
+    std::vector<Entry> out;
+    if (!details.channels.empty()) {
+        Entry entry;
+        entry.kind = Entry::Kind::kChannels;
+        for (const SweepBssChannel& c : details.channels) {
+            BssidChannelRecord b;
+            std::memcpy(b.mac, c.mac.data(), sizeof b.mac);
+            b.frequencyMhz = static_cast<uint32_t>(std::max(c.frequencyMhz, 0));
+            b.widthMhz = static_cast<uint16_t>(std::clamp(c.widthMhz, 0, 65535));
+            entry.channels.bssids.push_back(b);
+        }
+        out.push_back(std::move(entry));
+    }
+    if (!details.noise.empty()) {
+        Entry entry;
+        entry.kind = Entry::Kind::kNoise;
+        entry.noise.x = x;
+        entry.noise.y = y;
+        for (const SweepNoise& n : details.noise) {
+            if (std::isfinite(n.noiseDbm) && std::fabs(n.noiseDbm) < 1e6) {
+                entry.noise.readings.push_back(
+                    {static_cast<uint32_t>(std::max(n.frequencyMhz, 0)),
+                     static_cast<int32_t>(std::lround(n.noiseDbm * 100))});
+            }
+        }
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+void SweepFindings::Add(const Entry& entry) {
+    if (entry.kind == Entry::Kind::kChannels) {
+        for (const BssidChannelRecord& b : entry.channels.bssids) {
+            sitefile::MacBytes mac;
+            std::memcpy(mac.data(), b.mac, mac.size());
+            bssids[mac] = {static_cast<int>(b.frequencyMhz), b.widthMhz};
+        }
+    } else if (entry.kind == Entry::Kind::kNoise) {
+        for (const NoiseRecord& n : entry.noise.readings) {
+            noise.push_back({static_cast<double>(entry.noise.x), static_cast<double>(entry.noise.y),
+                             static_cast<int>(n.frequencyMhz), n.noiseCentiDbm / 100.0});
+        }
+    }
+}
+
+void SweepFindings::MergeInto(sitefile::SiteMeta& meta,
+                              const std::set<std::pair<double, double>>& surveyPositions) const {
+    for (const auto& [mac, channel] : bssids) {
+        meta.bssids[mac] = channel;
+    }
+    meta.noise.insert(meta.noise.end(), noise.begin(), noise.end());
+    meta.noise.erase(std::remove_if(meta.noise.begin(), meta.noise.end(),
+                                    [&](const sitefile::NoiseReading& n) {
+                                        return surveyPositions.count({n.x, n.y}) == 0;
+                                    }),
+                     meta.noise.end());
 }
 
 SurveyJournal::~SurveyJournal() {
@@ -521,6 +583,17 @@ bool SurveyJournal::PointDeleted(int32_t x, int32_t y, int32_t firstIndex, const
     entry.deletion.journalRecords = static_cast<uint32_t>(removed - fromSite);
     std::vector<uint8_t> bytes;
     EncodeEntry(entry, bytes);
+    return Append(bytes, failure);
+}
+
+bool SurveyJournal::SweepLearnt(const std::vector<Entry>& entries, std::string& failure) {
+    if (!Protecting() || entries.empty()) {
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    for (const Entry& entry : entries) {
+        EncodeEntry(entry, bytes);
+    }
     return Append(bytes, failure);
 }
 

@@ -11,10 +11,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "journal/journal_format.h"
+#include "scanner/scan_source.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "survey/record_list.h"
 
@@ -75,6 +80,26 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list);
 // is still there, or a point of the site's own was deleted.
 bool ChangesAnything(const std::vector<Entry>& entries);
 
+// The entries that keep what a sweep at (x, y) learnt beyond the scan list:
+// one for the BSSIDs' channels, one for the noise, each where there is any.
+std::vector<Entry> SweepEntries(int32_t x, int32_t y, const SweepDetails& details);
+
+// What sweeps learnt that the site file has no room for, gathered from their
+// journal entries until a save writes it to the sidecar.
+struct SweepFindings {
+    std::map<sitefile::MacBytes, sitefile::BssidChannel> bssids;
+    std::vector<sitefile::NoiseReading> noise;
+
+    bool Empty() const { return bssids.empty() && noise.empty(); }
+    // Takes in a channels or noise entry; other kinds are not findings.
+    void Add(const Entry& entry);
+    // Into the sidecar: a BSSID's channel as last reported, the noise added;
+    // noise measured where no survey point is left (deleted, or not kept
+    // when the site was opened) goes.
+    void MergeInto(sitefile::SiteMeta& meta,
+                   const std::set<std::pair<double, double>>& surveyPositions) const;
+};
+
 class SurveyJournal {
   public:
     SurveyJournal() = default;
@@ -98,7 +123,10 @@ class SurveyJournal {
     // 1-based position firstIndex is gone from `list`.
     bool PointDeleted(int32_t x, int32_t y, int32_t firstIndex, const CRecordList& list,
                       std::string& failure);
-    // Both answer false with the reason when the change could not be made
+    // A committed point's sweep learnt more (SweepEntries): journaled after
+    // the point.
+    bool SweepLearnt(const std::vector<Entry>& entries, std::string& failure);
+    // All three answer false with the reason when the change could not be made
     // safe on disk; the journal then writes nothing more (Protecting() is
     // false) until the site is opened or saved again. The change itself
     // stays in the list.

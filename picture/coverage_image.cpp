@@ -71,7 +71,12 @@ QRgb CellColour(coverage::Metric metric, float value) {
     if (std::isnan(value)) {
         return 0xFF000000u | ColorRefToRgb(kRssiBands[band].colorRef);
     }
-    if (coverage::IsLevelMetric(metric)) {
+    if (metric == coverage::Metric::kSnr) {
+        band = 0;
+        while (band < kRssiBandCount - 1 && !(value >= kSnrBandFloorsDb[band])) {
+            ++band;
+        }
+    } else if (coverage::IsLevelMetric(metric)) {
         // As the legend defines its bands: the first whose floor the level
         // is above, so a whole-dBm level falls where the circles put it.
         for (int i = 0; i < kRssiBandCount - 1; ++i) {

@@ -20,8 +20,8 @@ constexpr int kOverlayAlpha = 150;
 
 // The colour of a cell (opaque). Levels take the colour legend's band (the
 // first band whose floor the level is above, as for the circles); counts of
-// access points run up the same six colours: 0 black, 1 blue, 2 green,
-// 3 yellow, 4 orange, 5 or more red.
+// radios run up the same six colours: 0 black, 1 blue, 2 green, 3 yellow,
+// 4 orange, 5 or more red; signal-to-noise ratios take kSnrBandFloorsDb.
 QRgb CellColour(coverage::Metric metric, float value);
 
 // The overlay at map resolution (Format_ARGB32_Premultiplied): every pixel of

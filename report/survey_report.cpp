@@ -108,14 +108,23 @@ struct SsidGroup {
     int readings = 0;
 };
 
+// An access point of the table with its radio's number (from 1).
+struct ShownAp {
+    AccessPoint ap;
+    size_t radio = 0;
+};
+
 struct Content {
     const ReportSite* site = nullptr;
     const ReportOptions* options = nullptr;
     std::shared_ptr<const coverage::CoverageModel> model;
-    coverage::ApFilter selection;    // the SSIDs asked for
-    std::vector<AccessPoint> shown;  // the access points of the table
-    std::vector<SsidGroup> ssids;    // busiest first, those with a map
-    size_t ssidsLeftOut = 0;         // selected SSIDs without a map
+    coverage::ApFilter selection;  // the SSIDs asked for
+    std::vector<ShownAp> shown;    // the access points of the table, radio by radio
+    size_t radiosShown = 0;
+    std::vector<channels::Band> bands;  // the bands heard, when more than one
+    bool noise = false;                 // noise was measured: the SNR map
+    std::vector<SsidGroup> ssids;       // busiest first, those with a map
+    size_t ssidsLeftOut = 0;            // selected SSIDs without a map
     std::vector<coverage::PointVerdict> points;
     coverage::AreaVerdict area;
     bool pass = false;
@@ -167,39 +176,60 @@ QImage MapPicture(QImage picture, const ReportSite& site) {
     return picture;
 }
 
+QString BandImageName(channels::Band band) {
+    return QString("band-%1.png").arg(channels::BandName(band));
+}
+
 bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, std::string& error) {
     c.site = &site;
     c.options = &options;
     const coverage::GridSpec spec =
         coverage::DefaultGridSpec(site.map.width(), site.map.height(), site.pixelsPerMetre);
     // Over every access point, as check builds it, so the verdicts are check's.
-    c.model = coverage::CoverageModel::Build(site.survey, spec, {}, error);
+    coverage::BuildOptions build;
+    build.method = options.method;
+    c.model = coverage::CoverageModel::Build(site.survey, spec, build, error);
     if (!c.model) {
         return false;
     }
     c.selection.ssids = options.ssids;
     std::set<std::string> allSsids;
+    std::set<channels::Band> bands;
     std::map<std::string, SsidGroup> groups;
-    for (const AccessPoint& ap : c.model->AccessPoints()) {
+    const std::vector<AccessPoint>& aps = c.model->AccessPoints();
+    for (size_t a = 0; a < aps.size(); ++a) {
+        const AccessPoint& ap = aps[a];
         allSsids.insert(ap.ssid);
+        if (ap.band != channels::Band::kUnknown) {
+            bands.insert(ap.band);
+        }
         if (!c.selection.Selects(ap)) {
             continue;
         }
-        c.shown.push_back(ap);
+        c.shown.push_back({ap, c.model->Radios().RadioOf(a) + 1});
         SsidGroup& g = groups[ap.ssid];
         g.bytes = ap.ssid;
         ++g.accessPoints;
         g.readings += ap.pointsHeard;
     }
     c.distinctSsids = allSsids.size();
+    if (bands.size() > 1) {
+        c.bands.assign(bands.begin(), bands.end());
+    }
+    c.noise = !c.model->Noise().Empty();
     for (const coverage::SurveyPoint& p : site.survey.points) {
         c.readings += p.heard.size();
     }
-    // By SSID, hidden ones last, then by BSSID.
-    std::sort(c.shown.begin(), c.shown.end(), [](const AccessPoint& a, const AccessPoint& b) {
-        return std::make_tuple(a.ssid.empty(), Text(a.ssid), a.bssid) <
-               std::make_tuple(b.ssid.empty(), Text(b.ssid), b.bssid);
+    // Radio by radio, each radio's BSSIDs by SSID (hidden ones last).
+    std::sort(c.shown.begin(), c.shown.end(), [](const ShownAp& a, const ShownAp& b) {
+        return std::make_tuple(a.radio, a.ap.ssid.empty(), Text(a.ap.ssid), a.ap.bssid) <
+               std::make_tuple(b.radio, b.ap.ssid.empty(), Text(b.ap.ssid), b.ap.bssid);
     });
+    std::set<size_t> radios;
+    for (const ShownAp& s : c.shown) {
+        radios.insert(s.radio);
+    }
+    c.radiosShown = radios.size();
     // The busiest SSIDs first: most access points, then most readings.
     for (auto& [bytes, g] : groups) {
         c.ssids.push_back(g);
@@ -221,6 +251,18 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
         c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, c.selection));
     c.images["strongest.png"] = MapPicture(HeatmapPicture(strongest, site.map), site);
     c.images["passfail.png"] = MapPicture(PassFailPicture(c.area, site.map), site);
+    for (channels::Band band : c.bands) {
+        coverage::ApFilter only = c.selection;
+        only.bands = {band};
+        const coverage::Grid grid =
+            c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
+        c.images[BandImageName(band)] = MapPicture(HeatmapPicture(grid, site.map), site);
+    }
+    if (c.noise) {
+        const coverage::Grid snr =
+            c.model->Map(coverage::MapRequest(coverage::Metric::kSnr, -67, c.selection));
+        c.images["snr.png"] = MapPicture(HeatmapPicture(snr, site.map), site);
+    }
     for (size_t i = 0; i < c.ssids.size(); ++i) {
         coverage::ApFilter only;
         only.ssids = {c.ssids[i].bytes};
@@ -377,15 +419,78 @@ QString ReachText(const Content& c) {
     return Esc(Distance(c.model->Spec().radius, c.site->pixelsPerMetre));
 }
 
-QString SelectionText(const std::vector<std::string>& ssids) {
-    if (ssids.empty()) {
-        return "every access point";
+QString BandCell(channels::Band band) {
+    const char* name = channels::BandName(band);
+    return name ? QString("%1 GHz").arg(name) : QStringLiteral("?");
+}
+
+QString SelectionText(const std::vector<std::string>& ssids,
+                      const std::vector<channels::Band>& bands = {}) {
+    QString text = "every access point";
+    if (!ssids.empty()) {
+        QStringList names;
+        for (const std::string& s : ssids) {
+            names << Esc(Text(s));
+        }
+        text = "the SSIDs " + names.join(", ");
     }
-    QStringList names;
-    for (const std::string& s : ssids) {
-        names << Esc(Text(s));
+    if (!bands.empty()) {
+        QStringList names;
+        for (channels::Band band : bands) {
+            names << BandCell(band);
+        }
+        text += " on " + names.join(", ");
     }
-    return "the SSIDs " + names.join(", ");
+    return text;
+}
+
+std::string BandsText(const Content& c) {
+    std::set<channels::Band> bands;
+    for (const AccessPoint& ap : c.model->AccessPoints()) {
+        bands.insert(ap.band);
+    }
+    std::string out;
+    for (channels::Band band : bands) {
+        const char* name = channels::BandName(band);
+        out += out.empty() ? "" : ", ";
+        out += name ? std::string(name) + " GHz" : "unknown (channel without frequency)";
+    }
+    return out.empty() ? "none" : out;
+}
+
+QString SnrLegend() {
+    std::vector<std::pair<QRgb, QString>> entries;
+    for (int i = 0; i < kRssiBandCount; ++i) {
+        const QRgb colour = 0xFF000000u | ColorRefToRgb(kRssiBands[i].colorRef);
+        QString label;
+        if (i == 0) {
+            label = QString("%1 dB and above").arg(kSnrBandFloorsDb[0]);
+        } else if (i == kRssiBandCount - 1) {
+            label = QString("below %1 dB").arg(kSnrBandFloorsDb[i - 1]);
+        } else {
+            label = QString("%1 to %2 dB").arg(kSnrBandFloorsDb[i]).arg(kSnrBandFloorsDb[i - 1]);
+        }
+        entries.emplace_back(colour, label);
+    }
+    return Legend(entries, 3);
+}
+
+QString MethodText(coverage::Method method) {
+    switch (method) {
+        case coverage::Method::kIdw:
+            return QStringLiteral("inverse-distance weighting, power 2 (idw)");
+        case coverage::Method::kKriging:
+            return QStringLiteral(
+                "ordinary kriging (kriging): a Mat&eacute;rn covariance fitted to each access "
+                "point's readings, measurement noise included");
+        case coverage::Method::kPathLoss:
+            break;
+    }
+    return QStringLiteral(
+        "path-loss trend with kriged residuals (pathloss): each access point's source "
+        "position, level and fall-off with distance fitted to its readings, what that trend "
+        "misses kriged with a Mat&eacute;rn covariance; an access point heard at fewer than "
+        "four places, or not falling off like a source, is kriged without a trend");
 }
 
 QString Cover(const Content& c, const Target& t) {
@@ -399,11 +504,28 @@ QString Cover(const Content& c, const Target& t) {
     if (site.pixelsPerMetre) {
         scale = Format("%g", *site.pixelsPerMetre) + " plan pixels a metre";
     }
+    std::vector<std::pair<QString, QString>> people;
+    if (!site.customer.empty()) {
+        people.emplace_back("Customer", Esc(site.customer));
+    }
+    if (!site.surveyor.empty()) {
+        people.emplace_back("Surveyor", Esc(site.surveyor));
+    }
+    if (!people.empty()) {
+        html += Facts(people);
+    }
     html += Facts({
         {"Site file", Esc(Text(site.fileName))},
         {"Survey saved", Esc(SaveTimeText(site.saveTime))},
         {"Survey points", QString::number(site.survey.points.size())},
-        {"Access points", QString::number(c.model->AccessPoints().size())},
+        {"Access points", QString("%1 BSSIDs on %2 radios")
+                              .arg(c.model->AccessPoints().size())
+                              .arg(c.model->Radios().Count())},
+        {"Bands heard", Esc(BandsText(c))},
+        {"Noise",
+         c.noise ? QStringLiteral("measured at each point by the Wi-Fi adapter")
+                 : QStringLiteral(
+                       "not measured (the scanner unit, and some Wi-Fi drivers, report none)")},
         {"SSIDs", QString::number(c.distinctSsids)},
         {"Readings", QString::number(c.readings)},
         {"Floor plan", QString("%1 &times; %2 pixels, scale %3")
@@ -415,6 +537,9 @@ QString Cover(const Content& c, const Target& t) {
     if (!c.options->ssids.empty()) {
         html += QString("<p>The heatmaps and the access-point table show %1 only.</p>\n")
                     .arg(SelectionText(c.options->ssids));
+    }
+    if (!site.notes.empty()) {
+        html += "<h3>Notes</h3>\n<p>" + Esc(site.notes).replace('\n', "<br>") + "</p>\n";
     }
     html += "<h3 style=\"margin-top: 36px\">Signed off</h3>\n";
     bool blank = true;
@@ -460,6 +585,40 @@ QString Document(const Content& c, const Target& t) {
         html += "<p>The plan has no scale; distances are in plan pixels.</p>\n";
     }
 
+    // One band at a time, where more than one was heard.
+    if (!c.bands.empty()) {
+        const double bandMap = t.pdf ? t.body.height() * 0.37 : 540;
+        for (size_t i = 0; i < c.bands.size(); ++i) {
+            const bool newPage = i > 0 && (!t.pdf || i % 2 == 0);
+            if (i == 0) {
+                html += Heading("Coverage per band");
+                html += QString(
+                            "<p>The strongest signal of %1 on each band on its own: a device "
+                            "that uses one band sees only that band's radios.</p>\n")
+                            .arg(SelectionText(c.options->ssids)) +
+                        BandLegend();
+            }
+            html += QString("<h3%1>%2</h3>\n")
+                        .arg(newPage ? QStringLiteral(" style=\"page-break-before: always\"")
+                                     : QString(),
+                             BandCell(c.bands[i]));
+            html += Figure(Image(c, t, BandImageName(c.bands[i]), width, bandMap,
+                                 "Heatmap of the " + BandCell(c.bands[i]) + " band"));
+        }
+    }
+
+    // Signal to noise, where the noise was measured.
+    if (c.noise) {
+        html += Heading("Signal to noise");
+        html += QString(
+            "<p>Each cell shows the strongest radio's level less the noise floor of its "
+            "channel, as measured by the Wi-Fi adapter at the nearest survey point that "
+            "measured that channel. Cells whose strongest radio's channel had its noise "
+            "measured nowhere are left clear.</p>\n");
+        html += Figure(Image(c, t, "snr.png", width, bigMap, "Signal-to-noise map"));
+        html += SnrLegend();
+    }
+
     // The requirement.
     html += Heading("Requirement: " + Esc(profile.name));
     html += QString(
@@ -481,7 +640,7 @@ QString Document(const Content& c, const Target& t) {
                                    : QStringLiteral("<span style=\"color: #c00000\">FAIL</span>");
     html += Facts({
         {"Profile", Esc(profile.name) + " &mdash; " + Esc(profile.Describe())},
-        {"Judged over", SelectionText(profile.ssids)},
+        {"Judged over", SelectionText(profile.ssids, profile.bands)},
         {"Area passing",
          QString("%1 of %2 cells").arg(Esc(Percent(c.area.PassPercent()))).arg(c.area.judged)},
         {"Area needed", Esc(Format("%g", c.options->minAreaPercent)) + "%"},
@@ -537,19 +696,28 @@ QString Document(const Content& c, const Target& t) {
     if (c.shown.empty()) {
         html += "<p>No access point was heard.</p>\n";
     } else {
-        Table aps({"BSSID", "SSID", "Channel", "Best signal", "Points heard at"},
-                  {"22%", "34%", "12%r", "15%r", "17%r"});
-        for (const AccessPoint& ap : c.shown) {
-            aps.Row({Esc(coverage::BssidText(ap.bssid)), SsidLabel(ap.ssid),
-                     QString::number(ap.channel), Esc(coverage::DbmText(ap.best)) + " dBm",
-                     QString::number(ap.pointsHeard)});
+        html += QString(
+                    "<p>%1 BSSIDs on %2 radios. A radio is one transmitter: the BSSIDs it sends "
+                    "(one per SSID) are on one band and channel and differ only in the "
+                    "locally administered bit of the first byte and the last four bits. "
+                    "Second, count and co-channel figures count radios.</p>\n")
+                    .arg(c.shown.size())
+                    .arg(c.radiosShown);
+        Table aps({"Radio", "BSSID", "SSID", "Band", "Channel", "Best signal", "Points heard at"},
+                  {"8%r", "21%", "26%", "9%r", "10%r", "12%r", "14%r"});
+        for (size_t i = 0; i < c.shown.size(); ++i) {
+            const ShownAp& s = c.shown[i];
+            const bool first = i == 0 || c.shown[i - 1].radio != s.radio;
+            aps.Row(
+                {first ? QString::number(s.radio) : QString(), Esc(coverage::BssidText(s.ap.bssid)),
+                 SsidLabel(s.ap.ssid), BandCell(s.ap.band), QString::number(s.ap.channel),
+                 Esc(coverage::DbmText(s.ap.best)) + " dBm", QString::number(s.ap.pointsHeard)});
         }
         html += aps.Html();
     }
 
     // The method.
     const coverage::LeaveOneOut& loo = c.model->LeaveOneOutError();
-    const bool kriging = c.model->GetMethod() == coverage::Method::kKriging;
     QString error = "not measured: fewer than two survey positions";
     if (loo.positions >= 2 && !c.model->AccessPoints().empty()) {
         error = QString(
@@ -560,13 +728,14 @@ QString Document(const Content& c, const Target& t) {
     }
     html += Heading("Method");
     html += Facts({
-        {"Interpolation",
-         kriging ? QStringLiteral("ordinary kriging: a Mat&eacute;rn covariance fitted to each "
-                                  "access point's readings, measurement noise included")
-                 : QStringLiteral("inverse-distance weighting, power 2")},
+        {"Interpolation", MethodText(c.model->GetMethod())},
         {"Each access point",
          "interpolated on its own; a point that did not hear it counts as "
          "-100 dBm, points at one place are averaged"},
+        {"Radios",
+         "a radio's level is its strongest BSSID's; second, count and co-channel "
+         "count radios, co-channel meaning the same band and channel (on 5 and 6 "
+         "GHz also channels whose reported widths overlap)"},
         {"Cells", "squares of " + Esc(Distance(c.model->Spec().cell, site.pixelsPerMetre))},
         {"Reach of a survey point", ReachText(c)},
         {"Leave-one-out error", error},
@@ -578,23 +747,42 @@ QString Document(const Content& c, const Target& t) {
         html += "<p>The site holds no survey point.</p>\n";
     } else {
         html += QString(
-                    "<p>Strongest and second are the levels heard over %1, as the requirement "
-                    "judges them.</p>\n")
-                    .arg(SelectionText(profile.ssids));
-        Table points({"#", "x", "y", "Name", "APs heard", "Strongest", "Second", Esc(profile.name)},
-                     {"6%r", "8%r", "8%r", "26%", "16%r", "12%r", "12%r", "12%"});
+                    "<p>Strongest and second are the levels of the two strongest radios heard "
+                    "over %1, as the requirement judges them.</p>\n")
+                    .arg(SelectionText(profile.ssids, profile.bands));
+        QStringList headers = {"#", "x", "y", "Name", "Radios heard", "Strongest", "Second"};
+        QStringList widths = {"6%r", "7%r", "7%r", "22%", "14%r", "12%r", "11%r"};
+        if (c.noise) {
+            headers << "SNR";
+            widths << "9%r";
+        }
+        headers << Esc(profile.name);
+        widths << "12%";
+        Table points(headers, widths);
+        std::map<coverage::Bssid, size_t> radioOf;
+        for (size_t a = 0; a < c.model->AccessPoints().size(); ++a) {
+            radioOf[c.model->AccessPoints()[a].bssid] = c.model->Radios().RadioOf(a);
+        }
         for (const coverage::PointVerdict& v : c.points) {
             const coverage::SurveyPoint& p = site.survey.points[v.index];
-            std::set<coverage::Bssid> heard;
+            std::set<size_t> heard;
             for (const coverage::Reading& r : p.heard) {
-                heard.insert(r.bssid);
+                heard.insert(radioOf.at(r.bssid));
             }
-            points.Row({QString::number(v.index + 1), Esc(Coordinate(v.x)), Esc(Coordinate(v.y)),
-                        Esc(Text(v.name)), QString::number(heard.size()),
-                        Esc(coverage::DbmText(v.levels.strongest)),
-                        Esc(coverage::DbmText(v.levels.second)),
-                        v.pass ? QStringLiteral("pass")
-                               : QStringLiteral("<span style=\"color: #c00000\">fail</span>")});
+            QStringList row = {QString::number(v.index + 1),
+                               Esc(Coordinate(v.x)),
+                               Esc(Coordinate(v.y)),
+                               Esc(Text(v.name)),
+                               QString::number(heard.size()),
+                               Esc(coverage::DbmText(v.levels.strongest)),
+                               Esc(coverage::DbmText(v.levels.second))};
+            if (c.noise) {
+                row << (v.levels.snr ? Esc(Format("%.0f", *v.levels.snr)) + " dB"
+                                     : QStringLiteral("&ndash;"));
+            }
+            row << (v.pass ? QStringLiteral("pass")
+                           : QStringLiteral("<span style=\"color: #c00000\">fail</span>"));
+            points.Row(row);
         }
         html += points.Html();
     }

@@ -1,8 +1,10 @@
-// The survey report a customer signs: a cover (the site, the survey's save
-// time, its counts and the sign-off signature), the strongest-signal heatmap
-// with its legend, a requirement profile's pass/fail map and figures, a
-// heatmap per SSID, the access points, the method and its measured error, and
-// the survey points, in that order.
+// The survey report a customer signs: a cover (the site, the customer, the
+// surveyor and notes, the survey's save time, its counts and the sign-off
+// signature), the strongest-signal heatmap with its legend, a heatmap per
+// band where more than one was heard, the signal-to-noise map where noise
+// was measured, a requirement profile's pass/fail map and figures, a heatmap
+// per SSID, the access points grouped by radio, the method and its measured
+// error, and the survey points, in that order.
 //
 // It is written as PDF (Qt's own PDF writer, A4, paginated with running
 // footers) or as one self-contained HTML file (its pictures inside as data:
@@ -29,7 +31,11 @@ struct ReportSite {
     QImage map;             // the site map in colour
     QImage signature;       // the sign-off raster
     std::optional<double> pixelsPerMetre;
-    coverage::Survey survey;
+    coverage::Survey survey;  // with the noise measured, where it was
+    // The cover's fields (text, UTF-8); empty ones are left out.
+    std::string customer;
+    std::string surveyor;
+    std::string notes;
 };
 
 struct ReportOptions {
@@ -39,6 +45,7 @@ struct ReportOptions {
     // empty). The profile is judged over its own access points, as check
     // judges it.
     std::vector<std::string> ssids;
+    coverage::Method method = coverage::kDefaultMethod;
 };
 
 enum class ReportFormat { kPdf, kHtml };

@@ -1,5 +1,7 @@
 #include "survey/channels.h"
 
+#include <algorithm>
+
 namespace channels {
 
 Channel ChannelFromFrequency(uint32_t mhz) {
@@ -28,6 +30,56 @@ Band BandOfChannel(int number) {
         return Band::k5GHz;
     }
     return Band::kUnknown;
+}
+
+Band BandOfReading(int number, int frequencyMhz) {
+    if (frequencyMhz > 0) {
+        const Channel channel = ChannelFromFrequency(static_cast<uint32_t>(frequencyMhz));
+        if (channel.number == number) {
+            return channel.band;
+        }
+    }
+    return BandOfChannel(number);
+}
+
+int FrequencyOfChannel(Band band, int number) {
+    int mhz = 0;
+    switch (band) {
+        case Band::k2_4GHz:
+            mhz = number == 14 ? 2484 : 2407 + 5 * number;
+            break;
+        case Band::k5GHz:
+            mhz = number >= 182 ? 4000 + 5 * number : 5000 + 5 * number;
+            break;
+        case Band::k6GHz:
+            mhz = number == 2 ? 5935 : 5950 + 5 * number;
+            break;
+        case Band::kUnknown:
+            return 0;
+    }
+    const Channel back = ChannelFromFrequency(static_cast<uint32_t>(std::max(mhz, 0)));
+    return back.band == band && back.number == number ? mhz : 0;
+}
+
+Span ChannelSpan(Band band, int number, int widthMhz) {
+    const int centre = FrequencyOfChannel(band, number);
+    if (centre == 0) {
+        return {};
+    }
+    Span span{centre - 10, centre + 10};
+    const bool blocks =
+        band == Band::k5GHz ? number >= 36 && number <= 177 : band == Band::k6GHz && number != 2;
+    if (!blocks || (widthMhz != 40 && widthMhz != 80 && widthMhz != 160 && widthMhz != 320) ||
+        (band == Band::k5GHz && widthMhz == 320)) {
+        return span;
+    }
+    // The blocks start at channel 36 (and again at 149) in 5 GHz, at 1 in 6 GHz.
+    const int base = band == Band::k6GHz ? 1 : number >= 149 ? 149 : 36;
+    const int step = widthMhz / 5;  // channel numbers a block spans
+    const int first = base + (number - base) / step * step;
+    span.lowMhz = FrequencyOfChannel(band, first) - 10;
+    span.highMhz = span.lowMhz + widthMhz;
+    return span;
 }
 
 const char* BandName(Band band) {

@@ -26,6 +26,27 @@ Channel ChannelFromFrequency(uint32_t mhz);
 // only be told by its frequency).
 Band BandOfChannel(int number);
 
+// The band of a channel heard on a frequency: the frequency's band when the
+// frequency is that channel, else the band the number means on its own (a
+// frequency recorded for a BSSID that has since moved is no guide).
+Band BandOfReading(int number, int frequencyMhz);
+
+// The centre frequency of a band's channel (MHz); 0 when there is no such channel.
+int FrequencyOfChannel(Band band, int number);
+
+// The frequencies a channel occupies (MHz, lower and upper edge) when it is
+// `widthMhz` wide: 40, 80, 160 and 320 MHz channels are the blocks of 20 MHz
+// channels that 5 GHz and 6 GHz are divided into, the channel being one of
+// them. A width that is unknown (0), 20 MHz, not one of those, or on 2.4 GHz
+// (whose 40 MHz channels may lie above or below) gives the 20 MHz channel.
+// Empty (low == high == 0) for a channel that does not exist.
+struct Span {
+    int lowMhz = 0;
+    int highMhz = 0;
+    bool Overlaps(const Span& o) const { return lowMhz < o.highMhz && o.lowMhz < highMhz; }
+};
+Span ChannelSpan(Band band, int number, int widthMhz);
+
 // "2.4", "5", "6", or nullptr for an unknown band.
 const char* BandName(Band band);
 // "2.4", "5" or "6" (also "2.4GHz", "5 GHz"); false for anything else.

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "sitefile/site_meta.h"
 #include "view/survey_listener.h"
 #include "view/ui_services.h"
 #include "view/viewport.h"
@@ -145,6 +146,9 @@ class CKestrowView : public QAbstractScrollArea {
     // The map's scale (pixels per metre) where the site has one: cells farther
     // than 5 m from every survey point have no value (64 pixels without).
     void SetMapScale(std::optional<double> pixelsPerMetre);
+    // What the site's sidecar adds to the survey the overlay maps: the
+    // frequencies the Wi-Fi adapter reported (bands) and the noise measured.
+    void SetSurveyExtras(const sitefile::SiteMeta& meta);
     // The requirement profile the pass/fail overlay judges (voice by default).
     void SetProfile(const coverage::Profile& profile);
     // True while the overlay shown waits for a computation.
@@ -209,6 +213,7 @@ class CKestrowView : public QAbstractScrollArea {
     void ShowCoverage();
     Overlay m_overlay = Overlay::kOff;
     std::optional<double> m_pixelsPerMetre;
+    std::unique_ptr<sitefile::SiteMeta> m_surveyExtras;
     std::unique_ptr<coverage::Profile> m_profile;
     std::unique_ptr<coverage::CoverageWorker> m_coverageWorker;
     std::shared_ptr<const coverage::CoverageModel> m_coverageModel;

@@ -389,6 +389,10 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
     const int heard = g_siteHeader->CommitPoint();
     if (m_surveyListener) {
         m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);
+        const SweepDetails details = m_scanner->FinishedSweepDetails();
+        if (!details.channels.empty() || !details.noise.empty()) {
+            m_surveyListener->OnSweepDetails(g_siteHeader->m_curX, g_siteHeader->m_curY, details);
+        }
     }
     if (heard == 0) {
         platform::PlayWaveSync("REDALERT");

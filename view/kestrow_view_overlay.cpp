@@ -9,6 +9,7 @@
 #include "coverage/requirements.h"
 #include "coverage/survey_input.h"
 #include "picture/coverage_image.h"
+#include "sitefile/site_meta.h"
 #include "survey/record_list.h"
 #include "view/kestrow_view.h"
 
@@ -75,6 +76,12 @@ void CKestrowView::SetMapScale(std::optional<double> pixelsPerMetre) {
     m_pixelsPerMetre = pixelsPerMetre;
 }
 
+void CKestrowView::SetSurveyExtras(const sitefile::SiteMeta& meta) {
+    m_surveyExtras = std::make_unique<sitefile::SiteMeta>();
+    m_surveyExtras->bssids = meta.bssids;
+    m_surveyExtras->noise = meta.noise;
+}
+
 void CKestrowView::SurveyChanged() {
     // The model of the old survey is of no more use, shown or not.
     m_coverageModel.reset();
@@ -104,7 +111,11 @@ void CKestrowView::RequestCoverage() {
     // The grid ksf check judges on, so the window shows the same verdicts.
     const coverage::GridSpec spec =
         coverage::DefaultGridSpec(m_mapWidth, m_mapHeight, m_pixelsPerMetre);
-    m_coverageAsked = m_coverageWorker->Submit(coverage::SurveyFromRecords(g_surveyList), spec, {});
+    coverage::Survey survey = coverage::SurveyFromRecords(g_surveyList);
+    if (m_surveyExtras) {
+        coverage::ApplySiteMeta(*m_surveyExtras, survey);
+    }
+    m_coverageAsked = m_coverageWorker->Submit(std::move(survey), spec, {});
 }
 
 void CKestrowView::ShowCoverage() {

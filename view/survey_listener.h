@@ -4,12 +4,21 @@
 
 #include <cstdint>
 
+#include "scanner/scan_source.h"
+
 class SurveyListener {
   public:
     virtual ~SurveyListener() = default;
     // A point taken at (x, y) was committed: its records are the last ones
     // of g_surveyList.
     virtual void OnPointCommitted(int32_t x, int32_t y) = 0;
+    // Right after OnPointCommitted: what that point's sweep learnt beyond the
+    // scan list (BSSIDs' channels, noise), where the scanner knows any.
+    virtual void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) {
+        (void)x;
+        (void)y;
+        (void)details;
+    }
     // The point at (x, y) was deleted: the run of records that began at the
     // site header's selection (m_selFirstIndex) is gone from g_surveyList.
     virtual void OnPointDeleted(int32_t x, int32_t y) = 0;

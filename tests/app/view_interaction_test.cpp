@@ -307,6 +307,9 @@ TEST_F(ViewInteractionTest, ListenerHearsOfEachCommitAndDeletionBeforeItIsShown)
     struct Listener : SurveyListener {
         void OnPointCommitted(int32_t x, int32_t y) override { Heard("commit", x, y); }
         void OnPointDeleted(int32_t x, int32_t y) override { Heard("delete", x, y); }
+        void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& d) override {
+            Heard("noise " + std::to_string(d.noise.size()) + " at", x, y);
+        }
         void Heard(const std::string& what, int32_t x, int32_t y) {
             int records = 0;
             for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
@@ -335,10 +338,12 @@ TEST_F(ViewInteractionTest, ListenerHearsOfEachCommitAndDeletionBeforeItIsShown)
     g_siteHeader->BeginPoint(120, 160, "TEST");
     m_scanner.requested = true;
     m_scanner.finished = true;
-    m_view->OnKorvDraw(4, 0x1000001C);  // nothing heard: a marker, a warning
+    m_scanner.details.noise = {{5180, -95}};  // and what else the sweep learnt, right after
+    m_view->OnKorvDraw(4, 0x1000001C);        // nothing heard: a marker, a warning
     m_view->OnLButtonDown(QPoint(120, 134), true);
     EXPECT_EQ(listener.heard,
               std::vector<std::string>({"commit 120,160 records 1 not painted boxes 0",
+                                        "noise 1 at 120,160 records 1 not painted boxes 0",
                                         "delete 120,160 records 0 painted boxes 1"}));
     m_view->SetSurveyListener(nullptr);
 }

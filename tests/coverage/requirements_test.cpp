@@ -58,16 +58,22 @@ TEST(Profiles, BuiltInsAndFilesGiveTheirConditions) {
 
     const Profile full = Parsed(
         R"({"name": "Corp voice", "min_strongest_dbm": -65.5, "min_second_dbm": -70,
-            "max_cochannel": 2, "cochannel_threshold_dbm": -85, "ssids": ["Corp", "Caf\u00e9"]})");
+            "max_cochannel": 2, "cochannel_threshold_dbm": -85, "ssids": ["Corp", "Caf\u00e9"],
+            "min_radios": 3, "min_radios_dbm": -75, "min_snr_db": 25, "bands": ["5", "6 GHz"]})");
     EXPECT_EQ(full.name, "Corp voice");
     EXPECT_EQ(full.minStrongestDbm, -65.5);
     EXPECT_EQ(full.minSecondDbm, -70);
     EXPECT_EQ(full.maxCochannel, 2);
     EXPECT_EQ(full.cochannelThresholdDbm, -85);
     EXPECT_EQ(full.ssids, (std::vector<std::string>{"Corp", "Caf\xC3\xA9"}));
+    EXPECT_EQ(full.bands,
+              (std::vector<channels::Band>{channels::Band::k5GHz, channels::Band::k6GHz}));
     EXPECT_EQ(full.Describe(),
-              "strongest >= -65.5 dBm, second >= -70 dBm, at most 2 on the strongest one's "
-              "channel at -85 dBm or above");
+              "strongest >= -65.5 dBm, second radio >= -70 dBm, 3 radios >= -75 dBm, SNR >= 25 "
+              "dB, at most 2 radios on the strongest one's channel at -85 dBm or above");
+    Profile location;
+    ASSERT_TRUE(BuiltInProfile("location", location));
+    EXPECT_EQ(location.Describe(), "3 radios >= -75 dBm");
 
     const Profile named = Parsed(R"({"name": "any", "max_cochannel": 1})");
     EXPECT_FALSE(named.minStrongestDbm || named.minSecondDbm);
@@ -96,6 +102,10 @@ TEST(Profiles, UnknownFieldsWrongTypesAndMissingNameAreRefusedByName) {
         {R"({"name": "x", "ssids": [1]})", "\"ssids\""},
         {R"({"name": "x", "ssids": []})", "\"ssids\""},
         {R"({"name": "x", "ssids": ["a name far longer than thirty-two bytes"]})", "\"ssids\""},
+        {R"({"name": "x", "min_radios": 3})", "\"min_radios_dbm\""},
+        {R"({"name": "x", "min_radios": 0, "min_radios_dbm": -75})", "\"min_radios\""},
+        {R"({"name": "x", "min_snr_db": -5})", "\"min_snr_db\""},
+        {R"({"name": "x", "bands": ["2.4", "60"]})", "\"bands\""},
         {R"(["name", "x"])", "one JSON object"},
         {R"({"name": "x",)", "not valid JSON"},
     };
@@ -123,7 +133,7 @@ TEST(Profiles, ResolvedByNameElseAsAFile) {
     ASSERT_TRUE(ResolveProfile(good, p, error)) << error;
     EXPECT_EQ(p.minStrongestDbm, -60);
     EXPECT_FALSE(ResolveProfile("office", p, error));
-    EXPECT_EQ(error, "unknown profile 'office' (data, voice, or a profile file)");
+    EXPECT_EQ(error, "unknown profile 'office' (data, voice, location, or a profile file)");
     EXPECT_FALSE(ResolveProfile(bad, p, error));
     EXPECT_EQ(error.rfind(bad + ": \"min_strongest_dbm\"", 0), 0u) << error;
     EXPECT_FALSE(ResolveProfile(dir, p, error)) << "a folder";
@@ -155,17 +165,17 @@ TEST(PointVerdicts, BoundariesPassAndReasonsNameEveryFailingCondition) {
     EXPECT_EQ(v[0].name, "door");
     EXPECT_EQ(v[0].reason, "");
     EXPECT_FALSE(v[1].pass);
-    EXPECT_EQ(v[1].reason, "second -68 dBm < -67");
-    EXPECT_EQ(v[2].reason, "strongest -71 dBm < -67; second -80 dBm < -67");
-    EXPECT_EQ(v[3].reason, "strongest -100 dBm < -67; second -100 dBm < -67");
+    EXPECT_EQ(v[1].reason, "second radio -68 dBm < -67 on 5 GHz");
+    EXPECT_EQ(v[2].reason, "strongest -71 dBm < -67 on 5 GHz; second radio -80 dBm < -67 on 5 GHz");
+    EXPECT_EQ(v[3].reason, "strongest -100 dBm < -67; second radio -100 dBm < -67");
     EXPECT_TRUE(v[4].pass) << "an access point heard twice counts with its average: "
                            << v[4].reason;
-    EXPECT_EQ(v[5].reason, "strongest -70 dBm < -67; second -100 dBm < -67");
+    EXPECT_EQ(v[5].reason, "strongest -70 dBm < -67 on 5 GHz; second radio -100 dBm < -67");
     EXPECT_EQ(v[2].x, 20);
 
     const std::vector<PointVerdict> d = JudgePoints(survey, data);
     EXPECT_TRUE(d[5].pass) << "-70 passes >= -70";
-    EXPECT_EQ(d[2].reason, "strongest -71 dBm < -70");
+    EXPECT_EQ(d[2].reason, "strongest -71 dBm < -70 on 5 GHz");
 }
 
 TEST(PointVerdicts, ProfileSsidsAndCochannelLimitChooseWhatCounts) {
@@ -179,7 +189,8 @@ TEST(PointVerdicts, ProfileSsidsAndCochannelLimitChooseWhatCounts) {
     const Profile corp = Parsed(
         R"({"name": "corp", "min_strongest_dbm": -70, "max_cochannel": 1, "ssids": ["Corp"]})");
     const std::vector<PointVerdict> v = JudgePoints(survey, corp);
-    EXPECT_EQ(v[0].reason, "strongest -72 dBm < -70") << "the Guest access point does not count";
+    EXPECT_EQ(v[0].reason, "strongest -72 dBm < -70 on 5 GHz")
+        << "the Guest access point does not count";
     // The strongest (4, channel 52) shares its channel with nobody; 2 and 3
     // on 36 do not matter.
     EXPECT_TRUE(v[1].pass) << v[1].reason;
@@ -188,10 +199,10 @@ TEST(PointVerdicts, ProfileSsidsAndCochannelLimitChooseWhatCounts) {
     const Profile strict =
         Parsed(R"({"name": "strict", "max_cochannel": 1, "cochannel_threshold_dbm": -83})");
     const std::vector<PointVerdict> s = JudgePoints(survey, strict);
-    EXPECT_EQ(s[0].reason, "cochannel 2 > 1 on channel 36");
+    EXPECT_EQ(s[0].reason, "cochannel 2 radios > 1 on 5 GHz channel 36");
     EXPECT_EQ(s[1].levels.channel, 52);
     EXPECT_TRUE(s[1].pass);
-    EXPECT_EQ(s[2].reason, "cochannel 2 > 1 on channel 36");
+    EXPECT_EQ(s[2].reason, "cochannel 2 radios > 1 on 5 GHz channel 36");
 }
 
 // ---------------------------------------------------------------------------

@@ -35,8 +35,10 @@ inline double LogDistanceLevel(double sx, double sy, double x, double y) {
     return -40 - 30 * std::log10(std::max(1.0, std::hypot(x - sx, y - sy) / 10));
 }
 
-inline coverage::Bssid TestBssid(uint8_t id) {
-    return {0x00, 0x1d, 0x7e, 0x4a, 0x10, id};
+// Each id its own radio; a radio's further BSSIDs differ in the last byte's
+// low four bits (`sibling`), as vendors number them.
+inline coverage::Bssid TestBssid(uint8_t id, uint8_t sibling = 0) {
+    return {0x00, 0x1d, 0x7e, 0x4a, id, static_cast<uint8_t>(0x10 | sibling)};
 }
 
 inline coverage::Survey MakeSurvey(const std::vector<TestAp>& aps,

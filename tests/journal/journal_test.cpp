@@ -195,6 +195,12 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
         Delete(j, 40, 40);
         Commit(j, -5, 70000, 1, 9);
         Commit(j, 60, 60, 2, 7);
+        // What the Wi-Fi adapter's sweep reported beyond the scan list.
+        SweepDetails details;
+        details.channels = {{{0x02, 0, 0, 0, 0, 0x71}, 5955, 160}, {{}, 2412, 0}};
+        details.noise = {{5955, -95.5}, {2412, -88}};
+        std::string failure;
+        EXPECT_TRUE(j.SweepLearnt(journal::SweepEntries(60, 60, details), failure)) << failure;
     }
     const std::vector<std::string> surveyed = Describe(g_surveyList);
     ASSERT_EQ(surveyed.size(), 2u + 1 + 1 + 2);
@@ -213,6 +219,23 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     EXPECT_EQ(outcome.apRecords, 3);  // the empty point's marker does not count
     EXPECT_EQ(outcome.lastX, 60);
     EXPECT_EQ(outcome.siteRecords, 2u);
+    // The sweep's findings come back for the save, and the save keeps noise
+    // only where a survey point still is.
+    journal::SweepFindings findings;
+    for (const Entry& entry : outcome.compacted) {
+        findings.Add(entry);
+    }
+    const sitefile::MacBytes mac = {0x02, 0, 0, 0, 0, 0x71};
+    ASSERT_EQ(findings.bssids.count(mac), 1u);
+    EXPECT_EQ(findings.bssids.at(mac).frequencyMhz, 5955);
+    EXPECT_EQ(findings.bssids.at(mac).widthMhz, 160);
+    sitefile::SiteMeta meta;
+    meta.noise = {{1, 1, 2412, -90}};
+    findings.MergeInto(meta, {{60, 60}, {10, 10}});
+    ASSERT_EQ(meta.noise.size(), 2u);
+    EXPECT_EQ(meta.noise[0].x, 60);
+    EXPECT_EQ(meta.noise[0].noiseDbm, -95.5);
+    EXPECT_EQ(meta.noise[1].frequencyMhz, 2412);
 
     // The journal rewritten over that base replays to the same list, and
     // the survey goes on from it.
@@ -225,8 +248,16 @@ TEST_F(JournalTest, ReplayGivesTheSurveyBackOnTopOfWhatWasLoaded) {
     }
     const std::vector<std::string> continued = Describe(g_surveyList);
     loadSite();
-    journal::Replay(journal::InspectJournal(m_site).contents.entries, g_surveyList);
+    const journal::ReplayOutcome again =
+        journal::Replay(journal::InspectJournal(m_site).contents.entries, g_surveyList);
     EXPECT_EQ(Describe(g_surveyList), continued);
+    journal::SweepFindings kept;
+    for (const Entry& entry : again.compacted) {
+        kept.Add(entry);
+    }
+    ASSERT_EQ(kept.bssids.size(), 2u) << "the rewritten journal keeps the findings";
+    EXPECT_EQ(kept.bssids.at(mac).widthMhz, 160);
+    EXPECT_EQ(kept.noise.size(), 2u);
 
     // The site's own points discarded: only the journal's survivors.
     g_surveyList.Clear();

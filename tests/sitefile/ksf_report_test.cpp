@@ -119,9 +119,9 @@ TEST_F(KsfReport, CheckPassesExitsZeroFailsExitsOneAndPrintsItsJsonShape) {
     EXPECT_EQ(Keys(first), (std::vector<std::string>{"x", "y", "name", "reason"}));
     EXPECT_TRUE(first["x"].is_number_integer());
     EXPECT_EQ(first["name"], "Door <1>");
-    EXPECT_EQ(first["reason"], "second -80 dBm < -67");
+    EXPECT_EQ(first["reason"], "second radio -80 dBm < -67 on 5 GHz");
     EXPECT_EQ(j["points"]["failing"][1]["reason"],
-              "strongest -71 dBm < -67; second -100 dBm < -67");
+              "strongest -71 dBm < -67 on 5 GHz; second radio -100 dBm < -67");
     EXPECT_EQ(j["points"]["failing"][2]["name"], "Caf\xC3\xA9") << "Latin-1 read as such";
     EXPECT_EQ(Keys(j["area"]), (std::vector<std::string>{"cells", "pass_percent"}));
     EXPECT_GT(j["area"]["cells"].get<int>(), 100);
@@ -251,6 +251,61 @@ TEST_F(KsfReport, HtmlIsOneSelfContainedFileTheSameEveryTime) {
     const std::string corpText = ReadText(corp);
     EXPECT_NE(corpText.find("00:1d:7e:4a:10:02"), std::string::npos);
     EXPECT_EQ(corpText.find("00:1d:7e:4a:10:03"), std::string::npos);
+}
+
+// A site whose radios each send two SSIDs, with the Wi-Fi adapter's
+// frequencies and noise in its sidecar: the report names the method it used,
+// groups BSSIDs by radio, shows the bands and the SNR map, and carries the
+// cover's fields, which ksf stores in the sidecar.
+TEST_F(KsfReport, ReportShowsRadiosBandsNoiseTheMethodUsedAndTheCoverFields) {
+    PointsBytes points;
+    for (int x : {10, 40, 70}) {
+        points.Point(x, 30, "P", 3)
+            .Entry(1, 0, Dbm(-50), Mac(0x10), "Staff")
+            .Entry(1, 0, Dbm(-51), Mac(0x11), "Guest")
+            .Entry(36, 0, Dbm(-63 - x / 10), Mac(0x20), "Staff");
+    }
+    const std::string site = Write("radios.ksf", points);
+    std::ofstream(site + ".meta.json") << R"({"bssids": {
+        "00:1d:7e:4a:10:10": {"frequency": 5955, "width_mhz": 160},
+        "00:1d:7e:4a:10:11": {"frequency": 5955, "width_mhz": 160}},
+      "noise": [{"x": 10, "y": 30, "frequency": 5955, "noise_dbm": -92},
+                {"x": 40, "y": 30, "frequency": 5955, "noise_dbm": -80}]})";
+
+    const Outcome json = Ksf("points " + site + " --format json");
+    const ordered_json aps = ordered_json::parse(json.out)[0]["aps"];
+    EXPECT_EQ(aps[0]["band"], "6") << "channel 1 at 5955 MHz";
+    EXPECT_EQ(aps[2]["band"], "5");
+
+    const Outcome check = Ksf("check " + site + " --profile voice");
+    EXPECT_NE(check.out.find("second radio -70 dBm < -67 on 5 GHz"), std::string::npos)
+        << check.out;
+
+    const std::string html = dir + "/radios.html";
+    const Outcome run =
+        Ksf("report " + site + " -o " + html +
+            " --method idw --customer 'Acme <Ltd>' --surveyor Kim --notes 'Floor 2'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string text = ReadText(html);
+    for (const char* shown :
+         {"inverse-distance weighting", "Acme &lt;Ltd&gt;", "Kim", "Floor 2",
+          "3 BSSIDs on 2 radios", "Coverage per band", "Signal to noise", "6 GHz", "SNR"}) {
+        EXPECT_NE(text.find(shown), std::string::npos) << shown;
+    }
+    EXPECT_NE(ReadText(site + ".meta.json").find("\"customer\": \"Acme <Ltd>\""),
+              std::string::npos);
+
+    // The fields stay; the method follows --method.
+    ASSERT_EQ(Ksf("report " + site + " -o " + html).status, 0);
+    text = ReadText(html);
+    EXPECT_NE(text.find("path-loss trend"), std::string::npos);
+    EXPECT_EQ(text.find("inverse-distance weighting"), std::string::npos);
+    EXPECT_NE(text.find("Acme &lt;Ltd&gt;"), std::string::npos);
+
+    // The scanner unit's survey has no noise: asking for SNR says so.
+    const Outcome snr = Ksf("heatmap " + failing + " -o " + dir + "/snr.png --metric snr");
+    EXPECT_EQ(snr.status, 0);
+    EXPECT_NE(snr.err.find("no noise measurement"), std::string::npos) << snr.err;
 }
 
 TEST_F(KsfReport, ReportRefusesBadUsageAndLeavesNoFileOnFailure) {

@@ -45,6 +45,7 @@ class FakeScanSource : public ScanSource {
         return true;
     }
     std::string GaveUpReason() const override { return gaveUpReason; }
+    SweepDetails FinishedSweepDetails() const override { return details; }
     std::string ProgressText() const override { return progress; }
     bool ShowsScanHeading() const override { return heading; }
 
@@ -62,4 +63,5 @@ class FakeScanSource : public ScanSource {
     bool finished = false;
     SweepState outcome = SweepState::kDone;
     std::string gaveUpReason;
+    SweepDetails details;
 };

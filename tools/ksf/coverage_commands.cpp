@@ -35,7 +35,7 @@ std::string CsvNumber(double v) {
 
 std::string Csv(const coverage::Grid& grid) {
     const coverage::GridSpec& spec = grid.spec;
-    const bool level = coverage::IsLevelMetric(grid.metric);
+    const bool level = !coverage::IsCountMetric(grid.metric);
     std::string out = "x,y,value\n";
     out.reserve(static_cast<size_t>(spec.Cols()) * spec.Rows() * 16);
     char value[32];
@@ -85,6 +85,40 @@ bool ParseSegment(const std::string& text, double (&v)[4]) {
     return n == 4 && text.back() != ',';
 }
 
+bool ParseBands(const std::vector<std::string>& texts, std::vector<channels::Band>& out,
+                std::string& error) {
+    for (const std::string& text : texts) {
+        channels::Band band = channels::Band::kUnknown;
+        if (!channels::ParseBand(text, band)) {
+            error = "bad band '" + text + "' (2.4, 5 or 6)";
+            return false;
+        }
+        out.push_back(band);
+    }
+    return true;
+}
+
+bool ParseMethodOption(const Args& args, coverage::Method& out, std::string& error) {
+    if (args.given.count("--method") == 0 || coverage::ParseMethod(args.method, out)) {
+        return true;
+    }
+    std::string names;
+    for (coverage::Method m : coverage::AllMethods()) {
+        names += names.empty() ? "" : ", ";
+        names += coverage::MethodName(m);
+    }
+    error = "unknown method '" + args.method + "' (" + names + ")";
+    return false;
+}
+
+void WarnNoNoise(const std::string& path) {
+    std::fprintf(stderr,
+                 "ksf: warning: %s has no noise measurement, so no signal-to-noise figure: "
+                 "the scanner unit measures no noise (survey with the Wi-Fi adapter for it)\n",
+                 path.c_str());
+}
+
+// A finite number, all of the text.
 bool ParseNumber(const std::string& text, double& out) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
         return false;
@@ -126,8 +160,7 @@ int Heatmap(const Args& args) {
     }
     coverage::MapRequest request;
     if (args.given.count("--metric") != 0 && !coverage::ParseMetric(args.metric, request.metric)) {
-        return UsageError("unknown metric '" + args.metric +
-                          "' (strongest, second, count or cochannel)");
+        return UsageError("unknown metric '" + args.metric + "' (" + coverage::MetricNames() + ")");
     }
     if (args.given.count("--threshold") != 0 &&
         (!ParseNumber(args.threshold, request.threshold) || request.threshold < -200 ||
@@ -135,13 +168,9 @@ int Heatmap(const Args& args) {
         return UsageError("bad threshold '" + args.threshold + "' (dBm, e.g. -67)");
     }
     coverage::BuildOptions options;
-    if (args.given.count("--method") != 0 && !coverage::ParseMethod(args.method, options.method)) {
-        std::string names;
-        for (coverage::Method m : coverage::AllMethods()) {
-            names += names.empty() ? "" : ", ";
-            names += coverage::MethodName(m);
-        }
-        return UsageError("unknown method '" + args.method + "' (" + names + ")");
+    std::string error;
+    if (!ParseMethodOption(args, options.method, error)) {
+        return UsageError(error);
     }
     long cell = coverage::kDefaultCell;
     if (args.given.count("--cell") != 0 && !ParseInt(args.cell, 1, kMaxCell, cell)) {
@@ -170,9 +199,11 @@ int Heatmap(const Args& args) {
         }
         request.filter.channels.push_back(static_cast<int>(channel));
     }
+    if (!ParseBands(args.bands, request.filter.bands, error)) {
+        return UsageError(error);
+    }
 
     sitefile::SiteFileReader reader;
-    std::string error;
     if (!OpenSite(path, reader, error)) {
         return WorkError(error);
     }
@@ -181,14 +212,18 @@ int Heatmap(const Args& args) {
     if (!reader.ReadMap(map, mapError) || !reader.CheckLayout(mapError)) {
         return WorkError(path + ": " + mapError.Describe());
     }
+    sitefile::SiteMeta meta;
+    if (!sitefile::ReadSiteMeta(path, meta, error)) {
+        return WorkError(error);
+    }
     if (radius < 0) {
-        sitefile::SiteMeta meta;
-        if (!sitefile::ReadSiteMeta(path, meta, error)) {
-            return WorkError(error);
-        }
         radius = coverage::DefaultGridSpec(map.width, map.height, meta.pixelsPerMetre).radius;
     }
-    const coverage::Survey survey = coverage::SurveyFromSiteFile(reader);
+    coverage::Survey survey = coverage::SurveyFromSiteFile(reader);
+    coverage::ApplySiteMeta(meta, survey);
+    if (request.metric == coverage::Metric::kSnr && survey.noise.empty()) {
+        WarnNoNoise(path);
+    }
     const coverage::GridSpec spec{map.width, map.height, static_cast<int>(cell), radius};
     options.only = &request.filter;
     const std::shared_ptr<const coverage::CoverageModel> model =

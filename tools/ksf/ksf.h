@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "coverage/coverage_map.h"
 #include "sitefile/site_reader.h"
+#include "survey/channels.h"
 
 // Arguments after the command: positional ones and the values of known
 // options, as given (each command checks the ones it uses).
@@ -28,9 +30,13 @@ struct Args {
     std::string page;
     std::string width;
     std::string material;
+    std::string customer;
+    std::string surveyor;
+    std::string notes;
     std::vector<std::string> ssids;
     std::vector<std::string> bssids;
     std::vector<std::string> channels;
+    std::vector<std::string> bands;
     std::vector<std::string> walls;  // --add
 };
 
@@ -45,6 +51,14 @@ bool ParseSegment(const std::string& text, double (&v)[4]);
 // Writes bytes to standard output for "-", else to the file: beside it first
 // and renamed into place, so a failed write leaves nothing half written.
 bool WriteOutput(const std::string& path, const char* data, size_t size, std::string& error);
+
+// --band values; false with the usage message for a bad one.
+bool ParseBands(const std::vector<std::string>& texts, std::vector<channels::Band>& out,
+                std::string& error);
+// --method, where given.
+bool ParseMethodOption(const Args& args, coverage::Method& out, std::string& error);
+// Tells that a survey without noise measurements has no SNR.
+void WarnNoNoise(const std::string& path);
 
 // One line on standard error; the exit status: 2 for a usage error, 1 when
 // the work failed.

@@ -6,9 +6,11 @@
 #include <QPainter>
 #include <QString>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -21,6 +23,7 @@
 #include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "sitefile/site_writer.h"
+#include "survey/channels.h"
 #include "tools/ksf/ksf.h"
 
 namespace {
@@ -31,12 +34,14 @@ const char kUsage[] =
     "       ksf create --map PLAN -o SITE [--page N] [--width PX]\n"
     "       ksf signature SITE -o PNG\n"
     "       ksf heatmap SITE -o OUT [--format png|csv] [--metric "
-    "strongest|second|count|cochannel]\n"
+    "strongest|second|count|cochannel|snr]\n"
     "                   [--threshold DBM] [--ssid S]... [--bssid MAC]... [--channel N]...\n"
-    "                   [--method pathloss|kriging|idw] [--cell PX] [--radius PX]\n"
+    "                   [--band 2.4|5|6]... [--method pathloss|kriging|idw] [--cell PX]\n"
+    "                   [--radius PX]\n"
     "       ksf check SITE --profile NAME|FILE [--min-area PERCENT] [--format text|json]\n"
     "       ksf report SITE -o OUT.pdf|OUT.html [--profile NAME|FILE] [--ssid S]...\n"
-    "                  [--min-area PERCENT]\n"
+    "                  [--min-area PERCENT] [--method NAME] [--customer TEXT]\n"
+    "                  [--surveyor TEXT] [--notes TEXT]\n"
     "       ksf scale SITE (--pixels-per-metre N | --line X1,Y1,X2,Y2 --metres M)\n"
     "       ksf walls SITE [--format text|json] [-o PNG]\n"
     "       ksf walls SITE (--add X1,Y1,X2,Y2[,MATERIAL]... | --detect [--material M] | --clear)\n"
@@ -64,12 +69,13 @@ const char kUsage[] =
     "    -o, --output OUT     the file to write, - for standard output\n"
     "    --format png|csv     the map in grey with the cells in the colour legend's\n"
     "                         bands (png, the default), or rows x,y,value (csv)\n"
-    "    --metric M           strongest (dBm, the default), second (second\n"
-    "                         strongest, dBm), count (access points at or above the\n"
-    "                         threshold), cochannel (those on the strongest one's\n"
-    "                         channel, that one included)\n"
+    "    --metric M           strongest (dBm, the default), second (the second\n"
+    "                         strongest radio, dBm), count (radios at or above the\n"
+    "                         threshold), cochannel (those sharing the strongest\n"
+    "                         one's channel, it included), snr (the strongest less\n"
+    "                         its channel's noise, dB, where noise was measured)\n"
     "    --threshold DBM      for count and cochannel (-67 by default)\n"
-    "    --ssid S, --bssid MAC, --channel N\n"
+    "    --ssid S, --bssid MAC, --channel N, --band 2.4|5|6\n"
     "                         only these access points; repeat an option for more,\n"
     "                         give several kinds to need every kind to match\n"
     "    --method NAME        pathloss (the default, the most accurate), kriging or\n"
@@ -83,7 +89,8 @@ const char kUsage[] =
     "                         when it does not, 2 on a usage error, 3 when the site\n"
     "                         cannot be read\n"
     "    --profile NAME|FILE  data (strongest >= -70 dBm), voice (strongest and\n"
-    "                         second >= -67 dBm) or a JSON profile file\n"
+    "                         second radio >= -67 dBm), location (3 radios >= -75\n"
+    "                         dBm) or a JSON profile file\n"
     "    --min-area PERCENT   the share of the area that must pass (95 by default)\n"
     "    --format text|json   output format (text by default)\n"
     "  report SITE            the survey report: cover and signature, heatmaps, the\n"
@@ -93,6 +100,9 @@ const char kUsage[] =
     "    --profile NAME|FILE  the requirement judged (voice by default)\n"
     "    --ssid S             heatmaps and access points of these SSIDs only\n"
     "    --min-area PERCENT   as for check\n"
+    "    --method NAME        the interpolation, as for heatmap\n"
+    "    --customer, --surveyor, --notes TEXT\n"
+    "                         the cover's fields, stored in SITE.meta.json first\n"
     "  scale SITE             store the map's scale beside the site, in\n"
     "                         SITE.meta.json (the site file is not changed)\n"
     "    --pixels-per-metre N the scale itself\n"
@@ -139,13 +149,12 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
         {"--line", &args.line},         {"--metres", &args.metres},
         {"--profile", &args.profile},   {"--min-area", &args.minArea},
         {"--page", &args.page},         {"--width", &args.width},
-        {"--material", &args.material},
+        {"--material", &args.material}, {"--customer", &args.customer},
+        {"--surveyor", &args.surveyor}, {"--notes", &args.notes},
     };
     const std::map<std::string, std::vector<std::string>*> repeated = {
-        {"--ssid", &args.ssids},
-        {"--bssid", &args.bssids},
-        {"--channel", &args.channels},
-        {"--add", &args.walls},
+        {"--ssid", &args.ssids}, {"--bssid", &args.bssids}, {"--channel", &args.channels},
+        {"--add", &args.walls},  {"--band", &args.bands},
     };
     const std::set<std::string> flags = {"--clear", "--detect"};
     for (size_t i = 0; i < in.size(); ++i) {
@@ -375,18 +384,29 @@ class CsvPrinter : public sitefile::PointsVisitor {
 
 class JsonBuilder : public sitefile::PointsVisitor {
   public:
+    explicit JsonBuilder(const sitefile::SiteMeta& meta) : m_meta(meta) {}
     void OnPoint(const sitefile::StoredPoint& p) override {
         points.push_back(
             {{"x", p.x}, {"y", p.y}, {"name", Text(p.name)}, {"aps", nlohmann::json::array()}});
     }
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
+        // The band: the frequency the adapter reported for the BSSID, else the channel's.
+        sitefile::MacBytes mac;
+        std::copy(std::begin(e.mac), std::end(e.mac), mac.begin());
+        const auto known = m_meta.bssids.find(mac);
+        const char* band = channels::BandName(channels::BandOfReading(
+            e.channel, known == m_meta.bssids.end() ? 0 : known->second.frequencyMhz));
         points.back()["aps"].push_back({{"channel", e.channel},
+                                        {"band", band ? nlohmann::json(band) : nlohmann::json()},
                                         {"rssi", e.RssiDbm()},
                                         {"mac", sitefile::MacToText(e.mac)},
                                         {"ssid", Text(e.ssid)}});
     }
     void OnPointEnd(const sitefile::StoredPoint&, int) override {}
     nlohmann::json points = nlohmann::json::array();
+
+  private:
+    const sitefile::SiteMeta& m_meta;
 };
 
 int Points(const Args& args) {
@@ -406,7 +426,11 @@ int Points(const Args& args) {
         CsvPrinter printer;
         reader.VisitPoints(printer);
     } else {
-        JsonBuilder builder;
+        sitefile::SiteMeta meta;
+        if (!sitefile::ReadSiteMeta(args.positional[0], meta, error)) {
+            return WorkError(error);
+        }
+        JsonBuilder builder(meta);
         reader.VisitPoints(builder);
         // Names are bytes from the file: anything that is not UTF-8 is replaced.
         std::printf(

@@ -35,6 +35,7 @@ struct LoadedSite {
     coverage::Survey survey;
     uint32_t saveTime = 0;
     QImage signature;
+    sitefile::ReportFields fields;
 };
 
 // The site as Kestrow would open it, its scale and its survey.
@@ -53,12 +54,14 @@ bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std:
         return false;
     }
     out.pixelsPerMetre = meta.pixelsPerMetre;
+    out.fields = meta.report;
     out.saveTime = reader.SaveTime();
     if (withSignature && !picture::SignatureImage(reader, out.signature, error)) {
         error = path + ": " + error;
         return false;
     }
     out.survey = coverage::SurveyFromSiteFile(reader);
+    coverage::ApplySiteMeta(meta, out.survey);
     return true;
 }
 
@@ -81,12 +84,49 @@ void WarnIfNothingJudged(const std::string& path, const coverage::Survey& survey
             ap.bssid = r.bssid;
             ap.ssid = r.ssid;
             ap.channel = r.channel;
+            ap.band = channels::BandOfReading(r.channel, r.frequencyMhz);
             if (filter.Selects(ap)) {
                 return;
             }
         }
     }
     std::fprintf(stderr, "ksf: warning: no access point of %s has %s\n", path.c_str(), what);
+}
+
+// --customer, --surveyor and --notes, written to the sidecar (the site file
+// is not changed); those not given stay as they were.
+bool StoreReportFields(const std::string& path, const Args& args, std::string& error) {
+    sitefile::SiteFileReader reader;
+    if (!OpenSite(path, reader, error)) {
+        return false;
+    }
+    for (const std::string* text : {&args.customer, &args.surveyor, &args.notes}) {
+        if (text->size() > sitefile::kMaxReportFieldBytes) {
+            error = "a report field of " + std::to_string(text->size()) + " bytes is over the " +
+                    std::to_string(sitefile::kMaxReportFieldBytes) + " a sidecar keeps";
+            return false;
+        }
+    }
+    std::string note;
+    const bool stored = sitefile::UpdateSiteMeta(
+        path,
+        [&args](sitefile::SiteMeta& meta, std::string&) {
+            if (args.given.count("--customer") != 0) {
+                meta.report.customer = args.customer;
+            }
+            if (args.given.count("--surveyor") != 0) {
+                meta.report.surveyor = args.surveyor;
+            }
+            if (args.given.count("--notes") != 0) {
+                meta.report.notes = args.notes;
+            }
+            return true;
+        },
+        error, &note);
+    if (!note.empty()) {
+        std::fprintf(stderr, "ksf: warning: %s\n", note.c_str());
+    }
+    return stored;
 }
 
 std::string Number(double v) {
@@ -128,7 +168,10 @@ int Check(const Args& args) {
         std::fprintf(stderr, "ksf: %s: %s\n", path.c_str(), error.c_str());
         return kSiteUnreadable;
     }
-    WarnIfNothingJudged(path, site.survey, profile.Filter(), "the profile's SSIDs");
+    WarnIfNothingJudged(path, site.survey, profile.Filter(), "the profile's SSIDs and bands");
+    if (profile.minSnrDb && site.survey.noise.empty()) {
+        WarnNoNoise(path);
+    }
     const std::vector<coverage::PointVerdict> points = coverage::JudgePoints(site.survey, profile);
     const coverage::AreaVerdict area = coverage::JudgeArea(*model, profile);
     const double percent = area.PassPercent();
@@ -218,6 +261,15 @@ int Report(const Args& args) {
         return UsageError(error);
     }
     options.ssids = args.ssids;
+    if (!ParseMethodOption(args, options.method, error)) {
+        return UsageError(error);
+    }
+    const bool fieldsGiven = args.given.count("--customer") + args.given.count("--surveyor") +
+                                 args.given.count("--notes") >
+                             0;
+    if (fieldsGiven && !StoreReportFields(path, args, error)) {
+        return WorkError(error);
+    }
 
     LoadedSite loaded;
     if (!LoadSite(path, true, loaded, error)) {
@@ -235,6 +287,9 @@ int Report(const Args& args) {
     site.map = picture::SiteMapImage(loaded.map);
     site.signature = loaded.signature;
     site.pixelsPerMetre = loaded.pixelsPerMetre;
+    site.customer = loaded.fields.customer;
+    site.surveyor = loaded.fields.surveyor;
+    site.notes = loaded.fields.notes;
     site.survey = std::move(loaded.survey);
     QByteArray bytes;
     if (!report::MakeReport(
