@@ -9,7 +9,6 @@
 
 #include <QGuiApplication>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QSvgGenerator>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "plan/plan_files.h"
 #include "plan/plan_palette.h"
 
 namespace {
@@ -80,16 +80,8 @@ TEST_F(PlanImport, EveryFormatGivesThePlanAtItsSize) {
     }
     // Two pages: the plan, then a page that is black all over.
     const std::string pdf = dir + "/plan.pdf";
-    {
-        QPdfWriter writer(QString::fromStdString(pdf));
-        writer.setPageSize(QPageSize(QSizeF(200, 150), QPageSize::Point));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setResolution(72);
-        QPainter p(&writer);
-        Draw(p);
-        writer.newPage();
-        p.fillRect(QRect(0, 0, 200, 150), Qt::black);
-    }
+    WritePdf(pdf, QSizeF(200, 150),
+             {Draw, [](QPainter& p) { p.fillRect(QRect(0, 0, 200, 150), Qt::black); }});
     // The extension says nothing: a PDF named .png is still a PDF.
     const std::string disguised = dir + "/really-a-pdf.png";
     ASSERT_EQ(std::system(("cp " + pdf + " " + disguised).c_str()), 0);

@@ -5,13 +5,13 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QPdfWriter>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "command_run.h"
+#include "plan/plan_files.h"
 #include "sitefile/site_reader.h"
 
 namespace {
@@ -56,15 +56,9 @@ class KsfPlan : public ::testing::Test {
 
 TEST_F(KsfPlan, CreateTakesAPdfPageAtAWidth) {
     const std::string pdf = dir + "/plan.pdf";
-    {
-        QPdfWriter writer(QString::fromStdString(pdf));
-        writer.setPageSize(QPageSize(QSizeF(400, 200), QPageSize::Point));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setResolution(72);
-        QPainter p(&writer);
-        writer.newPage();  // the plan is on page 2
-        p.fillRect(QRectF(0, 0, 100, 100), Qt::black);
-    }
+    WritePdf(
+        pdf, QSizeF(400, 200),
+        {[](QPainter&) {}, [](QPainter& p) { p.fillRect(QRectF(0, 0, 100, 100), Qt::black); }});
     const CommandRun made = Ksf("create --map " + pdf + " --page 2 --width 300 -o " + site, dir);
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_EQ(made.out,
