@@ -82,7 +82,7 @@ std::string ForeignFormat(const QByteArray& head) {
         return "a HEIF or AVIF photo, which Qt does not read here: convert it to JPEG or PNG "
                "(most photo tools can)";
     }
-    if (head.startsWith(QByteArray("\x00\x00\x00\x0CjP  ", 10)) ||
+    if (head.startsWith(QByteArray("\x00\x00\x00\x0C" "jP  ", 8)) ||
         head.startsWith("\xFF\x4F\xFF\x51")) {
         return "a JPEG 2000 picture, which Qt does not read here: convert it to PNG";
     }

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QSvgGenerator>
 #include <cstdio>
@@ -23,12 +22,7 @@ namespace {
 
 class PlanImport : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_plan";
-        static char* argv[] = {name, nullptr};
-        static QGuiApplication app(argc, argv);  // SVG and PDF text need fonts
-    }
+    static void SetUpTestSuite() { NeedGuiApplication(); }
     void SetUp() override {
         char templ[] = "/tmp/kestrow_plan_XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);

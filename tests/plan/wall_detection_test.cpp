@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <cmath>
 #include <functional>
+
+#include "plan/plan_files.h"
 
 namespace {
 
@@ -16,10 +17,7 @@ using plan::FoundWall;
 // Detection of what `draw` paints on a white 240 x 180 plan.
 std::vector<FoundWall> Detect(const std::function<void(QPainter&)>& draw,
                               std::optional<double> pixelsPerMetre = std::nullopt) {
-    static int argc = 1;
-    static char name[] = "test_plan";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);  // the text needs fonts
+    NeedGuiApplication();
     QImage image(240, 180, QImage::Format_RGB32);
     image.fill(Qt::white);
     {

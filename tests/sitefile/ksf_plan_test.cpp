@@ -2,7 +2,6 @@
 // and sidecar they leave, what they print, their exit codes.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
@@ -22,12 +21,7 @@ CommandRun Ksf(const std::string& args, const std::string& dir) {
 
 class KsfPlan : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_ksf";
-        static char* argv[] = {name, nullptr};
-        static QGuiApplication app(argc, argv);  // for writing the PDF plan
-    }
+    static void SetUpTestSuite() { NeedGuiApplication(); }  // for writing the PDF plan
     void SetUp() override {
         char templ[] = "/tmp/kestrow_ksfplan_XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
