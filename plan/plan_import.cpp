@@ -4,6 +4,7 @@
 
 #include <QColorSpace>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
@@ -12,7 +13,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "plan/plan_palette.h"
 #include "plan/svg_guard.h"
+#include "sitefile/site_writer.h"
 
 namespace plan {
 
@@ -82,7 +85,9 @@ std::string ForeignFormat(const QByteArray& head) {
         return "a HEIF or AVIF photo, which Qt does not read here: convert it to JPEG or PNG "
                "(most photo tools can)";
     }
-    if (head.startsWith(QByteArray("\x00\x00\x00\x0C" "jP  ", 8)) ||
+    if (head.startsWith(QByteArray("\x00\x00\x00\x0C"
+                                   "jP  ",
+                                   8)) ||
         head.startsWith("\xFF\x4F\xFF\x51")) {
         return "a JPEG 2000 picture, which Qt does not read here: convert it to PNG";
     }
@@ -190,6 +195,10 @@ bool Pdf(const std::string& path, const PlanOptions& options, Plan& out, std::st
 
 bool Svg(const std::string& path, const PlanOptions& options, Plan& out, std::string& error) {
     out.kind = PlanKind::kSvg;
+    if (options.page > 1) {
+        error = "there is no page " + std::to_string(options.page) + ": an SVG has one page";
+        return false;
+    }
     QFile file(QString::fromStdString(path));
     if (file.size() > kMaxSvgBytes) {
         error = "the SVG is larger than " + std::to_string(kMaxSvgBytes >> 20) + " MB";
@@ -267,7 +276,8 @@ bool Picture(const std::string& path, const PlanOptions& options, Plan& out, std
         error = "the " + format + " picture is " + SizeText(size) +
                 ", more than Kestrow reads into memory (" + std::to_string(kMaxDecodeMegabytes) +
                 " MB): scale it down to at most " + std::to_string(kMaxPlanSide) +
-                " pixels a side (for example: convert PLAN -resize " +
+                " pixels a side (for example: convert " +
+                QFileInfo(QString::fromStdString(path)).fileName().toStdString() + " -resize " +
                 std::to_string(kMaxPlanSide) + "x" + std::to_string(kMaxPlanSide) +
                 " smaller.png), or export the plan as PDF or SVG, and make the site from that";
         return false;
@@ -316,6 +326,20 @@ bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, st
         out.image = QImage();
     }
     return loaded;
+}
+
+bool WriteNewSite(const QImage& plan, const std::string& sitePath, std::string& error,
+                  sitefile::SiteMap* map) {
+    const sitefile::SiteMap indexed = IndexedSiteMap(plan);
+    std::string detail;
+    if (!sitefile::ReplaceFileContents(sitePath, sitefile::BuildNewSiteFile(indexed), detail)) {
+        error = sitePath + ": " + detail;
+        return false;
+    }
+    if (map != nullptr) {
+        *map = indexed;
+    }
+    return true;
 }
 
 }  // namespace plan

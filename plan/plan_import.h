@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sitefile/site_reader.h"
+
 namespace plan {
 
 // No side of a plan is longer than this; larger ones are scaled down.
@@ -39,5 +41,12 @@ struct Plan {
 // Reads and draws the plan at `path`. False with a one-line reason that
 // begins with the path and, where it can, says what would work instead.
 bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, std::string& error);
+
+// Writes a new, empty site file at `sitePath` whose map is `plan` in 256
+// colours (plan_palette.h), replacing any file there only once the new one
+// is whole. `map`, when given, gets the map as written. False with a
+// one-line reason beginning with the path.
+bool WriteNewSite(const QImage& plan, const std::string& sitePath, std::string& error,
+                  sitefile::SiteMap* map = nullptr);
 
 }  // namespace plan

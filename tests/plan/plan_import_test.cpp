@@ -14,6 +14,8 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "plan/plan_files.h"
 #include "plan/plan_palette.h"
@@ -44,6 +46,20 @@ class PlanImport : public ::testing::Test {
     }
     std::string dir;
 };
+
+// A well-formed PDF of these objects, numbered from 1 (the first the catalog).
+std::string PdfOf(const std::vector<std::string>& objects) {
+    std::string pdf = "%PDF-1.4\n";
+    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t i = 0; i < objects.size(); ++i) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(pdf.size()) + "\n%%EOF\n";
+}
 
 // A plan 200 x 150 units: a black wall along the top, grey text in the middle.
 void Draw(QPainter& p) {
@@ -154,28 +170,47 @@ TEST_F(PlanImport, BigPicturesAreScaledOrRefusedWithWhatToDo) {
     EXPECT_NE(reason.find("scale it down to at most 8000 pixels a side"), std::string::npos);
 }
 
+// Plans of no size a floor plan has are drawn at the width asked for, in
+// bounded time and memory: ten thousand pages, a page 100 m square, an SVG a
+// million kilometres wide.
+TEST_F(PlanImport, ExtremePlansAreDrawnAtTheWidthAsked) {
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (int i = 0; i < 10000; ++i) {
+        kids += std::to_string(i + 3) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count 10000 >>";
+    const std::string content = "0 g 0 0 283465 1000 re f";
+    const std::string large =
+        PdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 283465 283465] /Contents 4 0 R >>",
+               "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                   "\nendstream"});
+    const std::string wide =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1e9 1e9\"><rect y=\"5e8\" "
+        "width=\"1e9\" height=\"1e8\"/></svg>";
+    const std::tuple<std::string, plan::PlanOptions, QSize, int> cases[] = {
+        {Write("pages.pdf", PdfOf(objects)), {10000, 100}, {100, 142}, 10000},
+        {Write("large.pdf", large), {}, {2000, 2000}, 1},
+        {Write("wide.svg", wide), {}, {2000, 2000}, 1},
+    };
+    for (const auto& [path, options, size, pages] : cases) {
+        plan::Plan out;
+        std::string error;
+        ASSERT_TRUE(plan::LoadPlan(path, options, out, error)) << error;
+        EXPECT_EQ(out.image.size(), size) << path;
+        EXPECT_EQ(out.pages, pages) << path;
+    }
+}
+
 // Whatever the file, one line that names what is wrong, in bounded time; no
 // file the plan names is ever opened.
 TEST_F(PlanImport, DamagedAndHostilePlansAreRefusedWithAReason) {
     ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
     mkdir((dir + "/folder").c_str(), 0700);
-    // A well-formed PDF whose page tree is empty.
-    std::string pdfNoPages = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (const char* object :
-         {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}) {
-        offsets.push_back(pdfNoPages.size());
-        pdfNoPages += std::to_string(offsets.size()) + " 0 obj\n" + object + "\nendobj\n";
-    }
-    const size_t xref = pdfNoPages.size();
-    pdfNoPages += "xref\n0 3\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdfNoPages += entry;
-    }
-    pdfNoPages +=
-        "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    const std::string pdfNoPages =
+        PdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"});
     std::string deep = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 10 10\">";
     for (int i = 0; i < 5000; ++i) {
         deep += "<g>";

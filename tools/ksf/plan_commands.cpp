@@ -12,10 +12,8 @@
 #include "picture/coverage_image.h"
 #include "picture/walls_picture.h"
 #include "plan/plan_import.h"
-#include "plan/plan_palette.h"
 #include "plan/wall_detection.h"
 #include "sitefile/site_meta.h"
-#include "sitefile/site_writer.h"
 #include "tools/ksf/ksf.h"
 
 namespace {
@@ -131,10 +129,9 @@ int Create(const Args& args) {
     for (const std::string& note : plan.notes) {
         Note(note);
     }
-    const sitefile::SiteMap map = plan::IndexedSiteMap(plan.image);
-    std::string detail;
-    if (!sitefile::ReplaceFileContents(args.output, sitefile::BuildNewSiteFile(map), detail)) {
-        return WorkError(args.output + ": " + detail);
+    sitefile::SiteMap map;
+    if (!plan::WriteNewSite(plan.image, args.output, error, &map)) {
+        return WorkError(error);
     }
     std::string from = std::string("the ") + KindName(plan.kind);
     if (plan.pages > 1) {
