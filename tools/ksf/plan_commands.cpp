@@ -211,6 +211,11 @@ int Walls(const Args& args) {
             sitefile::SiteMeta current;
             std::string ignored;
             sitefile::ReadSiteMeta(path, current, ignored);  // only its scale matters here
+            if (!current.pixelsPerMetre) {
+                Note(
+                    "the site has no scale, so a metre is taken as 24 pixels: set the scale "
+                    "first (ksf scale) for a plan drawn larger than that");
+            }
             for (const plan::FoundWall& f :
                  plan::DetectWalls(plan::GreyOf(map), current.pixelsPerMetre)) {
                 found.push_back({f.x1, f.y1, f.x2, f.y2, material});
