@@ -73,6 +73,16 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Wi-Fi scans merged into each survey point, 1 to %1 (default 1).")
             .arg(kMaxWifiScans),
         QStringLiteral("N"));
+    const QCommandLineOption wifiSave(
+        QStringLiteral("wifi-save-dump"),
+        QStringLiteral("Append every Wi-Fi scan of the survey to FILE, as kscan --save-dump does "
+                       "(replay it with --wifi-replay)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption wifiFull6Ghz(
+        QStringLiteral("wifi-full-6ghz"),
+        QStringLiteral("After each Wi-Fi scan, listen on every 6 GHz channel too (slower; without "
+                       "it 6 GHz access points are found on the preferred channels and where "
+                       "2.4 and 5 GHz ones announce them)."));
     const QCommandLineOption profile(
         QStringLiteral("profile"),
         QStringLiteral("The coverage requirement profile of the pass/fail overlay: data, voice "
@@ -82,8 +92,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
-    parser.addOptions({port, simulate, wifi, wifiReplay, wifiScans, open, script, headless, pause,
-                       clientSize, trace, profile, help, version});
+    parser.addOptions({port, simulate, wifi, wifiReplay, wifiScans, wifiSave, wifiFull6Ghz, open,
+                       script, headless, pause, clientSize, trace, profile, help, version});
 
     // --simulate and --wifi take an optional value, which the parser cannot
     // express: split "--simulate=FILE" and "--wifi=IFACE" off before parsing.
@@ -217,6 +227,16 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
                                   .arg(kMaxWifiScans)
                                   .arg(parser.value(wifiScans)));
         }
+    }
+    options.wifiSaveDump = parser.value(wifiSave);
+    options.wifiFull6Ghz = parser.isSet(wifiFull6Ghz);
+    if (parser.isSet(wifiSave) && (!wifiSource || options.wifiSaveDump.isEmpty())) {
+        return UsageError(
+            QStringLiteral("--wifi-save-dump needs a file, and --wifi or "
+                           "--wifi-replay"));
+    }
+    if (options.wifiFull6Ghz && !options.wifi) {
+        return UsageError(QStringLiteral("--wifi-full-6ghz needs --wifi"));
     }
     if (wifiSource && !options.tracePath.isEmpty()) {
         return UsageError(

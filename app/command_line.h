@@ -19,7 +19,9 @@ struct KestrowOptions {
     bool wifi = false;                          // --wifi[=IFACE]
     QString wifiInterface;                      // empty: the first wireless interface that is up
     QString wifiReplay;                         // --wifi-replay DUMP
-    int wifiScans = 1;  // --wifi-scans N: scans merged into each survey point
+    int wifiScans = 1;          // --wifi-scans N: scans merged into each survey point
+    QString wifiSaveDump;       // --wifi-save-dump FILE: every scan appended to it
+    bool wifiFull6Ghz = false;  // --wifi-full-6ghz: then a passive scan of every 6 GHz channel
 };
 
 struct CommandLineResult {

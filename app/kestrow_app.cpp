@@ -124,9 +124,12 @@ std::unique_ptr<ScanSource> MakeWifiScanSource(const KestrowOptions& options) {
     } else {
         wifi::WifiScannerOptions adapter;
         adapter.iface = options.wifiInterface.toStdString();
+        adapter.full6Ghz = options.wifiFull6Ghz;
         scans = wifi::MakeAdapterScanner(adapter);
     }
-    return std::make_unique<wifi::WifiScanSource>(std::move(scans), options.wifiScans, warn);
+    auto source = std::make_unique<wifi::WifiScanSource>(std::move(scans), options.wifiScans, warn);
+    source->SaveScansTo(options.wifiSaveDump.toStdString());
+    return source;
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // them back and merges every scan into the scan list, as kestrow --wifi-replay
 // does. Besides the sanitizers' checks: the dumps lie inside the input one
 // after another, every SSID holds at most 32 bytes, channels agree with their
-// bands, and only channels 1-255 reach the scan list.
+// bands, widths are widths, one scan hands on at most kMaxScanEntries access
+// points and one per BSSID with a plausible level, and only channels 1-255
+// reach the scan list.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,8 @@ void Check(bool ok) {
 
 void CheckEntry(const wifi::BssEntry& e) {
     Check(e.ssid.size() <= wifi::kMaxSsidBytes);
+    static const std::set<int> kWidths = {0, 20, 40, 80, 160, 320};
+    Check(kWidths.count(e.widthMhz) == 1);
     Check(!e.signalQuality || *e.signalQuality <= 100);
     const wifi::Channel ch = wifi::ChannelFromFrequency(e.frequency);
     Check((ch.number == 0) == (ch.band == wifi::Band::kUnknown));
@@ -43,10 +48,6 @@ void CheckEntry(const wifi::BssEntry& e) {
             break;
         case wifi::Band::kUnknown:
             break;
-    }
-    int dbm = 0;
-    if (wifi::EntryLevelDbm(e, dbm)) {
-        Check(dbm >= -128 && dbm <= 127);
     }
 }
 
@@ -95,8 +96,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             replay->Start();
             Check(replay->Poll(std::chrono::milliseconds(0)) == wifi::ScanStatus::kDone);
             std::vector<wifi::BssEntry> heard = replay->Heard();
+            Check(heard.size() <= wifi::kMaxScanEntries);
             wifi::DropStaleEntries(heard, 1'000'000'000, 2'000'000'000);
-            wifi::MergeIntoScanList(heard);
+            std::vector<std::string> warnings;
+            const std::vector<wifi::BssEntry> one = wifi::OnePerBssid(heard, &warnings);
+            std::set<std::string> bssids;
+            for (const wifi::BssEntry& e : one) {
+                Check(bssids.insert(wifi::BssidText(e.bssid)).second);
+                int dbm = 0;
+                Check(!wifi::EntryLevelDbm(e, dbm) ||
+                      (dbm >= wifi::kMinLevelDbm && dbm <= wifi::kMaxLevelDbm));
+            }
+            for (const wifi::ChannelSurvey& c : replay->Survey()) {
+                Check(c.frequency != 0 &&
+                      (!c.noiseDbm || (*c.noiseDbm >= -128 && *c.noiseDbm < 128)));
+            }
+            wifi::MergeIntoScanList(one);
             if (i % 2 == 1) {
                 CheckScanList();
             }

@@ -138,6 +138,11 @@ void EncodeBody(const Entry& entry, Writer& w) {
         }
         return;
     }
+    if (entry.kind == Entry::Kind::kEstimated) {
+        w.U32(static_cast<uint32_t>(entry.estimated.x));
+        w.U32(static_cast<uint32_t>(entry.estimated.y));
+        return;
+    }
     if (entry.kind == Entry::Kind::kDeletion) {
         const DeletionEntry& d = entry.deletion;
         w.U32(static_cast<uint32_t>(d.x));
@@ -203,6 +208,10 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
             r.I32(reading.noiseCentiDbm);
         }
         return true;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kEstimated)) {
+        entry.kind = Entry::Kind::kEstimated;
+        return r.I32(entry.estimated.x) && r.I32(entry.estimated.y) && r.Left() == 0;
     }
     if (kind != static_cast<uint8_t>(Entry::Kind::kPoint)) {
         return false;

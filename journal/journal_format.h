@@ -1,7 +1,8 @@
 // The survey journal's layout: a header that names the site, then one entry
 // for every committed point and every deletion, and for what a point's
 // sweep learnt beyond the scan list (the channels of the BSSIDs it heard,
-// the noise of each channel), each closed by a CRC-32.
+// the noise of each channel, levels that were only estimated), each closed
+// by a CRC-32.
 // All numbers are little-endian.
 //
 //   header   "KSFJRNL1"  8 bytes
@@ -23,6 +24,7 @@
 //            u16 channel width (MHz, 0 unknown)
 //   noise    i32 x, i32 y, u16 count, and per channel: u32 frequency (MHz),
 //            i32 noise floor (hundredths of a dBm)
+//   estimated i32 x, i32 y: the point's levels came from a signal quality
 //
 // A reader takes entries up to the first one that is cut short or fails its
 // check, so a journal whose writing was interrupted gives back every entry
@@ -121,15 +123,28 @@ struct NoiseEntry {
     std::vector<NoiseRecord> readings;
 };
 
+// A point whose levels the adapter gave only as a signal quality.
+struct EstimatedEntry {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
 struct Entry {
     // Kinds 3, 4 and 7 are taken for the changes the desktop workspace and
     // walking surveys journal: 3 a point moved, 4 a point renamed, 7 a walk.
-    enum class Kind : uint8_t { kPoint = 1, kDeletion = 2, kChannels = 5, kNoise = 6 };
+    enum class Kind : uint8_t {
+        kPoint = 1,
+        kDeletion = 2,
+        kChannels = 5,
+        kNoise = 6,
+        kEstimated = 8
+    };
     Kind kind = Kind::kPoint;
-    PointEntry point;        // kPoint
-    DeletionEntry deletion;  // kDeletion
-    ChannelsEntry channels;  // kChannels
-    NoiseEntry noise;        // kNoise
+    PointEntry point;          // kPoint
+    DeletionEntry deletion;    // kDeletion
+    ChannelsEntry channels;    // kChannels
+    NoiseEntry noise;          // kNoise
+    EstimatedEntry estimated;  // kEstimated
 };
 
 std::vector<uint8_t> EncodeHeader(const JournalHeader& header);

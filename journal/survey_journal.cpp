@@ -295,7 +295,8 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list) {
             added.push_back({&entry.point, !entry.point.records.empty()});
             continue;
         }
-        if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise) {
+        if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise ||
+            entry.kind == Entry::Kind::kEstimated) {
             // What a sweep learnt stays for the save (SweepFindings).
             outcome.compacted.push_back(entry);
             continue;
@@ -397,6 +398,12 @@ std::vector<Entry> SweepEntries(int32_t x, int32_t y, const SweepDetails& detail
         }
         out.push_back(std::move(entry));
     }
+    if (details.levelsEstimated) {
+        Entry entry;
+        entry.kind = Entry::Kind::kEstimated;
+        entry.estimated = {x, y};
+        out.push_back(entry);
+    }
     return out;
 }
 
@@ -412,6 +419,8 @@ void SweepFindings::Add(const Entry& entry) {
             noise.push_back({static_cast<double>(entry.noise.x), static_cast<double>(entry.noise.y),
                              static_cast<int>(n.frequencyMhz), n.noiseCentiDbm / 100.0});
         }
+    } else if (entry.kind == Entry::Kind::kEstimated) {
+        estimated.insert({entry.estimated.x, entry.estimated.y});
     }
 }
 
@@ -426,6 +435,15 @@ void SweepFindings::MergeInto(sitefile::SiteMeta& meta,
                                         return surveyPositions.count({n.x, n.y}) == 0;
                                     }),
                      meta.noise.end());
+    std::set<std::pair<double, double>> points(meta.estimatedLevels.begin(),
+                                               meta.estimatedLevels.end());
+    points.insert(estimated.begin(), estimated.end());
+    meta.estimatedLevels.clear();
+    for (const auto& point : points) {
+        if (surveyPositions.count(point) != 0) {
+            meta.estimatedLevels.push_back(point);
+        }
+    }
 }
 
 SurveyJournal::~SurveyJournal() {

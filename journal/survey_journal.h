@@ -89,13 +89,15 @@ std::vector<Entry> SweepEntries(int32_t x, int32_t y, const SweepDetails& detail
 struct SweepFindings {
     std::map<sitefile::MacBytes, sitefile::BssidChannel> bssids;
     std::vector<sitefile::NoiseReading> noise;
+    std::set<std::pair<double, double>> estimated;  // points with estimated levels
 
-    bool Empty() const { return bssids.empty() && noise.empty(); }
-    // Takes in a channels or noise entry; other kinds are not findings.
+    bool Empty() const { return bssids.empty() && noise.empty() && estimated.empty(); }
+    // Takes in a channels, noise or estimated entry; other kinds are not
+    // findings.
     void Add(const Entry& entry);
-    // Into the sidecar: a BSSID's channel as last reported, the noise added;
-    // noise measured where no survey point is left (deleted, or not kept
-    // when the site was opened) goes.
+    // Into the sidecar: a BSSID's channel as last reported, the noise and the
+    // points of estimated levels added; those where no survey point is left
+    // (deleted, or not kept when the site was opened) go.
     void MergeInto(sitefile::SiteMeta& meta,
                    const std::set<std::pair<double, double>>& surveyPositions) const;
 };

@@ -526,6 +526,12 @@ QString Cover(const Content& c, const Target& t) {
          c.noise ? QStringLiteral("measured at each point by the Wi-Fi adapter")
                  : QStringLiteral(
                        "not measured (the scanner unit, and some Wi-Fi drivers, report none)")},
+        {"Levels", site.estimatedPoints == 0
+                       ? QStringLiteral("measured")
+                       : QString("estimated from a signal quality at %1 of %2 points (the Wi-Fi "
+                                 "adapter reported no levels there)")
+                             .arg(site.estimatedPoints)
+                             .arg(site.survey.points.size())},
         {"SSIDs", QString::number(c.distinctSsids)},
         {"Readings", QString::number(c.readings)},
         {"Floor plan", QString("%1 &times; %2 pixels, scale %3")

@@ -32,6 +32,8 @@ struct ReportSite {
     QImage signature;       // the sign-off raster
     std::optional<double> pixelsPerMetre;
     coverage::Survey survey;  // with the noise measured, where it was
+    // Survey points whose levels are estimates from a signal quality.
+    size_t estimatedPoints = 0;
     // The cover's fields (text, UTF-8); empty ones are left out.
     std::string customer;
     std::string surveyor;

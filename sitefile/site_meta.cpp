@@ -26,8 +26,9 @@ constexpr MaterialInfo kMaterials[kMaterialCount] = {
     {Material::kMetal, "metal", {20, 26, 30}},
 };
 
-const std::set<std::string> kKnownFields = {
-    "pixels_per_metre", "walls", "access_points", "bssids", "noise", "walks", "report"};
+const std::set<std::string> kKnownFields = {"pixels_per_metre", "walls", "access_points",
+                                            "bssids",           "noise", "walks",
+                                            "estimated_levels", "report"};
 
 constexpr double kMaxCoordinate = kMaxMetaCoordinate;
 
@@ -156,6 +157,24 @@ bool ReadNoise(JsonChecker& check, const Json& root, SiteMeta& out) {
     return true;
 }
 
+bool ReadEstimated(JsonChecker& check, const Json& root, SiteMeta& out) {
+    const Json* items = nullptr;
+    if (!check.Array(root, "", "estimated_levels", kMaxNoiseReadings, items) || items == nullptr) {
+        return !check.Failed();
+    }
+    for (size_t i = 0; i < items->size(); ++i) {
+        const Json& item = (*items)[i];
+        const std::string where = JsonChecker::Item("estimated_levels", i);
+        std::pair<double, double> point;
+        if (!check.IsObject(item, where) || !Coordinate(check, item, where, "x", point.first) ||
+            !Coordinate(check, item, where, "y", point.second)) {
+            return false;
+        }
+        out.estimatedLevels.push_back(point);
+    }
+    return true;
+}
+
 bool ReadWalks(JsonChecker& check, const Json& root, SiteMeta& out) {
     const Json* items = nullptr;
     if (!check.Array(root, "", "walks", kMaxWalks, items) || items == nullptr) {
@@ -256,7 +275,8 @@ bool FromJson(const Json& root, const std::string& name, SiteMeta& out, std::str
     }
     if (!ReadWalls(check, root, out) || !ReadAccessPoints(check, root, out) ||
         !ReadBssids(check, root, out) || !ReadNoise(check, root, out) ||
-        !ReadWalks(check, root, out) || !ReadReport(check, root, out)) {
+        !ReadEstimated(check, root, out) || !ReadWalks(check, root, out) ||
+        !ReadReport(check, root, out)) {
         error = check.Error();
         out = SiteMeta();
         return false;
@@ -399,6 +419,13 @@ std::string MetaText(const SiteMeta& meta) {
                              {"noise_dbm", Number(reading.noiseDbm)}});
         }
         root["noise"] = std::move(noise);
+    }
+    if (!meta.estimatedLevels.empty()) {
+        Json points = Json::array();
+        for (const auto& [x, y] : meta.estimatedLevels) {
+            points.push_back({{"x", Number(x)}, {"y", Number(y)}});
+        }
+        root["estimated_levels"] = std::move(points);
     }
     if (!meta.walks.empty()) {
         Json walks = Json::array();

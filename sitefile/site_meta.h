@@ -6,6 +6,7 @@
 //     "access_points": [ {"bssid": "02:00:00:00:00:a1", "x": 100, "y": 80, "label": "AP-1"} ],
 //     "bssids": { "02:00:00:00:00:a1": {"frequency": 5180, "width_mhz": 80} },
 //     "noise": [ {"x": 120, "y": 160, "frequency": 5180, "noise_dbm": -95} ],
+//     "estimated_levels": [ {"x": 120, "y": 160} ],
 //     "walks": [ {"path": [[10, 20], [200, 20]], "times_s": [0, 12.5], "speed": 1.0,
 //                 "points": ["4", "5", "6"]} ],
 //     "report": {"customer": "...", "surveyor": "...", "notes": "..."} }
@@ -106,6 +107,9 @@ struct SiteMeta {
     std::vector<PlacedAccessPoint> accessPoints;
     std::map<MacBytes, BssidChannel> bssids;
     std::vector<NoiseReading> noise;
+    // Points whose levels the Wi-Fi adapter gave only as a signal quality,
+    // stored as estimated dBm.
+    std::vector<std::pair<double, double>> estimatedLevels;
     std::vector<Walk> walks;
     ReportFields report;
     // Fields this program does not know, as JSON text by name.

@@ -1,5 +1,7 @@
 #include "wifi/netlink_reader.h"
 
+#include <linux/netlink.h>
+
 #include <cstring>
 
 namespace wifi {
@@ -107,6 +109,38 @@ bool ReadErrorCode(const NetlinkMessage& message, int32_t& error) {
     }
     error = Load<int32_t>(message.payload);
     return true;
+}
+
+}  // namespace wifi
+
+namespace wifi {
+
+std::string ReadKernelReason(const NetlinkMessage& message) {
+    if ((message.flags & NLM_F_ACK_TLVS) == 0) {
+        return std::string();
+    }
+    size_t at = sizeof(int32_t);
+    if (message.type == NLMSG_ERROR) {
+        // The request follows the code: its header alone when capped, else
+        // the whole of it.
+        if (message.payloadLength < at + kNetlinkHeaderSize) {
+            return std::string();
+        }
+        const uint32_t echoed = Load<uint32_t>(message.payload + at);
+        at += (message.flags & NLM_F_CAPPED) != 0 ? kNetlinkHeaderSize : Align4(echoed);
+    }
+    if (at > message.payloadLength) {
+        return std::string();
+    }
+    AttrReader reader(message.payload + at, message.payloadLength - at);
+    NetlinkAttr a;
+    while (reader.Next(a)) {
+        if (a.type == NLMSGERR_ATTR_MSG) {
+            const char* text = reinterpret_cast<const char*>(a.data);
+            return std::string(text, strnlen(text, a.length));
+        }
+    }
+    return std::string();
 }
 
 }  // namespace wifi

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace wifi {
 
@@ -83,5 +84,10 @@ bool ReadU64(const NetlinkAttr& attr, uint64_t& value);
 // The 32-bit error code that starts an NLMSG_ERROR or NLMSG_DONE payload
 // (negative errno, 0 for none); false when the payload is too short.
 bool ReadErrorCode(const NetlinkMessage& message, int32_t& error);
+
+// The kernel's reason (its extended acknowledgement's message) in an
+// NLMSG_ERROR or NLMSG_DONE, whether the request is echoed before it or not;
+// empty when it gave none.
+std::string ReadKernelReason(const NetlinkMessage& message);
 
 }  // namespace wifi

@@ -1,119 +1,112 @@
 #include "wifi/network_manager.h"
 
-#include <systemd/sd-bus.h>
-
-#include <cstring>
-
 namespace wifi {
 
 namespace {
 
-constexpr const char* kService = "org.freedesktop.NetworkManager";
+constexpr const char* kNetworkManager = "org.freedesktop.NetworkManager";
 constexpr const char* kManagerPath = "/org/freedesktop/NetworkManager";
 constexpr const char* kWireless = "org.freedesktop.NetworkManager.Device.Wireless";
-constexpr uint64_t kCallTimeoutUs = 3000000;
-
-// Frees a D-Bus error and the reply at the end of a call.
-struct Call {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    ~Call() {
-        sd_bus_error_free(&error);
-        sd_bus_message_unref(reply);
-    }
-    // One line for a failed call.
-    std::string Problem(int rc) const {
-        if (sd_bus_error_has_name(&error, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
-            sd_bus_error_has_name(&error, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
-            return "NetworkManager is not running";
-        }
-        if (sd_bus_error_has_name(&error, "org.freedesktop.NetworkManager.PermissionDenied") ||
-            sd_bus_error_has_name(&error, SD_BUS_ERROR_ACCESS_DENIED)) {
-            return "NetworkManager does not allow this user to scan";
-        }
-        if (error.message != nullptr) {
-            return std::string("NetworkManager: ") + error.message;
-        }
-        return std::string("NetworkManager: ") + std::strerror(rc < 0 ? -rc : rc);
-    }
-};
+constexpr const char* kIwd = "net.connman.iwd";
+constexpr const char* kIwdDevice = "net.connman.iwd.Device";
+constexpr const char* kIwdStation = "net.connman.iwd.Station";
 
 }  // namespace
 
-NetworkManagerBus::~NetworkManagerBus() {
-    sd_bus_flush_close_unref(m_bus);
+ExternalScanner::Answer NetworkManagerBus::RequestScan(const std::string& iface,
+                                                       std::string& problem) {
+    // A device path known from before may belong to a device that has since
+    // gone (the adapter was plugged out and in): look it up once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        BusError error;
+        auto known = m_devices.find(iface);
+        if (known == m_devices.end()) {
+            std::string path;
+            if (!m_bus->Call(kNetworkManager, kManagerPath, kNetworkManager, "GetDeviceByIpIface",
+                             "s", iface, &path, error) ||
+                path.empty()) {
+                problem = error.name == "org.freedesktop.NetworkManager.UnknownDevice"
+                              ? "NetworkManager does not manage " + iface
+                              : ServiceProblem("NetworkManager", error);
+                return Answer::kRefused;
+            }
+            known = m_devices.emplace(iface, path).first;
+        }
+        if (m_bus->Call(kNetworkManager, known->second, kWireless, "RequestScan", "a{sv}", "",
+                        nullptr, error)) {
+            return Answer::kAccepted;
+        }
+        m_devices.erase(known);
+        if (!ObjectIsGone(error)) {
+            problem = ServiceProblem("NetworkManager", error);
+            return Answer::kRefused;
+        }
+        problem = "NetworkManager has no Wi-Fi device " + iface;
+    }
+    return Answer::kRefused;
 }
 
-bool NetworkManagerBus::DevicePath(const std::string& iface, std::string& path,
-                                   std::string& error) {
-    if (m_bus == nullptr) {
-        const int rc = sd_bus_open_system(&m_bus);
-        if (rc < 0) {
-            m_bus = nullptr;
-            error = std::string("no system D-Bus to reach NetworkManager: ") + std::strerror(-rc);
-            return false;
-        }
-        sd_bus_set_method_call_timeout(m_bus, kCallTimeoutUs);
-    }
-    auto known = m_devices.find(iface);
-    if (known != m_devices.end()) {
+bool IwdBus::StationPath(const std::string& iface, std::string& path, std::string& problem) {
+    auto known = m_stations.find(iface);
+    if (known != m_stations.end()) {
         path = known->second;
         return true;
     }
-    Call call;
-    int rc = sd_bus_call_method(m_bus, kService, kManagerPath, kService, "GetDeviceByIpIface",
-                                &call.error, &call.reply, "s", iface.c_str());
-    if (rc < 0) {
-        error = sd_bus_error_has_name(&call.error, "org.freedesktop.NetworkManager.UnknownDevice")
-                    ? "NetworkManager does not manage " + iface
-                    : call.Problem(rc);
+    BusObjects objects;
+    BusError error;
+    if (!m_bus->ManagedObjects(kIwd, objects, error)) {
+        problem = ServiceProblem("iwd", error);
         return false;
     }
-    const char* object = nullptr;
-    rc = sd_bus_message_read(call.reply, "o", &object);
-    if (rc < 0 || object == nullptr) {
-        error = "NetworkManager gave no device for " + iface;
-        return false;
+    for (const auto& [object, interfaces] : objects) {
+        const auto device = interfaces.find(kIwdDevice);
+        if (device == interfaces.end() || interfaces.count(kIwdStation) == 0) {
+            continue;
+        }
+        const auto name = device->second.find("Name");
+        if (name != device->second.end() && name->second == iface) {
+            path = object;
+            m_stations[iface] = object;
+            return true;
+        }
     }
-    path = object;
-    m_devices[iface] = path;
-    return true;
+    problem = "iwd has no station " + iface + " (is it in station mode?)";
+    return false;
 }
 
-bool NetworkManagerBus::LastScan(const std::string& iface, int64_t& lastScan, std::string& error) {
-    std::string path;
-    if (!DevicePath(iface, path, error)) {
-        return false;
+ExternalScanner::Answer IwdBus::RequestScan(const std::string& iface, std::string& problem) {
+    // iwd numbers its objects afresh when it restarts: a path from before
+    // may be gone.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string path;
+        if (!StationPath(iface, path, problem)) {
+            return Answer::kRefused;
+        }
+        BusError error;
+        if (m_bus->Call(kIwd, path, kIwdStation, "Scan", "", "", nullptr, error)) {
+            return Answer::kAccepted;
+        }
+        if (error.name == "net.connman.iwd.Busy" || error.name == "net.connman.iwd.InProgress") {
+            return Answer::kBusy;
+        }
+        m_stations.erase(iface);
+        problem = ServiceProblem("iwd", error);
+        if (!ObjectIsGone(error)) {
+            return Answer::kRefused;
+        }
     }
-    Call call;
-    int64_t value = 0;
-    const int rc = sd_bus_get_property_trivial(m_bus, kService, path.c_str(), kWireless, "LastScan",
-                                               &call.error, 'x', &value);
-    if (rc < 0) {
-        error = sd_bus_error_has_name(&call.error, SD_BUS_ERROR_UNKNOWN_PROPERTY) ||
-                        sd_bus_error_has_name(&call.error, SD_BUS_ERROR_UNKNOWN_INTERFACE)
-                    ? "NetworkManager has no Wi-Fi device " + iface +
-                          " (or is older than 1.12, without LastScan)"
-                    : call.Problem(rc);
-        return false;
-    }
-    lastScan = value;
-    return true;
+    return Answer::kRefused;
 }
 
-bool NetworkManagerBus::RequestScan(const std::string& iface, std::string& error) {
-    std::string path;
-    if (!DevicePath(iface, path, error)) {
-        return false;
+std::optional<bool> IwdBus::Scanning(const std::string& iface) {
+    std::string path, problem;
+    bool scanning = false;
+    BusError error;
+    if (!StationPath(iface, path, problem) ||
+        !m_bus->GetBool(kIwd, path, kIwdStation, "Scanning", scanning, error)) {
+        return std::nullopt;
     }
-    Call call;
-    const int rc = sd_bus_call_method(m_bus, kService, path.c_str(), kWireless, "RequestScan",
-                                      &call.error, &call.reply, "a{sv}", 0);
-    if (rc < 0) {
-        error = call.Problem(rc);
-        return false;
-    }
-    return true;
+    return scanning;
 }
 
 }  // namespace wifi

@@ -14,33 +14,8 @@ namespace wifi {
 
 namespace {
 
-constexpr uint8_t kSsidElement = 0;
-
 std::string At(size_t offset) {
     return "message at byte " + std::to_string(offset) + ": ";
-}
-
-// The first SSID element of an information-element list. An element whose
-// length runs past the list ends the walk: neither it nor anything after it
-// is read.
-std::string SsidFromElements(const uint8_t* p, size_t length) {
-    size_t i = 0;
-    while (length - i >= 2) {
-        const uint8_t id = p[i];
-        const size_t elementLength = p[i + 1];
-        if (elementLength > length - i - 2) {
-            break;
-        }
-        const char* body = reinterpret_cast<const char*>(p + i + 2);
-        if (id == kSsidElement) {
-            // An over-long element (hostile: 802.11 allows 32 bytes) keeps
-            // what fits without cutting a character in two.
-            return std::string(body,
-                               platform::FittingPrefixLength(body, elementLength, kMaxSsidBytes));
-        }
-        i += 2 + elementLength;
-    }
-    return std::string();
 }
 
 // Reads the nested BSS attribute of one scan-result message into `entry`.
@@ -133,41 +108,80 @@ std::string ReadBss(const NetlinkAttr& bss, BssEntry& entry) {
     }
     if (elements != nullptr) {
         entry.ssid = SsidFromElements(elements->data, elements->length);
+        entry.widthMhz = ChannelWidthFromElements(elements->data, elements->length);
     }
     return std::string();
 }
 
-void ReadScanResult(const NetlinkMessage& m, size_t base, ScanDump& dump) {
+// Reads the nested survey attribute of one survey message into `channel`.
+std::string ReadSurvey(const NetlinkAttr& info, ChannelSurvey& channel) {
+    AttrReader reader(info.data, info.length);
+    NetlinkAttr a;
+    while (reader.Next(a)) {
+        if (a.type == NL80211_SURVEY_INFO_FREQUENCY && !ReadU32(a, channel.frequency)) {
+            return "its frequency has a wrong length";
+        }
+        uint8_t noise = 0;
+        if (a.type == NL80211_SURVEY_INFO_NOISE && ReadU8(a, noise)) {
+            channel.noiseDbm = static_cast<int8_t>(noise);  // signed dBm in a byte
+        }
+        channel.inUse = channel.inUse || a.type == NL80211_SURVEY_INFO_IN_USE;
+    }
+    if (reader.Failed()) {
+        return "a nested attribute runs past its parent";
+    }
+    return channel.frequency == 0 ? "no frequency" : std::string();
+}
+
+// One nl80211 message of a dump: a scan result, or a channel of a survey.
+void ReadResult(const NetlinkMessage& m, size_t base, ScanDump& dump) {
     const size_t at = base + m.offset;
     if (m.payloadLength < kGenlHeaderSize) {
         dump.warnings.push_back(At(at) + "too short for its generic-netlink header; skipped");
         return;
     }
     const uint8_t command = m.payload[0];
-    if (command != NL80211_CMD_NEW_SCAN_RESULTS) {
+    const bool survey = command == NL80211_CMD_NEW_SURVEY_RESULTS;
+    if (command != NL80211_CMD_NEW_SCAN_RESULTS && !survey) {
         dump.warnings.push_back(At(at) + "not a scan result (command " + std::to_string(command) +
                                 "); skipped");
         return;
     }
+    const uint16_t nest = survey ? NL80211_ATTR_SURVEY_INFO : NL80211_ATTR_BSS;
     AttrReader reader(m.payload + kGenlHeaderSize, m.payloadLength - kGenlHeaderSize);
-    NetlinkAttr a, bss;
-    bool haveBss = false;
+    NetlinkAttr a, found;
+    bool have = false;
     while (reader.Next(a)) {
-        if (a.type == NL80211_ATTR_BSS && !haveBss) {
-            bss = a;
-            haveBss = true;
+        if (a.type == nest && !have) {
+            found = a;
+            have = true;
         }
     }
     if (reader.Failed()) {
         dump.warnings.push_back(At(at) + "an attribute runs past its message; skipped");
         return;
     }
-    if (!haveBss) {
-        dump.warnings.push_back(At(at) + "no BSS in it; skipped");
+    if (!have) {
+        dump.warnings.push_back(At(at) + (survey ? "no survey in it" : "no BSS in it") +
+                                "; skipped");
+        return;
+    }
+    if (survey) {
+        ChannelSurvey channel;
+        const std::string problem = ReadSurvey(found, channel);
+        if (!problem.empty()) {
+            dump.warnings.push_back(At(at) + "survey: " + problem + "; skipped");
+            return;
+        }
+        dump.survey.push_back(channel);
+        return;
+    }
+    if (dump.entries.size() >= kMaxScanEntries) {
+        ++dump.leftOut;
         return;
     }
     BssEntry entry;
-    const std::string problem = ReadBss(bss, entry);
+    const std::string problem = ReadBss(found, entry);
     if (!problem.empty()) {
         dump.warnings.push_back(At(at) + problem + "; skipped");
         return;
@@ -175,8 +189,20 @@ void ReadScanResult(const NetlinkMessage& m, size_t base, ScanDump& dump) {
     dump.entries.push_back(std::move(entry));
 }
 
-ScanDump ParseOne(const uint8_t* data, size_t size, size_t base, bool& cut,
-                  std::string& cutMessage) {
+// The note is a no-op message with a payload of two 64-bit times.
+constexpr size_t kNoteSize = kNetlinkHeaderSize + 16;
+
+bool ReadNote(const NetlinkMessage& m, ScanNote& note) {
+    if (m.type != NLMSG_NOOP || m.payloadLength != 16) {
+        return false;
+    }
+    std::memcpy(&note.scanStartNs, m.payload, 8);
+    std::memcpy(&note.dumpNs, m.payload + 8, 8);
+    return true;
+}
+
+ScanDump ParseMessages(const uint8_t* data, size_t size, size_t base, bool& cut,
+                       std::string& cutMessage) {
     ScanDump dump;
     dump.begin = base;
     cut = false;
@@ -201,6 +227,11 @@ ScanDump ParseOne(const uint8_t* data, size_t size, size_t base, bool& cut,
         }
         if ((m.flags & NLM_F_DUMP_INTR) != 0) {
             dump.interrupted = true;
+        }
+        ScanNote note;
+        if (m.offset == 0 && ReadNote(m, note)) {
+            dump.note = note;
+            continue;
         }
         int32_t code = 0;
         switch (m.type) {
@@ -232,11 +263,22 @@ ScanDump ParseOne(const uint8_t* data, size_t size, size_t base, bool& cut,
                     dump.warnings.push_back(At(base + m.offset) + "reserved type " +
                                             std::to_string(m.type) + "; skipped");
                 } else {
-                    ReadScanResult(m, base, dump);
+                    ReadResult(m, base, dump);
                 }
                 break;
         }
     }
+}
+
+ScanDump ParseOne(const uint8_t* data, size_t size, size_t base, bool& cut,
+                  std::string& cutMessage) {
+    ScanDump dump = ParseMessages(data, size, base, cut, cutMessage);
+    if (dump.leftOut > 0) {
+        dump.warnings.push_back("the scan holds " + std::to_string(dump.leftOut) +
+                                " access points more than the " + std::to_string(kMaxScanEntries) +
+                                " one scan may hand on; they are left out");
+    }
+    return dump;
 }
 
 }  // namespace
@@ -245,13 +287,38 @@ ScanDump ParseScanDump(const uint8_t* data, size_t size, bool& cut, std::string&
     return ParseOne(data, size, 0, cut, cutMessage);
 }
 
+namespace {
+
+// Whether the dump at `offset` is a channel survey: its first message is one.
+bool SurveyFollows(const uint8_t* data, size_t size, size_t offset) {
+    MessageReader reader(data + offset, size - offset);
+    NetlinkMessage m;
+    return reader.Next(m) == MessageReader::Result::kMessage && m.type >= NLMSG_MIN_TYPE &&
+           m.payloadLength >= kGenlHeaderSize && m.payload[0] == NL80211_CMD_NEW_SURVEY_RESULTS;
+}
+
+}  // namespace
+
+ScanDump ParseSavedScan(const uint8_t* data, size_t size, size_t offset, bool& cut,
+                        std::string& cutMessage) {
+    ScanDump dump = ParseOne(data + offset, size - offset, offset, cut, cutMessage);
+    if (cut || dump.error < 0 || !SurveyFollows(data, size, dump.end)) {
+        return dump;
+    }
+    ScanDump survey = ParseOne(data + dump.end, size - dump.end, dump.end, cut, cutMessage);
+    dump.survey.insert(dump.survey.end(), survey.survey.begin(), survey.survey.end());
+    dump.warnings.insert(dump.warnings.end(), survey.warnings.begin(), survey.warnings.end());
+    dump.end = survey.end;
+    return dump;
+}
+
 ScanDumps ParseScanDumps(const uint8_t* data, size_t size) {
     ScanDumps result;
     size_t offset = 0;
     while (offset < size) {
         bool cut = false;
         std::string cutMessage;
-        ScanDump dump = ParseOne(data + offset, size - offset, offset, cut, cutMessage);
+        ScanDump dump = ParseSavedScan(data, size, offset, cut, cutMessage);
         if (cut) {
             result.cut = true;
             result.cutMessage = std::move(cutMessage);
@@ -277,6 +344,23 @@ void DropStaleEntries(std::vector<BssEntry>& entries, uint64_t scanStartBoottime
         return false;
     };
     entries.erase(std::remove_if(entries.begin(), entries.end(), stale), entries.end());
+}
+
+void DropStaleEntries(ScanDump& dump) {
+    if (dump.note) {
+        DropStaleEntries(dump.entries, dump.note->scanStartNs, dump.note->dumpNs);
+    }
+}
+
+std::vector<uint8_t> ScanNoteMessage(const ScanNote& note) {
+    std::vector<uint8_t> bytes(kNoteSize, 0);
+    const uint32_t length = kNoteSize;
+    const uint16_t type = NLMSG_NOOP;
+    std::memcpy(bytes.data(), &length, 4);
+    std::memcpy(bytes.data() + 4, &type, 2);
+    std::memcpy(bytes.data() + kNetlinkHeaderSize, &note.scanStartNs, 8);
+    std::memcpy(bytes.data() + kNetlinkHeaderSize + 8, &note.dumpNs, 8);
+    return bytes;
 }
 
 std::string BssidText(const uint8_t (&bssid)[6]) {

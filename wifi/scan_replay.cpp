@@ -1,7 +1,5 @@
 #include "wifi/scan_replay.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,61 +8,51 @@
 #include <iterator>
 #include <thread>
 
+#include "wifi/dump_file.h"
+
 namespace wifi {
 
-namespace {
-
-constexpr std::streamoff kMaxDumpFileBytes = 256 << 20;
-
-}  // namespace
-
 std::unique_ptr<ScanReplay> ScanReplay::Load(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    if (!S_ISREG(info.st_mode) || info.st_size > kMaxDumpFileBytes) {
-        error = path + " is not a scan dump (not a regular file of at most 256 MB)";
-        return nullptr;
-    }
-    std::ifstream in(path, std::ios::binary);
-    const std::streamoff size = info.st_size;
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        error = "cannot read " + path;
+    std::vector<uint8_t> bytes;
+    if (!ReadDumpFile(path, bytes, error)) {
         return nullptr;
     }
     const size_t slash = path.find_last_of('/');
-    auto replay =
-        FromBytes(bytes, slash == std::string::npos ? path : path.substr(slash + 1), error);
+    auto replay = FromBytes(std::move(bytes),
+                            slash == std::string::npos ? path : path.substr(slash + 1), error);
     if (!replay) {
         error = path + ": " + error;
     }
     return replay;
 }
 
-std::unique_ptr<ScanReplay> ScanReplay::FromBytes(const std::vector<uint8_t>& bytes,
+std::unique_ptr<ScanReplay> ScanReplay::FromBytes(std::vector<uint8_t> bytes,
                                                   const std::string& name, std::string& error) {
-    ScanDumps parsed = ParseScanDumps(bytes.data(), bytes.size());
     std::unique_ptr<ScanReplay> replay(new ScanReplay());
     replay->m_name = name;
-    for (ScanDump& dump : parsed.dumps) {
+    size_t offset = 0;
+    std::string cutMessage;
+    while (offset < bytes.size()) {
+        bool cut = false;
+        const ScanDump dump = ParseSavedScan(bytes.data(), bytes.size(), offset, cut, cutMessage);
+        if (cut) {
+            replay->m_loadWarnings.push_back(cutMessage + "; that last scan is left out");
+            break;
+        }
         if (dump.error < 0) {
             replay->m_loadWarnings.push_back("scan " + std::to_string(replay->m_scans.size() + 1) +
                                              " ended with an error from the kernel; left out");
-            continue;
+        } else {
+            replay->m_scans.push_back({dump.begin, dump.end});
         }
-        replay->m_scans.push_back(std::move(dump));
-    }
-    if (parsed.cut) {
-        replay->m_loadWarnings.push_back(parsed.cutMessage + "; that last scan is left out");
+        offset = dump.end;  // past at least one 16-byte message
     }
     if (replay->m_scans.empty()) {
-        error = parsed.cut ? parsed.cutMessage + ", and no whole scan comes before it"
-                           : "no scan in it";
+        error = !cutMessage.empty() ? cutMessage + ", and no whole scan comes before it"
+                                    : "no scan in it";
         return nullptr;
     }
+    replay->m_bytes = std::move(bytes);
     return replay;
 }
 
@@ -74,20 +62,35 @@ void ScanReplay::SetPace(int ms, std::function<int64_t()> nowMs) {
 }
 
 void ScanReplay::Start() {
-    m_current = &m_scans[m_next];
+    m_current = m_scans[m_next];
     m_next = (m_next + 1) % m_scans.size();
+    bool cut = false;
+    std::string cutMessage;
+    ScanDump dump =
+        ParseSavedScan(m_bytes.data(), m_bytes.size(), m_current.begin, cut, cutMessage);
+    DropStaleEntries(dump);
+    m_all = std::move(dump.entries);
+    m_survey = std::move(dump.survey);
+    m_warnings = std::move(dump.warnings);
     m_status = ScanStatus::kRunning;
     m_error.clear();
     m_heard.clear();
-    m_warnings = m_current->warnings;
     m_startMs = m_nowMs ? m_nowMs() : SteadyNowMs();
+}
+
+std::vector<uint8_t> ScanReplay::SavedScan() const {
+    if (m_status != ScanStatus::kDone) {
+        return {};
+    }
+    return std::vector<uint8_t>(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_current.begin),
+                                m_bytes.begin() + static_cast<std::ptrdiff_t>(m_current.end));
 }
 
 ScanStatus ScanReplay::Poll(std::chrono::milliseconds timeout) {
     if (m_status != ScanStatus::kRunning) {
         return m_status;
     }
-    const std::vector<BssEntry>& all = m_current->entries;
+    const std::vector<BssEntry>& all = m_all;
     if (m_paceMs == 0) {
         m_heard = all;
         m_status = ScanStatus::kDone;
@@ -117,6 +120,7 @@ void ScanReplay::Cancel() {
         m_status = ScanStatus::kFailed;
         m_error = "the scan was cancelled";
         m_heard.clear();
+        m_survey.clear();
     }
 }
 

@@ -1,6 +1,7 @@
 // Saved scans played back as if the adapter heard them: each scan request
 // takes the next scan of a dump file (kscan --save-dump), starting again at
-// the first after the last.
+// the first after the last. A scan saved with its note hands back only what
+// was heard after it started, and its channel survey.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +16,14 @@ namespace wifi {
 
 class ScanReplay : public ScanSource {
   public:
-    // Reads the file. A file that ends inside a scan keeps the scans before it
-    // (with a warning in LoadWarnings()); one without a single whole scan, or
-    // one that cannot be read, gives null and a one-line reason.
+    // Reads the file (at most kMaxDumpFileBytes). A file that ends inside a
+    // scan keeps the scans before it (with a warning in LoadWarnings()); one
+    // without a single whole scan, or one that cannot be read, gives null and
+    // a one-line reason. Each scan is read again when it is played, so only
+    // the file and the scan playing are held.
     static std::unique_ptr<ScanReplay> Load(const std::string& path, std::string& error);
     // The same from bytes already in memory; `name` stands for the adapter.
-    static std::unique_ptr<ScanReplay> FromBytes(const std::vector<uint8_t>& bytes,
+    static std::unique_ptr<ScanReplay> FromBytes(std::vector<uint8_t> bytes,
                                                  const std::string& name, std::string& error);
 
     // A scan that lasts `ms` (access points coming in evenly over it) instead
@@ -33,6 +36,8 @@ class ScanReplay : public ScanSource {
 
     ScanStatus Status() const override { return m_status; }
     const std::vector<BssEntry>& Heard() const override { return m_heard; }
+    const std::vector<ChannelSurvey>& Survey() const override { return m_survey; }
+    std::vector<uint8_t> SavedScan() const override;
     const std::string& Error() const override { return m_error; }
     const std::vector<std::string>& Warnings() const override { return m_warnings; }
     std::string AdapterName() const override { return m_name; }
@@ -44,14 +49,22 @@ class ScanReplay : public ScanSource {
   private:
     ScanReplay() = default;
 
+    struct Span {
+        size_t begin;
+        size_t end;
+    };
+
     std::string m_name;
-    std::vector<ScanDump> m_scans;
+    std::vector<uint8_t> m_bytes;
+    std::vector<Span> m_scans;
     std::vector<std::string> m_loadWarnings;
     size_t m_next = 0;
-    const ScanDump* m_current = nullptr;
+    Span m_current{0, 0};
+    std::vector<BssEntry> m_all;  // the playing scan's
 
     ScanStatus m_status = ScanStatus::kIdle;
     std::vector<BssEntry> m_heard;
+    std::vector<ChannelSurvey> m_survey;
     std::vector<std::string> m_warnings;
     std::string m_error;
     int m_paceMs = 0;

@@ -44,6 +44,11 @@ class ScanSource {
     virtual ScanStatus Status() const = 0;
     // The access points heard so far by the running scan; all of them once done.
     virtual const std::vector<BssEntry>& Heard() const = 0;
+    // Once done: the adapter's channel survey after the scan (each channel's
+    // noise, where the driver measures it), and the scan as a file of saved
+    // scans holds it (its note, its results, its survey).
+    virtual const std::vector<ChannelSurvey>& Survey() const = 0;
+    virtual std::vector<uint8_t> SavedScan() const = 0;
     // Why the scan failed, as one line.
     virtual const std::string& Error() const = 0;
     // Malformed messages skipped while reading the results.

@@ -1,10 +1,9 @@
-// What a Wi-Fi scan needs from the system, behind two small interfaces so the
-// scan's state machine can be driven by fakes in tests: the kernel's nl80211
-// over netlink, and NetworkManager for unprivileged scans.
+// The words a Wi-Fi scan is made of, shared by the nl80211 transport, the
+// services that may scan on our behalf and the scan's state machine.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,54 +12,77 @@ namespace wifi {
 struct WirelessInterface {
     std::string name;  // "wlan0"
     uint32_t ifindex = 0;
-    bool up = false;       // administratively up (IFF_UP)
-    bool station = false;  // a client (managed) interface, the kind that scans
-    std::string driver;    // kernel driver of its device, "" when unknown
-    std::string phy;       // "phy0"
+    uint32_t wiphy = 0;   // the radio it belongs to (several interfaces may share one)
+    uint32_t iftype = 0;  // NL80211_IFTYPE_*
+    bool up = false;      // administratively up (IFF_UP)
+    std::string driver;   // kernel driver of its device, "" when unknown
+    std::string phy;      // "phy0"
+
+    // A client interface, of the kinds that scan: station, P2P client, IBSS.
+    bool CanScan() const;
+    // "a monitor interface", "an access point interface", ...
+    std::string KindText() const;
 };
 
-enum class ScanEvent {
-    kNone,        // the wait ran out
-    kNewResults,  // NL80211_CMD_NEW_SCAN_RESULTS for the interface
-    kAborted,     // NL80211_CMD_SCAN_ABORTED for the interface
+// What a trigger asks of the kernel.
+struct ScanRequest {
+    std::vector<uint32_t> frequencies;  // MHz; empty: every channel the adapter may use
+    bool passive = false;               // listen only, no probe requests
+    // Let the kernel find 6 GHz access points from the neighbour reports of
+    // 2.4 and 5 GHz ones (NL80211_SCAN_FLAG_COLOCATED_6GHZ); without it some
+    // drivers scan only the preferred 6 GHz channels.
+    bool colocated6Ghz = true;
 };
 
-class NetlinkTransport {
+// An event of nl80211's "scan" multicast group, for any interface.
+struct ScanEvent {
+    enum class Kind {
+        kNone,        // the wait ran out
+        kStarted,     // NL80211_CMD_TRIGGER_SCAN: a scan began
+        kNewResults,  // NL80211_CMD_NEW_SCAN_RESULTS: it ended
+        kAborted,     // NL80211_CMD_SCAN_ABORTED
+        kLost,        // the socket overran (ENOBUFS): events were dropped
+    };
+    Kind kind = Kind::kNone;
+    std::optional<uint32_t> wiphy;
+    uint32_t ifindex = 0;               // 0 for a device without a network interface (P2P)
+    std::vector<uint32_t> frequencies;  // the channels the scan covers, where told
+};
+
+// Whether an rfkill switch keeps the interface's radio off.
+struct RadioBlock {
+    bool soft = false;  // rfkill block, NetworkManager's radio switch
+    bool hard = false;  // the laptop's hardware switch or key
+};
+
+// Something that starts scans with privileges this program may lack: the
+// scan helper (kscan, given CAP_NET_ADMIN once).
+class TriggerHelper {
   public:
-    virtual ~NetlinkTransport() = default;
-
-    // Every wireless interface. False with a one-line reason when nl80211
-    // cannot be asked (no wireless driver loaded, no netlink).
-    virtual bool ListInterfaces(std::vector<WirelessInterface>& interfaces, std::string& error) = 0;
-    // NL80211_CMD_TRIGGER_SCAN (all channels, wildcard SSID): 0 when the
-    // kernel accepted it, else its negative errno (-EPERM without
-    // CAP_NET_ADMIN, -EBUSY while another scan runs, -ENETDOWN, ...);
-    // -ETIMEDOUT when no answer came.
-    virtual int TriggerScan(uint32_t ifindex) = 0;
-    // Waits at most `timeout` for the end of a scan on the interface (events
-    // of the "scan" multicast group, subscribed before any trigger).
-    virtual ScanEvent WaitScanEvent(uint32_t ifindex, std::chrono::milliseconds timeout) = 0;
-    // NL80211_CMD_GET_SCAN: the reply's bytes exactly as received, up to and
-    // including its NLMSG_DONE. 0, or a negative errno when no complete reply
-    // could be read.
-    virtual int DumpScan(uint32_t ifindex, std::vector<uint8_t>& bytes) = 0;
-    // Clocks: monotonic milliseconds for the waits, CLOCK_BOOTTIME
-    // nanoseconds (the kernel's time stamps of the scan results).
-    virtual int64_t NowMs() = 0;
-    virtual uint64_t BoottimeNs() = 0;
+    virtual ~TriggerHelper() = default;
+    // Starts the scan, or aborts the running one: 0, or the kernel's negative
+    // errno with its reason; -ENOENT when there is no helper to run.
+    virtual int Trigger(const std::string& iface, const ScanRequest& request,
+                        std::string& reason) = 0;
+    virtual int Abort(const std::string& iface, std::string& reason) = 0;
 };
 
-// NetworkManager's device for an interface: RequestScan and LastScan.
-class NetworkManagerScanner {
+// A service that scans for any program that asks: NetworkManager, iwd.
+class ExternalScanner {
   public:
-    virtual ~NetworkManagerScanner() = default;
+    enum class Answer {
+        kAccepted,
+        kBusy,     // it is scanning already: ask again once that scan is over
+        kRefused,  // with the problem, in a few words
+    };
 
-    // The device's LastScan (CLOCK_BOOTTIME milliseconds, -1 before its
-    // first scan). False with a reason (no system bus, NetworkManager not
-    // running, the interface not managed by it).
-    virtual bool LastScan(const std::string& iface, int64_t& lastScan, std::string& error) = 0;
-    // org.freedesktop.NetworkManager.Device.Wireless.RequestScan.
-    virtual bool RequestScan(const std::string& iface, std::string& error) = 0;
+    virtual ~ExternalScanner() = default;
+    virtual std::string Name() const = 0;
+    // Asks it to scan the interface.
+    virtual Answer RequestScan(const std::string& iface, std::string& problem) = 0;
+    // Whether its scan still runs, where the service says so (iwd); nothing
+    // where it does not (NetworkManager).
+    virtual std::optional<bool> Scanning(const std::string&) { return std::nullopt; }
 };
 
 }  // namespace wifi

@@ -1,11 +1,14 @@
 #include "wifi/wifi_scan_source.h"
 
 #include <algorithm>
+#include <array>
+#include <map>
 #include <mutex>
 
 #include "platform/message_box.h"
 #include "platform/window_messages.h"
 #include "survey/record_list.h"
+#include "wifi/dump_file.h"
 #include "wifi/scan_merge.h"
 
 namespace wifi {
@@ -24,6 +27,12 @@ WifiScanSource::~WifiScanSource() {
 
 int64_t WifiScanSource::Now() const {
     return m_nowMs ? m_nowMs() : SteadyNowMs();
+}
+
+void WifiScanSource::Warn(const std::string& line) const {
+    if (m_warn) {
+        m_warn(m_scans->AdapterName() + ": " + line);
+    }
 }
 
 void WifiScanSource::Connect(platform::WindowHandle* view) {
@@ -52,6 +61,7 @@ void WifiScanSource::BeginSweep(int32_t, int32_t) {
     m_runningShown = 0;
     m_requested = true;
     m_done = false;
+    m_complete = false;
     m_gaveUpReason.clear();
     m_startMs = Now();
     m_endMs = -1;
@@ -69,7 +79,8 @@ SweepState WifiScanSource::ContinueSweep() {
         case ScanStatus::kRunning:
             if (m_scans->Heard().size() != m_runningShown) {
                 m_runningShown = m_scans->Heard().size();
-                ShowScans(&m_scans->Heard());
+                const std::vector<BssEntry> running = OnePerBssid(m_scans->Heard(), nullptr);
+                ShowScans(&running);
                 PostDraw();
             }
             return SweepState::kRunning;
@@ -80,12 +91,7 @@ SweepState WifiScanSource::ContinueSweep() {
             return GiveUp(m_scans->Error());
     }
 
-    if (m_warn) {
-        for (const std::string& warning : m_scans->Warnings()) {
-            m_warn(m_scans->AdapterName() + ": " + warning);
-        }
-    }
-    m_finished.push_back(m_scans->Heard());
+    FinishScan();
     m_runningShown = 0;
     ShowScans(nullptr);
     PostDraw();
@@ -94,6 +100,7 @@ SweepState WifiScanSource::ContinueSweep() {
         return SweepState::kRunning;
     }
     m_done = true;
+    m_complete = true;
     m_endMs = Now();
     return SweepState::kDone;
 }
@@ -107,6 +114,65 @@ bool WifiScanSource::TakeFinishedSweep() {
     return true;
 }
 
+// Takes the finished scan into the point: its warnings told, its impossible
+// levels refused, saved where asked, and estimated levels told once.
+void WifiScanSource::FinishScan() {
+    std::vector<std::string> warnings = m_scans->Warnings();
+    FinishedScan scan{OnePerBssid(m_scans->Heard(), &warnings), m_scans->Survey()};
+    for (const std::string& warning : warnings) {
+        Warn(warning);
+    }
+    std::string error;
+    if (!m_savePath.empty() && !AppendDumpFile(m_savePath, m_scans->SavedScan(), error)) {
+        Warn("the scan was not saved: " + error);
+    }
+    const bool estimated = std::any_of(scan.heard.begin(), scan.heard.end(), LevelIsEstimated);
+    if (estimated && !m_toldEstimated) {
+        m_toldEstimated = true;
+        const std::string driver = m_scans->AdapterDriver();
+        const std::string text = "The Wi-Fi adapter" + (driver.empty() ? "" : " (" + driver + ")") +
+                                 " reports only a signal quality, not levels: the levels recorded "
+                                 "are estimates (quality 0 to 100 as -100 to -50 dBm).";
+        Warn(text);
+        platform::MessageBox(text, "COVERAGE WARNING", platform::kMbOk);
+    }
+    m_finished.push_back(std::move(scan));
+}
+
+SweepDetails WifiScanSource::FinishedSweepDetails() const {
+    SweepDetails details;
+    if (!m_complete) {
+        return details;
+    }
+    std::map<std::array<uint8_t, 6>, size_t> where;
+    std::map<uint32_t, std::pair<double, int>> noise;  // frequency: sum, count
+    for (const FinishedScan& scan : m_finished) {
+        for (const BssEntry& e : scan.heard) {
+            SweepBssChannel channel;
+            std::copy(e.bssid, e.bssid + 6, channel.mac.begin());
+            channel.frequencyMhz = static_cast<int>(e.frequency);
+            channel.widthMhz = e.widthMhz;
+            const auto [it, fresh] = where.emplace(channel.mac, details.channels.size());
+            if (fresh) {
+                details.channels.push_back(channel);
+            } else {
+                details.channels[it->second] = channel;  // the latest scan's
+            }
+            details.levelsEstimated = details.levelsEstimated || LevelIsEstimated(e);
+        }
+        for (const ChannelSurvey& c : scan.survey) {
+            if (c.noiseDbm) {
+                noise[c.frequency].first += *c.noiseDbm;
+                noise[c.frequency].second += 1;
+            }
+        }
+    }
+    for (const auto& [frequency, sum] : noise) {
+        details.noise.push_back({static_cast<int>(frequency), sum.first / sum.second});
+    }
+    return details;
+}
+
 std::string WifiScanSource::ProgressText() const {
     const int64_t end = m_endMs >= 0 ? m_endMs : Now();
     return std::to_string(std::max<int64_t>(0, end - m_startMs) / 1000) + " s";
@@ -117,8 +183,8 @@ void WifiScanSource::ShowScans(const std::vector<BssEntry>* running) {
         std::lock_guard<std::mutex> lock(g_scanListMutex);
         g_scanList.Clear();
     }
-    for (const std::vector<BssEntry>& scan : m_finished) {
-        MergeIntoScanList(scan);
+    for (const FinishedScan& scan : m_finished) {
+        MergeIntoScanList(scan.heard);
     }
     if (running != nullptr) {
         MergeIntoScanList(*running);
@@ -128,6 +194,7 @@ void WifiScanSource::ShowScans(const std::vector<BssEntry>* running) {
 SweepState WifiScanSource::GiveUp(const std::string& error) {
     m_scans->Cancel();
     m_finished.clear();
+    m_complete = false;
     ShowScans(nullptr);  // nothing of this point is to be recorded
     m_requested = false;
     m_endMs = Now();

@@ -1,10 +1,13 @@
 // The computer's Wi-Fi adapter, or saved scans played back, as the survey
 // view's scan source. A survey point is one or more whole scans merged into
 // g_scanList as the scanner unit's channel steps are merged: one record per
-// MAC, its levels summed and counted. Only finished scans are merged; while a
-// scan runs, the scan screen shows the finished scans of the point together
-// with what the running scan has heard so far, rebuilt each time, so nothing
-// is counted twice. Everything runs on the caller's (the UI) thread.
+// MAC (one access point per BSSID and scan), its levels summed and counted.
+// Only finished scans are merged; while a scan runs, the scan screen shows
+// the finished scans of the point together with what the running scan has
+// heard so far, rebuilt each time, so nothing is counted twice. What the
+// records cannot hold (each BSSID's frequency and channel width, each
+// channel's noise, whether the levels were estimated) comes with
+// FinishedSweepDetails(). Everything runs on the caller's (the UI) thread.
 #pragma once
 
 #include <chrono>
@@ -48,12 +51,28 @@ class WifiScanSource final : public ::ScanSource {
     bool TakeFinishedSweep() override;
     std::string GaveUpReason() const override { return m_gaveUpReason; }
 
+    // Each BSSID of the point with the frequency and width it was last heard
+    // on, each channel's noise averaged over the point's scans, and whether
+    // any level was estimated from a signal quality.
+    SweepDetails FinishedSweepDetails() const override;
+
     // The whole seconds since the survey point began, e.g. "3 s".
     std::string ProgressText() const override;
     bool ShowsScanHeading() const override { return true; }
 
+    // Appends every finished scan to this file of saved scans (a write that
+    // fails is warned about; the survey goes on).
+    void SaveScansTo(const std::string& path) { m_savePath = path; }
+
   private:
+    struct FinishedScan {
+        std::vector<BssEntry> heard;  // one per BSSID
+        std::vector<ChannelSurvey> survey;
+    };
+
     int64_t Now() const;
+    void Warn(const std::string& line) const;
+    void FinishScan();
     // Empties g_scanList and merges the point's finished scans into it, and
     // `running` (the running scan's access points so far) when given.
     void ShowScans(const std::vector<BssEntry>* running);
@@ -66,13 +85,16 @@ class WifiScanSource final : public ::ScanSource {
     std::function<int64_t()> m_nowMs;
     platform::WindowHandle* m_view = nullptr;
 
-    std::vector<std::vector<BssEntry>> m_finished;  // the point's finished scans
-    size_t m_runningShown = 0;  // access points of the running scan on the scan screen
+    std::vector<FinishedScan> m_finished;  // the point's finished scans
+    size_t m_runningShown = 0;             // access points of the running scan on the scan screen
     bool m_requested = false;
     bool m_done = false;
+    bool m_complete = false;  // the point's scans are all in, until the next BeginSweep
     int64_t m_startMs = 0;
     int64_t m_endMs = -1;  // the elapsed seconds stop when the sweep ends
     std::string m_gaveUpReason;
+    std::string m_savePath;
+    bool m_toldEstimated = false;
 };
 
 }  // namespace wifi

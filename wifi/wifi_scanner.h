@@ -1,41 +1,54 @@
 // One scan with the computer's own Wi-Fi adapter, as a state machine over the
-// netlink transport (and NetworkManager where the kernel refuses the trigger):
+// nl80211 transport and the services that may scan for us:
 //
-//   trigger --accepted--> wait for NEW_SCAN_RESULTS --> dump --> done
-//      |  \--busy (another scan runs)--> wait for its end, trigger again (once)
-//      |                  \--SCAN_ABORTED--> trigger again (once)
-//      \--EPERM/EACCES--> NetworkManager RequestScan --> wait for LastScan to change --> dump
+//   trigger --accepted--> our TRIGGER_SCAN event --> NEW_SCAN_RESULTS --> dump, survey --> done
+//      |  \--EBUSY (the radio scans or checks for radar)--> its end, or 0.75 s --> trigger again
+//      |  \--ENODEV (the adapter was plugged out and in)--> find the interface again, once
+//      |                                  \--SCAN_ABORTED--> trigger again (once)
+//      \--EPERM--> the scan helper (kscan with CAP_NET_ADMIN) triggers instead
+//               \--> NetworkManager RequestScan, else iwd Station.Scan -->
+//                    our interface's TRIGGER_SCAN --> its end --> no further part within 1 s -->
+//                    dump
 //
-// Every wait is bounded; a scan that fails says why in one line and hands
-// back nothing. Results older than the scan's start are left out.
+// End events before our own start are an earlier scan's and are ignored.
+// Every wait is bounded (30 s from our trigger, 35 s from a service's
+// request; a scan that runs out of time is aborted); a scan that fails says
+// why in one line and hands back nothing. Results older than the scan's
+// start are left out.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "wifi/nl80211_transport.h"
 #include "wifi/scan_source.h"
 #include "wifi/scan_transport.h"
 
 namespace wifi {
 
 struct WifiScannerOptions {
-    std::string iface;                // empty: the first wireless interface that is up
-    std::string program = "kestrow";  // named in the advice on permissions
-    int scanTimeoutMs = 15000;        // trigger to results
-    int networkManagerTimeoutMs = 20000;
-    int networkManagerPollMs = 250;  // how often LastScan is read
-    int progressIntervalMs = 1000;   // results read while the scan runs; 0: none
+    std::string iface;  // empty: the first wireless client interface that is up
+    // After the usual scan, a passive one of every 6 GHz channel (slower: the
+    // usual scan finds 6 GHz access points on the preferred channels and
+    // those that 2.4 and 5 GHz ones announce).
+    bool full6Ghz = false;
+    int scanTimeoutMs = 30000;      // trigger to results; also how long a busy radio is tried
+    int externalTimeoutMs = 35000;  // a service's request to results
+    int busyRetryMs = 750;          // a busy radio is asked again this often
+    int splitWaitMs = 1000;         // after a service's scan ends, a further part may start within
+    int progressIntervalMs = 1000;  // results read while the scan runs; 0: none
+    int dumpAttempts = 5;           // reads of a result list that changes while it is read
 };
 
 class WifiScanner : public ScanSource {
   public:
-    WifiScanner(std::unique_ptr<NetlinkTransport> transport,
-                std::unique_ptr<NetworkManagerScanner> networkManager, WifiScannerOptions options);
+    WifiScanner(std::unique_ptr<Nl80211Transport> transport,
+                std::vector<std::unique_ptr<ExternalScanner>> services, WifiScannerOptions options);
 
     // Chooses the interface. False (and Error()) when there is no adapter, or
-    // the one asked for is not wireless or is down. Start() opens first when
-    // this has not been done.
+    // the one asked for is not a wireless client interface or is down.
+    // Start() opens first when this has not been done.
     bool Open() override;
 
     void Start() override;
@@ -44,32 +57,38 @@ class WifiScanner : public ScanSource {
 
     ScanStatus Status() const override { return m_status; }
     const std::vector<BssEntry>& Heard() const override { return m_heard; }
+    const std::vector<ChannelSurvey>& Survey() const override { return m_survey; }
+    std::vector<uint8_t> SavedScan() const override { return m_saved; }
     const std::string& Error() const override { return m_error; }
     const std::vector<std::string>& Warnings() const override { return m_warnings; }
     std::string AdapterName() const override { return m_interface.name; }
     std::string AdapterDriver() const override { return m_interface.driver; }
 
-    // The raw reply of the last finished scan (what --save-dump writes).
-    const std::vector<uint8_t>& DumpBytes() const { return m_dumpBytes; }
-    // Whether the last scan went through NetworkManager.
-    bool UsedNetworkManager() const { return m_usedNetworkManager; }
-    // Time since Start(); once the scan has ended, how long it took.
-    int64_t ElapsedMs() const;
+    // What started the last scan when this program could not: "the scan
+    // helper", "NetworkManager", "iwd"; empty when it did itself.
+    std::string ScannedThrough() const { return m_through; }
 
   private:
-    enum class Step { kTrigger, kWaitKernel, kWaitOtherScan, kWaitNetworkManager };
+    enum class Step { kTrigger, kBusy, kAwaitStart, kAwaitEnd, kAwaitMore };
 
+    bool Choose(const std::vector<WirelessInterface>& interfaces);
     void Trigger();
-    void AskNetworkManager();
-    void WaitKernel(int64_t pollEnd);
-    void WaitNetworkManager(int64_t pollEnd);
+    void AskServices();
+    void WaitBusy(int64_t pollEnd);
+    void WaitStart(int64_t pollEnd);
+    void WaitEnd(int64_t pollEnd);
+    void WaitMore(int64_t pollEnd);
+    void PartEnded(bool withResults);
+    void TimedOut();
+    bool Ours(const ScanEvent& event) const;
     bool ReadResults(bool final);
-    void ReadProgress();
     void Fail(const std::string& message);
-    std::string PermissionAdvice(const std::string& networkManagerProblem) const;
+    std::string DownMessage(const WirelessInterface& wi);
+    std::string GoneMessage() const;
+    std::string PermissionAdvice(const std::string& problems) const;
 
-    std::unique_ptr<NetlinkTransport> m_transport;
-    std::unique_ptr<NetworkManagerScanner> m_networkManager;
+    std::unique_ptr<Nl80211Transport> m_transport;
+    std::vector<std::unique_ptr<ExternalScanner>> m_services;
     WifiScannerOptions m_options;
     WirelessInterface m_interface;
     bool m_open = false;
@@ -77,26 +96,30 @@ class WifiScanner : public ScanSource {
     ScanStatus m_status = ScanStatus::kIdle;
     Step m_step = Step::kTrigger;
     std::vector<BssEntry> m_heard;
+    std::vector<ChannelSurvey> m_survey;
     std::vector<std::string> m_warnings;
     std::string m_error;
-    std::vector<uint8_t> m_dumpBytes;
-    int64_t m_startMs = 0;
-    int64_t m_endMs = 0;
+    std::vector<uint8_t> m_saved;
     int64_t m_deadlineMs = 0;
+    int64_t m_retryAtMs = 0;  // a busy radio's next trigger; a service's next request
+    int64_t m_busySinceMs = -1;
+    int64_t m_moreUntilMs = 0;  // a further part of a service's scan may start until then
     int64_t m_nextProgressMs = 0;
-    uint64_t m_scanStartBoottimeNs = 0;
-    int64_t m_lastScanBefore = 0;
-    bool m_retried = false;         // after SCAN_ABORTED
-    bool m_waitedForOther = false;  // after EBUSY
-    bool m_usedNetworkManager = false;
+    uint64_t m_scanStartNs = 0;
+    bool m_sixGhzPart = false;  // the passive scan of every 6 GHz channel runs
+    std::vector<uint32_t> m_sixGhz;
+    ExternalScanner* m_service = nullptr;  // the service that scans for us, if one does
+    std::string m_helperProblem;
+    bool m_startMayBeLost = false;
+    bool m_sawResults = false;
+    bool m_retriedAborted = false;
+    bool m_reresolved = false;
+    std::string m_through;
 };
 
-}  // namespace wifi
-
-namespace wifi {
-
-// A scanner on the computer's own adapter: nl80211 through libnl, with
-// NetworkManager on the system bus for unprivileged scans.
-std::unique_ptr<WifiScanner> MakeAdapterScanner(WifiScannerOptions options);
+// A scanner on the computer's own adapter: nl80211 through libnl, the scan
+// helper (kscan) where `useHelper`, then NetworkManager and iwd on the system
+// bus for unprivileged scans.
+std::unique_ptr<WifiScanner> MakeAdapterScanner(WifiScannerOptions options, bool useHelper = true);
 
 }  // namespace wifi

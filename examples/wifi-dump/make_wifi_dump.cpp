@@ -1,9 +1,12 @@
 // Writes the example Wi-Fi scans examples/office-wifi.dump: the office
 // scenario's access points (examples/office.json) as tri-band radios, heard
 // at the nine survey points of examples/demo.kscript in the order it taps
-// them, plus a few neighbours. Each scan is the nl80211 scan-results dump the
-// kernel would send, built with libnl as the kernel's own messages are laid
-// out, so `kestrow --wifi-replay` and `kscan --from-dump` read it like a
+// them, plus a few neighbours. Each scan is saved as Kestrow saves one: the
+// note of its start, the nl80211 scan-results dump the kernel would send
+// (built with libnl as the kernel's own messages are laid out, entries still
+// cached from the point before included, a hidden network's beacon beside its
+// named probe answer), and the adapter's channel survey with each channel's
+// noise, so `kestrow --wifi-replay` and `kscan --from-dump` read it like a
 // capture from a real adapter.
 //
 //   make_wifi_dump examples/office.json examples/office-wifi.dump
@@ -35,6 +38,7 @@ constexpr uint32_t kIfindex = 3;
 constexpr uint64_t kWdev = 0x100000001ull;
 constexpr uint64_t kFirstScanBoottimeMs = 4213000;  // the laptop booted 70 minutes ago
 constexpr uint64_t kWalkMs = 23000;                 // between two survey points
+constexpr uint64_t kScanMs = 3700;                  // one scan, trigger to dump
 
 struct Radio {
     uint8_t mac[6];
@@ -44,8 +48,9 @@ struct Radio {
     double level;     // dBm at 10 map pixels
     double pathLoss;  // exponent, as in the scenario
     double x, y;
-    bool rsn;   // protected (RSN element) or open
-    bool corp;  // the network this laptop is associated with
+    bool rsn;                // protected (RSN element) or open
+    bool corp;               // the network this laptop is associated with
+    std::string hiddenName;  // what a hidden network answers a probe with
 };
 
 // A small deterministic generator, the same everywhere, for the noise.
@@ -84,15 +89,43 @@ int ChannelOf(uint32_t mhz) {
     return mhz < 5950 ? static_cast<int>(mhz - 5000) / 5 : static_cast<int>(mhz - 5950) / 5;
 }
 
-std::vector<uint8_t> Elements(const Radio& r) {
-    std::vector<uint8_t> ie = {0, static_cast<uint8_t>(r.ssid.size())};
-    ie.insert(ie.end(), r.ssid.begin(), r.ssid.end());
+// The operation elements of the radio's channel: 20 MHz on 2.4 GHz, 80 MHz
+// (HT 40 and VHT 80) on 5 GHz, 160 MHz (HE 6 GHz operation) on 6 GHz.
+void AddOperation(std::vector<uint8_t>& ie, const Radio& r) {
+    const uint8_t primary = static_cast<uint8_t>(r.channel);
+    if (r.frequency < 5925) {
+        const bool wide = r.frequency > 5000;
+        std::vector<uint8_t> ht(24, 0);
+        ht[0] = 61;
+        ht[1] = 22;
+        ht[2] = primary;
+        ht[3] = wide ? ((primary / 4) % 2 == 1 ? 0x05 : 0x07) : 0x00;  // 40 above or below
+        ie.insert(ie.end(), ht.begin(), ht.end());
+    }
+    if (r.frequency > 5000 && r.frequency < 5925) {
+        const uint8_t centre = static_cast<uint8_t>((primary - 36) / 16 * 16 + 42);
+        ie.insert(ie.end(), {192, 5, 1, centre, 0, 0xfc, 0xff});
+    }
+    if (r.frequency >= 5925) {
+        const uint8_t centre = static_cast<uint8_t>((primary - 1) / 32 * 32 + 15);
+        // HE operation: parameters with the 6 GHz operation information
+        // present (bit 17), BSS colour, basic MCS, then primary channel,
+        // control (160 MHz), both segments, minimum rate.
+        ie.insert(ie.end(), {255, 12, 36, 0x00, 0x00, 0x02, 0x2a, 0xfc, 0xff, primary, 0x03,
+                             static_cast<uint8_t>(centre - 8), centre, 6});
+    }
+}
+
+std::vector<uint8_t> Elements(const Radio& r, const std::string& ssid) {
+    std::vector<uint8_t> ie = {0, static_cast<uint8_t>(ssid.size())};
+    ie.insert(ie.end(), ssid.begin(), ssid.end());
     if (r.frequency < 3000) {
         ie.insert(ie.end(), {1, 8, 0x82, 0x84, 0x8b, 0x96, 0x0c, 0x12, 0x18, 0x24});
         ie.insert(ie.end(), {3, 1, static_cast<uint8_t>(r.channel)});
     } else {
         ie.insert(ie.end(), {1, 8, 0x8c, 0x12, 0x98, 0x24, 0xb0, 0x48, 0x60, 0x6c});
     }
+    AddOperation(ie, r);
     if (r.rsn) {
         // RSN: version 1, CCMP group and pairwise; 802.1X, or SAE on 6 GHz.
         const uint8_t akm = r.frequency > 5925 ? 8 : 1;
@@ -112,7 +145,62 @@ struct Heard {
     const Radio* radio;
     int dbm;
     uint32_t seenMsAgo;
+    bool probeAnswer = false;  // a hidden network's named answer to our probe
 };
+
+void AppendDone(std::vector<uint8_t>& out, uint32_t seq) {
+    nl_msg* done = nlmsg_alloc();
+    void* status = nlmsg_reserve(done, sizeof(int32_t), NLMSG_ALIGNTO);
+    nlmsghdr* h = nlmsg_hdr(done);
+    h->nlmsg_type = NLMSG_DONE;
+    h->nlmsg_flags = NLM_F_MULTI;
+    h->nlmsg_seq = seq;
+    h->nlmsg_pid = kPort;
+    if (status != nullptr) {
+        const int32_t zero = 0;
+        std::memcpy(status, &zero, sizeof zero);
+    }
+    Append(out, done);
+    nlmsg_free(done);
+}
+
+// The note Kestrow writes before a saved scan: its start and the dump's
+// time, CLOCK_BOOTTIME nanoseconds.
+void AppendNote(std::vector<uint8_t>& out, uint64_t startMs, uint64_t dumpMs) {
+    const uint64_t times[2] = {startMs * 1000000, dumpMs * 1000000};
+    nlmsghdr h{};
+    h.nlmsg_len = sizeof h + sizeof times;
+    h.nlmsg_type = NLMSG_NOOP;
+    const auto* head = reinterpret_cast<const uint8_t*>(&h);
+    const auto* body = reinterpret_cast<const uint8_t*>(times);
+    out.insert(out.end(), head, head + sizeof h);
+    out.insert(out.end(), body, body + sizeof times);
+}
+
+// The channel survey after the scan: each channel of the scan with its
+// noise floor, the associated one marked in use.
+void AppendSurvey(std::vector<uint8_t>& out, const std::vector<uint32_t>& channels, uint32_t inUse,
+                  uint32_t seq) {
+    for (uint32_t mhz : channels) {
+        nl_msg* msg = nlmsg_alloc();
+        genlmsg_put(msg, kPort, seq, kFamily, 0, NLM_F_MULTI, NL80211_CMD_NEW_SURVEY_RESULTS, 1);
+        nla_put_u32(msg, NL80211_ATTR_IFINDEX, kIfindex);
+        nlattr* info = nla_nest_start(msg, NL80211_ATTR_SURVEY_INFO);
+        nla_put_u32(msg, NL80211_SURVEY_INFO_FREQUENCY, mhz);
+        const int floor = mhz < 3000 ? -92 : mhz < 5925 ? -95 : -97;
+        nla_put_u8(msg, NL80211_SURVEY_INFO_NOISE,
+                   static_cast<uint8_t>(static_cast<int8_t>(floor - (mhz / 5) % 3)));
+        if (mhz == inUse) {
+            nla_put_flag(msg, NL80211_SURVEY_INFO_IN_USE);
+        }
+        nla_put_u64(msg, NL80211_SURVEY_INFO_TIME, mhz == inUse ? 412870 : 110);
+        nla_put_u64(msg, NL80211_SURVEY_INFO_TIME_BUSY, mhz == inUse ? 61204 : 23 + mhz % 17);
+        nla_nest_end(msg, info);
+        Append(out, msg);
+        nlmsg_free(msg);
+    }
+    AppendDone(out, seq);
+}
 
 void AppendScan(std::vector<uint8_t>& out, const std::vector<Heard>& heard, const Radio* associated,
                 uint32_t seq, uint32_t generation, uint64_t boottimeMs) {
@@ -131,8 +219,13 @@ void AppendScan(std::vector<uint8_t>& out, const std::vector<Heard>& heard, cons
         nla_put_u64(msg, NL80211_BSS_TSF, seenBoottimeMs * 1000 + r.mac[5] * 7919u);
         nla_put_u16(msg, NL80211_BSS_BEACON_INTERVAL, 100);
         nla_put_u16(msg, NL80211_BSS_CAPABILITY, r.rsn ? 0x1511 : 0x0501);
-        const std::vector<uint8_t> ie = Elements(r);
+        const std::vector<uint8_t> ie = Elements(r, h.probeAnswer ? r.hiddenName : r.ssid);
         nla_put(msg, NL80211_BSS_INFORMATION_ELEMENTS, static_cast<int>(ie.size()), ie.data());
+        if (h.probeAnswer) {
+            nla_put_flag(msg, NL80211_BSS_PRESP_DATA);
+        } else {
+            nla_put(msg, NL80211_BSS_BEACON_IES, static_cast<int>(ie.size()), ie.data());
+        }
         nla_put_u32(msg, NL80211_BSS_SIGNAL_MBM, static_cast<uint32_t>(h.dbm * 100));
         nla_put_u32(msg, NL80211_BSS_SEEN_MS_AGO, h.seenMsAgo);
         if (&r == associated) {
@@ -140,23 +233,15 @@ void AppendScan(std::vector<uint8_t>& out, const std::vector<Heard>& heard, cons
         }
         nla_put_u64(msg, NL80211_BSS_LAST_SEEN_BOOTTIME, seenBoottimeMs * 1000000);
         nla_put_u32(msg, NL80211_BSS_CHAN_WIDTH, NL80211_BSS_CHAN_WIDTH_20);
+        nlattr* chains = nla_nest_start(msg, NL80211_BSS_CHAIN_SIGNAL);
+        nla_put_u8(msg, 0, static_cast<uint8_t>(static_cast<int8_t>(h.dbm - 1)));
+        nla_put_u8(msg, 1, static_cast<uint8_t>(static_cast<int8_t>(h.dbm - 3)));
+        nla_nest_end(msg, chains);
         nla_nest_end(msg, bss);
         Append(out, msg);
         nlmsg_free(msg);
     }
-    nl_msg* done = nlmsg_alloc();
-    void* status = nlmsg_reserve(done, sizeof(int32_t), NLMSG_ALIGNTO);
-    nlmsghdr* h = nlmsg_hdr(done);
-    h->nlmsg_type = NLMSG_DONE;
-    h->nlmsg_flags = NLM_F_MULTI;
-    h->nlmsg_seq = seq;
-    h->nlmsg_pid = kPort;
-    if (status != nullptr) {
-        const int32_t zero = 0;
-        std::memcpy(status, &zero, sizeof zero);
-    }
-    Append(out, done);
-    nlmsg_free(done);
+    AppendDone(out, seq);
 }
 
 }  // namespace
@@ -220,7 +305,8 @@ int main(int argc, char** argv) {
         if (base.ssid == "Halloway-Lab") {
             Radio hidden = five;
             hidden.mac[5] = static_cast<uint8_t>(base.mac[5] + 0xc0);
-            hidden.ssid = std::string(11, '\0');  // "Lab-Sensors", not broadcast
+            hidden.ssid = std::string(11, '\0');  // not broadcast
+            hidden.hiddenName = "Lab-Sensors";
             radios.push_back(hidden);
         }
         ++index;
@@ -258,8 +344,23 @@ int main(int argc, char** argv) {
     std::stable_sort(radios.begin(), radios.end(),
                      [](const Radio& a, const Radio& b) { return a.frequency < b.frequency; });
 
+    // The channels the adapter scans: 2.4 GHz 1-13, the 5 GHz ones of the
+    // office's radios and the neighbours', the 6 GHz preferred channels.
+    std::vector<uint32_t> channels;
+    for (uint32_t mhz = 2412; mhz <= 2472; mhz += 5) {
+        channels.push_back(mhz);
+    }
+    for (uint32_t ch : {36,  40,  44,  48,  52,  56,  60,  64,  100, 104, 108, 112,
+                        116, 120, 124, 128, 132, 136, 140, 149, 153, 157, 161, 165}) {
+        channels.push_back(5000 + 5 * ch);
+    }
+    for (uint32_t ch = 5; ch <= 229; ch += 16) {
+        channels.push_back(5950 + 5 * ch);
+    }
+
     std::vector<uint8_t> out;
     uint32_t generation = 412;
+    std::vector<Heard> before;  // the point before's, still in the kernel's cache
     for (int p = 0; p < 9; ++p) {
         const uint64_t boottimeMs = kFirstScanBoottimeMs + p * kWalkMs;
         std::vector<Heard> heard;
@@ -280,13 +381,35 @@ int main(int argc, char** argv) {
             const uint32_t seen =
                 static_cast<uint32_t>(start - span * Uniform() + (r.frequency % 7) * 3);
             heard.push_back({&r, dbm, seen});
+            if (!r.hiddenName.empty()) {
+                // Its answer to our probe, a moment after the beacon: the
+                // kernel keeps both, in either order.
+                const Heard answer{&r, dbm + 1, seen - 40, true};
+                heard.insert(p % 2 == 0 ? heard.end() : heard.end() - 1, answer);
+            }
             if (r.corp && r.frequency > 5000 && r.frequency < 5925 && dbm > best) {
                 best = dbm;
                 associated = &r;
             }
         }
+        // What the point before heard and this one did not stays cached
+        // (up to 30 s): a stale entry the note lets a reader leave out.
+        std::vector<Heard> listed = heard;
+        for (Heard old : before) {
+            const bool heardAgain = std::any_of(heard.begin(), heard.end(), [&](const Heard& h) {
+                return h.radio == old.radio && h.probeAnswer == old.probeAnswer;
+            });
+            if (!heardAgain && old.seenMsAgo + kWalkMs < 30000) {
+                old.seenMsAgo += kWalkMs;
+                listed.push_back(old);
+            }
+        }
+        before = heard;
         generation += 3;
-        AppendScan(out, heard, associated, 1700 + static_cast<uint32_t>(p), generation, boottimeMs);
+        const uint32_t seq = 1700 + static_cast<uint32_t>(2 * p);
+        AppendNote(out, boottimeMs - kScanMs, boottimeMs);
+        AppendScan(out, listed, associated, seq, generation, boottimeMs);
+        AppendSurvey(out, channels, associated ? associated->frequency : 0, seq + 1);
     }
     std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));

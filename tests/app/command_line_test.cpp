@@ -87,6 +87,10 @@ TEST(CommandLineTest, OneScannerSourceAndTheWifiOptions) {
     EXPECT_FALSE(replay.options.wifi);
     EXPECT_EQ(replay.options.wifiReplay, "scans.dump");
     EXPECT_EQ(replay.options.wifiScans, 100);
+    const KestrowOptions saving =
+        Parse({"--wifi", "--wifi-full-6ghz", "--wifi-save-dump", "survey.dump"}).options;
+    EXPECT_TRUE(saving.wifiFull6Ghz);
+    EXPECT_EQ(saving.wifiSaveDump, "survey.dump");
 
     const QStringList sources[] = {{"--port", "/dev/ttyUSB0"}, {"--simulate"},
                                    {"--simulate=office.json"}, {"--wifi"},
@@ -107,7 +111,9 @@ TEST(CommandLineTest, OneScannerSourceAndTheWifiOptions) {
          {QStringList{"--wifi-scans", "2"}, QStringList{"--simulate", "--wifi-scans", "2"},
           QStringList{"--wifi", "--wifi-scans", "0"}, QStringList{"--wifi", "--wifi-scans", "101"},
           QStringList{"--wifi", "--wifi-scans", "two"}, QStringList{"--wifi="},
-          QStringList{"--wifi-replay"}, QStringList{"--wifi", "--trace", "line.trace"}}) {
+          QStringList{"--wifi-replay"}, QStringList{"--wifi", "--trace", "line.trace"},
+          QStringList{"--simulate", "--wifi-save-dump", "x.dump"},
+          QStringList{"--wifi-replay", "a.dump", "--wifi-full-6ghz"}}) {
         const CommandLineResult result = Parse(args);
         EXPECT_EQ(result.outcome, CommandLineResult::kExit) << args.join(' ').toStdString();
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();

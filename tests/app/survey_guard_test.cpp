@@ -56,6 +56,7 @@ TEST(SurveyGuardTest, SweepFindingsSurviveACrashAndReachTheSidecarWithTheSave) {
         SweepDetails details;
         details.channels = {{{0x00, 0x1d, 0x7e, 0x4a, 0x20, 0x30}, 5955, 160}};
         details.noise = {{5955, -93}};
+        details.levelsEstimated = true;
         guard.OnSweepDetails(120, 160, details);
     }  // the program dies: the journal stays
 
@@ -75,6 +76,7 @@ TEST(SurveyGuardTest, SweepFindingsSurviveACrashAndReachTheSidecarWithTheSave) {
     ASSERT_EQ(meta.noise.size(), 1u);
     EXPECT_EQ(meta.noise[0].x, 120);
     EXPECT_EQ(meta.noise[0].noiseDbm, -93);
+    EXPECT_EQ(meta.estimatedLevels, (std::vector<std::pair<double, double>>{{120, 160}}));
     EXPECT_FALSE(std::filesystem::exists(journal::JournalPath(site)));
     EXPECT_EQ(boxes.shown.size(), 1u) << boxes.shown.back();
 

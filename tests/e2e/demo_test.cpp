@@ -53,7 +53,9 @@ bool IsScriptLine(const std::string& line) {
 const std::string kSource = KESTROW_SOURCE_DIR;
 
 // Runs the demo with the scanner's arguments as scripts/run gives them.
-void RunDemo(const std::string& scanner) {
+// `sidecar`: the scanner reports what the site file cannot hold (the Wi-Fi
+// adapter's frequencies and noise), written beside the site with the save.
+void RunDemo(const std::string& scanner, bool sidecar = false) {
     ScratchFolder folder;
     // As scripts/run prepares it: a copy of the example site under out/.
     fs::create_directories(folder.Path() + "/out");
@@ -93,7 +95,11 @@ void RunDemo(const std::string& scanner) {
     }
     EXPECT_EQ(info, 1);
 
-    // Nothing but the site and its pictures was written, all under out/.
+    // Nothing but the site, its sidecar and its pictures was written, all
+    // under out/.
+    const std::string meta = ReadText(site + ".meta.json");
+    EXPECT_EQ(meta.find("\"bssids\"") != std::string::npos, sidecar) << meta;
+    EXPECT_EQ(meta.find("\"noise\"") != std::string::npos, sidecar) << meta;
     for (const auto& item : fs::recursive_directory_iterator(folder.Path())) {
         const std::string relative = fs::relative(item.path(), folder.Path()).string();
         if (relative == "out" || relative == "script.txt" || relative == "stderr.txt") {
@@ -102,7 +108,7 @@ void RunDemo(const std::string& scanner) {
         EXPECT_EQ(relative.rfind("out/", 0), 0u) << relative;
         if (item.path().extension() == ".png") {
             EXPECT_FALSE(QImage(QString::fromStdString(item.path().string())).isNull()) << relative;
-        } else {
+        } else if (relative != "out/demo-site.ksf.meta.json" || !sidecar) {
             EXPECT_EQ(relative, "out/demo-site.ksf");
         }
     }
@@ -114,7 +120,7 @@ TEST(DemoScript, SurveysTheOfficeSignsAndSavesUnderOut) {
 
 // scripts/run --wifi-demo: the same walk with the example's replayed Wi-Fi scans.
 TEST(DemoScript, RunsWithReplayedWifiScans) {
-    RunDemo("--wifi-replay '" + kSource + "/examples/office-wifi.dump'");
+    RunDemo("--wifi-replay '" + kSource + "/examples/office-wifi.dump'", true);
 }
 
 }  // namespace

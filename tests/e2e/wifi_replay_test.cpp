@@ -42,9 +42,10 @@ class PointReader : public sitefile::PointsVisitor {
 
 // What a point made of the given scans must hold, worked out from the dump on
 // its own terms: every BSSID heard, its channel, its SSID up to the first zero
-// byte, and the whole-dBm levels of its scans averaged as the scan list does
-// (sum over count, cut toward zero). `varied` counts the access points whose
-// level differed between the scans.
+// byte (a hidden network's named probe answer beside its beacon in the same
+// scan: the name, and the stronger level), and the whole-dBm levels of its
+// scans averaged as the scan list does (sum over count, cut toward zero).
+// `varied` counts the access points whose level differed between the scans.
 Point Expected(const std::vector<std::vector<wifi::BssEntry>>& scans, int& varied) {
     struct Sum {
         wifi::Channel channel;
@@ -55,15 +56,26 @@ Point Expected(const std::vector<std::vector<wifi::BssEntry>>& scans, int& varie
     };
     std::map<std::string, Sum> sums;
     for (const auto& scan : scans) {
+        std::map<std::string, std::pair<int, std::string>> heard;  // level, name
         for (const wifi::BssEntry& e : scan) {
-            Sum& s = sums[sitefile::MacToText(e.bssid)];
-            if (s.count == 0) {
+            const std::string mac = sitefile::MacToText(e.bssid);
+            const int dbm = wifi::RoundMbmToDbm(*e.signalMbm);
+            const std::string name = e.ssid.substr(0, e.ssid.find('\0'));
+            Sum& s = sums[mac];
+            if (s.count == 0 && heard.count(mac) == 0) {
                 s.channel = wifi::ChannelFromFrequency(e.frequency);
             }
-            s.ssid = e.ssid.substr(0, e.ssid.find('\0'));
-            const int dbm = wifi::RoundMbmToDbm(*e.signalMbm);
-            s.levels.insert(dbm);
-            s.total += dbm;
+            auto [it, fresh] = heard.emplace(mac, std::make_pair(dbm, name));
+            it->second.first = std::max(it->second.first, dbm);
+            if (it->second.second.empty()) {
+                it->second.second = name;
+            }
+        }
+        for (const auto& [mac, level] : heard) {
+            Sum& s = sums[mac];
+            s.ssid = level.second;
+            s.levels.insert(level.first);
+            s.total += level.first;
             ++s.count;
         }
     }

@@ -270,12 +270,17 @@ TEST_F(KsfReport, ReportShowsRadiosBandsNoiseTheMethodUsedAndTheCoverFields) {
         "00:1d:7e:4a:10:10": {"frequency": 5955, "width_mhz": 160},
         "00:1d:7e:4a:10:11": {"frequency": 5955, "width_mhz": 160}},
       "noise": [{"x": 10, "y": 30, "frequency": 5955, "noise_dbm": -92},
-                {"x": 40, "y": 30, "frequency": 5955, "noise_dbm": -80}]})";
+                {"x": 40, "y": 30, "frequency": 5955, "noise_dbm": -80}],
+      "estimated_levels": [{"x": 40, "y": 30}]})";
 
     const Outcome json = Ksf("points " + site + " --format json");
-    const ordered_json aps = ordered_json::parse(json.out)[0]["aps"];
+    const ordered_json all = ordered_json::parse(json.out);
+    const ordered_json aps = all[0]["aps"];
     EXPECT_EQ(aps[0]["band"], "6") << "channel 1 at 5955 MHz";
     EXPECT_EQ(aps[2]["band"], "5");
+    // The point where the adapter gave only a signal quality is marked.
+    EXPECT_EQ(all[0]["levels_estimated"], false);
+    EXPECT_EQ(all[1]["levels_estimated"], true);
 
     const Outcome check = Ksf("check " + site + " --profile voice");
     EXPECT_NE(check.out.find("second radio -70 dBm < -67 on 5 GHz"), std::string::npos)
@@ -287,9 +292,9 @@ TEST_F(KsfReport, ReportShowsRadiosBandsNoiseTheMethodUsedAndTheCoverFields) {
             " --method idw --customer 'Acme <Ltd>' --surveyor Kim --notes 'Floor 2'");
     ASSERT_EQ(run.status, 0) << run.err;
     std::string text = ReadText(html);
-    for (const char* shown :
-         {"inverse-distance weighting", "Acme &lt;Ltd&gt;", "Kim", "Floor 2",
-          "3 BSSIDs on 2 radios", "Coverage per band", "Signal to noise", "6 GHz", "SNR"}) {
+    for (const char* shown : {"inverse-distance weighting", "Acme &lt;Ltd&gt;", "Kim", "Floor 2",
+                              "3 BSSIDs on 2 radios", "Coverage per band", "Signal to noise",
+                              "6 GHz", "SNR", "estimated from a signal quality at 1 of 3 points"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << shown;
     }
     EXPECT_NE(ReadText(site + ".meta.json").find("\"customer\": \"Acme <Ltd>\""),

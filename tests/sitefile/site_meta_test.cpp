@@ -41,6 +41,7 @@ TEST_F(SiteMetaTest, EveryFieldSurvivesARoundTripAndUnknownFieldsAreKept) {
       "access_points": [{"bssid": "02:00:00:00:00:A1", "x": 100, "y": 80, "label": "AP-1"}],
       "bssids": {"02:00:00:00:00:a1": {"frequency": 5180, "width_mhz": 80}},
       "noise": [{"x": 120, "y": 160, "frequency": 5180, "noise_dbm": -95.5}],
+      "estimated_levels": [{"x": 120, "y": 160}],
       "walks": [{"path": [[10, 20], [200, 20]], "times_s": [0, 12.5], "speed": 1, "points": ["4"]}],
       "report": {"customer": "Acme", "surveyor": "Jo", "notes": "Floor 2"}})");
     sitefile::SiteMeta meta;
@@ -51,6 +52,7 @@ TEST_F(SiteMetaTest, EveryFieldSurvivesARoundTripAndUnknownFieldsAreKept) {
     ASSERT_NE(meta.PlacedAt({0x02, 0, 0, 0, 0, 0xa1}), nullptr);
     EXPECT_EQ(meta.bssids.at({0x02, 0, 0, 0, 0, 0xa1}).widthMhz, 80);
     EXPECT_EQ(meta.walks.at(0).timesS.at(1), 12.5);
+    EXPECT_EQ(meta.estimatedLevels.size(), 1u);
     EXPECT_EQ(meta.report.notes, "Floor 2");
 
     ASSERT_TRUE(sitefile::WriteSiteMeta(m_site, meta, error)) << error;

@@ -100,7 +100,7 @@ TEST(Kscan, ListsSavedScans) {
         one[0].dump(),
         R"({"bssid":"02:11:22:33:44:55","ssid":"Café","ssid_hex":"436166e9","frequency":2437,)"
         R"("channel":6,"band":"2.4","signal_dbm":-45.12,"signal_quality":null,)"
-        R"("seen_ms_ago":40,"associated":true,"scan":1})");
+        R"("seen_ms_ago":40,"associated":true,"scan":1,"width_mhz":20,"noise_dbm":null})");
     EXPECT_EQ(one[1]["signal_quality"], 55);
     EXPECT_TRUE(one[1]["signal_dbm"].is_null());
     EXPECT_TRUE(one[1]["seen_ms_ago"].is_null());
@@ -116,6 +116,33 @@ TEST(Kscan, ListsSavedScans) {
     EXPECT_NE(text.out.find("55/100"), std::string::npos);
     EXPECT_NE(text.out.find("(hidden)"), std::string::npos);
     std::remove(path.c_str());
+
+    // A scan saved with its note and survey: what was cached from before it
+    // is left out, a hidden network's two entries are one named line, and
+    // each line has its channel's noise.
+    Bss stale, beacon, answer;
+    stale.boottimeNs = 1'000'000'000;
+    beacon.mac[5] = answer.mac[5] = 0x44;
+    beacon.elements = SsidElement(std::string(3, '\0'));
+    answer.elements = SsidElement("Lab") + HtOperation(true) + VhtOperation(1, 42, 0);
+    answer.mbm = -4400;
+    answer.probeResponse = true;
+    beacon.boottimeNs = answer.boottimeNs = 6'000'000'000;
+    const std::string noted =
+        WriteDump("noted.dump", Note(5'000'000'000, 8'000'000'000) + Dump({stale, beacon, answer}) +
+                                    SurveyMessage(5180, -97) + Done());
+    json = Kscan("--from-dump " + noted + " --format json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json heard = nlohmann::json::parse(json.out);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0]["ssid"], "Lab");
+    EXPECT_EQ(heard[0]["width_mhz"], 80);
+    EXPECT_EQ(heard[0]["noise_dbm"], -97);
+    EXPECT_EQ(heard[0]["signal_dbm"], -44.0);
+    text = Kscan("--from-dump " + noted);
+    EXPECT_NE(text.out.find("  36  5        80  -44.00 dBm     -97 dBm"), std::string::npos)
+        << text.out;
+    std::remove(noted.c_str());
 }
 
 TEST(Kscan, DamagedDumps) {
@@ -156,6 +183,16 @@ TEST(Kscan, DamagedDumps) {
     run = Kscan("--from-dump /");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "kscan: / is not a regular file\n");
+
+    // Too large to read: refused before a byte is read.
+    path = TempPath("huge.dump");
+    ASSERT_EQ(::truncate(WriteDump("huge.dump", {}).c_str(), 300l << 20), 0);
+    run = Kscan("--from-dump " + path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kscan: " + path +
+                           " is 300 MB, more than the 256 MB a file of saved scans may hold: "
+                           "split it, or save fewer scans to one file\n");
+    std::remove(path.c_str());
 }
 
 TEST(Kscan, CommandLine) {
@@ -165,9 +202,11 @@ TEST(Kscan, CommandLine) {
     run = Kscan("--help");
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("--save-dump FILE"), std::string::npos);
-    for (const char* args : {"--bogus", "--format xml", "--iface", "--from-dump x --iface wlan0",
-                             "--from-dump x --save-dump y", "--list-interfaces --iface wlan0",
-                             "--iface a --iface b"}) {
+    for (const char* args :
+         {"--bogus", "--format xml", "--iface", "--from-dump x --iface wlan0",
+          "--from-dump x --save-dump y", "--list-interfaces --iface wlan0", "--iface a --iface b",
+          "--trigger-scan", "--trigger-scan --abort-scan --iface a", "--passive",
+          "--trigger-scan --iface a --frequencies 5180,x", "--abort-scan --iface a --passive"}) {
         run = Kscan(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(Lines(run.err), 1u) << args;
@@ -202,6 +241,11 @@ TEST(Kscan, WithoutAnAdapterSaysSoInOneLine) {
         EXPECT_EQ(run.err.rfind("kscan: no Wi-Fi adapter", 0), 0u) << run.err;
     }
     EXPECT_NE(::access(save.c_str(), F_OK), 0);  // nothing recorded
+    // As the scan helper: one line that its caller reads.
+    const ToolRun helper = Kscan("--trigger-scan --iface wlan0");
+    EXPECT_EQ(helper.status, 1);
+    EXPECT_EQ(helper.out.rfind("-19 no Wi-Fi adapter", 0), 0u) << helper.out;
+    EXPECT_EQ(Lines(helper.out), 1u);
 }
 
 }  // namespace

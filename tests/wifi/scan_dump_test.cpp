@@ -3,10 +3,15 @@
 #include "wifi/scan_dump.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/text.h"
 #include "tests/wifi/dump_bytes.h"
 #include "wifi/channels.h"
+#include "wifi/dump_file.h"
 
 namespace {
 
@@ -218,6 +223,102 @@ TEST(ScanDump, EntriesOlderThanTheScanAreDropped) {
     EXPECT_EQ(entries[2].bssid[5], 4);
 }
 
+TEST(ScanDump, SavedScansKeepTheirNoteAndSurveyAndOldOnesReadAsBefore) {
+    Bss stale, fresh, old;
+    stale.boottimeNs = 9'000'000'000;
+    stale.seenMsAgo.reset();
+    fresh.mac[5] = 0x66;
+    fresh.boottimeNs = 10'500'000'000;
+    old.mac[5] = 0x77;
+    const Bytes survey =
+        SurveyMessage(2412, -91, true) + SurveyMessage(5180, std::nullopt) + Done();
+    const Bytes bytes = Note(10'000'000'000, 12'000'000'000) + Dump({stale, fresh}) + survey +
+                        Dump({old});  // a scan saved before notes and surveys
+    wifi::ScanDumps all = wifi::ParseScanDumps(bytes.data(), bytes.size());
+    ASSERT_FALSE(all.cut) << all.cutMessage;
+    ASSERT_EQ(all.dumps.size(), 2u);
+    wifi::ScanDump& first = all.dumps[0];
+    ASSERT_TRUE(first.note);
+    EXPECT_EQ(first.note->scanStartNs, 10'000'000'000u);
+    EXPECT_EQ(first.note->dumpNs, 12'000'000'000u);
+    ASSERT_EQ(first.survey.size(), 2u);
+    EXPECT_EQ(first.survey[0].frequency, 2412u);
+    EXPECT_EQ(first.survey[0].noiseDbm, -91);
+    EXPECT_TRUE(first.survey[0].inUse);
+    EXPECT_FALSE(first.survey[1].noiseDbm);
+    EXPECT_TRUE(first.warnings.empty());
+    EXPECT_EQ(all.dumps[1].begin, bytes.size() - Dump({old}).size());
+    wifi::DropStaleEntries(first);
+    ASSERT_EQ(first.entries.size(), 1u);
+    EXPECT_EQ(first.entries[0].bssid[5], 0x66);
+    wifi::DropStaleEntries(all.dumps[1]);  // no note: nothing is known to be stale
+    EXPECT_EQ(all.dumps[1].entries.size(), 1u);
+
+    // The note written is the note read.
+    const std::vector<uint8_t> note = wifi::ScanNoteMessage({10'000'000'000, 12'000'000'000});
+    EXPECT_EQ(note, Note(10'000'000'000, 12'000'000'000));
+
+    // A survey cut short is a cut file, whose scan is still read.
+    Bytes cut = Note(1, 2) + Dump({fresh}) + survey;
+    cut.resize(cut.size() - 8);
+    wifi::ScanDumps shortened = wifi::ParseScanDumps(cut.data(), cut.size());
+    EXPECT_TRUE(shortened.cut);
+    EXPECT_EQ(shortened.cutDump.entries.size(), 1u);
+
+    // One scan hands on at most kMaxScanEntries access points; the rest are
+    // told, not held.
+    Bytes many;
+    Bss each;
+    for (size_t i = 0; i < wifi::kMaxScanEntries + 3; ++i) {
+        each.mac[2] = static_cast<uint8_t>(i >> 16);
+        each.mac[3] = static_cast<uint8_t>(i >> 8);
+        each.mac[4] = static_cast<uint8_t>(i);
+        const Bytes m = each.Message();
+        many.insert(many.end(), m.begin(), m.end());
+    }
+    const Bytes done = Done();
+    many.insert(many.end(), done.begin(), done.end());
+    const ScanDump bounded = ParseWhole(many);
+    EXPECT_EQ(bounded.entries.size(), wifi::kMaxScanEntries);
+    ASSERT_EQ(bounded.warnings.size(), 1u);
+    EXPECT_EQ(bounded.warnings[0],
+              "the scan holds 3 access points more than the 100000 one scan "
+              "may hand on; they are left out");
+}
+
+TEST(ScanDump, ChannelWidthsFromTheOperationElements) {
+    const Bytes ssid = SsidElement("Net");
+    struct Case {
+        Bytes elements;
+        int width;
+    } cases[] = {
+        {{}, 0},
+        {ssid, 20},  // a legacy access point
+        {ssid + HtOperation(false), 20},
+        {ssid + HtOperation(true), 40},
+        {ssid + HtOperation(true) + VhtOperation(0, 0, 0), 40},  // VHT leaves it to HT
+        {ssid + HtOperation(true) + VhtOperation(1, 42, 0), 80},
+        {ssid + HtOperation(true) + VhtOperation(1, 42, 50), 160},
+        {ssid + VhtOperation(1, 42, 155), 160},  // 80+80
+        {ssid + He6GhzOperation(2), 80},
+        {ssid + He6GhzOperation(3), 160},
+        {ssid + He6GhzOperation(1) + EhtOperation(4), 320},
+        {ssid + Element(61, std::string(10, '\x07')), 20},  // an HT operation cut short
+        {ssid + Element(255, std::string{36, 0, 0, 0x02}),
+         20},                                // HE without room for its 6 GHz part
+        {ssid + Bytes{192, 40, 1, 42}, 20},  // runs past the list: not read
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(wifi::ChannelWidthFromElements(c.elements.data(), c.elements.size()), c.width)
+            << c.elements.size();
+    }
+    // A BSS takes the width of its latest frame's elements.
+    Bss wide;
+    wide.elements = ssid + HtOperation(true) + VhtOperation(1, 42, 0);
+    wide.beaconElements = ssid;
+    EXPECT_EQ(ParseWhole(Dump({wide})).entries[0].widthMhz, 80);
+}
+
 TEST(Channels, FrequenciesLevelsAndQualities) {
     struct Case {
         uint32_t mhz;
@@ -246,6 +347,33 @@ TEST(Channels, FrequenciesLevelsAndQualities) {
     EXPECT_EQ(wifi::QualityToDbm(0), -100);
     EXPECT_EQ(wifi::QualityToDbm(70), -65);
     EXPECT_EQ(wifi::QualityToDbm(100), -50);
+}
+
+}  // namespace
+
+namespace {
+
+// Saved scans are appended whole; what is not a regular file is refused at
+// once, a FIFO without a reader included, never waited for.
+TEST(DumpFile, AppendsToRegularFilesOnly) {
+    const std::string dir = ::testing::TempDir() + "dumpfile_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/scans.dump", fifo = dir + "/fifo";
+    std::string error;
+    const std::vector<uint8_t> one = Dump({Bss()}), two = Note(1, 2) + Dump({Bss()});
+    ASSERT_TRUE(wifi::AppendDumpFile(file, one, error)) << error;
+    ASSERT_TRUE(wifi::AppendDumpFile(file, two, error)) << error;
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(wifi::ReadDumpFile(file, read, error)) << error;
+    EXPECT_EQ(read, one + two);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(wifi::AppendDumpFile(fifo, one, error));
+    EXPECT_EQ(error, "cannot write " + fifo + ": No such device or address");
+    EXPECT_FALSE(wifi::ReadDumpFile(fifo, read, error));
+    EXPECT_EQ(error, fifo + " is not a regular file");
+    EXPECT_FALSE(wifi::AppendDumpFile("/dev/null", one, error));
+    EXPECT_EQ(error, "/dev/null is not a regular file");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -171,7 +172,104 @@ TEST(ScanReplay, EachRequestTakesTheNextScan) {
     EXPECT_FALSE(wifi::ScanReplay::FromBytes({}, "x", error));
     EXPECT_EQ(error, "no scan in it");
     EXPECT_FALSE(wifi::ScanReplay::Load("/dev/zero", error));
-    EXPECT_EQ(error, "/dev/zero is not a scan dump (not a regular file of at most 256 MB)");
+    EXPECT_EQ(error, "/dev/zero is not a regular file");
+
+    // A saved scan with its note hands back only what was heard after the
+    // scan began, its survey, and itself to be saved again.
+    Bss before, during;
+    before.boottimeNs = 4'000'000'000;
+    during.mac[5] = 0xD;
+    during.boottimeNs = 6'000'000'000;
+    const Bytes saved = Note(5'000'000'000, 7'000'000'000) + Dump({before, during}) +
+                        SurveyMessage(5180, -96) + Done();
+    auto noted = wifi::ScanReplay::FromBytes(Dump({a}) + saved, "noted.dump", error);
+    ASSERT_TRUE(noted) << error;
+    noted->Start();
+    noted->Poll(std::chrono::milliseconds(0));
+    noted->Start();
+    ASSERT_EQ(noted->Poll(std::chrono::milliseconds(0)), wifi::ScanStatus::kDone);
+    ASSERT_EQ(noted->Heard().size(), 1u);
+    EXPECT_EQ(noted->Heard()[0].bssid[5], 0xD);
+    ASSERT_EQ(noted->Survey().size(), 1u);
+    EXPECT_EQ(noted->Survey()[0].noiseDbm, -96);
+    EXPECT_EQ(noted->SavedScan(), saved);
+}
+
+TEST(OnePerBssid, AHiddenPairIsOneNamedAccessPointAndImpossibleLevelsAreRefused) {
+    const std::string zeros(9, '\0');
+    std::vector<wifi::BssEntry> entries = {
+        Entry(0x01, 5180, -6200, zeros),    // a hidden network's beacon,
+        Entry(0x02, 2437, -5000, "Ch6"),    // a BSSID heard on its channel
+        Entry(0x01, 5180, -6100, "Lab"),    // its answer to our probe
+        Entry(0x02, 2442, -8100, "Ch6"),    // and leaking into the next one
+        Entry(0x03, 5200, -4000, "Named"),  // named first, the hidden beacon after
+        Entry(0x03, 5200, -3900, zeros),   Entry(0x04, 2412, INT32_MAX, "Liar\x1b]0;x"),
+        Entry(0x05, 2412, -13000, ""),
+    };
+    std::vector<std::string> warnings;
+    const std::vector<wifi::BssEntry> out = wifi::OnePerBssid(entries, &warnings);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].ssid, "Lab");
+    EXPECT_EQ(out[0].signalMbm, -6100);
+    EXPECT_EQ(out[1].frequency, 2437u);
+    EXPECT_EQ(out[1].signalMbm, -5000);
+    EXPECT_EQ(out[2].ssid, "Named");
+    EXPECT_EQ(out[2].signalMbm, -3900);
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            "access point a4:2b:b0:0c:de:04 (\"Liar\\x1b]0;x\") reported "
+                            "21474836 dBm, which no receiver hears; left out",
+                            "access point a4:2b:b0:0c:de:05 reported -130 dBm, which no receiver "
+                            "hears; left out"}));
+}
+
+// New records land where InsertSorted, one after the other, would put them
+// once the scan's known MACs have their sums, also in a list whose sums are
+// no longer in order.
+TEST_F(WifiMerge, NewRecordsLandWhereInsertSortedPutsThem) {
+    const int16_t levels[] = {-70, -90, -60, -75, -60, -95, -50, -72};
+    std::vector<wifi::BssEntry> first, second;
+    for (uint8_t i = 0; i < 4; ++i) {
+        first.push_back(Entry(i, 2412, levels[i] * 100, "x"));
+    }
+    for (uint8_t i = 0; i < 8; ++i) {
+        second.push_back(
+            Entry(static_cast<uint8_t>(i % 2 ? i : 10 + i), 5180, levels[i] * 100, "y"));
+    }
+    wifi::MergeIntoScanList(first);
+    wifi::MergeIntoScanList(second);
+    std::vector<std::string> merged;
+    for (const Record& r : ScanList()) {
+        merged.push_back(r.macText);
+    }
+    Clear();
+    // The same, the sums first, then one new record at a time.
+    const auto reference = [](const std::vector<wifi::BssEntry>& scan) {
+        std::lock_guard<std::mutex> lock(g_scanListMutex);
+        std::vector<ApRecord*> added;
+        for (const wifi::BssEntry& e : scan) {
+            char mac[13];
+            std::snprintf(mac, sizeof mac, "a42bb00cde%02x", e.bssid[5]);
+            ApRecord* r = nullptr;
+            if (g_scanList.FindByMac(mac, r) == 0) {
+                r->rssi = static_cast<int16_t>(r->rssi + *e.signalMbm / 100);
+                continue;
+            }
+            g_scanList.AllocRecord(r);
+            std::memcpy(r->macText, mac, sizeof mac);
+            r->rssi = static_cast<int16_t>(*e.signalMbm / 100);
+            added.push_back(r);
+        }
+        for (ApRecord* r : added) {
+            g_scanList.InsertSorted(r);
+        }
+    };
+    reference(first);
+    reference(second);
+    std::vector<std::string> expected;
+    for (const Record& r : ScanList()) {
+        expected.push_back(r.macText);
+    }
+    EXPECT_EQ(merged, expected);
 }
 
 // The example survey's scans: nine, one per survey point of the demo, each
@@ -189,6 +287,21 @@ TEST(ScanReplay, ExampleOfficeScans) {
         replay->Start();
         ASSERT_EQ(replay->Poll(std::chrono::milliseconds(0)), wifi::ScanStatus::kDone);
         EXPECT_TRUE(replay->Warnings().empty());
+        // Each scan saved with its note and survey: nothing from before it,
+        // a noise for every channel.
+        EXPECT_GT(replay->Survey().size(), 30u);
+        bool cut = false;
+        std::string cutMessage;
+        const std::vector<uint8_t> saved = replay->SavedScan();
+        const wifi::ScanDump dump =
+            wifi::ParseSavedScan(saved.data(), saved.size(), 0, cut, cutMessage);
+        ASSERT_TRUE(dump.note);
+        for (const wifi::BssEntry& e : replay->Heard()) {
+            EXPECT_GE(*e.lastSeenBoottimeNs, dump.note->scanStartNs);
+        }
+        if (p > 0) {
+            EXPECT_GT(dump.entries.size(), replay->Heard().size());  // the point before's, left out
+        }
         std::set<wifi::Band> bands;
         int associated = 0, strongest = INT32_MIN, strongestIndex = -1;
         for (size_t i = 0; i < replay->Heard().size(); ++i) {

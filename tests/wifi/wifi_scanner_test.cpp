@@ -1,125 +1,39 @@
-// The scan's state machine over a fake netlink transport and a fake
-// NetworkManager, on a fake clock: which requests it makes, how long it waits,
-// what it hands back and what it says when it fails.
+// The scan's state machine and the nl80211 transport over the fake kernel,
+// NetworkManager and iwd of fake_kernel.h, on their clock: which requests
+// reach the kernel and when, which events count, what a finished scan hands
+// back and what a failed one says.
 #include "wifi/wifi_scanner.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <deque>
-#include <functional>
+#include <algorithm>
 
-#include "tests/wifi/dump_bytes.h"
+#include "tests/wifi/fake_kernel.h"
+#include "wifi/network_manager.h"
+#include "wifi/scan_helper.h"
 
 namespace {
 
 using namespace dump_bytes;
-using wifi::ScanEvent;
+using fake::Hears;
 using wifi::ScanStatus;
 
-constexpr uint64_t kBootNs = 100'000'000'000;  // CLOCK_BOOTTIME when the fake clock reads 0
-
-class FakeTransport : public wifi::NetlinkTransport {
-  public:
-    std::vector<wifi::WirelessInterface> interfaces{{"wlan0", 3, true, true, "iwlwifi", "phy0"}};
-    std::string listError;
-    std::deque<int> triggerAnswers;                    // 0 once they run out
-    std::deque<std::pair<int64_t, ScanEvent>> events;  // at fake-clock times
-    std::function<Bytes()> dump = [] { return Done(); };
-    int dumpAnswer = 0;
-
-    int64_t now = 0;
-    std::vector<int64_t> triggers;  // when each trigger was sent
-    int dumps = 0;
-    int64_t longestWait = 0;
-
-    bool ListInterfaces(std::vector<wifi::WirelessInterface>& out, std::string& error) override {
-        error = listError;
-        out = interfaces;
-        return listError.empty();
-    }
-    int TriggerScan(uint32_t ifindex) override {
-        EXPECT_EQ(ifindex, chosenIfindex);
-        triggers.push_back(now);
-        if (triggerAnswers.empty()) {
-            return 0;
-        }
-        const int answer = triggerAnswers.front();
-        triggerAnswers.pop_front();
-        return answer;
-    }
-    ScanEvent WaitScanEvent(uint32_t, std::chrono::milliseconds timeout) override {
-        longestWait = std::max<int64_t>(longestWait, timeout.count());
-        if (!events.empty() && events.front().first <= now + timeout.count()) {
-            now = std::max(now, events.front().first);
-            const ScanEvent event = events.front().second;
-            events.pop_front();
-            return event;
-        }
-        now += timeout.count();
-        return ScanEvent::kNone;
-    }
-    int DumpScan(uint32_t, std::vector<uint8_t>& bytes) override {
-        ++dumps;
-        bytes = dump();
-        return dumpAnswer;
-    }
-    int64_t NowMs() override { return now; }
-    uint64_t BoottimeNs() override { return kBootNs + static_cast<uint64_t>(now) * 1000000u; }
-
-    uint32_t chosenIfindex = 3;
-};
-
-class FakeNetworkManager : public wifi::NetworkManagerScanner {
-  public:
-    explicit FakeNetworkManager(FakeTransport& clock) : m_clock(clock) {}
-    std::string lastScanError, requestError;
-    int scanMs = 2500;  // how long its scans take; -1: never end
-    int requests = 0;
-
-    bool LastScan(const std::string& iface, int64_t& lastScan, std::string& error) override {
-        EXPECT_EQ(iface, "wlan0");
-        error = lastScanError;
-        lastScan = m_finishAt >= 0 && m_clock.now >= m_finishAt ? 2000 + m_finishAt : 1000;
-        return lastScanError.empty();
-    }
-    bool RequestScan(const std::string&, std::string& error) override {
-        ++requests;
-        error = requestError;
-        if (scanMs >= 0) {
-            m_finishAt = m_clock.now + scanMs;
-        }
-        return requestError.empty();
-    }
-
-  private:
-    FakeTransport& m_clock;
-    int64_t m_finishAt = -1;
-};
-
-// A BSS last seen `ms` after the fake clock's zero.
-Bss SeenAt(int64_t ms, uint8_t last) {
-    Bss b;
-    b.mac[5] = last;
-    b.boottimeNs = kBootNs + static_cast<uint64_t>(ms) * 1000000u;
-    return b;
-}
-
 struct Rig {
-    FakeTransport* transport;
-    FakeNetworkManager* networkManager;
+    std::unique_ptr<fake::Kernel> kernel = std::make_unique<fake::Kernel>();
+    std::shared_ptr<fake::Bus> bus = std::make_shared<fake::Bus>(*kernel);
     std::unique_ptr<wifi::WifiScanner> scanner;
 };
 
-Rig MakeRig(wifi::WifiScannerOptions options = {}, bool withNetworkManager = true) {
-    auto transport = std::make_unique<FakeTransport>();
-    Rig rig{transport.get(), nullptr, nullptr};
-    std::unique_ptr<FakeNetworkManager> nm;
-    if (withNetworkManager) {
-        nm = std::make_unique<FakeNetworkManager>(*transport);
-        rig.networkManager = nm.get();
-    }
-    rig.scanner = std::make_unique<wifi::WifiScanner>(std::move(transport), std::move(nm), options);
+// `helper`: 0 none, 1 one without the capability, 2 one with it.
+Rig MakeRig(wifi::WifiScannerOptions options = {}, int helper = 0) {
+    Rig rig;
+    std::vector<std::unique_ptr<wifi::ExternalScanner>> services;
+    services.push_back(std::make_unique<wifi::NetworkManagerBus>(rig.bus));
+    services.push_back(std::make_unique<wifi::IwdBus>(rig.bus));
+    auto transport = std::make_unique<wifi::Nl80211Transport>(
+        rig.kernel->System(), helper ? rig.kernel->Helper(helper == 2) : nullptr);
+    rig.scanner =
+        std::make_unique<wifi::WifiScanner>(std::move(transport), std::move(services), options);
     return rig;
 }
 
@@ -128,228 +42,382 @@ Rig MakeRig(wifi::WifiScannerOptions options = {}, bool withNetworkManager = tru
 ScanStatus RunScan(Rig& rig) {
     rig.scanner->Start();
     ScanStatus status = rig.scanner->Status();
-    for (int i = 0; i < 1000 && status == ScanStatus::kRunning; ++i) {
-        const int64_t before = rig.transport->now;
+    for (int i = 0; i < 2000 && status == ScanStatus::kRunning; ++i) {
+        const int64_t before = rig.kernel->now;
         status = rig.scanner->Poll(std::chrono::milliseconds(100));
-        EXPECT_LE(rig.transport->now - before, 100);
+        EXPECT_LE(rig.kernel->now - before, 100);
     }
     return status;
 }
 
-std::string MacEnding(const wifi::BssEntry& e) {
-    return std::to_string(e.bssid[5]);
+std::vector<int> Endings(const wifi::WifiScanner& scanner) {
+    std::vector<int> endings;
+    for (const wifi::BssEntry& e : scanner.Heard()) {
+        endings.push_back(e.bssid[5]);
+    }
+    std::sort(endings.begin(), endings.end());
+    return endings;
 }
 
-TEST(WifiScanner, AcceptedTriggerWaitsForResultsAndDropsStaleOnes) {
+TEST(WifiScanner, OurScanCountsFromItsOwnStartToItsOwnEnd) {
     Rig rig = MakeRig();
-    rig.transport->events = {{3000, ScanEvent::kNewResults}};
-    // The kernel's cache holds an entry from before the scan; a new one is
-    // heard at 0.5 s, another at 2.5 s.
-    rig.transport->dump = [&] {
-        std::vector<Bss> heard = {SeenAt(-4000, 1), SeenAt(500, 2)};
-        if (rig.transport->now >= 2500) {
-            heard.push_back(SeenAt(2500, 3));
-        }
-        return Dump(heard);
-    };
-    rig.scanner->Start();
-    std::vector<size_t> heardWhileRunning;
-    while (rig.scanner->Poll(std::chrono::milliseconds(100)) == ScanStatus::kRunning) {
-        heardWhileRunning.push_back(rig.scanner->Heard().size());
-    }
-    ASSERT_EQ(rig.scanner->Status(), ScanStatus::kDone) << rig.scanner->Error();
-    // Access points come in while the scan runs, read once a second.
-    EXPECT_EQ(heardWhileRunning.front(), 0u);
-    EXPECT_EQ(heardWhileRunning.back(), 1u);
-    EXPECT_EQ(rig.transport->dumps, 3);  // at 1 s, at 2 s, and the results
-    ASSERT_EQ(rig.scanner->Heard().size(), 2u);
-    EXPECT_EQ(MacEnding(rig.scanner->Heard()[0]), "2");
-    EXPECT_EQ(MacEnding(rig.scanner->Heard()[1]), "3");
-    EXPECT_EQ(rig.scanner->DumpBytes(),
-              Dump({SeenAt(-4000, 1), SeenAt(500, 2), SeenAt(2500, 3)}));  // saved whole
-    EXPECT_EQ(rig.transport->triggers, std::vector<int64_t>{0});
-    rig.transport->now += 700;
-    EXPECT_EQ(rig.scanner->ElapsedMs(), 3000);
-    EXPECT_FALSE(rig.scanner->UsedNetworkManager());
-    EXPECT_EQ(rig.scanner->AdapterName(), "wlan0");
-    EXPECT_EQ(rig.scanner->AdapterDriver(), "iwlwifi");
+    fake::Kernel& kernel = *rig.kernel;
+    kernel.Cache(Heard(1, 2412, -60, "Old"), -4000);  // still cached from before
+    Bss six = Heard(3, 5955, -70, "Six");
+    six.elements = SsidElement("Six") + He6GhzOperation(3);
+    six.padded = true;
+    kernel.hears = {{Heard(2, 2412, -50, "Near"), 500}, {six, 2500}};
+    kernel.survey = {{2412, -92, true}, {5955, -97, false}, {5180, std::nullopt, false}};
+    // An earlier scan's end arrives just after our trigger goes in: it is
+    // not ours, and reading the results then would find nothing of ours.
+    kernel.beforeTrigger = [&] { kernel.Event(NL80211_CMD_NEW_SCAN_RESULTS, 3, {}); };
+    ASSERT_EQ(RunScan(rig), ScanStatus::kDone) << rig.scanner->Error();
+    EXPECT_EQ(kernel.now, 3000);
+    EXPECT_EQ(Endings(*rig.scanner), (std::vector<int>{2, 3}));
+    EXPECT_EQ(rig.scanner->Heard().back().widthMhz, 160);
+    EXPECT_TRUE(rig.scanner->Warnings().empty());
+    // One active scan of every channel, asking for the 6 GHz access points
+    // that 2.4 and 5 GHz ones announce.
+    ASSERT_EQ(kernel.requests.size(), 1u);
+    EXPECT_TRUE(kernel.requests[0].colocated6Ghz);
+    EXPECT_FALSE(kernel.requests[0].passive);
+    EXPECT_TRUE(kernel.requests[0].frequencies.empty());
+    // The survey's noise where the driver measured it.
+    ASSERT_EQ(rig.scanner->Survey().size(), 3u);
+    EXPECT_EQ(rig.scanner->Survey()[1].noiseDbm, -97);
+    EXPECT_TRUE(rig.scanner->Survey()[0].inUse);
+    EXPECT_FALSE(rig.scanner->Survey()[2].noiseDbm);
 
-    // A dump the kernel marks as interrupted is read again.
+    // Saved: the note (started at 0, read at 3 s), the kernel's dump whole
+    // (the stale entry too), the survey.
+    const std::vector<uint8_t> saved = rig.scanner->SavedScan();
+    bool cut = false;
+    std::string cutMessage;
+    const wifi::ScanDump dump =
+        wifi::ParseSavedScan(saved.data(), saved.size(), 0, cut, cutMessage);
+    ASSERT_FALSE(cut) << cutMessage;
+    ASSERT_TRUE(dump.note);
+    EXPECT_EQ(dump.note->scanStartNs, fake::kBootNs);
+    EXPECT_EQ(dump.note->dumpNs, fake::kBootNs + 3'000'000'000u);
+    EXPECT_EQ(dump.entries.size(), 3u);
+    EXPECT_EQ(dump.survey.size(), 3u);
+    EXPECT_EQ(dump.end, saved.size());
+
+    // The full 6 GHz scan: afterwards, a passive one of the 6 GHz channels
+    // the first scan covered.
+    wifi::WifiScannerOptions full;
+    full.full6Ghz = true;
+    Rig slow = MakeRig(full);
+    ASSERT_EQ(RunScan(slow), ScanStatus::kDone) << slow.scanner->Error();
+    ASSERT_EQ(slow.kernel->requests.size(), 2u);
+    EXPECT_TRUE(slow.kernel->requests[1].passive);
+    EXPECT_EQ(slow.kernel->requests[1].frequencies, (std::vector<uint32_t>{5955, 6035, 6115}));
+    EXPECT_EQ(slow.kernel->now, 6000);
+}
+
+TEST(WifiScanner, ABusyRadioIsAskedAgainUntilItIsFree) {
+    // The radio's Wi-Fi Direct device scans twice in a row: asked again
+    // every 0.75 s and at each of its ends (no interface, the same wiphy),
+    // which are never our end. Another adapter's end frees nothing.
+    Rig twice = MakeRig();
+    twice.kernel->OtherScan(0, 1200);
+    twice.kernel->OtherScan(1200, 1800);
+    twice.kernel->At(300, [&] { twice.kernel->Event(NL80211_CMD_NEW_SCAN_RESULTS, 9, {}, 1); });
+    twice.kernel->hears = {{Heard(9, 5180, -55, "Lab"), 1000}};
+    ASSERT_EQ(RunScan(twice), ScanStatus::kDone) << twice.scanner->Error();
+    EXPECT_EQ(twice.kernel->triggers, (std::vector<int64_t>{0, 750, 1200, 1800}));
+    EXPECT_EQ(twice.kernel->now, 4800);
+    EXPECT_EQ(Endings(*twice.scanner), std::vector<int>{9});
+
+    // A radar check sends no events: asked every 0.75 s, for 30 s.
+    Rig radar = MakeRig();
+    radar.kernel->OtherScan(0, 100000, false);
+    EXPECT_EQ(RunScan(radar), ScanStatus::kFailed);
+    EXPECT_EQ(radar.kernel->triggers.size(), 41u);
+    EXPECT_EQ(radar.kernel->triggers[1], 750);
+    EXPECT_EQ(radar.scanner->Error().rfind("the adapter is busy: phy0 (wlan0) was still", 0), 0u)
+        << radar.scanner->Error();
+
+    // A scan that never ends is aborted at 30 s, so the next one is not
+    // refused as busy.
+    Rig stuck = MakeRig();
+    stuck.kernel->scanMs = 100000;
+    EXPECT_EQ(RunScan(stuck), ScanStatus::kFailed);
+    EXPECT_EQ(stuck.scanner->Error(), "no scan results from wlan0 within 30 s");
+    EXPECT_EQ(stuck.kernel->aborts, std::vector<int64_t>{30000});
+    stuck.kernel->scanMs = 3000;
+    EXPECT_EQ(RunScan(stuck), ScanStatus::kDone) << stuck.scanner->Error();
+
+    // Aborted by the kernel: tried once more; twice is the end.
+    Rig aborted = MakeRig();
+    aborted.kernel->At(1000, [&] { aborted.kernel->Abort(3); });
+    aborted.kernel->At(2000, [&] { aborted.kernel->Abort(3); });
+    EXPECT_EQ(RunScan(aborted), ScanStatus::kFailed);
+    EXPECT_EQ(aborted.kernel->triggers, (std::vector<int64_t>{0, 1000}));
+    EXPECT_EQ(aborted.scanner->Error(), "the scan on wlan0 was aborted twice");
+
+    // A cancelled scan stops in the kernel too.
+    Rig cancelled = MakeRig();
+    cancelled.scanner->Start();
+    cancelled.scanner->Poll(std::chrono::milliseconds(500));
+    cancelled.scanner->Cancel();
+    EXPECT_EQ(cancelled.scanner->Error(), "the scan was cancelled");
+    EXPECT_EQ(cancelled.kernel->aborts, std::vector<int64_t>{500});
+    EXPECT_FALSE(cancelled.kernel->Scanning());
+}
+
+TEST(WifiScanner, WhatTheKernelDoesWrongIsSurvived) {
+    // A result list that changes while it is read is read again, up to five
+    // times, then used with a warning.
     wifi::WifiScannerOptions quiet;
     quiet.progressIntervalMs = 0;
-    Rig again = MakeRig(quiet);
-    again.transport->events = {{1000, ScanEvent::kNewResults}};
-    again.transport->dump = [&] {
-        if (again.transport->dumps == 1) {
-            return ScanResultMessage(Attr(NL80211_ATTR_BSS, SeenAt(900, 8).Attributes()),
-                                     NL80211_CMD_NEW_SCAN_RESULTS, NLM_F_MULTI | NLM_F_DUMP_INTR) +
-                   Done();
-        }
-        return Dump({SeenAt(900, 9)});
-    };
-    ASSERT_EQ(RunScan(again), ScanStatus::kDone);
-    EXPECT_EQ(again.transport->dumps, 2);
-    ASSERT_EQ(again.scanner->Heard().size(), 1u);
-    EXPECT_EQ(MacEnding(again.scanner->Heard()[0]), "9");
+    Rig changing = MakeRig(quiet);
+    changing.kernel->hears = {{Heard(1, 2412, -50, "A"), 100}, {Heard(2, 2437, -50, "B"), 200}};
+    changing.kernel->interruptDumps = 2;
+    ASSERT_EQ(RunScan(changing), ScanStatus::kDone);
+    EXPECT_EQ(changing.kernel->scanDumps, 3);
+    EXPECT_TRUE(changing.scanner->Warnings().empty());
+    changing.kernel->interruptDumps = 100;
+    ASSERT_EQ(RunScan(changing), ScanStatus::kDone);
+    EXPECT_EQ(changing.kernel->scanDumps, 3 + 5);
+    ASSERT_EQ(changing.scanner->Warnings().size(), 1u);
+    EXPECT_NE(changing.scanner->Warnings()[0].find("changed during each of 5 reads"),
+              std::string::npos);
+    EXPECT_EQ(changing.scanner->Heard().size(), 2u);
+
+    // A thousand access points of 2 KB of elements each: a reply of many
+    // datagrams, marked interrupted half-way and on its end, read again.
+    Rig crowded = MakeRig(quiet);
+    for (int i = 0; i < 1000; ++i) {
+        Bss b = Heard(static_cast<uint8_t>(i), 5180, -70, "Crowd");
+        b.mac[4] = static_cast<uint8_t>(i >> 8);
+        b.elements = *b.elements + Element(221, std::string(250, 'v')) +
+                     Element(221, std::string(250, 'w')) + Element(221, std::string(250, 'x')) +
+                     Element(221, std::string(250, 'y')) + Element(221, std::string(250, 'z')) +
+                     Element(221, std::string(250, 'a')) + Element(221, std::string(250, 'b')) +
+                     Element(221, std::string(250, 'c'));
+        crowded.kernel->hears.push_back({b, 100});
+    }
+    crowded.kernel->interruptDumps = 1;
+    ASSERT_EQ(RunScan(crowded), ScanStatus::kDone) << crowded.scanner->Error();
+    EXPECT_EQ(crowded.kernel->scanDumps, 2);
+    EXPECT_EQ(crowded.scanner->Heard().size(), 1000u);
+    EXPECT_GT(crowded.scanner->SavedScan().size(), 1000u * 2000);
+
+    // Unplugged and plugged in again: the interface is found again once,
+    // under its new index.
+    Rig replugged = MakeRig();
+    ASSERT_EQ(RunScan(replugged), ScanStatus::kDone);
+    replugged.kernel->Replug(replugged.kernel->now, 7);
+    ASSERT_EQ(RunScan(replugged), ScanStatus::kDone) << replugged.scanner->Error();
+    EXPECT_EQ(replugged.kernel->triggers.size(), 3u);  // the first, the refused, the new
+    replugged.kernel->interfaces.clear();
+    EXPECT_EQ(RunScan(replugged), ScanStatus::kFailed);
+    EXPECT_EQ(replugged.scanner->Error(),
+              "wlan0 has gone (was the adapter unplugged?): plug it in again and try again");
+
+    // The events socket overruns before our end: the results are read with a
+    // warning. Another program's datagram that claims our end is ignored.
+    Rig overrun = MakeRig();
+    overrun.kernel->hears = {{Heard(1, 2412, -50, "A"), 100}, {Heard(2, 2412, -50, "B"), 2500}};
+    overrun.kernel->Spoof(50, ScanResultMessage(ValueAttr<uint32_t>(NL80211_ATTR_WIPHY, 0) +
+                                                    ValueAttr<uint32_t>(NL80211_ATTR_IFINDEX, 3),
+                                                NL80211_CMD_NEW_SCAN_RESULTS, 0, 0, 0));
+    overrun.kernel->Overrun(1500);
+    ASSERT_EQ(RunScan(overrun), ScanStatus::kDone);
+    EXPECT_EQ(overrun.kernel->now, 1500);
+    EXPECT_EQ(Endings(*overrun.scanner), std::vector<int>{1});
+    ASSERT_EQ(overrun.scanner->Warnings().size(), 1u);
+    EXPECT_NE(overrun.scanner->Warnings()[0].find("events were lost"), std::string::npos);
+
+    // A refusal carries the kernel's reason, whether the request is echoed
+    // before it or not.
+    for (bool capped : {true, false}) {
+        Rig refused = MakeRig();
+        refused.kernel->capAck = capped;
+        refused.kernel->refuseTriggers = -EINVAL;
+        refused.kernel->SetReason("unsupported scan flags");
+        EXPECT_EQ(RunScan(refused), ScanStatus::kFailed);
+        EXPECT_EQ(refused.scanner->Error(),
+                  "the scan request on wlan0 was refused: Invalid argument (the kernel says: "
+                  "unsupported scan flags)");
+    }
 }
 
-TEST(WifiScanner, RefusedTriggerGoesThroughNetworkManager) {
-    Rig rig = MakeRig();
-    rig.transport->triggerAnswers = {-EPERM};
-    rig.transport->dump = [] { return Dump({SeenAt(-10, 1), SeenAt(1200, 2)}); };
-    ASSERT_EQ(RunScan(rig), ScanStatus::kDone) << rig.scanner->Error();
-    EXPECT_TRUE(rig.scanner->UsedNetworkManager());
-    EXPECT_EQ(rig.networkManager->requests, 1);
-    EXPECT_EQ(rig.transport->triggers.size(), 1u);
-    EXPECT_GE(rig.transport->now, 2500);
-    EXPECT_LE(rig.transport->now, 2500 + 100);  // LastScan read at every poll
-    ASSERT_EQ(rig.scanner->Heard().size(), 1u);
-    EXPECT_EQ(MacEnding(rig.scanner->Heard()[0]), "2");
+TEST(WifiScanner, WithoutTheCapabilityTheHelperOrAServiceScans) {
+    // kscan, given the capability, starts our scan.
+    Rig helped = MakeRig({}, 2);
+    helped.kernel->privileged = false;
+    ASSERT_EQ(RunScan(helped), ScanStatus::kDone) << helped.scanner->Error();
+    EXPECT_EQ(helped.scanner->ScannedThrough(), "the scan helper");
+    EXPECT_EQ(helped.kernel->now, 3000);
 
-    // Neither way works: one line that names what is missing and the fixes,
-    // and nothing heard.
+    // NetworkManager answers at once and scans later; whatever else ends
+    // meanwhile is not our scan. On wpa_supplicant a background scan ends
+    // 0.4 s after the request (where LastScan would change); NetworkManager
+    // scans 1.5 s after its last scan (8 s while connected); on iwd the scan
+    // comes in two parts, the second starting when the first ends (where
+    // LastScan would change too).
     struct Case {
-        int trigger;
-        bool withNetworkManager;
-        std::string lastScanError, requestError;
-        std::string expected;
+        int deferMs, parts;
+        bool background;
+        int64_t doneAt;
     } cases[] = {
-        {-EPERM, true, "NetworkManager is not running", "", "(NetworkManager is not running)"},
-        {-EACCES, true, "", "NetworkManager does not allow this user to scan", "does not allow"},
-        {-EPERM, false, "", "", "not available in this build"},
-    };
+        {1500, 1, true, 4500 + 1000}, {8000, 1, false, 11000 + 1000}, {0, 2, false, 3005 + 1000}};
     for (const Case& c : cases) {
-        Rig failing = MakeRig({}, c.withNetworkManager);
-        failing.transport->triggerAnswers = {c.trigger};
-        if (failing.networkManager) {
-            failing.networkManager->lastScanError = c.lastScanError;
-            failing.networkManager->requestError = c.requestError;
+        Rig rig = MakeRig({}, 1);
+        rig.kernel->privileged = false;
+        rig.bus->deferMs = c.deferMs;
+        rig.bus->parts = c.parts;
+        if (c.background) {
+            rig.kernel->scanMs = 400;  // running since before the request, ends 0.4 s after
+            rig.kernel->StartScan(3, {}, 1, false);
+            rig.kernel->scanMs = 3000;
+            rig.kernel->triggers.clear();
         }
-        EXPECT_EQ(RunScan(failing), ScanStatus::kFailed);
-        const std::string& error = failing.scanner->Error();
-        EXPECT_NE(error.find("cannot scan with wlan0"), std::string::npos) << error;
-        EXPECT_NE(error.find("CAP_NET_ADMIN"), std::string::npos) << error;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
-        EXPECT_NE(error.find("run NetworkManager"), std::string::npos) << error;
-        EXPECT_NE(error.find("sudo setcap cap_net_admin+ep $(which kestrow)"), std::string::npos);
-        EXPECT_EQ(error.find('\n'), std::string::npos);
-        EXPECT_TRUE(failing.scanner->Heard().empty());
-        EXPECT_EQ(failing.transport->dumps, 0);
+        // Heard near the end of the scan (its second part, on iwd).
+        rig.kernel->hears = {{Heard(4, 5180, -61, "Late"), 2900}};
+        ASSERT_EQ(RunScan(rig), ScanStatus::kDone) << rig.scanner->Error();
+        EXPECT_EQ(rig.scanner->ScannedThrough(), "NetworkManager");
+        EXPECT_EQ(rig.bus->requests, 1);
+        EXPECT_NEAR(rig.kernel->now, c.doneAt, 100) << c.deferMs;
+        EXPECT_EQ(Endings(*rig.scanner), std::vector<int>{4}) << c.deferMs;
     }
 
-    // NetworkManager takes the request but never finishes: a bounded wait.
-    Rig stuck = MakeRig();
-    stuck.transport->triggerAnswers = {-EPERM};
-    stuck.networkManager->scanMs = -1;
-    EXPECT_EQ(RunScan(stuck), ScanStatus::kFailed);
-    EXPECT_EQ(stuck.scanner->Error(), "NetworkManager did not finish a scan of wlan0 within 20 s");
-    EXPECT_EQ(stuck.transport->now, 20000);
-    EXPECT_TRUE(stuck.scanner->Heard().empty());
+    // NetworkManager that takes the request and never scans: 35 s.
+    Rig never = MakeRig();
+    never.kernel->privileged = false;
+    never.bus->deferMs = 60000;
+    EXPECT_EQ(RunScan(never), ScanStatus::kFailed);
+    EXPECT_EQ(never.scanner->Error(), "NetworkManager did not start a scan of wlan0 within 35 s");
+    EXPECT_EQ(never.kernel->now, 35000);
+
+    // iwd alone: its Scanning property ends the wait as soon as its last
+    // part is over; after iwd restarts, its station is found again.
+    Rig iwd = MakeRig();
+    iwd.kernel->privileged = false;
+    iwd.bus->networkManager = false;
+    iwd.bus->iwd = true;
+    iwd.bus->parts = 2;
+    ASSERT_EQ(RunScan(iwd), ScanStatus::kDone) << iwd.scanner->Error();
+    EXPECT_EQ(iwd.scanner->ScannedThrough(), "iwd");
+    EXPECT_LE(iwd.kernel->now, iwd.kernel->LastEndMs() + 100);
+    iwd.bus->generation = 2;
+    ASSERT_EQ(RunScan(iwd), ScanStatus::kDone) << iwd.scanner->Error();
+
+    // Nothing can scan: one line that names every reason and the fixes.
+    Rig nothing = MakeRig({}, 1);
+    nothing.kernel->privileged = false;
+    nothing.bus->networkManager = false;
+    EXPECT_EQ(RunScan(nothing), ScanStatus::kFailed);
+    EXPECT_EQ(nothing.scanner->Error(),
+              "cannot scan with wlan0: starting a scan needs the CAP_NET_ADMIN capability, and "
+              "nothing could scan instead (the scan helper has not been given the capability; "
+              "NetworkManager is not running; iwd is not running); run NetworkManager or iwd, "
+              "or give the scan helper the capability once: sudo setcap cap_net_admin+ep "
+              "$(which kscan)");
+    nothing.bus->networkManager = true;
+    nothing.bus->allowed = false;
+    EXPECT_EQ(RunScan(nothing), ScanStatus::kFailed);
+    EXPECT_NE(nothing.scanner->Error().find("NetworkManager does not allow this user to scan"),
+              std::string::npos);
+    EXPECT_TRUE(nothing.scanner->Heard().empty());
+    EXPECT_EQ(nothing.kernel->scanDumps, 0);
 }
 
-TEST(WifiScanner, AbortedOrBusyScansAreTriedOnceMore) {
-    Rig aborted = MakeRig();
-    aborted.transport->events = {{2000, ScanEvent::kAborted}, {5000, ScanEvent::kNewResults}};
-    aborted.transport->dump = [] { return Dump({SeenAt(1000, 1), SeenAt(3000, 2)}); };
-    ASSERT_EQ(RunScan(aborted), ScanStatus::kDone);
-    EXPECT_EQ(aborted.transport->triggers, (std::vector<int64_t>{0, 2000}));
-    // Only what the second scan heard counts.
-    ASSERT_EQ(aborted.scanner->Heard().size(), 1u);
-    EXPECT_EQ(MacEnding(aborted.scanner->Heard()[0]), "2");
-
-    Rig twice = MakeRig();
-    twice.transport->events = {{2000, ScanEvent::kAborted}, {4000, ScanEvent::kAborted}};
-    EXPECT_EQ(RunScan(twice), ScanStatus::kFailed);
-    EXPECT_EQ(twice.scanner->Error(), "the scan on wlan0 was aborted twice");
-    EXPECT_EQ(twice.transport->triggers.size(), 2u);
-
-    // Another program's scan is running: its end is awaited, then ours runs.
-    Rig busy = MakeRig();
-    busy.transport->triggerAnswers = {-EBUSY};
-    busy.transport->events = {{1500, ScanEvent::kNewResults}, {4000, ScanEvent::kNewResults}};
-    busy.transport->dump = [] { return Dump({SeenAt(1000, 1), SeenAt(3000, 2)}); };
-    ASSERT_EQ(RunScan(busy), ScanStatus::kDone);
-    EXPECT_EQ(busy.transport->triggers, (std::vector<int64_t>{0, 1500}));
-    ASSERT_EQ(busy.scanner->Heard().size(), 1u);
-    EXPECT_EQ(MacEnding(busy.scanner->Heard()[0]), "2");
-}
-
-TEST(WifiScanner, FailuresAreBoundedAndSayWhy) {
-    Rig silent = MakeRig();
-    EXPECT_EQ(RunScan(silent), ScanStatus::kFailed);
-    EXPECT_EQ(silent.scanner->Error(), "no scan results from wlan0 within 15 s");
-    EXPECT_EQ(silent.transport->now, 15000);
-
-    struct Case {
-        int trigger;
-        int dumpAnswer;
-        std::string error;
-    } cases[] = {
-        {-ENETDOWN, 0, "wlan0 is down: bring it up"},
-        {-ETIMEDOUT, 0, "the kernel did not answer the scan request on wlan0"},
-        {-EINVAL, 0, "the scan request on wlan0 was refused: Invalid argument"},
-        {0, -ENOBUFS, "the scan results of wlan0 could not be read: No buffer space available"},
-    };
-    for (const Case& c : cases) {
-        Rig rig = MakeRig();
-        rig.transport->triggerAnswers = {c.trigger};
-        rig.transport->events = {{500, ScanEvent::kNewResults}};
-        rig.transport->dumpAnswer = c.dumpAnswer;
-        rig.transport->dump = [] { return Dump({SeenAt(100, 1)}); };
-        EXPECT_EQ(RunScan(rig), ScanStatus::kFailed);
-        EXPECT_EQ(rig.scanner->Error().rfind(c.error, 0), 0u) << rig.scanner->Error();
-        EXPECT_TRUE(rig.scanner->Heard().empty());
-    }
-
-    Rig cancelled = MakeRig();
-    cancelled.transport->events = {{5000, ScanEvent::kNewResults}};
-    cancelled.transport->dump = [] { return Dump({SeenAt(100, 1)}); };
-    cancelled.scanner->Start();
-    cancelled.scanner->Poll(std::chrono::milliseconds(1500));
-    EXPECT_FALSE(cancelled.scanner->Heard().empty());  // heard while running
-    cancelled.scanner->Cancel();
-    EXPECT_EQ(cancelled.scanner->Status(), ScanStatus::kFailed);
-    EXPECT_EQ(cancelled.scanner->Error(), "the scan was cancelled");
-    EXPECT_TRUE(cancelled.scanner->Heard().empty());
-}
-
-TEST(WifiScanner, ChoosesTheInterface) {
-    auto open = [](std::vector<wifi::WirelessInterface> interfaces, const std::string& iface,
-                   const std::string& listError = "") {
+TEST(WifiScanner, ChoosesTheInterfaceAndSaysWhyNot) {
+    const auto open = [](std::vector<fake::Interface> interfaces, const std::string& iface) {
         wifi::WifiScannerOptions options;
         options.iface = iface;
         Rig rig = MakeRig(options);
-        rig.transport->interfaces = std::move(interfaces);
-        rig.transport->listError = listError;
+        rig.kernel->interfaces = std::move(interfaces);
+        for (const fake::Interface& i : rig.kernel->interfaces) {
+            rig.kernel->WriteSysfs(i);
+        }
         rig.scanner->Open();
         return rig;
     };
-    const std::vector<wifi::WirelessInterface> three = {
-        {"mon0", 4, true, false, "ath9k", "phy1"},
-        {"wlan0", 3, false, true, "iwlwifi", "phy0"},
-        {"wlan1", 7, true, true, "mt76x2u", "phy2"},
+    const std::vector<fake::Interface> three = {
+        {"mon0", 4, 1, NL80211_IFTYPE_MONITOR},
+        {"wlan0", 3, 0, NL80211_IFTYPE_STATION, false},
+        {"wlan1", 7, 2, NL80211_IFTYPE_STATION},
     };
     Rig chosen = open(three, "");
     EXPECT_EQ(chosen.scanner->AdapterName(), "wlan1");
-    EXPECT_EQ(chosen.scanner->AdapterDriver(), "mt76x2u");
-    chosen.transport->chosenIfindex = 7;
-    chosen.transport->events = {{100, ScanEvent::kNewResults}};
+    EXPECT_EQ(chosen.scanner->AdapterDriver(), "iwlwifi");
     EXPECT_EQ(RunScan(chosen), ScanStatus::kDone);
 
-    EXPECT_EQ(open(three, "wlan0").scanner->Error().rfind("wlan0 is down: bring it up", 0), 0u);
+    EXPECT_EQ(open(three, "mon0").scanner->Error(),
+              "mon0 is a monitor interface, which does not scan: use a client interface (wlan0, "
+              "wlan1)");
+    EXPECT_EQ(open({{"ap0", 5, 0, NL80211_IFTYPE_AP}}, "ap0").scanner->Error(),
+              "ap0 is an access point interface, which does not scan: the adapter needs a client "
+              "interface");
     EXPECT_EQ(open(three, "eth0").scanner->Error(),
               "eth0 is not a wireless interface (wireless interfaces: mon0, wlan0, wlan1)");
-    EXPECT_EQ(
-        open({three[0], three[1]}, "").scanner->Error().rfind("no wireless interface is up", 0),
-        0u);
-    EXPECT_EQ(open({}, "").scanner->Error(),
-              "no Wi-Fi adapter: the computer has no wireless interface");
-    Rig none = open({}, "", "no Wi-Fi adapter: the kernel offers no nl80211");
-    EXPECT_EQ(none.scanner->Error(), "no Wi-Fi adapter: the kernel offers no nl80211");
-    // A scan without an adapter fails at once and triggers nothing.
+    EXPECT_EQ(open(three, "wlan0").scanner->Error(),
+              "wlan0 is down: bring it up (ip link set wlan0 up, or connect it with "
+              "NetworkManager) and try again");
+    // Down because its radio is switched off.
+    Rig soft = open(three, "");
+    soft.kernel->interfaces.pop_back();
+    soft.kernel->Rfkill("wlan0", true, false);
+    soft.scanner->Open();
+    EXPECT_EQ(soft.scanner->Error(),
+              "no wireless interface is up: wlan0 is down: its radio is switched off (rfkill soft "
+              "block); switch it on with 'rfkill unblock wifi' or 'nmcli radio wifi on' and try "
+              "again");
+    soft.kernel->Rfkill("wlan0", true, true);
+    soft.scanner->Open();
+    EXPECT_NE(soft.scanner->Error().find("Wi-Fi switch or key (rfkill hard block)"),
+              std::string::npos);
+
+    Rig none = open({}, "");
+    EXPECT_EQ(none.scanner->Error(), "no Wi-Fi adapter: the computer has no wireless interface");
     none.scanner->Start();
     EXPECT_EQ(none.scanner->Status(), ScanStatus::kFailed);
-    EXPECT_TRUE(none.transport->triggers.empty());
+    EXPECT_TRUE(none.kernel->triggers.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The scan helper as a child process: the arguments it gets, the answer it
+// gives, and a helper that is missing or answers nonsense.
+TEST(ScanHelper, RunsKscanAndReadsItsOneLine) {
+    const std::string dir = ::testing::TempDir() + "helper_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const auto script = [&](const std::string& name, const std::string& body) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    };
+    const std::string busy = script(
+        "busy", "echo \"$@\" > " + dir + "/args\necho '-16 Device or resource busy'\nexit 1");
+    std::string reason;
+    wifi::ScanRequest passive;
+    passive.passive = true;
+    passive.colocated6Ghz = false;
+    passive.frequencies = {5955, 5975};
+    EXPECT_EQ(wifi::MakeKscanHelper(busy)->Trigger("wlan0", passive, reason), -EBUSY);
+    EXPECT_EQ(reason, "Device or resource busy");
+    std::ifstream args(dir + "/args");
+    std::string line;
+    std::getline(args, line);
+    EXPECT_EQ(line,
+              "--trigger-scan --iface wlan0 --passive --no-colocated --frequencies 5955,5975");
+    const std::string ok = script("ok", "echo 0");
+    EXPECT_EQ(wifi::MakeKscanHelper(ok)->Abort("wlan0", reason), 0);
+    const std::string refused = script("refused", "echo '-1 Operation not permitted'; exit 1");
+    EXPECT_EQ(wifi::MakeKscanHelper(refused)->Trigger("wlan0", {}, reason), -EPERM);
+    EXPECT_EQ(reason, "the scan helper " + refused + " has not been given the capability");
+    const std::string old = script("old", "echo 'kscan: unknown argument' >&2; exit 2");
+    EXPECT_EQ(wifi::MakeKscanHelper(old)->Trigger("wlan0", {}, reason), -ENOENT);
+    EXPECT_EQ(wifi::MakeKscanHelper(dir + "/none")->Trigger("wlan0", {}, reason), -ENOENT);
+    EXPECT_EQ(reason, "the scan helper kscan was not found");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
-// kscan: Wi-Fi scans with the computer's own adapter (nl80211), and the
-// saved scan dumps people attach to their bug reports.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// kscan: Wi-Fi scans with the computer's own adapter (nl80211), the saved scan
+// dumps people attach to their bug reports, and the scan helper that starts
+// scans for Kestrow when kscan alone has been given the capability.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -15,16 +14,20 @@
 
 #include "platform/text.h"
 #include "wifi/channels.h"
+#include "wifi/dump_file.h"
 #include "wifi/nl80211_transport.h"
 #include "wifi/scan_dump.h"
+#include "wifi/scan_merge.h"
 #include "wifi/wifi_scanner.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: kscan [--iface IFACE] [--format text|json] [--save-dump FILE]\n"
+    "Usage: kscan [--iface IFACE] [--format text|json] [--save-dump FILE] [--full-6ghz]\n"
     "       kscan --from-dump FILE [--format text|json]\n"
     "       kscan --list-interfaces [--format text|json]\n"
+    "       kscan --trigger-scan --iface IFACE [--passive] [--frequencies F,...] [--no-colocated]\n"
+    "       kscan --abort-scan --iface IFACE\n"
     "\n"
     "Wi-Fi scans with the computer's own adapter, for Kestrow.\n"
     "\n"
@@ -33,15 +36,23 @@ const char kUsage[] =
     "                         wireless interface that is up\n"
     "    --save-dump FILE     append the kernel's raw scan results to FILE (for\n"
     "                         a bug report, or kestrow --wifi-replay)\n"
+    "    --full-6ghz          then listen on every 6 GHz channel too (slower)\n"
     "  --from-dump FILE       list the access points of saved scans\n"
     "  --list-interfaces      the wireless interfaces and whether they are up\n"
     "  --format text|json     output format (text by default)\n"
+    "  --trigger-scan         as Kestrow's scan helper: start a scan and answer\n"
+    "                         one line, 0 or the kernel's negative errno\n"
+    "  --abort-scan           as Kestrow's scan helper: stop the running scan\n"
     "\n"
     "  -h, --help             show this help\n"
     "  --version              print the version\n"
     "\n"
     "Starting a scan needs the CAP_NET_ADMIN capability; without it kscan asks\n"
-    "NetworkManager to scan. Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "NetworkManager, then iwd, to scan. Given it once (sudo setcap\n"
+    "cap_net_admin+ep $(which kscan)), kscan also starts the scans of Kestrow.\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+constexpr size_t kMaxFrequencies = 1024;
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kscan: %s (try 'kscan --help')\n", message.c_str());
@@ -51,6 +62,10 @@ int UsageError(const std::string& message) {
 int Failure(const std::string& message) {
     std::fprintf(stderr, "kscan: %s\n", message.c_str());
     return 1;
+}
+
+void Warn(const std::string& message) {
+    std::fprintf(stderr, "kscan: warning: %s\n", message.c_str());
 }
 
 std::string Hex(const std::string& bytes) {
@@ -63,49 +78,50 @@ std::string Hex(const std::string& bytes) {
     return text;
 }
 
-// SSID text for a terminal: control characters (a hostile SSID may carry
-// escape sequences or line breaks) shown as \xNN.
-std::string PrintableSsid(const std::string& raw) {
-    const std::string text = platform::TextFromBytes(raw.data(), raw.size());
-    if (text.empty()) {
-        return "(hidden)";
-    }
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+nlohmann::ordered_json OrNull(bool known, nlohmann::ordered_json value) {
+    return known ? value : nlohmann::ordered_json();
 }
 
-nlohmann::ordered_json EntryJson(const wifi::BssEntry& e, size_t scan) {
+// The noise of each channel a scan's survey measured, by frequency.
+using NoiseByFrequency = std::map<uint32_t, int>;
+
+NoiseByFrequency NoiseOf(const std::vector<wifi::ChannelSurvey>& survey) {
+    NoiseByFrequency noise;
+    for (const wifi::ChannelSurvey& c : survey) {
+        if (c.noiseDbm) {
+            noise[c.frequency] = *c.noiseDbm;
+        }
+    }
+    return noise;
+}
+
+nlohmann::ordered_json EntryJson(const wifi::BssEntry& e, size_t scan,
+                                 const NoiseByFrequency& noise) {
     const wifi::Channel channel = wifi::ChannelFromFrequency(e.frequency);
+    const char* band = wifi::BandName(channel.band);
+    const auto heardNoise = noise.find(e.frequency);
     nlohmann::ordered_json j;
     j["bssid"] = wifi::BssidText(e.bssid);
     j["ssid"] = platform::TextFromBytes(e.ssid.data(), e.ssid.size());
     j["ssid_hex"] = Hex(e.ssid);
     j["frequency"] = e.frequency;
-    j["channel"] =
-        channel.number > 0 ? nlohmann::ordered_json(channel.number) : nlohmann::ordered_json();
-    const char* band = wifi::BandName(channel.band);
-    j["band"] = band ? nlohmann::ordered_json(band) : nlohmann::ordered_json();
-    j["signal_dbm"] =
-        e.signalMbm ? nlohmann::ordered_json(*e.signalMbm / 100.0) : nlohmann::ordered_json();
-    j["signal_quality"] =
-        e.signalQuality ? nlohmann::ordered_json(*e.signalQuality) : nlohmann::ordered_json();
-    j["seen_ms_ago"] =
-        e.seenMsAgo ? nlohmann::ordered_json(*e.seenMsAgo) : nlohmann::ordered_json();
+    j["channel"] = OrNull(channel.number > 0, channel.number);
+    j["band"] = OrNull(band != nullptr, band ? band : "");
+    j["signal_dbm"] = OrNull(e.signalMbm.has_value(), e.signalMbm.value_or(0) / 100.0);
+    j["signal_quality"] = OrNull(e.signalQuality.has_value(), e.signalQuality.value_or(0));
+    j["seen_ms_ago"] = OrNull(e.seenMsAgo.has_value(), e.seenMsAgo.value_or(0));
     j["associated"] = e.associated;
     j["scan"] = scan;
+    j["width_mhz"] = OrNull(e.widthMhz > 0, e.widthMhz);
+    j["noise_dbm"] =
+        OrNull(heardNoise != noise.end(), heardNoise != noise.end() ? heardNoise->second : 0);
     return j;
 }
 
-std::string TextRow(const wifi::BssEntry& e) {
+const char kTextHeading[] =
+    "BSSID              FREQ   CH   BAND  WIDTH  SIGNAL           NOISE      SEEN  SSID\n";
+
+std::string TextRow(const wifi::BssEntry& e, const NoiseByFrequency& noise) {
     const wifi::Channel channel = wifi::ChannelFromFrequency(e.frequency);
     char signal[24] = "-";
     if (e.signalMbm) {
@@ -117,105 +133,124 @@ std::string TextRow(const wifi::BssEntry& e) {
     if (e.seenMsAgo) {
         std::snprintf(seen, sizeof seen, "%u ms", static_cast<unsigned>(*e.seenMsAgo));
     }
+    char noiseText[16] = "-";
+    const auto heardNoise = noise.find(e.frequency);
+    if (heardNoise != noise.end()) {
+        std::snprintf(noiseText, sizeof noiseText, "%d dBm", heardNoise->second);
+    }
     const char* band = wifi::BandName(channel.band);
-    char row[160];
-    std::snprintf(row, sizeof row, "%-17s  %5u  %3s  %-4s  %-11s  %8s  ",
+    char row[200];
+    std::snprintf(row, sizeof row, "%-17s  %5u  %3s  %-4s  %5s  %-13s  %7s  %8s  ",
                   wifi::BssidText(e.bssid).c_str(), static_cast<unsigned>(e.frequency),
                   channel.number > 0 ? std::to_string(channel.number).c_str() : "-",
-                  band ? band : "-", signal, seen);
-    return row + PrintableSsid(e.ssid) + (e.associated ? "  [associated]" : "");
+                  band ? band : "-", e.widthMhz > 0 ? std::to_string(e.widthMhz).c_str() : "-",
+                  signal, noiseText, seen);
+    const std::string ssid = platform::TextFromBytes(e.ssid.data(), e.ssid.size());
+    return row + (ssid.empty() ? std::string("(hidden)") : platform::PrintableText(ssid)) +
+           (e.associated ? "  [associated]" : "");
 }
 
-const char kTextHeading[] = "BSSID              FREQ   CH   BAND  SIGNAL           SEEN  SSID\n";
+// Prints scans one at a time, so a large file never has to be held whole:
+// JSON as one array (laid out as nlohmann's dump(2) lays out an array),
+// text as a list per scan, under a line of its own when there are several.
+class ScanPrinter {
+  public:
+    ScanPrinter(bool json, bool several) : m_json(json), m_several(several) {}
 
-// Prints the scans, each a list of its access points; several scans in text
-// get a line of their own before each list.
-void PrintScans(const std::vector<const std::vector<wifi::BssEntry>*>& scans, bool json) {
-    if (json) {
-        nlohmann::ordered_json all = nlohmann::ordered_json::array();
-        for (size_t s = 0; s < scans.size(); ++s) {
-            for (const wifi::BssEntry& e : *scans[s]) {
-                all.push_back(EntryJson(e, s + 1));
+    void Print(const std::vector<wifi::BssEntry>& entries,
+               const std::vector<wifi::ChannelSurvey>& survey) {
+        ++m_scan;
+        const NoiseByFrequency noise = NoiseOf(survey);
+        if (m_json) {
+            for (const wifi::BssEntry& e : entries) {
+                std::string text = EntryJson(e, m_scan, noise).dump(2);
+                std::string indented = "  ";
+                for (char c : text) {
+                    indented += c;
+                    if (c == '\n') {
+                        indented += "  ";
+                    }
+                }
+                std::printf("%s%s", m_first ? "[\n" : ",\n", indented.c_str());
+                m_first = false;
             }
+            return;
         }
-        std::printf("%s\n", all.dump(2).c_str());
-        return;
-    }
-    for (size_t s = 0; s < scans.size(); ++s) {
-        if (scans.size() > 1) {
-            std::printf("%sscan %zu: %zu access point%s\n", s ? "\n" : "", s + 1, scans[s]->size(),
-                        scans[s]->size() == 1 ? "" : "s");
+        if (m_several) {
+            std::printf("%sscan %zu: %zu access point%s\n", m_scan > 1 ? "\n" : "", m_scan,
+                        entries.size(), entries.size() == 1 ? "" : "s");
         }
         std::fputs(kTextHeading, stdout);
-        for (const wifi::BssEntry& e : *scans[s]) {
-            std::printf("%s\n", TextRow(e).c_str());
+        for (const wifi::BssEntry& e : entries) {
+            std::printf("%s\n", TextRow(e, noise).c_str());
         }
     }
-}
 
-bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
+    void Finish() {
+        if (m_json) {
+            std::printf("%s\n", m_first ? "[]" : "\n]");
+        }
+        std::fflush(stdout);
     }
-    if (!S_ISREG(info.st_mode)) {
-        error = path + " is not a regular file";
-        return false;
+
+  private:
+    bool m_json;
+    bool m_several;
+    bool m_first = true;
+    size_t m_scan = 0;
+};
+
+// One access point per BSSID, as Kestrow records them; impossible levels
+// warned about and left out.
+std::vector<wifi::BssEntry> AsRecorded(const std::vector<wifi::BssEntry>& entries) {
+    std::vector<std::string> warnings;
+    std::vector<wifi::BssEntry> recorded = wifi::OnePerBssid(entries, &warnings);
+    for (const std::string& w : warnings) {
+        Warn(w);
     }
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(info.st_size));
-    const size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) {
-        error = "cannot read " + path;
-        return false;
-    }
-    bytes.resize(n);
-    return true;
+    return recorded;
 }
 
 int FromDump(const std::string& path, bool json) {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadFile(path, bytes, error)) {
+    if (!wifi::ReadDumpFile(path, bytes, error)) {
         return Failure(error);
     }
-    const wifi::ScanDumps parsed = wifi::ParseScanDumps(bytes.data(), bytes.size());
-    std::vector<const std::vector<wifi::BssEntry>*> scans;
-    int status = 0;
-    auto takeScan = [&](const wifi::ScanDump& dump) {
-        for (const std::string& w : dump.warnings) {
-            std::fprintf(stderr, "kscan: warning: %s: %s\n", path.c_str(), w.c_str());
-        }
-        if (dump.error < 0) {
-            std::fprintf(stderr, "kscan: %s: scan %zu ended with an error from the kernel: %s\n",
-                         path.c_str(), scans.size() + 1, std::strerror(-dump.error));
-            status = 1;
-        }
-        scans.push_back(&dump.entries);
-    };
-    for (const wifi::ScanDump& dump : parsed.dumps) {
-        takeScan(dump);
-    }
-    if (parsed.cut) {
-        takeScan(parsed.cutDump);
-    }
-    if (scans.empty()) {
+    if (bytes.empty()) {
         return Failure(path + " holds no scan dump");
     }
-    PrintScans(scans, json);
-    if (parsed.cut) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kscan: %s: %s; the access points before it are listed\n",
-                     path.c_str(), parsed.cutMessage.c_str());
-        status = 1;
+    int status = 0;
+    size_t offset = 0, scans = 0;
+    std::unique_ptr<ScanPrinter> printer;
+    std::string cutMessage;
+    while (offset < bytes.size()) {
+        bool cut = false;
+        wifi::ScanDump dump =
+            wifi::ParseSavedScan(bytes.data(), bytes.size(), offset, cut, cutMessage);
+        for (const std::string& w : dump.warnings) {
+            Warn(path + ": " + w);
+        }
+        ++scans;
+        if (dump.error < 0) {
+            std::fprintf(stderr, "kscan: %s: scan %zu ended with an error from the kernel: %s\n",
+                         path.c_str(), scans, std::strerror(-dump.error));
+            status = 1;
+        }
+        if (!printer) {
+            printer = std::make_unique<ScanPrinter>(json, !cut && dump.end < bytes.size());
+        }
+        wifi::DropStaleEntries(dump);
+        printer->Print(AsRecorded(dump.entries), dump.survey);
+        if (cut) {
+            printer->Finish();
+            std::fprintf(stderr, "kscan: %s: %s; the access points before it are listed\n",
+                         path.c_str(), cutMessage.c_str());
+            return 1;
+        }
+        offset = dump.end;
     }
+    printer->Finish();
     return status;
 }
 
@@ -234,7 +269,7 @@ int ListInterfaces(bool json) {
         for (const wifi::WirelessInterface& i : interfaces) {
             all.push_back({{"name", i.name},
                            {"up", i.up},
-                           {"client", i.station},
+                           {"client", i.CanScan()},
                            {"driver", i.driver},
                            {"phy", i.phy}});
         }
@@ -244,50 +279,56 @@ int ListInterfaces(bool json) {
     for (const wifi::WirelessInterface& i : interfaces) {
         std::printf("%-15s %-4s  %-12s %s%s\n", i.name.c_str(), i.up ? "up" : "down",
                     i.driver.empty() ? "-" : i.driver.c_str(), i.phy.c_str(),
-                    i.station ? "" : "  (not a client interface: cannot scan)");
+                    i.CanScan() ? "" : ("  (" + i.KindText() + ": cannot scan)").c_str());
     }
     return 0;
 }
 
-// Appends the dump to the file. A write that fails leaves the file as it was.
-bool AppendDump(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
+// As the scan helper: one line on standard output, "0" or "-errno reason".
+int Helper(const std::string& iface, bool abort, const wifi::ScanRequest& request) {
+    wifi::Nl80211Transport transport;
+    std::vector<wifi::WirelessInterface> interfaces;
+    std::string reason;
+    int rc = -ENODEV;
+    if (!transport.ListInterfaces(interfaces, reason)) {
+        rc = -ENODEV;
     }
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    size_t done = 0;
-    while (regular && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    for (const wifi::WirelessInterface& i : interfaces) {
+        if (i.name == iface) {
+            rc = abort ? transport.AbortScan(i) : transport.TriggerScan(i, request, reason);
         }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
     }
-    const int writeErrno = errno;
-    const bool ok = regular && done == bytes.size() && ::fsync(fd) == 0;
-    if (!ok && regular && ::ftruncate(fd, info.st_size) != 0) {
-        // The partial dump stays; a reader reports it as cut.
+    if (rc == 0) {
+        std::printf("0\n");
+        return 0;
     }
-    ::close(fd);
-    if (!ok) {
-        error = regular ? "cannot write " + path + ": " + std::strerror(writeErrno)
-                        : path + " is not a regular file";
-    }
-    return ok;
+    const std::string text = reason.empty() ? std::strerror(-rc) : reason;
+    std::printf("%d %s\n", rc, platform::PrintableText(text).c_str());
+    return 1;
 }
 
-int Scan(const std::string& iface, const std::string& savePath, bool json) {
+bool ParseFrequencies(const std::string& text, std::vector<uint32_t>& out) {
+    size_t start = 0;
+    while (start <= text.size() && out.size() < kMaxFrequencies) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, end - start);
+        char* stop = nullptr;
+        const unsigned long mhz = std::strtoul(item.c_str(), &stop, 10);
+        if (item.empty() || *stop != '\0' || mhz < 2400 || mhz > 7200) {
+            return false;
+        }
+        out.push_back(static_cast<uint32_t>(mhz));
+        start = end + 1;
+    }
+    return start > text.size();
+}
+
+int Scan(const std::string& iface, const std::string& savePath, bool json, bool full6Ghz) {
     wifi::WifiScannerOptions options;
     options.iface = iface;
-    options.program = "kscan";
     options.progressIntervalMs = 0;
-    std::unique_ptr<wifi::WifiScanner> scanner = wifi::MakeAdapterScanner(options);
+    options.full6Ghz = full6Ghz;
+    std::unique_ptr<wifi::WifiScanner> scanner = wifi::MakeAdapterScanner(options, false);
     scanner->Start();
     while (scanner->Poll(std::chrono::milliseconds(500)) == wifi::ScanStatus::kRunning) {
     }
@@ -295,16 +336,19 @@ int Scan(const std::string& iface, const std::string& savePath, bool json) {
         return Failure(scanner->Error());
     }
     for (const std::string& w : scanner->Warnings()) {
-        std::fprintf(stderr, "kscan: warning: %s\n", w.c_str());
+        Warn(w);
     }
-    if (scanner->UsedNetworkManager()) {
-        std::fprintf(stderr, "kscan: scanned through NetworkManager (no CAP_NET_ADMIN)\n");
+    if (!scanner->ScannedThrough().empty()) {
+        std::fprintf(stderr, "kscan: scanned through %s (no CAP_NET_ADMIN)\n",
+                     scanner->ScannedThrough().c_str());
     }
     std::string error;
-    if (!savePath.empty() && !AppendDump(savePath, scanner->DumpBytes(), error)) {
+    if (!savePath.empty() && !wifi::AppendDumpFile(savePath, scanner->SavedScan(), error)) {
         return Failure(error);
     }
-    PrintScans({&scanner->Heard()}, json);
+    ScanPrinter printer(json, false);
+    printer.Print(AsRecorded(scanner->Heard()), scanner->Survey());
+    printer.Finish();
     return 0;
 }
 
@@ -322,8 +366,11 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    std::string iface, savePath, dumpPath, format = "text";
-    bool haveIface = false, haveSave = false, haveDump = false, haveFormat = false, list = false;
+    std::string iface, savePath, dumpPath, format = "text", frequencies;
+    bool haveIface = false, haveSave = false, haveDump = false, haveFormat = false,
+         haveFrequencies = false;
+    bool list = false, full6Ghz = false, trigger = false, abort = false, passive = false,
+         noColocated = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out, bool& seen) {
@@ -346,8 +393,20 @@ int main(int argc, char** argv) {
             rc = value(dumpPath, haveDump);
         } else if (a == "--format") {
             rc = value(format, haveFormat);
+        } else if (a == "--frequencies") {
+            rc = value(frequencies, haveFrequencies);
         } else if (a == "--list-interfaces") {
             list = true;
+        } else if (a == "--full-6ghz") {
+            full6Ghz = true;
+        } else if (a == "--trigger-scan") {
+            trigger = true;
+        } else if (a == "--abort-scan") {
+            abort = true;
+        } else if (a == "--passive") {
+            passive = true;
+        } else if (a == "--no-colocated") {
+            noColocated = true;
         } else {
             return UsageError("unknown argument '" + a + "'");
         }
@@ -359,17 +418,43 @@ int main(int argc, char** argv) {
         return UsageError("unknown format '" + format + "' (text or json)");
     }
     const bool json = format == "json";
+    const bool helperOption = passive || noColocated || haveFrequencies;
+    if (trigger || abort) {
+        if (trigger && abort) {
+            return UsageError("--trigger-scan and --abort-scan exclude each other");
+        }
+        if (!haveIface || haveSave || haveDump || haveFormat || list || full6Ghz ||
+            (abort && helperOption)) {
+            return UsageError(std::string(trigger ? "--trigger-scan" : "--abort-scan") +
+                              " takes --iface and, to start a scan, --passive, --frequencies "
+                              "and --no-colocated only");
+        }
+        wifi::ScanRequest request;
+        request.passive = passive;
+        request.colocated6Ghz = !noColocated;
+        if (haveFrequencies && !ParseFrequencies(frequencies, request.frequencies)) {
+            return UsageError(
+                "--frequencies needs a list of frequencies in MHz, 2400 to 7200, "
+                "separated by commas (at most 1024)");
+        }
+        return Helper(iface, abort, request);
+    }
+    if (helperOption) {
+        return UsageError("--passive, --frequencies and --no-colocated go with --trigger-scan");
+    }
     if (list) {
-        if (haveIface || haveSave || haveDump) {
+        if (haveIface || haveSave || haveDump || full6Ghz) {
             return UsageError("--list-interfaces takes no other option but --format");
         }
         return ListInterfaces(json);
     }
     if (haveDump) {
-        if (haveIface || haveSave) {
-            return UsageError("--from-dump reads saved scans: no --iface or --save-dump");
+        if (haveIface || haveSave || full6Ghz) {
+            return UsageError(
+                "--from-dump reads saved scans: no --iface, --save-dump or "
+                "--full-6ghz");
         }
         return FromDump(dumpPath, json);
     }
-    return Scan(iface, savePath, json);
+    return Scan(iface, savePath, json, full6Ghz);
 }

@@ -386,8 +386,14 @@ class JsonBuilder : public sitefile::PointsVisitor {
   public:
     explicit JsonBuilder(const sitefile::SiteMeta& meta) : m_meta(meta) {}
     void OnPoint(const sitefile::StoredPoint& p) override {
-        points.push_back(
-            {{"x", p.x}, {"y", p.y}, {"name", Text(p.name)}, {"aps", nlohmann::json::array()}});
+        const bool estimated =
+            std::find(m_meta.estimatedLevels.begin(), m_meta.estimatedLevels.end(),
+                      std::pair<double, double>(p.x, p.y)) != m_meta.estimatedLevels.end();
+        points.push_back({{"x", p.x},
+                          {"y", p.y},
+                          {"name", Text(p.name)},
+                          {"aps", nlohmann::json::array()},
+                          {"levels_estimated", estimated}});
     }
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
         // The band: the frequency the adapter reported for the BSSID, else the channel's.

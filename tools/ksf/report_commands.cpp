@@ -36,6 +36,7 @@ struct LoadedSite {
     uint32_t saveTime = 0;
     QImage signature;
     sitefile::ReportFields fields;
+    size_t estimatedPoints = 0;  // whose levels came from a signal quality
 };
 
 // The site as Kestrow would open it, its scale and its survey.
@@ -62,6 +63,10 @@ bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std:
     }
     out.survey = coverage::SurveyFromSiteFile(reader);
     coverage::ApplySiteMeta(meta, out.survey);
+    for (const coverage::SurveyPoint& p : out.survey.points) {
+        out.estimatedPoints += std::count(meta.estimatedLevels.begin(), meta.estimatedLevels.end(),
+                                          std::pair<double, double>(p.x, p.y)) > 0;
+    }
     return true;
 }
 
@@ -290,6 +295,7 @@ int Report(const Args& args) {
     site.customer = loaded.fields.customer;
     site.surveyor = loaded.fields.surveyor;
     site.notes = loaded.fields.notes;
+    site.estimatedPoints = loaded.estimatedPoints;
     site.survey = std::move(loaded.survey);
     QByteArray bytes;
     if (!report::MakeReport(
