@@ -45,28 +45,46 @@ int MapPixel(int at, int pictureExtent, int mapExtent) {
                : static_cast<int>(int64_t{at} * mapExtent / std::max(1, pictureExtent));
 }
 
+// Calls draw(band) for each band of rows of a picture of `size`, top down.
+template <typename Draw>
+void ForEachBand(QSize size, Draw draw) {
+    for (int top = 0; top < size.height(); top += kBandRows) {
+        draw(QRect(0, top, size.width(), std::min(kBandRows, size.height() - top)));
+    }
+}
+
+// The band of `map` in grey, into the same rows of `picture`.
+void PutGrey(const QImage& map, const QRect& band, QImage& picture) {
+    const QImage colour = map.copy(band).convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < band.height(); ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+        QRgb* out = reinterpret_cast<QRgb*>(picture.scanLine(band.top() + y));
+        for (int x = 0; x < band.width(); ++x) {
+            const int grey = qGray(in[x]);
+            out[x] = qRgb(grey, grey, grey);
+        }
+    }
+}
+
 // The map in grey with the cells over it, band by band.
 QImage GreyMapUnder(const QImage& cells, const coverage::GridSpec& spec, const QImage& map) {
     QImage picture(map.size(), QImage::Format_RGB32);
     QPainter painter(&picture);
-    for (int top = 0; top < map.height(); top += kBandRows) {
-        const QRect band(0, top, map.width(), std::min(kBandRows, map.height() - top));
-        const QImage colour = map.copy(band).convertToFormat(QImage::Format_RGB32);
-        for (int y = 0; y < band.height(); ++y) {
-            const QRgb* in = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
-            QRgb* out = reinterpret_cast<QRgb*>(picture.scanLine(top + y));
-            for (int x = 0; x < band.width(); ++x) {
-                const int grey = qGray(in[x]);
-                out[x] = qRgb(grey, grey, grey);
-            }
-        }
+    ForEachBand(map.size(), [&](const QRect& band) {
+        PutGrey(map, band, picture);
         painter.drawImage(band.topLeft(), ExpandCells(cells, spec, map.size(), band));
-    }
+    });
     painter.end();
     return picture;
 }
 
 }  // namespace
+
+QImage GreyMap(const QImage& map) {
+    QImage picture(map.size(), QImage::Format_RGB32);
+    ForEachBand(map.size(), [&](const QRect& band) { PutGrey(map, band, picture); });
+    return picture;
+}
 
 QRgb CellColour(coverage::Metric metric, float value) {
     int band = kRssiBandCount - 1;

@@ -56,6 +56,8 @@ QImage SiteMapImage(const sitefile::SiteMap& map);
 // is larger (each pixel the average of those it covers), for pictures that
 // need no more: a page, a report.
 QImage SiteMapImage(const sitefile::SiteMap& map, int maxSide);
+// A map picture in grey (Format_RGB32), for drawing over.
+QImage GreyMap(const QImage& map);
 
 // The site's sign-off raster as a kRasterWidth x kRasterHeight picture
 // (Format_RGB32); false with a one-line reason when it cannot be read.

@@ -1,5 +1,6 @@
 // Draws the example site: a 640 x 480 plan of a small office floor with
-// rooms, corridors, doors, furniture and room names. With --walls it prints
+// rooms, corridors, doors, furniture and room names, as a PNG picture, or as
+// SVG or PDF (the same drawing in vectors). With --walls it prints
 // the plan's walls, door gaps cut out, as the JSON list the office scenario's
 // "walls" field holds.
 #include <QFont>
@@ -7,8 +8,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPdfWriter>
 #include <QRect>
 #include <QString>
+#include <QSvgGenerator>
 
 #include <cstdio>
 #include <cstring>
@@ -82,21 +85,9 @@ void PrintWalls() {
     std::printf("  ],\n");
 }
 
-int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--walls") == 0) {
-        PrintWalls();
-        return 0;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png | --walls\n");
-        return 2;
-    }
-
-    QImage plan(640, 480, QImage::Format_RGB32);
-    plan.fill(Qt::white);
-    QPainter p(&plan);
+// The plan, on any paint device 640 x 480 units large.
+void DrawPlan(QPainter& p) {
+    p.fillRect(QRect(0, 0, 640, 480), Qt::white);
     QFont font("Liberation Sans");
     font.setPixelSize(12);
     font.setBold(true);
@@ -163,9 +154,50 @@ int main(int argc, char** argv) {
     p.setPen(kLabel);
     p.drawText(QRect(60, 187, 200, 26), Qt::AlignVCenter, "Corridor");
     p.drawText(QRect(260, 322, 200, 26), Qt::AlignVCenter, "Corridor");
-    p.end();
+}
 
-    if (!plan.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--walls") == 0) {
+        PrintWalls();
+        return 0;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png|OUTPUT.svg|OUTPUT.pdf | --walls\n");
+        return 2;
+    }
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    bool written = true;
+    if (path.endsWith(".svg")) {
+        // The same plan as a vector drawing, as an architect would send it.
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(QSize(640, 480));
+        svg.setViewBox(QRect(0, 0, 640, 480));
+        svg.setTitle("Office floor plan");
+        QPainter p(&svg);
+        DrawPlan(p);
+        written = p.end();
+    } else if (path.endsWith(".pdf")) {
+        // A PDF page of 640 x 480 points.
+        QPdfWriter pdf(path);
+        pdf.setPageSize(QPageSize(QSizeF(640, 480), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setResolution(72);
+        pdf.setTitle("Office floor plan");
+        pdf.setCreator("make_floorplan");
+        QPainter p(&pdf);
+        DrawPlan(p);
+        written = p.end();
+    } else {
+        QImage plan(640, 480, QImage::Format_RGB32);
+        QPainter p(&plan);
+        DrawPlan(p);
+        p.end();
+        written = plan.save(path, "PNG");
+    }
+    if (!written) {
         std::fprintf(stderr, "make_floorplan: cannot write %s\n", argv[1]);
         return 1;
     }

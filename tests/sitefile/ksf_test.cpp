@@ -176,7 +176,7 @@ TEST_F(KsfTest, ExitCodesAndErrors) {
     EXPECT_EQ(Ksf("signature x.ksf").status, 2);
     EXPECT_EQ(Ksf("points x --format xml").status, 2);
     EXPECT_EQ(Ksf("--help").status, 0);
-    EXPECT_NE(Ksf("--help").out.find("ksf create --map IMAGE -o SITE"), std::string::npos);
+    EXPECT_NE(Ksf("--help").out.find("ksf create --map PLAN -o SITE"), std::string::npos);
     EXPECT_EQ(Ksf("--version").status, 0);
 
     EXPECT_EQ(Ksf("info " + dir + "/missing.ksf").status, 1);

@@ -26,21 +26,6 @@ namespace {
 
 constexpr int kMaxCell = 4096;
 
-// A whole number, all of the text, within [low, high].
-bool ParseInt(const std::string& text, long low, long high, long& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high) {
-        return false;
-    }
-    out = v;
-    return true;
-}
-
 std::string CsvNumber(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", v);
@@ -71,6 +56,33 @@ std::string Csv(const coverage::Grid& grid) {
 }
 
 }  // namespace
+
+bool ParseInt(const std::string& text, long low, long high, long& out) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool ParseSegment(const std::string& text, double (&v)[4]) {
+    std::istringstream parts(text);
+    std::string part;
+    int n = 0;
+    while (std::getline(parts, part, ',')) {
+        if (n == 4 || !ParseNumber(part, v[n])) {
+            return false;
+        }
+        ++n;
+    }
+    return n == 4 && text.back() != ',';
+}
 
 bool ParseBands(const std::vector<std::string>& texts, std::vector<channels::Band>& out,
                 std::string& error) {
@@ -245,17 +257,7 @@ int Scale(const Args& args) {
             return UsageError("--line and --metres go together");
         }
         double v[4];
-        std::istringstream parts(args.line);
-        std::string part;
-        int n = 0;
-        while (std::getline(parts, part, ',')) {
-            if (n == 4 || !ParseNumber(part, v[n])) {
-                n = -1;
-                break;
-            }
-            ++n;
-        }
-        if (n != 4 || args.line.empty() || args.line.back() == ',') {
+        if (!ParseSegment(args.line, v)) {
             return UsageError("bad line '" + args.line + "' (X1,Y1,X2,Y2 in map pixels)");
         }
         double metres = 0;

@@ -13,7 +13,7 @@
 // options, as given (each command checks the ones it uses).
 struct Args {
     std::vector<std::string> positional;
-    std::set<std::string> given;  // single-value options that were given ("-o" for --output)
+    std::set<std::string> given;  // options that were given, flags too ("-o" for --output)
     std::string format;
     std::string map;
     std::string output;
@@ -27,6 +27,9 @@ struct Args {
     std::string metres;
     std::string profile;
     std::string minArea;
+    std::string page;
+    std::string width;
+    std::string material;
     std::string customer;
     std::string surveyor;
     std::string notes;
@@ -34,12 +37,17 @@ struct Args {
     std::vector<std::string> bssids;
     std::vector<std::string> channels;
     std::vector<std::string> bands;
+    std::vector<std::string> walls;  // --add
 };
 
 bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& error);
 
 // A finite number, all of the text.
 bool ParseNumber(const std::string& text, double& out);
+// A whole number, all of the text, within [low, high].
+bool ParseInt(const std::string& text, long low, long high, long& out);
+// Four finite numbers separated by commas: X1,Y1,X2,Y2.
+bool ParseSegment(const std::string& text, double (&v)[4]);
 // Whether -o names the SITE itself, which an output must never replace.
 bool OutputIsTheSite(const Args& args);
 // Writes an output through platform::WriteOutputFile ("-" is standard
@@ -66,8 +74,13 @@ void WarnIgnored(const std::vector<std::string>& ignored);
 std::string PointsNotRead(const std::string& path, const sitefile::PointsReport& report);
 // OpenSite and every check Kestrow's open makes (the map, the layout a save
 // needs), so a site Kestrow refuses is refused with the reason `info` gives.
-bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
-                      std::string& error);
+// The map read is kept in `map` when one is given.
+bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error,
+                      sitefile::SiteMap* map = nullptr);
+
+// Site preparation: a site from a floor plan, its walls.
+int Create(const Args& args);
+int Walls(const Args& args);
 
 // The coverage commands.
 int Heatmap(const Args& args);

@@ -3,14 +3,10 @@
 #include <QGuiApplication>
 #include <QHashFunctions>
 #include <QImage>
-#include <QImageReader>
 #include <QPainter>
 #include <QString>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -38,7 +34,7 @@ namespace {
 const char kUsage[] =
     "Usage: ksf info SITE\n"
     "       ksf points SITE [--format csv|json]\n"
-    "       ksf create --map IMAGE -o SITE\n"
+    "       ksf create --map PLAN -o SITE [--page N] [--width PX]\n"
     "       ksf signature SITE -o PNG\n"
     "       ksf heatmap SITE -o OUT [--format png|csv] [--metric "
     "strongest|second|count|cochannel|snr]\n"
@@ -50,15 +46,24 @@ const char kUsage[] =
     "                  [--min-area PERCENT] [--method NAME] [--customer TEXT]\n"
     "                  [--surveyor TEXT] [--notes TEXT]\n"
     "       ksf scale SITE (--pixels-per-metre N | --line X1,Y1,X2,Y2 --metres M)\n"
+    "       ksf walls SITE [--format text|json] [-o PNG]\n"
+    "       ksf walls SITE (--add X1,Y1,X2,Y2[,MATERIAL]... | --detect [--material M] | --clear)\n"
+    "                 [-o PNG]\n"
     "\n"
     "Kestrow site file and coverage tool.\n"
     "\n"
-    "  info SITE              header fields, map size, points and access-point entries\n"
+    "  info SITE              header fields, map size, points and access-point entries,\n"
+    "                         and what SITE.meta.json holds (scale, walls, ...)\n"
     "  points SITE            every stored point and its access-point entries\n"
     "    --format csv|json    output format (csv by default)\n"
-    "  create                 a new site file from any image Qt can read: an 8-bit,\n"
-    "                         256-colour map, a white sign-off raster, no points\n"
-    "    --map IMAGE          the floor plan picture\n"
+    "  create                 a new site file from a floor plan: an 8-bit, 256-colour\n"
+    "                         map, a white sign-off raster, no points\n"
+    "    --map PLAN           the plan: a picture (PNG, JPEG, BMP, GIF, TIFF, WebP,\n"
+    "                         ...), SVG or PDF; pictures over 8000 pixels a side are\n"
+    "                         scaled down\n"
+    "    --page N             the page of a PDF (or multi-page TIFF), from 1\n"
+    "    --width PX           SVG and PDF: drawn this many pixels wide (2000 by\n"
+    "                         default, at most 8000)\n"
     "    -o, --output SITE    the site file to write\n"
     "  signature SITE         the sign-off raster as a 200 x 100 picture\n"
     "    -o, --output PNG     the picture to write\n"
@@ -107,6 +112,18 @@ const char kUsage[] =
     "    --pixels-per-metre N the scale itself\n"
     "    --line X1,Y1,X2,Y2 --metres M\n"
     "                         a line on the map and its length in metres\n"
+    "  walls SITE             the walls kept in SITE.meta.json, one a line\n"
+    "                         (x1,y1,x2,y2,material, in map pixels)\n"
+    "    --format text|json   output format (text by default)\n"
+    "    --add X1,Y1,X2,Y2[,MATERIAL]\n"
+    "                         add a wall (drywall by default; glass, wood, brick,\n"
+    "                         concrete or metal); repeat for more\n"
+    "    --detect             replace the walls with those found in the plan:\n"
+    "                         straight dark lines at least 2 px thick and 1 m long\n"
+    "                         (24 px without a scale)\n"
+    "    --material M         the material of the walls found (drywall by default)\n"
+    "    --clear              remove every wall\n"
+    "    -o, --output PNG     also draw the plan with its walls into PNG\n"
     "\n"
     "  -h, --help             show this help\n"
     "  --version              print the version\n";
@@ -135,15 +152,15 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
         {"--radius", &args.radius},     {"--pixels-per-metre", &args.pixelsPerMetre},
         {"--line", &args.line},         {"--metres", &args.metres},
         {"--profile", &args.profile},   {"--min-area", &args.minArea},
-        {"--customer", &args.customer}, {"--surveyor", &args.surveyor},
-        {"--notes", &args.notes},
+        {"--page", &args.page},         {"--width", &args.width},
+        {"--material", &args.material}, {"--customer", &args.customer},
+        {"--surveyor", &args.surveyor}, {"--notes", &args.notes},
     };
     const std::map<std::string, std::vector<std::string>*> repeated = {
-        {"--ssid", &args.ssids},
-        {"--bssid", &args.bssids},
-        {"--channel", &args.channels},
-        {"--band", &args.bands},
+        {"--ssid", &args.ssids}, {"--bssid", &args.bssids}, {"--channel", &args.channels},
+        {"--add", &args.walls},  {"--band", &args.bands},
     };
+    const std::set<std::string> flags = {"--clear", "--detect"};
     for (size_t i = 0; i < in.size(); ++i) {
         const std::string& a = in[i];
         std::string name = a;
@@ -152,6 +169,10 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
         if (a.rfind("--", 0) == 0 && equals != std::string::npos) {
             name = a.substr(0, equals);
             value = a.substr(equals + 1);
+        }
+        if (flags.count(a) != 0) {
+            args.given.insert(a);
+            continue;
         }
         const auto one = single.find(name);
         const auto many = repeated.find(name);
@@ -175,6 +196,7 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
             args.given.insert(name == "--output" ? "-o" : name);
         } else {
             many->second->push_back(*value);
+            args.given.insert(name);
         }
     }
     return true;
@@ -211,13 +233,14 @@ bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::st
 
 // Opens the site and makes every check Kestrow's open makes, so a site that
 // Kestrow refuses is refused here with the same reason as `info` gives.
-bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
-                      std::string& error) {
+bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error,
+                      sitefile::SiteMap* kept) {
     if (!OpenSite(path, reader, error)) {
         return false;
     }
     sitefile::OpenError e;
-    sitefile::SiteMap map;
+    sitefile::SiteMap read;
+    sitefile::SiteMap& map = kept != nullptr ? *kept : read;
     if (!reader.ReadMap(map, e) || !reader.CheckLayout(e)) {
         error = path + ": " + e.Describe();
         return false;
@@ -234,6 +257,51 @@ class Counter : public sitefile::PointsVisitor {
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry&) override {}
     void OnPointEnd(const sitefile::StoredPoint&, int) override {}
 };
+
+// Text from the sidecar, safe to print on one line, cut after `limit` bytes.
+std::string Shown(const std::string& text, size_t limit) {
+    const size_t kept = platform::FittingPrefixLength(text.data(), text.size(), limit);
+    return platform::PrintableText(text.substr(0, kept)) + (kept < text.size() ? " ..." : "");
+}
+
+// What the sidecar holds, a line each.
+void PrintSidecar(const sitefile::SiteMeta& meta) {
+    if (meta.pixelsPerMetre) {
+        std::printf("scale: %g pixels per metre\n", *meta.pixelsPerMetre);
+    } else {
+        std::printf("scale: not set\n");
+    }
+    std::map<std::string, int> byMaterial;
+    for (const sitefile::Wall& wall : meta.walls) {
+        ++byMaterial[sitefile::InfoOf(wall.material).name];
+    }
+    std::string materials;
+    for (const auto& [name, count] : byMaterial) {
+        materials += (materials.empty() ? " (" : ", ") + std::to_string(count) + " " + name;
+    }
+    std::printf("walls: %zu%s\n", meta.walls.size(),
+                materials.empty() ? "" : (materials + ")").c_str());
+    std::printf("placed access points: %zu\n", meta.accessPoints.size());
+    std::printf("bssids with channel details: %zu\n", meta.bssids.size());
+    std::printf("noise readings: %zu\n", meta.noise.size());
+    size_t walkPoints = 0;
+    for (const sitefile::Walk& walk : meta.walks) {
+        walkPoints += walk.points.size();
+    }
+    std::printf("walks: %zu (%zu points)\n", meta.walks.size(), walkPoints);
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"customer", &meta.report.customer},
+        {"surveyor", &meta.report.surveyor},
+        {"notes", &meta.report.notes}};
+    for (const auto& [name, value] : fields) {
+        if (!value->empty()) {
+            std::printf("report %s: %s\n", name, Shown(*value, 80).c_str());
+        }
+    }
+    for (const auto& [name, text] : meta.otherFields) {
+        std::printf("other field: %s\n", Shown(name, 80).c_str());
+    }
+}
 
 int Info(const Args& args) {
     if (args.positional.size() != 1) {
@@ -287,12 +355,10 @@ int Info(const Args& args) {
     sitefile::SiteMeta meta;
     std::string metaError;
     const bool metaOk = sitefile::ReadSiteMeta(path, meta, metaError);
-    if (!metaOk) {
-        std::printf("scale: unreadable\n");
-    } else if (meta.pixelsPerMetre) {
-        std::printf("scale: %g pixels per metre\n", *meta.pixelsPerMetre);
+    if (metaOk) {
+        PrintSidecar(meta);
     } else {
-        std::printf("scale: not set\n");
+        std::printf("scale: unreadable\n");
     }
     if (!accepted) {
         return WorkError(path + ": " + mapError.Describe());
@@ -422,78 +488,6 @@ int Points(const Args& args) {
     return 0;
 }
 
-// The floor plan picture, refused with the reason: a file that is not there
-// or cannot be read, one Qt cannot decode, or one larger than a site map
-// holds (told by its header, before any pixel is decoded).
-bool ReadPlan(const std::string& path, QImage& picture, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-        return false;
-    }
-    QImageReader reader(QString::fromStdString(path));
-    const QSize size = reader.size();
-    if (size.isValid() &&
-        static_cast<uint64_t>(size.width()) * size.height() > sitefile::kMaxMapPixels) {
-        error = std::to_string(size.width()) + " x " + std::to_string(size.height()) +
-                " pixels is more than the 64 megapixels (8192 x 8192) a site map holds: scale it "
-                "down first";
-        return false;
-    }
-    // A site map of the largest size, decoded in colour, needs this much.
-    reader.setAllocationLimit(static_cast<int>(sitefile::kMaxMapPixels * 4 >> 20) + 16);
-    if (!reader.read(&picture)) {
-        error = "not an image Qt can read (" + reader.errorString().toStdString() + ")";
-        return false;
-    }
-    return true;
-}
-
-int Create(const Args& args) {
-    if (!args.positional.empty() || args.map.empty() || args.output.empty()) {
-        return UsageError("create needs --map IMAGE and -o SITE");
-    }
-    QImage picture;
-    std::string error;
-    if (!ReadPlan(args.map, picture, error)) {
-        return WorkError(args.map + ": " + error);
-    }
-    if (picture.hasAlphaChannel()) {
-        // Transparent parts of the plan become white paper.
-        QImage paper(picture.size(), QImage::Format_RGB32);
-        paper.fill(Qt::white);
-        QPainter painter(&paper);
-        painter.drawImage(0, 0, picture);
-        painter.end();
-        picture = paper;
-    }
-    QImage indexed = picture.convertToFormat(QImage::Format_Indexed8);
-    indexed.setColorCount(256);
-
-    sitefile::SiteMap map;
-    map.width = indexed.width();
-    map.height = indexed.height();
-    map.stride = (static_cast<size_t>(map.width) + 3) / 4 * 4;
-    map.bottomUp = false;
-    map.pixels.assign(map.stride * map.height, 0);
-    for (int y = 0; y < map.height; ++y) {
-        std::copy_n(indexed.constScanLine(y), map.width, map.Row(y));
-    }
-    const QList<QRgb> table = indexed.colorTable();
-    for (int i = 0; i < 256; ++i) {
-        map.colors[i] = 0xFF000000u | (table[i] & 0xFFFFFF);
-    }
-    const std::vector<uint8_t> site = sitefile::BuildNewSiteFile(map);
-    if (!WriteOutput(args.output, site.data(), site.size(), error)) {
-        return WorkError(error);
-    }
-    return 0;
-}
-
 int Signature(const Args& args) {
     if (args.positional.size() != 1 || args.output.empty()) {
         return UsageError("signature needs one SITE and -o PNG");
@@ -525,19 +519,21 @@ int main(int argc, char** argv) {
     // ending the program with a temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> all(argv + 1, argv + argc);
-    // Image plug-ins are found through the application object. The report
-    // sets text, which needs the fonts of a GUI application: one without a
-    // window (the offscreen platform), so it needs no display.
+    // Image plug-ins are found through the application object. The report,
+    // plans drawn from SVG and the walls' picture set text, which needs the
+    // fonts of a GUI application: one without a window (the offscreen
+    // platform), so it needs no display.
+    // Errors are ksf's own one-line messages: the warnings Qt and its
+    // plug-ins print while reading a damaged picture or plan (libpng's,
+    // Qt SVG's, a session without a runtime folder) say nothing more.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+        }
+    });
     std::unique_ptr<QCoreApplication> app;
-    if (!all.empty() && all[0] == "report") {
+    if (!all.empty() && (all[0] == "report" || all[0] == "create" || all[0] == "walls")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Errors are ksf's own one-line messages; a session without a
-        // runtime folder is no error of the report's.
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-            if (type != QtWarningMsg || !text.startsWith("QStandardPaths:")) {
-                std::fprintf(stderr, "%s\n", qPrintable(text));
-            }
-        });
         // Qt's PDF writer lists the fonts in the order of a hash table:
         // the same order every run, so the same report is the same bytes.
         QHashSeed::setDeterministicGlobalSeed();
@@ -575,6 +571,9 @@ int main(int argc, char** argv) {
     }
     if (command == "create") {
         return Create(args);
+    }
+    if (command == "walls") {
+        return Walls(args);
     }
     if (command == "heatmap") {
         return Heatmap(args);
