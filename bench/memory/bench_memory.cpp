@@ -7,8 +7,8 @@
 // Prints figures; not a test.
 //
 //   bench_memory
-#include <QBuffer>
 #include <QApplication>
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 

@@ -506,7 +506,7 @@ TEST_F(ViewInteractionTest, OverlayPastTheBoundsSaysWhyAndEscCancelsALongOne) {
     Key(Qt::Key_Escape);
     EXPECT_FALSE(m_view->IsOverlayPending());
     EXPECT_EQ(m_view->CurrentOverlay(), CKestrowView::Overlay::kOff);
-    RunUntil([] { return false; }, 300);  // whatever the worker had is dropped
+    RunUntil([] { return false; }, 300);                     // whatever the worker had is dropped
     EXPECT_EQ(m_view->m_mapDC.pixel(120, 315), planColour);  // below the circles
 }
 
