@@ -417,18 +417,20 @@ class CsvPrinter : public sitefile::PointsVisitor {
     long m_index = 0;
 };
 
-class JsonBuilder : public sitefile::PointsVisitor {
+// Prints the points as one JSON array, a point at a time, so that a large
+// section never needs all of its points in memory at once.
+class JsonPrinter : public sitefile::PointsVisitor {
   public:
-    explicit JsonBuilder(const sitefile::SiteMeta& meta) : m_meta(meta) {}
+    explicit JsonPrinter(const sitefile::SiteMeta& meta) : m_meta(meta) {}
     void OnPoint(const sitefile::StoredPoint& p) override {
         const bool estimated =
             std::find(m_meta.estimatedLevels.begin(), m_meta.estimatedLevels.end(),
                       std::pair<double, double>(p.x, p.y)) != m_meta.estimatedLevels.end();
-        points.push_back({{"x", p.x},
-                          {"y", p.y},
-                          {"name", Text(p.name)},
-                          {"aps", nlohmann::json::array()},
-                          {"levels_estimated", estimated}});
+        m_point = {{"x", p.x},
+                   {"y", p.y},
+                   {"name", Text(p.name)},
+                   {"aps", nlohmann::json::array()},
+                   {"levels_estimated", estimated}};
     }
     void OnEntry(const sitefile::StoredPoint&, const sitefile::StoredEntry& e) override {
         // The band: the frequency the adapter reported for the BSSID, else the channel's.
@@ -437,17 +439,34 @@ class JsonBuilder : public sitefile::PointsVisitor {
         const auto known = m_meta.bssids.find(mac);
         const char* band = channels::BandName(channels::BandOfReading(
             e.channel, known == m_meta.bssids.end() ? 0 : known->second.frequencyMhz));
-        points.back()["aps"].push_back({{"channel", e.channel},
-                                        {"band", band ? nlohmann::json(band) : nlohmann::json()},
-                                        {"rssi", e.RssiDbm()},
-                                        {"mac", sitefile::MacToText(e.mac)},
-                                        {"ssid", Text(e.ssid)}});
+        m_point["aps"].push_back({{"channel", e.channel},
+                                  {"band", band ? nlohmann::json(band) : nlohmann::json()},
+                                  {"rssi", e.RssiDbm()},
+                                  {"mac", sitefile::MacToText(e.mac)},
+                                  {"ssid", Text(e.ssid)}});
     }
-    void OnPointEnd(const sitefile::StoredPoint&, int) override {}
-    nlohmann::json points = nlohmann::json::array();
+    void OnPointEnd(const sitefile::StoredPoint&, int) override {
+        // As the element of an indented array prints: its lines two spaces in.
+        // Names are bytes from the file: anything that is not UTF-8 is replaced.
+        const std::string text = platform::PrintableJson(
+            m_point.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+        std::string indented;
+        indented.reserve(text.size() + text.size() / 8);
+        for (char c : text) {
+            indented += c;
+            if (c == '\n') {
+                indented += "  ";
+            }
+        }
+        std::printf("%s  %s", m_printed++ == 0 ? "[\n" : ",\n", indented.c_str());
+    }
+    // Ends the array.
+    void Finish() const { std::printf(m_printed == 0 ? "[]\n" : "\n]\n"); }
 
   private:
     const sitefile::SiteMeta& m_meta;
+    nlohmann::json m_point;
+    long m_printed = 0;
 };
 
 int Points(const Args& args) {
@@ -472,13 +491,9 @@ int Points(const Args& args) {
         if (!sitefile::ReadSiteMeta(args.positional[0], meta, error)) {
             return WorkError(error);
         }
-        JsonBuilder builder(meta);
-        points = &reader.VisitPoints(builder);
-        // Names are bytes from the file: anything that is not UTF-8 is replaced.
-        std::printf("%s\n", platform::PrintableJson(
-                                builder.points.dump(2, ' ', false,
-                                                    nlohmann::json::error_handler_t::replace))
-                                .c_str());
+        JsonPrinter printer(meta);
+        points = &reader.VisitPoints(printer);
+        printer.Finish();
     }
     // What could be read is listed; the rest is told, as a failure.
     if (!points->unreadable.empty()) {
