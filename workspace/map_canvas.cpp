@@ -122,19 +122,46 @@ bool MapCanvas::Hold(QPoint at) {
     return true;
 }
 
+std::optional<PointMark> MapCanvas::MarkAt(QPoint at) const {
+    const double reach = kCircleDiameter / 2.0 + 2;
+    std::optional<PointMark> best;
+    double bestDistance = reach * reach;
+    for (PointMark& mark : SurveyPointMarks()) {
+        const double dx = m_geometry.MapToCanvasX(mark.x + 0.5) - (at.x() + 0.5);
+        const double dy = m_geometry.MapToCanvasY(mark.y + 0.5) - (at.y() + 0.5);
+        if (dx * dx + dy * dy <= bestDistance) {
+            bestDistance = dx * dx + dy * dy;
+            best = std::move(mark);
+        }
+    }
+    return best;
+}
+
 void MapCanvas::SetSelection(std::optional<QPoint> mapPoint) {
     m_selection = mapPoint;
     update();
 }
 
 void MapCanvas::SetSweeping(std::optional<QPoint> mapPoint) {
+    const QRect before = SweepArea();
     m_sweeping = mapPoint;
     if (m_sweeping) {
         m_sweepTimer.start(kSweepPulseMs, this);
     } else {
         m_sweepTimer.stop();
     }
-    update();
+    update(before.united(SweepArea()));
+}
+
+// The pulsing ring's reach: a pulse repaints only this much of the canvas.
+QRect MapCanvas::SweepArea() const {
+    if (!m_sweeping) {
+        return QRect();
+    }
+    const int x = static_cast<int>(m_geometry.MapToCanvasX(m_sweeping->x() + 0.5));
+    const int y = static_cast<int>(m_geometry.MapToCanvasY(m_sweeping->y() + 0.5));
+    const int reach = kCircleDiameter / 2 + 4 + 8 * 3 + 4;
+    return QRect(x - reach, y - reach, 2 * reach + 1, 2 * reach + 1);
 }
 
 void MapCanvas::SetLegend(QString title, std::vector<LegendRow> rows) {
@@ -232,6 +259,12 @@ void MapCanvas::DrawPoints(QPainter& painter, QSize size) {
         painter.setPen(QPen(QColor(0, 90, 255), 3));
         painter.drawEllipse(at, r + 4, r + 4);
     }
+    if (m_dragging && m_pressMark) {
+        painter.setPen(QPen(QColor(0, 90, 255), 2, Qt::DashLine));
+        painter.setBrush(QColor(0, 90, 255, 60));
+        painter.drawEllipse(QPointF(m_dragTo) + QPointF(0.5, 0.5), r + 2, r + 2);
+        painter.setBrush(Qt::NoBrush);
+    }
     if (m_sweeping) {
         const QPointF at(m_geometry.MapToCanvasX(m_sweeping->x() + 0.5),
                          m_geometry.MapToCanvasY(m_sweeping->y() + 0.5));
@@ -323,20 +356,32 @@ void MapCanvas::mousePressEvent(QMouseEvent* event) {
     } else if (event->button() == Qt::LeftButton) {
         m_pressPoint = at;
         m_pressPending = true;
+        m_pressMark = MarkAt(at);
+        m_dragging = false;
         m_holdTimer.start(kHoldMs, this);
     }
     event->accept();
 }
 
 void MapCanvas::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
     if (m_panning) {
         Pan(event->position() - m_panFrom);
         m_panFrom = event->position();
-    } else if (m_pressPending &&
-               (event->position().toPoint() - m_pressPoint).manhattanLength() > kHoldSlop) {
-        // A press that wandered off is neither a click nor a hold.
+    } else if (m_dragging) {
+        m_dragTo = at;
+        update();
+    } else if (m_pressPending && (at - m_pressPoint).manhattanLength() > kHoldSlop) {
+        // A circle dragged is moved (where moving is offered); any other
+        // press that wandered off is neither a click nor a hold.
         m_holdTimer.stop();
         m_pressPending = false;
+        if (m_pressMark && onMove) {
+            m_dragging = true;
+            m_dragTo = at;
+            setCursor(Qt::SizeAllCursor);
+            update();
+        }
     }
     ReportCursor(event->position().toPoint());
     event->accept();
@@ -346,10 +391,24 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent* event) {
     if (m_panning && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
         m_panning = false;
         unsetCursor();
+    } else if (event->button() == Qt::LeftButton && m_dragging) {
+        m_dragging = false;
+        unsetCursor();
+        int32_t x = 0;
+        int32_t y = 0;
+        const PointMark mark = *m_pressMark;
+        update();
+        if (m_geometry.CanvasToMap(m_dragTo.x(), m_dragTo.y(), x, y) && onMove) {
+            onMove(mark.x, mark.y, x, y);
+        }
     } else if (event->button() == Qt::LeftButton && m_pressPending) {
         m_holdTimer.stop();
         m_pressPending = false;
-        Tap(m_pressPoint);
+        if (m_pressMark && onSelect) {
+            onSelect(m_pressMark->x, m_pressMark->y);
+        } else {
+            Tap(m_pressPoint);
+        }
     }
     event->accept();
 }
@@ -410,7 +469,7 @@ void MapCanvas::timerEvent(QTimerEvent* event) {
     }
     if (event->timerId() == m_sweepTimer.timerId()) {
         ++m_sweepPhase;
-        update();
+        update(SweepArea());
         return;
     }
     QWidget::timerEvent(event);

@@ -59,6 +59,13 @@ class MapCanvas : public QWidget {
     std::function<void(int32_t mapX, int32_t mapY, QPoint canvas)> onHold;
     std::function<void(std::optional<QPointF> mapPoint)> onCursor;
     std::function<void()> onEscape;
+    // A click on a circle selects its point instead of taking a new one;
+    // with onMove set, a circle dragged elsewhere on the plan moves there.
+    std::function<void(int32_t mapX, int32_t mapY)> onSelect;
+    std::function<void(int32_t fromX, int32_t fromY, int32_t toX, int32_t toY)> onMove;
+
+    // The point whose circle covers canvas pixel `at`, if any.
+    std::optional<PointMark> MarkAt(QPoint at) const;
 
     // The same as a person's click or hold at canvas pixel `at`; false when
     // it lies beside the plan.
@@ -100,6 +107,7 @@ class MapCanvas : public QWidget {
     void DrawLegend(QPainter& painter, QSize size);
     void DrawStatusLine(QPainter& painter, QSize size);
     void ReportCursor(QPoint at);
+    QRect SweepArea() const;
 
     CKestrowView& m_core;
     CanvasGeometry m_geometry;
@@ -114,6 +122,9 @@ class MapCanvas : public QWidget {
     QBasicTimer m_holdTimer;
     QPoint m_pressPoint;
     bool m_pressPending = false;
+    std::optional<PointMark> m_pressMark;  // the circle pressed on
+    bool m_dragging = false;
+    QPoint m_dragTo;
     bool m_panning = false;
     QPointF m_panFrom;
     bool m_spaceHeld = false;
