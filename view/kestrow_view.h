@@ -83,7 +83,8 @@ class CKestrowView : public QAbstractScrollArea {
     // The workspace draws the circles itself, at the screen's size: then the
     // map image holds the plan and the overlay only.
     void SetCirclesInMap(bool on) { m_circlesInMap = on; }
-    // Counts the changes of the map image, so a drawing of it can be cached.
+    // Counts the changes of the map image and of the survey's circles (drawn
+    // in it or not), so a drawing of either can be cached.
     uint64_t MapGeneration() const { return m_mapGeneration; }
     // Called with every repaint the view asks for: the workspace's canvas,
     // which shows this view's map, follows it.

@@ -712,6 +712,7 @@ void WorkspaceWindow::Refresh() {
     const size_t records = SurveyRecords();
     if (records != m_shownRecords) {
         m_shownRecords = records;
+        m_canvas->SurveyChanged();
         m_accessPoints->Rebuild(SiteAccessPoints(m_core->SurveyExtras()));
         if (m_selected) {
             ShowSelectedPoint();

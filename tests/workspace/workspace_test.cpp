@@ -167,6 +167,7 @@ TEST_F(WorkspaceTest, CanvasLetterboxesThePlanAndDrawsNumbersAndTheLegend) {
     record->rssi = -45;  // orange
     std::strcpy(record->pointName, "7");
     g_surveyList.Append(record);
+    m_window.Canvas().SurveyChanged();
     m_window.Canvas().SetLegend("Strongest signal (dBm)", {{0xFF0000u, "above -40"}});
     const QImage marked = m_window.Canvas().Render();
     // The circle at map (50, 50): canvas (101, 201).
