@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QTextBrowser>
 #include <QTimer>
 #include <chrono>
 #include <cstring>
@@ -231,6 +232,14 @@ TEST_F(WorkspaceTest, FinishedSweepsCommitPointsNamedByNumberAndBesideThePlanNot
     RunUntil([&] { return !m_window.Sweep().IsRunning(); });
     EXPECT_EQ(NameOfLast(), "42");
     EXPECT_EQ(g_siteHeader->m_pointCount, 2);
+}
+
+TEST_F(WorkspaceTest, HelpOpensTheGuideItself) {
+    ASSERT_FALSE(workspace::WorkspaceWindow::GuidePath().isEmpty());
+    ASSERT_TRUE(m_window.ShowGuide());
+    auto* browser = m_window.findChild<QTextBrowser*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->toPlainText().contains("The desktop workspace"));
 }
 
 }  // namespace
