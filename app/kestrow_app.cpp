@@ -26,6 +26,7 @@
 #include "app/survey_guard.h"
 #include "app/termination.h"
 #include "coverage/requirements.h"
+#include "edit/survey_edits.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/window_messages.h"
 #include "res/resources.h"
@@ -280,8 +281,13 @@ int CKestrowApp::Run(int argc, char** argv) {
     // Every commit and deletion is journaled before it is shown; closing
     // with unsaved points asks first.
     SurveyGuard guard(view);
-    view->SetSurveyListener(&guard);
     site.SetSurveyGuard(&guard);
+    // Commits, deletions, moves and renamings pass through the survey's
+    // edits, which make them undoable, to the journal.
+    edit::SurveyEdits edits(*view, &guard);
+    edits.SetDocument(&site);
+    view->SetSurveyListener(&edits);
+    site.SetSurveyEdits(&edits);
     frame.SetCloseQuery(
         [&guard, &site] { return guard.ConfirmClose([&site] { return site.Save(); }); });
     QSocketNotifier signalNotifier(termination::WakeFd(), QSocketNotifier::Read);
@@ -321,6 +327,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     int status = 0;
     if (scriptHost) {
         scriptHost->Attach(view, &frame, command);
+        scriptHost->SetEdits(&edits);
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
     } else {

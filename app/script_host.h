@@ -18,6 +18,9 @@
 
 class CKestrowView;
 class CMainFrame;
+namespace edit {
+class SurveyEdits;
+}
 class QDialog;
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
@@ -50,6 +53,18 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool Undo(bool redo, std::string& reason) override;
+    bool Move(int x1, int y1, int x2, int y2, std::string& reason) override;
+    bool Rename(int x, int y, const std::string& name, std::string& reason) override;
+    bool SaveAs(const std::string& path, std::string& reason) override;
+    void SignField(const std::string& field, const std::string& text) override;
+
+    // The survey's edits the undo, move, rename and save-as commands drive.
+    void SetEdits(edit::SurveyEdits* edits) { m_edits = edits; }
+    // Where a canvas pixel lies on the map; false off the map. The handheld
+    // view's client pixels until a frame sets its own.
+    using CanvasToMap = std::function<bool(QPoint, int32_t&, int32_t&)>;
+    void SetCanvasToMap(CanvasToMap toMap) { m_canvasToMap = std::move(toMap); }
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the
@@ -63,6 +78,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void WaitForSurvey();
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
+    // The point under canvas pixel (x, y), or why there is none.
+    std::optional<int> PointUnder(int x, int y, std::string& reason);
+    bool ToMap(QPoint canvas, int32_t& x, int32_t& y);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
@@ -75,5 +93,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::atomic<CloseAnswer> m_closeAnswer{CloseAnswer::kCancel};
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
+    edit::SurveyEdits* m_edits = nullptr;
+    CanvasToMap m_canvasToMap;
+    std::optional<std::string> m_customer, m_surveyor, m_notes;
     std::string m_dialogShot;
 };

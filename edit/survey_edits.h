@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/survey_report.h"
@@ -125,12 +126,16 @@ class SurveyEdits final : public QObject, public SurveyListener {
     class RemoveStep;
     class MoveStep;
     class RenameStep;
-    void Changed(int32_t x, int32_t y);
+    // Repaints the circles about each place whose point changed, and tells.
+    void Changed(const std::vector<std::pair<int32_t, int32_t>>& places);
 
     CKestrowView& m_view;
     SurveyListener* m_journal;
     SiteDocument* m_document = nullptr;
     QUndoStack m_stack;
+    // Records of g_surveyList the steps know of: those past it at a commit
+    // are the point just taken.
+    size_t m_knownRecords = 0;
 };
 
 }  // namespace edit
