@@ -17,11 +17,15 @@
 #include "view/ui_services.h"
 
 class CKestrowView;
-class CMainFrame;
 namespace edit {
 class SurveyEdits;
 }
 class QDialog;
+class QMainWindow;
+class QString;
+namespace workspace {
+class WorkspaceWindow;
+}
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
   public:
@@ -33,8 +37,11 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
     // The modal-dialog runner and the site file chooser the script answers.
     UiServices Services();
-    // The window to drive; `command` carries out a tool button's command.
-    void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
+    // The window to drive: the handheld frame or the workspace (then
+    // `workspace`); `paneText` reads its status panes, `command` carries out
+    // a tool button's command.
+    void Attach(CKestrowView* view, QMainWindow* window, std::function<QString(int)> paneText,
+                std::function<void(int)> command, workspace::WorkspaceWindow* workspace = nullptr);
 
     bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
@@ -61,10 +68,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
     // The survey's edits the undo, move, rename and save-as commands drive.
     void SetEdits(edit::SurveyEdits* edits) { m_edits = edits; }
-    // Where a canvas pixel lies on the map; false off the map. The handheld
-    // view's client pixels until a frame sets its own.
-    using CanvasToMap = std::function<bool(QPoint, int32_t&, int32_t&)>;
-    void SetCanvasToMap(CanvasToMap toMap) { m_canvasToMap = std::move(toMap); }
+    bool Wheel(int x, int y, int steps, std::string& reason) override;
+    bool Pan(int dx, int dy, std::string& reason) override;
+    bool Fit(std::string& reason) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the
@@ -76,16 +82,22 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void TakeDialogShot(QDialog& dialog);
     void Print(const std::string& line);
     void WaitForSurvey();
+    bool SurveyRunning() const;
+    // The workspace's joystick and scroll-bar requests: moves of its canvas.
+    void PanMap(double mapDx, double mapDy);
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
-    // The point under canvas pixel (x, y), or why there is none.
+    // The point under canvas pixel (x, y) (the handheld's client pixel), or
+    // why there is none; where a canvas pixel lies on the map, false off it.
     std::optional<int> PointUnder(int x, int y, std::string& reason);
     bool ToMap(QPoint canvas, int32_t& x, int32_t& y);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
     CKestrowView* m_view = nullptr;
-    CMainFrame* m_frame = nullptr;
+    QMainWindow* m_window = nullptr;
+    std::function<QString(int)> m_paneText;
+    workspace::WorkspaceWindow* m_workspace = nullptr;
     std::function<void(int)> m_command;
     std::optional<std::string> m_chosenFile;
     std::atomic<bool> m_keepPoints{true};
@@ -94,7 +106,6 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
     edit::SurveyEdits* m_edits = nullptr;
-    CanvasToMap m_canvasToMap;
     std::optional<std::string> m_customer, m_surveyor, m_notes;
     std::string m_dialogShot;
 };

@@ -66,28 +66,33 @@ TEST_F(EditsTest, KilledAfterAnUndoRecoversWhatWasOnScreen) {
     EXPECT_EQ(SavedPoints(m_site), std::vector<std::string>({"120,160 TEST:3"}));
 }
 
-TEST_F(EditsTest, RenameMoveUndoRedoAndSaveAs) {
+TEST_F(EditsTest, WorkspaceRenamesMovesUndoesAndSavesAs) {
     m_folder.Write("site.ksf.meta.json", "{\"pixels_per_metre\": 12.5}");
     const std::vector<uint8_t> original = ReadBytes(m_site);
-    const KestrowResult run = RunKestrow(m_folder, m_scenario,
-                                         "open site.ksf\n"
-                                         "tap 120 134\n"
-                                         "rename 120 134 Room 12\n"
-                                         "move 120 134 130 134\n"
-                                         "undo\nredo\n"
-                                         "sign 1,1 9,9\n"
-                                         "save-as copy.ksf\n"
-                                         "tap 60 134\n"
-                                         "redo\n");
+    // A 240 x 320 plan on a 480 x 400 canvas: scale 1.25, 90 pixels each side.
+    const KestrowResult run = RunKestrowWorkspace(m_folder, "--simulate='" + m_scenario + "'",
+                                                  "open site.ksf\n"
+                                                  "tap 215 62\n"
+                                                  "tap 300 200\n"
+                                                  "rename 215 62 Room 12\n"
+                                                  "move 300 200 340 200\n"
+                                                  "undo\nredo\n"
+                                                  "sign-field customer Harbour Dental\n"
+                                                  "sign 1,1 9,9\n"
+                                                  "save-as copy.ksf\n"
+                                                  "tap 215 300\n"
+                                                  "redo\n",
+                                                  "--client-size 480x400");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.errors, "script line 10: nothing to redo\n");
+    EXPECT_EQ(run.errors, "script line 12: nothing to redo\n");
     EXPECT_EQ(SavedPoints(m_folder.Path() + "/copy.ksf"),
-              std::vector<std::string>({"130,160 Room 12:3"}));
+              std::vector<std::string>({"100,50 Room 12:3", "200,160 2:3"}));
     EXPECT_EQ(ReadBytes(m_site), original);
     sitefile::SiteMeta meta;
     std::string error;
     ASSERT_TRUE(sitefile::ReadSiteMeta(m_folder.Path() + "/copy.ksf", meta, error)) << error;
     EXPECT_EQ(meta.pixelsPerMetre, 12.5);
+    EXPECT_EQ(meta.report.customer, "Harbour Dental");
     // The point taken after the save is journaled for the new site.
     EXPECT_FALSE(Exists("site.ksf.journal"));
     EXPECT_TRUE(Exists("copy.ksf.journal"));
