@@ -12,7 +12,11 @@
 #include <QStatusBar>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include "edit/point_names.h"
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "survey/record_list.h"
@@ -119,18 +123,12 @@ void WorkspaceWindow::BuildStatusBar() {
 }
 
 std::string WorkspaceWindow::NextNumericName() {
-    long long highest = 0;
+    std::vector<std::string> names;
     const ApRecord* sentinel = g_surveyList.Sentinel();
     for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
-        char name[sizeof r->pointName + 1] = {};
-        std::copy(r->pointName, r->pointName + sizeof r->pointName, name);
-        char* end = nullptr;
-        const long long number = std::strtoll(name, &end, 10);
-        if (name[0] >= '0' && name[0] <= '9' && *end == '\0' && number > highest) {
-            highest = number;
-        }
+        names.emplace_back(r->pointName, strnlen(r->pointName, sizeof r->pointName));
     }
-    return std::to_string(highest + 1);
+    return edit::NextPointName(names);
 }
 
 bool WorkspaceWindow::TakePointAt(int32_t x, int32_t y) {

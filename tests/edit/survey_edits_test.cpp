@@ -255,10 +255,19 @@ TEST_F(SurveyEditsTest, SaveAsTakesTheSidecarAlongAndTheJournalFollows) {
               before);
     EXPECT_FALSE(std::filesystem::exists(journal::JournalPath(m_site)));
 
-    // The next change is journaled for the new site.
+    // The report of the new site, its cover's customer on it.
+    const std::string report = m_dir + "/report.html";
+    ASSERT_TRUE(m_edits.ExportReport(report, {}, error)) << error;
+    std::ifstream html(report);
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(html), {}).find("Harbour Dental"),
+              std::string::npos);
+
+    // The next change is journaled for the new site, and the report waits
+    // for its save.
     ASSERT_TRUE(m_edits.RenamePoint(0, "Entrance"));
     EXPECT_TRUE(std::filesystem::exists(journal::JournalPath(copy)));
     EXPECT_TRUE(m_edits.HasUnsavedChanges());
+    EXPECT_FALSE(m_edits.ExportReport(report, {}, error));
 }
 
 }  // namespace
