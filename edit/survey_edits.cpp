@@ -462,6 +462,20 @@ void SurveyEdits::OnPointDeleted(int32_t x, int32_t y) {
     emit surveyChanged();
 }
 
+bool SurveyEdits::DeleteSelectedPoint() {
+    if (!m_undoableDialog || !g_siteHeader || g_siteHeader->m_selFirstIndex < 1) {
+        return false;
+    }
+    // The point whose records include the selection's first (1-based).
+    const size_t record = static_cast<size_t>(g_siteHeader->m_selFirstIndex) - 1;
+    for (const PointSummary& p : Points()) {
+        if (record >= p.firstRecord && record < p.firstRecord + p.records) {
+            return DeletePoint(p.index);
+        }
+    }
+    return false;
+}
+
 void SurveyEdits::Changed(const std::vector<std::pair<int32_t, int32_t>>& places) {
     const auto clamp = [](int64_t v) {
         return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));

@@ -114,6 +114,11 @@ class SurveyEdits final : public QObject, public SurveyListener {
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
+    // With SetUndoablePointDialog, the point dialog's deletion is DeletePoint.
+    bool DeleteSelectedPoint() override;
+    // The desktop workspace's point dialog deletes undoably; the handheld's
+    // deletes as it always did (its history is then emptied).
+    void SetUndoablePointDialog(bool undoable) { m_undoableDialog = undoable; }
 
   signals:
     // The survey changed (any step, undo or redo): the view has been
@@ -136,6 +141,7 @@ class SurveyEdits final : public QObject, public SurveyListener {
     // Records of g_surveyList the steps know of: those past it at a commit
     // are the point just taken.
     size_t m_knownRecords = 0;
+    bool m_undoableDialog = false;
 };
 
 }  // namespace edit

@@ -23,6 +23,10 @@ class SurveyListener {
     // The point at (x, y) was deleted: the run of records that began at the
     // site header's selection (m_selFirstIndex) is gone from g_surveyList.
     virtual void OnPointDeleted(int32_t x, int32_t y) = 0;
+    // The point information dialog's delete button: the listener may delete
+    // the point the site header selected itself (undoably, telling and
+    // repainting as it does), answering true; false leaves it to the view.
+    virtual bool DeleteSelectedPoint() { return false; }
 
     // The changes of the survey's edits (edit/survey_edits.h), each told the
     // moment it is made. Positions are 0-based records of g_surveyList, as

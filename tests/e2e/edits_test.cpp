@@ -66,7 +66,7 @@ TEST_F(EditsTest, KilledAfterAnUndoRecoversWhatWasOnScreen) {
     EXPECT_EQ(SavedPoints(m_site), std::vector<std::string>({"120,160 TEST:3"}));
 }
 
-TEST_F(EditsTest, WorkspaceRenamesMovesUndoesAndSavesAs) {
+TEST_F(EditsTest, WorkspaceRenamesMovesDeletesUndoesAndSavesAs) {
     m_folder.Write("site.ksf.meta.json", "{\"pixels_per_metre\": 12.5}");
     const std::vector<uint8_t> original = ReadBytes(m_site);
     // A 240 x 320 plan on a 480 x 400 canvas: scale 1.25, 90 pixels each side.
@@ -77,6 +77,9 @@ TEST_F(EditsTest, WorkspaceRenamesMovesUndoesAndSavesAs) {
                                                   "rename 215 62 Room 12\n"
                                                   "move 300 200 340 200\n"
                                                   "undo\nredo\n"
+                                                  "tap 150 300\n"
+                                                  "hold 150 300 delete\n"
+                                                  "undo\nredo\n"
                                                   "sign-field customer Harbour Dental\n"
                                                   "sign 1,1 9,9\n"
                                                   "save-as copy.ksf\n"
@@ -84,7 +87,7 @@ TEST_F(EditsTest, WorkspaceRenamesMovesUndoesAndSavesAs) {
                                                   "redo\n",
                                                   "--client-size 480x400");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.errors, "script line 12: nothing to redo\n");
+    EXPECT_EQ(run.errors, "script line 16: nothing to redo\n");
     EXPECT_EQ(SavedPoints(m_folder.Path() + "/copy.ksf"),
               std::vector<std::string>({"100,50 Room 12:3", "200,160 2:3"}));
     EXPECT_EQ(ReadBytes(m_site), original);
