@@ -294,7 +294,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     site.SetSurveyEdits(&edits);
     // The workspace's sign-off asks for the report's cover too.
     site.SetReportFieldsAtSignOff(!options.handheld);
-    edits.SetUndoablePointDialog(!options.handheld);
+    edits.SetDesktop(!options.handheld);
     const auto command = [view, &site](int id) {
         switch (id) {
             case ID_OPEN_SITE:

@@ -427,10 +427,16 @@ bool SurveyEdits::ExportReport(const std::string& path, const report::ReportOpti
 }
 
 void SurveyEdits::OnPointCommitted(int32_t x, int32_t y) {
+    const size_t total = CountRecords();
+    ApRecord* last = g_surveyList.Sentinel()->prev;
+    if (m_desktop && g_siteHeader && total == m_knownRecords + 1 && last->channel == 0) {
+        // The marker of a point where nothing was heard keeps the point's
+        // name, given before it is journaled.
+        std::memcpy(last->pointName, g_siteHeader->m_curName, sizeof last->pointName);
+    }
     if (m_journal) {
         m_journal->OnPointCommitted(x, y);
     }
-    const size_t total = CountRecords();
     if (total <= m_knownRecords) {
         m_knownRecords = total;
         return;
@@ -463,7 +469,7 @@ void SurveyEdits::OnPointDeleted(int32_t x, int32_t y) {
 }
 
 bool SurveyEdits::DeleteSelectedPoint() {
-    if (!m_undoableDialog || !g_siteHeader || g_siteHeader->m_selFirstIndex < 1) {
+    if (!m_desktop || !g_siteHeader || g_siteHeader->m_selFirstIndex < 1) {
         return false;
     }
     // The point whose records include the selection's first (1-based).

@@ -114,11 +114,13 @@ class SurveyEdits final : public QObject, public SurveyListener {
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
-    // With SetUndoablePointDialog, the point dialog's deletion is DeletePoint.
+    // In the desktop workspace, the point dialog's deletion is DeletePoint.
     bool DeleteSelectedPoint() override;
-    // The desktop workspace's point dialog deletes undoably; the handheld's
-    // deletes as it always did (its history is then emptied).
-    void SetUndoablePointDialog(bool undoable) { m_undoableDialog = undoable; }
+    // The desktop workspace's ways: its point dialog deletes undoably, and a
+    // point where nothing was heard keeps the name it was taken under. The
+    // handheld's dialog deletes as it always did (emptying the history), and
+    // such a point is named FILL.
+    void SetDesktop(bool desktop) { m_desktop = desktop; }
 
   signals:
     // The survey changed (any step, undo or redo): the view has been
@@ -141,7 +143,7 @@ class SurveyEdits final : public QObject, public SurveyListener {
     // Records of g_surveyList the steps know of: those past it at a commit
     // are the point just taken.
     size_t m_knownRecords = 0;
-    bool m_undoableDialog = false;
+    bool m_desktop = false;
 };
 
 }  // namespace edit

@@ -104,6 +104,7 @@ class SurveyEditsTest : public ::testing::Test, QtApplicationFirst {
         std::vector<sitefile::PointCircle> circles;
         (guard ? *guard : *m_guard).SiteOpened(m_site, m_map, circles);
         view.RepaintCircles();
+        m_edits.Clear();  // as every accepted open does
     }
     // A point taken as the view commits a sweep's.
     void Take(int32_t x, int32_t y, const char* name, int records) {
@@ -195,6 +196,15 @@ TEST_F(SurveyEditsTest, EditsRefuseWhatCannotBeStored) {
     EXPECT_FALSE(m_edits.DeletePoint(2, &error));
     EXPECT_EQ(error, "there is no point 3 in the survey (it has 2)");
     EXPECT_EQ(m_edits.UndoStack().count(), 1);
+}
+
+TEST_F(SurveyEditsTest, NothingHeardKeepsItsNumberInTheWorkspace) {
+    m_edits.SetDesktop(true);
+    g_siteHeader->BeginPoint(20, 20, m_edits.NextPointName().c_str());
+    g_siteHeader->CommitPoint();  // nothing heard: one marker record
+    m_edits.OnPointCommitted(20, 20);
+    EXPECT_EQ(m_edits.Points().back().name, "1");
+    EXPECT_EQ(Recovered(), Dump(g_surveyList));
 }
 
 TEST(PointNamesTest, NextIsOneAfterTheHighestNumber) {
