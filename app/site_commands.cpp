@@ -8,6 +8,7 @@
 #include "coverage/coverage_map.h"
 #include "dialogs/report_sign_off_dlg.h"
 #include "dialogs/sign_off_dlg.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
 #include "sitefile/site_meta.h"
@@ -198,7 +199,8 @@ bool SiteCommands::SaveTo(const std::optional<std::string>& newPath) {
         ShowSiteError(error);
         return false;
     }
-    const bool elsewhere = newPath && *newPath != m_sitePath;
+    const bool elsewhere =
+        newPath && *newPath != m_sitePath && !platform::SameFile(*newPath, m_sitePath);
     // Stored points the open could not read stay in the old file, which a
     // save to another one leaves alone.
     if (!m_pointsNotRead.empty() && !elsewhere) {
