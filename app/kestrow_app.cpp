@@ -26,6 +26,7 @@
 #include "app/survey_guard.h"
 #include "app/termination.h"
 #include "coverage/requirements.h"
+#include "edit/survey_edits.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/window_messages.h"
 #include "res/resources.h"
@@ -284,8 +285,16 @@ int CKestrowApp::Run(int argc, char** argv) {
     // Every commit and deletion is journaled before it is shown; closing
     // with unsaved points asks first.
     SurveyGuard guard(view);
-    view->SetSurveyListener(&guard);
     site.SetSurveyGuard(&guard);
+    // Commits, deletions, moves and renamings pass through the survey's
+    // edits, which make them undoable, to the journal.
+    edit::SurveyEdits edits(*view, &guard);
+    edits.SetDocument(&site);
+    view->SetSurveyListener(&edits);
+    site.SetSurveyEdits(&edits);
+    // The workspace's sign-off asks for the report's cover too.
+    site.SetReportFieldsAtSignOff(!options.handheld);
+    edits.SetDesktop(!options.handheld);
     const auto command = [view, &site](int id) {
         switch (id) {
             case ID_OPEN_SITE:
@@ -319,6 +328,39 @@ int CKestrowApp::Run(int argc, char** argv) {
         desk->SetSitePathQuery([&site] { return site.SitePath(); });
         desk->SetSiteOpener([&site](const std::string& path) { site.Open(path, true); });
         desk->SetStartProfile(profile.name);
+        workspace::SurveyEditHooks hooks;
+        hooks.undoStack = &edits.UndoStack();
+        const auto pointAt = [&edits](int32_t x, int32_t y, std::string& error) {
+            const std::optional<int> index = edits.PointNear(x, y);
+            if (!index) {
+                error = "There is no survey point there.";
+            }
+            return index;
+        };
+        hooks.deletePoint = [&edits, pointAt](int32_t x, int32_t y, std::string& error) {
+            const std::optional<int> index = pointAt(x, y, error);
+            return index && edits.DeletePoint(*index, &error);
+        };
+        hooks.movePoint = [&edits, pointAt](int32_t x, int32_t y, int32_t toX, int32_t toY,
+                                            std::string& error) {
+            const std::optional<int> index = pointAt(x, y, error);
+            return index && edits.MovePoint(*index, toX, toY, &error);
+        };
+        hooks.renamePoint = [&edits, pointAt](int32_t x, int32_t y, const std::string& name,
+                                              std::string& error) {
+            const std::optional<int> index = pointAt(x, y, error);
+            return index && edits.RenamePoint(*index, name, &error);
+        };
+        hooks.saveAs = [&edits](const std::string& path) { return edits.SaveAs(path); };
+        hooks.exportReport = [&edits, &profile](const std::string& path, std::string& error) {
+            report::ReportOptions reportOptions;
+            reportOptions.profile = profile;
+            return edits.ExportReport(path, reportOptions, error);
+        };
+        hooks.nextPointName = [&edits] { return edits.NextPointName(); };
+        desk->SetEditHooks(std::move(hooks));
+        QObject::connect(&edits, &edit::SurveyEdits::surveyChanged, desk.get(),
+                         &workspace::WorkspaceWindow::Refresh);
         window = desk.get();
         paneText = [&desk](int pane) { return desk->PaneText(pane); };
     }
@@ -356,6 +398,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     int status = 0;
     if (scriptHost) {
         scriptHost->Attach(view, window, paneText, command, desk.get());
+        scriptHost->SetEdits(&edits);
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
     } else {

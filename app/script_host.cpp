@@ -7,7 +7,9 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <iterator>
 
@@ -17,7 +19,9 @@
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
 #include "dialogs/point_info_dlg.h"
+#include "dialogs/report_sign_off_dlg.h"
 #include "dialogs/sign_off_dlg.h"
+#include "edit/survey_edits.h"
 #include "picture/png_output.h"
 #include "platform/text.h"
 #include "view/command_ids.h"
@@ -197,6 +201,20 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
             SendMouse(pad, QEvent::MouseButtonRelease, point, Qt::LeftButton, Qt::NoButton);
         }
         m_strokes.clear();
+        if (auto* fields = dynamic_cast<CReportSignOffDlg*>(signOff)) {
+            if (m_customer) {
+                fields->Customer().setText(QString::fromStdString(*m_customer));
+            }
+            if (m_surveyor) {
+                fields->Surveyor().setText(QString::fromStdString(*m_surveyor));
+            }
+            if (m_notes) {
+                fields->Notes().setPlainText(QString::fromStdString(*m_notes));
+            }
+        }
+        m_customer.reset();
+        m_surveyor.reset();
+        m_notes.reset();
         TakeDialogShot(dialog);
         if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
@@ -426,4 +444,83 @@ bool KestrowScriptHost::Close(CloseAnswer answer) {
     m_closeAnswer = CloseAnswer::kCancel;
     RunEventsFor(0);
     return closed;
+}
+
+bool KestrowScriptHost::ToMap(QPoint canvas, int32_t& x, int32_t& y) {
+    if (m_workspace) {
+        return m_workspace->Canvas().Geometry().CanvasToMap(canvas.x(), canvas.y(), x, y);
+    }
+    if (!m_view->HasMap()) {
+        return false;
+    }
+    m_view->GetViewport()->ClientToMap(m_view->ClientRect(), canvas.x(), canvas.y(), x, y);
+    return x >= 0 && y >= 0 && x < m_view->m_mapWidth && y < m_view->m_mapHeight;
+}
+
+std::optional<int> KestrowScriptHost::PointUnder(int x, int y, std::string& reason) {
+    int32_t mapX = 0;
+    int32_t mapY = 0;
+    std::optional<int> point;
+    if (ToMap(QPoint(x, y), mapX, mapY)) {
+        point = m_edits->PointNear(mapX, mapY);
+    }
+    if (!point) {
+        reason = "no survey point at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    }
+    return point;
+}
+
+bool KestrowScriptHost::Undo(bool redo, std::string& reason) {
+    if (!(redo ? m_edits->Redo() : m_edits->Undo())) {
+        reason = redo ? "nothing to redo" : "nothing to undo";
+        return false;
+    }
+    RunEventsFor(0);
+    WaitForOverlay();
+    return true;
+}
+
+bool KestrowScriptHost::Move(int x1, int y1, int x2, int y2, std::string& reason) {
+    const std::optional<int> point = PointUnder(x1, y1, reason);
+    int32_t mapX = 0;
+    int32_t mapY = 0;
+    if (!point) {
+        return false;
+    }
+    if (!ToMap(QPoint(x2, y2), mapX, mapY)) {
+        reason = "(" + std::to_string(x2) + ", " + std::to_string(y2) + ") is not on the map";
+        return false;
+    }
+    if (!m_edits->MovePoint(*point, mapX, mapY, &reason)) {
+        return false;
+    }
+    RunEventsFor(0);
+    WaitForOverlay();
+    return true;
+}
+
+bool KestrowScriptHost::Rename(int x, int y, const std::string& name, std::string& reason) {
+    const std::optional<int> point = PointUnder(x, y, reason);
+    if (!point || !m_edits->RenamePoint(*point, name, &reason)) {
+        return false;
+    }
+    RunEventsFor(0);
+    return true;
+}
+
+bool KestrowScriptHost::SaveAs(const std::string& path, std::string& reason) {
+    // As the file dialog would hand it over: a full path.
+    const std::string full =
+        QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    // Like the save command: a save that fails tells why in its message box
+    // and the script goes on.
+    (void)reason;
+    m_edits->SaveAs(full);
+    m_strokes.clear();
+    RunEventsFor(0);
+    return true;
+}
+
+void KestrowScriptHost::SignField(const std::string& field, const std::string& text) {
+    (field == "customer" ? m_customer : field == "surveyor" ? m_surveyor : m_notes) = text;
 }

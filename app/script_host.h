@@ -17,6 +17,9 @@
 #include "view/ui_services.h"
 
 class CKestrowView;
+namespace edit {
+class SurveyEdits;
+}
 class QDialog;
 class QMainWindow;
 class QString;
@@ -57,6 +60,14 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool Undo(bool redo, std::string& reason) override;
+    bool Move(int x1, int y1, int x2, int y2, std::string& reason) override;
+    bool Rename(int x, int y, const std::string& name, std::string& reason) override;
+    bool SaveAs(const std::string& path, std::string& reason) override;
+    void SignField(const std::string& field, const std::string& text) override;
+
+    // The survey's edits the undo, move, rename and save-as commands drive.
+    void SetEdits(edit::SurveyEdits* edits) { m_edits = edits; }
     bool Wheel(int x, int y, int steps, std::string& reason) override;
     bool Pan(int dx, int dy, std::string& reason) override;
     bool Fit(std::string& reason) override;
@@ -76,6 +87,10 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void PanMap(double mapDx, double mapDy);
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
+    // The point under canvas pixel (x, y) (the handheld's client pixel), or
+    // why there is none; where a canvas pixel lies on the map, false off it.
+    std::optional<int> PointUnder(int x, int y, std::string& reason);
+    bool ToMap(QPoint canvas, int32_t& x, int32_t& y);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
@@ -90,5 +105,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::atomic<CloseAnswer> m_closeAnswer{CloseAnswer::kCancel};
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
+    edit::SurveyEdits* m_edits = nullptr;
+    std::optional<std::string> m_customer, m_surveyor, m_notes;
     std::string m_dialogShot;
 };

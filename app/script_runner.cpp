@@ -249,6 +249,48 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
         m_host.Overlay(words[1]);
         return Outcome::kNext;
     }
+    if (command == "undo" || command == "redo") {
+        if (argc != 0) {
+            return usage(command.c_str());
+        }
+        return m_host.Undo(command == "redo", reason) ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "move") {
+        int v[4] = {};
+        if (argc != 4 || !ParseInt(words[1], v[0]) || !ParseInt(words[2], v[1]) ||
+            !ParseInt(words[3], v[2]) || !ParseInt(words[4], v[3])) {
+            return usage("move X1 Y1 X2 Y2");
+        }
+        return m_host.Move(v[0], v[1], v[2], v[3], reason) ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "rename" || command == "sign-field") {
+        // The name or text is the rest of the line, its words one space apart.
+        const size_t textStart = command == "rename" ? 3 : 2;
+        std::string text;
+        for (size_t i = textStart; i < words.size(); ++i) {
+            text += (i > textStart ? " " : "") + words[i];
+        }
+        if (command == "sign-field") {
+            if (argc < 1 ||
+                (words[1] != "customer" && words[1] != "surveyor" && words[1] != "notes")) {
+                return usage("sign-field customer|surveyor|notes TEXT");
+            }
+            m_host.SignField(words[1], text);
+            return Outcome::kNext;
+        }
+        int x = 0;
+        int y = 0;
+        if (argc < 3 || !ParseInt(words[1], x) || !ParseInt(words[2], y)) {
+            return usage("rename X Y NAME");
+        }
+        return m_host.Rename(x, y, text, reason) ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "save-as") {
+        if (argc != 1) {
+            return usage("save-as PATH");
+        }
+        return m_host.SaveAs(words[1], reason) ? Outcome::kNext : Outcome::kFail;
+    }
     if (command == "wheel" || command == "pan") {
         const bool wheel = command == "wheel";
         int a = 0;

@@ -43,6 +43,16 @@ class ScriptHost {
     // The window's close request, its question answered so if it comes;
     // true when the window closed, which ends the program.
     virtual bool Close(CloseAnswer answer) = 0;
+    // The survey's edits: the last change undone or done again, the point
+    // under canvas pixel (x1, y1) dragged to (x2, y2) or renamed, the save
+    // written to another path. Each false with the reason when it cannot run.
+    virtual bool Undo(bool redo, std::string& reason) = 0;
+    virtual bool Move(int x1, int y1, int x2, int y2, std::string& reason) = 0;
+    virtual bool Rename(int x, int y, const std::string& name, std::string& reason) = 0;
+    virtual bool SaveAs(const std::string& path, std::string& reason) = 0;
+    // A field of the next sign-off that asks for the report's customer,
+    // surveyor and notes ("customer", "surveyor", "notes").
+    virtual void SignField(const std::string& field, const std::string& text) = 0;
     // The workspace's map canvas, in canvas pixels: `steps` wheel steps at
     // (x, y), a drag by (dx, dy), the whole plan again. The handheld frame
     // has none of them (false with the reason).

@@ -1,11 +1,14 @@
 #include "app/site_commands.h"
 
 #include <QFileDialog>
+#include <memory>
 #include <vector>
 
 #include "app/survey_guard.h"
 #include "coverage/coverage_map.h"
+#include "dialogs/report_sign_off_dlg.h"
 #include "dialogs/sign_off_dlg.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
 #include "sitefile/site_meta.h"
@@ -122,6 +125,10 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     }
     m_sitePath = *chosen;
     m_opened = identity;
+    // The steps of the last survey do not apply to this one.
+    if (m_edits) {
+        m_edits->Clear();
+    }
 
     if (!keep) {
         wait.reset();
@@ -153,40 +160,114 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     m_view.Repaint();
 }
 
+bool SiteCommands::HasUnsavedChanges() const {
+    return m_guard != nullptr && m_guard->HasUnsavedChanges();
+}
+
 bool SiteCommands::Save() {
+    return SaveTo(std::nullopt);
+}
+
+bool SiteCommands::SaveAs(const std::string& path) {
+    return SaveTo(path);
+}
+
+bool SiteCommands::SaveTo(const std::optional<std::string>& newPath) {
     m_view.SettlePendingPoint();
     // The surveyor signs first; however the dialog is closed, the save goes on.
-    CSignOffDlg signOff(&m_view);
-    m_services.RunModal(signOff);
+    std::unique_ptr<CSignOffDlg> signOff;
+    sitefile::ReportFields fields;
+    sitefile::ReportFields original;
+    if (m_askReportFields) {
+        sitefile::SiteMeta meta;
+        std::string ignored;  // a sidecar that cannot be read is told of at the open
+        if (!m_sitePath.empty() && sitefile::ReadSiteMeta(m_sitePath, meta, ignored)) {
+            fields = meta.report;
+        }
+        original = fields;
+        auto withFields = std::make_unique<CReportSignOffDlg>(&m_view);
+        withFields->SetFields(fields);
+        m_services.RunModal(*withFields);
+        fields = withFields->Fields();
+        signOff = std::move(withFields);
+    } else {
+        signOff = std::make_unique<CSignOffDlg>(&m_view);
+        m_services.RunModal(*signOff);
+    }
     sitefile::SaveError error;
     if (!g_siteHeader || m_sitePath.empty()) {
         ShowSiteError(error);
         return false;
     }
-    if (!m_pointsNotRead.empty()) {
+    const bool elsewhere =
+        newPath && *newPath != m_sitePath && !platform::SameFile(*newPath, m_sitePath);
+    // Stored points the open could not read stay in the old file, which a
+    // save to another one leaves alone.
+    if (!m_pointsNotRead.empty() && !elsewhere) {
         ShowSiteError({sitefile::SiteErrorKind::kPointsNotRead, m_pointsNotRead});
         return false;
     }
+    const auto pad = [&signOff](int x, int y) { return signOff->PixelQuery(x, y); };
     bool saved = false;
     {
         platform::WaitCursor wait;
-        saved = sitefile::SaveSite(
-            m_sitePath, *g_siteHeader, g_surveyList,
-            [&signOff](int x, int y) { return signOff.PixelQuery(x, y); }, m_opened, error);
+        saved = elsewhere ? sitefile::SaveSiteAs(m_sitePath, *newPath, *g_siteHeader, g_surveyList,
+                                                 pad, m_opened, error)
+                          : sitefile::SaveSite(m_sitePath, *g_siteHeader, g_surveyList, pad,
+                                               m_opened, error);
     }
     if (!saved) {
         // Like the open's messages, shown without the wait cursor: the
         // program is waiting for the surveyor, not busy. The survey stays in
         // memory whatever went wrong.
         ShowSiteError(error);
+        return false;
+    }
+    if (elsewhere) {
+        // The survey now lives at the new path; the old site keeps its own
+        // sidecar, and the new one starts as a copy of it.
+        const std::string oldPath = m_sitePath;
+        m_sitePath = *newPath;
+        m_pointsNotRead.clear();
+        std::string metaError;
+        if (!sitefile::CopySiteMeta(oldPath, m_sitePath, metaError)) {
+            platform::MessageBox(
+                "The survey was saved, but what is kept beside the site "
+                "(scale, walls, bands, noise) cannot be copied with it: " +
+                    metaError,
+                platform::kApplicationTitle, platform::kMbOk | platform::kMbIconExclamation);
+        }
+        if (m_guard) {
+            m_guard->SiteSavedAs(m_sitePath);
+        }
     } else if (m_guard) {
         m_guard->SiteSaved(m_sitePath);
-        // The overlay now knows the bands and noise the save put in the sidecar.
-        sitefile::SiteMeta meta;
-        std::string metaError;
-        if (sitefile::ReadSiteMeta(m_sitePath, meta, metaError)) {
-            m_view.SetSurveyExtras(meta);
+    }
+    if (m_askReportFields &&
+        (fields.customer != original.customer || fields.surveyor != original.surveyor ||
+         fields.notes != original.notes)) {
+        std::string metaError, note;
+        const bool stored = sitefile::UpdateSiteMeta(
+            m_sitePath,
+            [&fields](sitefile::SiteMeta& meta, std::string&) {
+                meta.report = fields;
+                return true;
+            },
+            metaError, &note);
+        if (!stored || !note.empty()) {
+            platform::MessageBox(stored ? note
+                                        : "The survey was saved, but its customer, surveyor "
+                                          "and notes cannot be kept beside it: " +
+                                              metaError,
+                                 platform::kApplicationTitle,
+                                 platform::kMbOk | platform::kMbIconExclamation);
         }
     }
-    return saved;
+    // The overlay now knows the bands and noise the save put in the sidecar.
+    sitefile::SiteMeta meta;
+    std::string metaError;
+    if (sitefile::ReadSiteMeta(m_sitePath, meta, metaError)) {
+        m_view.SetSurveyExtras(meta);
+    }
+    return true;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "edit/survey_edits.h"
 #include "sitefile/site_layout.h"
 
 class CKestrowView;
@@ -16,7 +17,7 @@ class SiteFileReader;
 }
 struct UiServices;
 
-class SiteCommands final {
+class SiteCommands final : public edit::SiteDocument {
   public:
     SiteCommands(CKestrowView& view, const UiServices& services);
 
@@ -27,16 +28,30 @@ class SiteCommands final {
               std::optional<bool> keep = std::nullopt);
     // The save command: the sign-off dialog, then the save of the open site.
     // Answers whether the site was saved.
-    bool Save();
+    bool Save() override;
+    // The same save written to `path` (Save As): the sidecar is copied with
+    // it, the journal follows it and `path` is the open site from then on.
+    // The old file is never changed.
+    bool SaveAs(const std::string& path) override;
 
     // Told of every accepted open and every successful save.
     void SetSurveyGuard(SurveyGuard* guard) { m_guard = guard; }
+    // Its undo history is emptied by every accepted open.
+    void SetSurveyEdits(edit::SurveyEdits* edits) { m_edits = edits; }
+    // The desktop workspace's sign-off asks for the report's customer,
+    // surveyor and notes too, and keeps them in the sidecar; the handheld's
+    // is the pad alone.
+    void SetReportFieldsAtSignOff(bool ask) { m_askReportFields = ask; }
 
     // The open site's path; empty before the first accepted open.
-    const std::string& SitePath() const { return m_sitePath; }
+    const std::string& SitePath() const override { return m_sitePath; }
     void SetSitePath(std::string path) { m_sitePath = std::move(path); }
+    bool HasUnsavedChanges() const override;
 
   private:
+    // The save to m_sitePath, or to `newPath`.
+    bool SaveTo(const std::optional<std::string>& newPath);
+
     // Tells of stored points the open could not take (unreadable, or not
     // true) and keeps the save from writing over them.
     void WarnOfPointsNotRead(const sitefile::SiteFileReader& reader);
@@ -44,6 +59,8 @@ class SiteCommands final {
     CKestrowView& m_view;
     const UiServices& m_services;
     SurveyGuard* m_guard = nullptr;
+    edit::SurveyEdits* m_edits = nullptr;
+    bool m_askReportFields = false;
     std::string m_sitePath;
     // The file at m_sitePath as the open (or the last save) left it: a save
     // replaces only that file.

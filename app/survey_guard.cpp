@@ -236,8 +236,7 @@ void SurveyGuard::Unprotected(const std::string& reason) {
     }
 }
 
-void SurveyGuard::SiteSaved(const std::string& sitePath) {
-    m_unsaved = false;
+void SurveyGuard::StoreFindings(const std::string& sitePath) {
     if (!m_findings.Empty()) {
         std::set<std::pair<double, double>> positions;
         for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
@@ -263,6 +262,11 @@ void SurveyGuard::SiteSaved(const std::string& sitePath) {
             Tell(note);
         }
     }
+}
+
+void SurveyGuard::SiteSaved(const std::string& sitePath) {
+    m_unsaved = false;
+    StoreFindings(sitePath);
     if (!m_journal.Following()) {
         return;
     }
@@ -271,6 +275,50 @@ void SurveyGuard::SiteSaved(const std::string& sitePath) {
     if (!m_journal.SiteSaved(g_surveyList, failure)) {
         Tell("The survey was saved, but its journal cannot be removed: " + failure);
     }
+}
+
+void SurveyGuard::SiteSavedAs(const std::string& newPath) {
+    m_unsaved = false;
+    StoreFindings(newPath);
+    // A journal already at the new path is of a survey that is not this
+    // one: kept aside, never lost, and never written into.
+    if (journal::InspectJournal({newPath}).kind != journal::Finding::kNone) {
+        SetAside(newPath, journal::Aside::kDeclined,
+                 "The survey journal " + FileName(journal::JournalPath(newPath)) +
+                     " belongs to the site that was saved over.");
+    }
+    journal::SiteIdentity site = m_journal.Site();
+    site.path = newPath;
+    std::string error;
+    journal::StatSite(site, error);
+    m_warned = false;
+    std::string failure;
+    if (!m_journal.SiteSavedAs(site, g_surveyList, failure)) {
+        Tell("The survey was saved, but the journal of its old site cannot be removed: " + failure);
+    }
+}
+
+void SurveyGuard::Edited(journal::Entry::Kind kind, size_t first, size_t count, int32_t x,
+                         int32_t y, int32_t toX, int32_t toY, const std::string& name) {
+    m_unsaved = true;
+    std::string failure;
+    if (!m_journal.RecordsEdited(kind, first, count, x, y, g_surveyList, failure, toX, toY, name)) {
+        Unprotected(failure);
+    }
+}
+
+void SurveyGuard::OnRecordsRemoved(size_t first, size_t count, int32_t x, int32_t y) {
+    Edited(journal::Entry::Kind::kRemoved, first, count, x, y);
+}
+
+void SurveyGuard::OnRecordsMoved(size_t first, size_t count, int32_t x, int32_t y, int32_t toX,
+                                 int32_t toY) {
+    Edited(journal::Entry::Kind::kMoved, first, count, x, y, toX, toY);
+}
+
+void SurveyGuard::OnRecordsRenamed(size_t first, size_t count, int32_t x, int32_t y,
+                                   const char* name) {
+    Edited(journal::Entry::Kind::kRenamed, first, count, x, y, 0, 0, name);
 }
 
 bool SurveyGuard::ConfirmClose(const std::function<bool()>& save) {

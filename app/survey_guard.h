@@ -40,6 +40,11 @@ class SurveyGuard final : public SurveyListener {
     // sidecar that cannot be written is reported; its findings stay for
     // the next save.
     void SiteSaved(const std::string& sitePath);
+    // The save command wrote g_surveyList to `newPath` (Save As), whose
+    // sidecar is already a copy of the old one's: what the sweeps learnt
+    // goes to it, the old site's journal goes and the new site's is kept
+    // from now on (one found there first is set aside).
+    void SiteSavedAs(const std::string& newPath);
 
     // Points committed or deleted, or recovered, since the last open or save.
     bool HasUnsavedChanges() const { return m_unsaved; }
@@ -51,6 +56,11 @@ class SurveyGuard final : public SurveyListener {
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
     void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
+    void OnRecordsRemoved(size_t first, size_t count, int32_t x, int32_t y) override;
+    void OnRecordsMoved(size_t first, size_t count, int32_t x, int32_t y, int32_t toX,
+                        int32_t toY) override;
+    void OnRecordsRenamed(size_t first, size_t count, int32_t x, int32_t y,
+                          const char* name) override;
 
   private:
     void Offer(const journal::Finding& found, const journal::SiteIdentity& site,
@@ -61,6 +71,10 @@ class SurveyGuard final : public SurveyListener {
     // Sets the journal aside and tells the surveyor why and where it is.
     void SetAside(const std::string& sitePath, journal::Aside kind, const std::string& why);
     void Unprotected(const std::string& reason);
+    // What the sweeps learnt, into the sidecar of the site just saved.
+    void StoreFindings(const std::string& sitePath);
+    void Edited(journal::Entry::Kind kind, size_t first, size_t count, int32_t x, int32_t y,
+                int32_t toX = 0, int32_t toY = 0, const std::string& name = std::string());
 
     QWidget* m_view;
     journal::SurveyJournal m_journal;

@@ -56,7 +56,10 @@ void CPointInfoDlg::OnDeletePoint() {
         reject();
         return;
     }
-    g_siteHeader->DeleteSelectedPoint();
+    m_deletedByDeleter = m_deleter && m_deleter();
+    if (!m_deletedByDeleter) {
+        g_siteHeader->DeleteSelectedPoint();
+    }
     done(kDeletedResult);
 }
 

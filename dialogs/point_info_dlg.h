@@ -2,6 +2,8 @@
 // the point selected on the map, with a button that deletes the point.
 #pragma once
 
+#include <functional>
+
 #include "dialogs/dialog_builder.h"
 
 class CPointInfoDlg : public CTemplateDialog {
@@ -13,6 +15,14 @@ class CPointInfoDlg : public CTemplateDialog {
 
     // The delete button: removes the selected point from the survey list and ends with -2.
     void OnDeletePoint();
+    // Who removes it instead (an undoable deletion); one that answers false
+    // leaves it to the dialog.
+    void SetDeleter(std::function<bool()> deleter) { m_deleter = std::move(deleter); }
+    bool DeletedByDeleter() const { return m_deletedByDeleter; }
+
+  private:
+    std::function<bool()> m_deleter;
+    bool m_deletedByDeleter = false;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

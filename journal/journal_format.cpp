@@ -17,6 +17,10 @@ constexpr size_t kMaxName = 31;
 // an empty name and a record count.
 constexpr uint32_t kDeletionBodySize = 1 + 4 * 4;
 constexpr uint32_t kMinPointBodySize = 1 + 4 + 4 + 1 + 2;
+// An edit's: kind, part, first, count, place; a move adds the new place, a
+// renaming the name.
+constexpr uint32_t kRemovedBodySize = 1 + 1 + 4 * 4;
+constexpr uint32_t kMovedBodySize = kRemovedBodySize + 4 * 2;
 // Entry kinds are small numbers; a byte above this is no entry's kind.
 constexpr uint8_t kMaxKind = 31;
 
@@ -147,6 +151,21 @@ void EncodeBody(const Entry& entry, Writer& w) {
         w.U32(static_cast<uint32_t>(entry.estimated.y));
         return;
     }
+    if (entry.IsEdit()) {
+        const EditEntry& e = entry.edit;
+        w.U8(e.part);
+        w.U32(e.first);
+        w.U32(e.count);
+        w.U32(static_cast<uint32_t>(e.x));
+        w.U32(static_cast<uint32_t>(e.y));
+        if (entry.kind == Entry::Kind::kMoved) {
+            w.U32(static_cast<uint32_t>(e.toX));
+            w.U32(static_cast<uint32_t>(e.toY));
+        } else if (entry.kind == Entry::Kind::kRenamed) {
+            w.ShortText(e.name, kMaxName);
+        }
+        return;
+    }
     if (entry.kind == Entry::Kind::kDeletion) {
         const DeletionEntry& d = entry.deletion;
         w.U32(static_cast<uint32_t>(d.x));
@@ -184,6 +203,23 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
         DeletionEntry& d = entry.deletion;
         return r.I32(d.x) && r.I32(d.y) && r.U32(d.siteRecords) && r.U32(d.journalRecords) &&
                r.Left() == 0;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kRemoved) ||
+        kind == static_cast<uint8_t>(Entry::Kind::kMoved) ||
+        kind == static_cast<uint8_t>(Entry::Kind::kRenamed)) {
+        entry.kind = static_cast<Entry::Kind>(kind);
+        EditEntry& e = entry.edit;
+        if (!r.U8(e.part) || e.part > EditEntry::kJournalPart || !r.U32(e.first) ||
+            !r.U32(e.count) || !r.I32(e.x) || !r.I32(e.y)) {
+            return false;
+        }
+        if (entry.kind == Entry::Kind::kMoved && !(r.I32(e.toX) && r.I32(e.toY))) {
+            return false;
+        }
+        if (entry.kind == Entry::Kind::kRenamed && !r.ShortText(e.name, kMaxName)) {
+            return false;
+        }
+        return r.Left() == 0;
     }
     if (kind == static_cast<uint8_t>(Entry::Kind::kChannels)) {
         entry.kind = Entry::Kind::kChannels;
@@ -281,7 +317,11 @@ bool IsSoundEntryAt(const uint8_t* data, size_t size, size_t at, size_t& budget)
     const bool plausible =
         kind >= 1 && kind <= kMaxKind && length <= kMaxEntryLength &&
         (kind != static_cast<uint8_t>(Entry::Kind::kDeletion) || length == kDeletionBodySize) &&
-        (kind != static_cast<uint8_t>(Entry::Kind::kPoint) || length >= kMinPointBodySize);
+        (kind != static_cast<uint8_t>(Entry::Kind::kPoint) || length >= kMinPointBodySize) &&
+        (kind != static_cast<uint8_t>(Entry::Kind::kRemoved) || length == kRemovedBodySize) &&
+        (kind != static_cast<uint8_t>(Entry::Kind::kMoved) || length == kMovedBodySize) &&
+        (kind != static_cast<uint8_t>(Entry::Kind::kRenamed) ||
+         (length > kRemovedBodySize && length <= kRemovedBodySize + 1 + kMaxName));
     if (!plausible || size - at - 8 < length) {
         return false;
     }

@@ -25,6 +25,15 @@
 //   noise    i32 x, i32 y, u16 count, and per channel: u32 frequency (MHz),
 //            i32 noise floor (hundredths of a dBm)
 //   estimated i32 x, i32 y: the point's levels came from a signal quality
+//   removed  u8 part (0 the site's own points, 1 this journal's), u32 first
+//            record (0-based within the part), u32 record count, i32 x,
+//            i32 y: where those records lay
+//   moved    as removed, then i32 new x, i32 new y
+//   renamed  as removed, then u8 name length, the new name
+//
+// Removed, moved and renamed name their records by position, as the list
+// was just before the change: the survey's edits (undo and redo among them)
+// can tell apart two points at one place, which a deletion cannot.
 //
 // A reader takes every entry that is whole and passes its check. Past a
 // damaged stretch it finds the next sound entry by trying each later offset
@@ -138,15 +147,30 @@ struct EstimatedEntry {
     int32_t y = 0;
 };
 
+// A run of records the survey's edits removed, moved or renamed.
+struct EditEntry {
+    enum Part : uint8_t { kSitePart = 0, kJournalPart = 1 };
+    uint8_t part = kJournalPart;
+    uint32_t first = 0;
+    uint32_t count = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t toX = 0;   // kMoved
+    int32_t toY = 0;   // kMoved
+    std::string name;  // kRenamed, at most 31 bytes
+};
+
 struct Entry {
-    // Kinds 3, 4 and 7 are taken for the changes the desktop workspace and
-    // walking surveys journal: 3 a point moved, 4 a point renamed, 7 a walk.
+    // Kind 7 is taken for the walks of walking surveys.
     enum class Kind : uint8_t {
         kPoint = 1,
         kDeletion = 2,
+        kMoved = 3,
+        kRenamed = 4,
         kChannels = 5,
         kNoise = 6,
-        kEstimated = 8
+        kEstimated = 8,
+        kRemoved = 9,
     };
     Kind kind = Kind::kPoint;
     PointEntry point;          // kPoint
@@ -154,6 +178,11 @@ struct Entry {
     ChannelsEntry channels;    // kChannels
     NoiseEntry noise;          // kNoise
     EstimatedEntry estimated;  // kEstimated
+    EditEntry edit;            // kRemoved, kMoved, kRenamed
+
+    bool IsEdit() const {
+        return kind == Kind::kRemoved || kind == Kind::kMoved || kind == Kind::kRenamed;
+    }
 };
 
 std::vector<uint8_t> EncodeHeader(const JournalHeader& header);

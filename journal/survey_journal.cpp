@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -259,7 +260,8 @@ Finding InspectJournal(const SiteIdentity& site) {
     finding.kind = Finding::kRecoverable;
     for (const Entry& entry : contents.entries) {
         finding.pointsAdded += entry.kind == Entry::Kind::kPoint;
-        finding.deletions += entry.kind == Entry::Kind::kDeletion;
+        finding.deletions +=
+            entry.kind == Entry::Kind::kDeletion || entry.kind == Entry::Kind::kRemoved;
     }
     finding.siteChanged = !recorded.SameState(site);
     CRecordList scratch;
@@ -348,24 +350,137 @@ PointEntry PlausiblePart(const PointEntry& point, uint32_t mapWidth, uint32_t ma
 
 }  // namespace
 
+namespace {
+
+// The journal's own points during a replay, in the order they were taken;
+// those deleted since stay, no longer present, so that a deletion can find
+// the first one still there.
+struct Added {
+    PointEntry point;
+    bool present = true;
+};
+
+// The index in `added` of the present point whose records begin at record
+// `at` of the journal's part (added.size() at the part's end), a point being
+// split in two where `at` falls inside it; none past the end.
+std::optional<size_t> BoundaryAt(std::vector<Added>& added, uint64_t at) {
+    uint64_t seen = 0;
+    for (size_t i = 0; i < added.size(); ++i) {
+        if (!added[i].present) {
+            continue;
+        }
+        const uint64_t n = added[i].point.records.size();
+        if (at == seen) {
+            return i;
+        }
+        if (at < seen + n) {
+            Added tail = added[i];
+            const auto cut = static_cast<std::ptrdiff_t>(at - seen);
+            tail.point.records.erase(tail.point.records.begin(), tail.point.records.begin() + cut);
+            added[i].point.records.resize(static_cast<size_t>(cut));
+            added.insert(added.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::move(tail));
+            return i + 1;
+        }
+        seen += n;
+    }
+    return at == seen ? std::optional<size_t>(added.size()) : std::nullopt;
+}
+
+// The present points that hold the edit's records of the journal's part;
+// empty when they are not all there at the edit's place.
+std::vector<size_t> JournalRun(std::vector<Added>& added, const EditEntry& e) {
+    const std::optional<size_t> begin = BoundaryAt(added, e.first);
+    const std::optional<size_t> end = BoundaryAt(added, uint64_t{e.first} + e.count);
+    std::vector<size_t> run;
+    if (e.count == 0 || !begin || !end) {
+        return run;
+    }
+    for (size_t i = *begin; i < *end; ++i) {
+        if (!added[i].present) {
+            continue;
+        }
+        if (added[i].point.x != e.x || added[i].point.y != e.y) {
+            return {};
+        }
+        run.push_back(i);
+    }
+    return run;
+}
+
+// The edit's records of the site's part, which is all `list` holds while the
+// entries are replayed; empty when they are not all there at its place (the
+// site's own points were not kept, say).
+std::vector<ApRecord*> SiteRun(CRecordList& list, const EditEntry& e) {
+    std::vector<ApRecord*> run;
+    ApRecord* r = list.Sentinel()->next;
+    for (uint32_t i = 0; i < e.first && r != list.Sentinel(); ++i) {
+        r = r->next;
+    }
+    for (; run.size() < e.count && r != list.Sentinel(); r = r->next) {
+        if (r->x != e.x || r->y != e.y) {
+            return {};
+        }
+        run.push_back(r);
+    }
+    return run.size() == e.count ? run : std::vector<ApRecord*>();
+}
+
+// Applies an edit to the site's part or the journal's; false when its
+// records are not there.
+bool ApplyEdit(const Entry& entry, CRecordList& list, std::vector<Added>& added) {
+    const EditEntry& e = entry.edit;
+    if (e.part == EditEntry::kSitePart) {
+        const std::vector<ApRecord*> run = SiteRun(list, e);
+        for (ApRecord* r : run) {
+            if (entry.kind == Entry::Kind::kRemoved) {
+                list.Remove(r);
+            } else if (entry.kind == Entry::Kind::kMoved) {
+                r->x = e.toX;
+                r->y = e.toY;
+            } else {
+                SetField(r->pointName, e.name);
+            }
+        }
+        return !run.empty();
+    }
+    const std::vector<size_t> run = JournalRun(added, e);
+    for (size_t i : run) {
+        if (entry.kind == Entry::Kind::kRemoved) {
+            added[i].present = false;
+        } else if (entry.kind == Entry::Kind::kMoved) {
+            added[i].point.x = e.toX;
+            added[i].point.y = e.toY;
+        } else {
+            added[i].point.name = e.name;
+        }
+    }
+    return !run.empty();
+}
+
+}  // namespace
+
 ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint32_t mapWidth,
                      uint32_t mapHeight) {
-    struct Added {
-        const PointEntry* point;
-        bool present;
-    };
     std::vector<Added> added;
     ReplayOutcome outcome;
     for (const Entry& entry : entries) {
         if (entry.kind == Entry::Kind::kPoint) {
             // A point without records never stood in the list.
-            added.push_back({&entry.point, !entry.point.records.empty()});
+            added.push_back({entry.point, !entry.point.records.empty()});
             continue;
         }
         if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise ||
             entry.kind == Entry::Kind::kEstimated) {
             // What a sweep learnt stays for the save (SweepFindings).
             outcome.compacted.push_back(entry);
+            continue;
+        }
+        if (entry.IsEdit()) {
+            // The site's part keeps its changes as entries; the journal's own
+            // points are written as they end up.
+            if (ApplyEdit(entry, list, added) && entry.edit.part == EditEntry::kSitePart) {
+                outcome.compacted.push_back(entry);
+            }
             continue;
         }
         const DeletionEntry& d = entry.deletion;
@@ -382,17 +497,17 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint3
         // there at (x, y) and those right behind it at the same place.
         uint64_t left = d.journalRecords;
         auto it = std::find_if(added.begin(), added.end(), [&d](const Added& a) {
-            return a.present && a.point->x == d.x && a.point->y == d.y;
+            return a.present && a.point.x == d.x && a.point.y == d.y;
         });
         for (; left > 0 && it != added.end(); ++it) {
             if (!it->present) {
                 continue;
             }
-            if (it->point->x != d.x || it->point->y != d.y) {
+            if (it->point.x != d.x || it->point.y != d.y) {
                 break;
             }
             it->present = false;
-            left -= std::min<uint64_t>(left, it->point->records.size());
+            left -= std::min<uint64_t>(left, it->point.records.size());
         }
     }
 
@@ -401,7 +516,7 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint3
         if (!a.present) {
             continue;
         }
-        const PointEntry point = PlausiblePart(*a.point, mapWidth, mapHeight, outcome.refused);
+        const PointEntry point = PlausiblePart(a.point, mapWidth, mapHeight, outcome.refused);
         if (point.records.empty()) {
             continue;
         }
@@ -432,7 +547,8 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint3
 
 bool ChangesAnything(const std::vector<Entry>& entries, uint32_t mapWidth, uint32_t mapHeight) {
     for (const Entry& entry : entries) {
-        if (entry.kind == Entry::Kind::kDeletion && entry.deletion.siteRecords > 0) {
+        if ((entry.kind == Entry::Kind::kDeletion && entry.deletion.siteRecords > 0) ||
+            (entry.IsEdit() && entry.edit.part == EditEntry::kSitePart)) {
             return true;
         }
     }
@@ -684,6 +800,50 @@ bool SurveyJournal::SweepLearnt(const std::vector<Entry>& entries, std::string& 
         EncodeEntry(entry, bytes);
     }
     return Append(bytes, failure);
+}
+
+bool SurveyJournal::RecordsEdited(Entry::Kind kind, size_t first, size_t count, int32_t x,
+                                  int32_t y, const CRecordList& list, std::string& failure,
+                                  int32_t toX, int32_t toY, const std::string& name) {
+    // The list is the site's records, then the journal's.
+    const size_t siteEnd = std::min(m_siteRecords, first + count);
+    const size_t fromSite = first < siteEnd ? siteEnd - first : 0;
+    std::vector<uint8_t> bytes;
+    const auto add = [&](uint8_t part, size_t at, size_t n) {
+        if (n == 0) {
+            return;
+        }
+        Entry entry;
+        entry.kind = kind;
+        entry.edit.part = part;
+        entry.edit.first = static_cast<uint32_t>(at);
+        entry.edit.count = static_cast<uint32_t>(n);
+        entry.edit.x = x;
+        entry.edit.y = y;
+        entry.edit.toX = toX;
+        entry.edit.toY = toY;
+        entry.edit.name = name;
+        EncodeEntry(entry, bytes);
+    };
+    add(EditEntry::kSitePart, first, fromSite);
+    const size_t journalFirst = std::max(first, m_siteRecords) - m_siteRecords;
+    add(EditEntry::kJournalPart, journalFirst, count - fromSite);
+    if (kind == Entry::Kind::kRemoved) {
+        m_siteRecords -= fromSite;
+        m_records = CountRecords(list);
+    }
+    if (!Protecting()) {
+        return true;
+    }
+    return Append(bytes, failure);
+}
+
+bool SurveyJournal::SiteSavedAs(const SiteIdentity& site, const CRecordList& list,
+                                std::string& failure) {
+    const bool removed = SiteSaved(list, failure);
+    m_site = site;
+    m_following = true;
+    return removed;
 }
 
 bool SurveyJournal::SiteSaved(const CRecordList& list, std::string& failure) {

@@ -152,13 +152,24 @@ class SurveyJournal {
     // A committed point's sweep learnt more (SweepEntries): journaled after
     // the point.
     bool SweepLearnt(const std::vector<Entry>& entries, std::string& failure);
-    // All three answer false with the reason when the change could not be made
+    // The survey's edits: `count` records from the 0-based position `first`
+    // of the list as it was just before the change, all at (x, y), were
+    // removed from `list` (kRemoved), moved to (toX, toY) (kMoved) or renamed
+    // `name` (kRenamed). A run that begins among the site's own records and
+    // ends among the journal's is journaled as two entries.
+    bool RecordsEdited(Entry::Kind kind, size_t first, size_t count, int32_t x, int32_t y,
+                       const CRecordList& list, std::string& failure, int32_t toX = 0,
+                       int32_t toY = 0, const std::string& name = std::string());
+    // All four answer false with the reason when the change could not be made
     // safe on disk; the journal then writes nothing more (Protecting() is
     // false) until the site is opened or saved again. The change itself
     // stays in the list.
 
     // The site was saved with `list`: the journal goes and `list` is the new base.
     bool SiteSaved(const CRecordList& list, std::string& failure);
+    // The survey was saved with `list` as another site (`site`, Save As):
+    // this journal goes, and the one of that site is followed from now on.
+    bool SiteSavedAs(const SiteIdentity& site, const CRecordList& list, std::string& failure);
     // Closes the journal and moves it aside as declined (a survey the
     // surveyor discards); `aside` is the name it now has.
     bool SetAside(std::string& aside, std::string& failure);
@@ -168,6 +179,7 @@ class SurveyJournal {
     bool Following() const { return m_following; }
     bool Protecting() const { return m_following && !m_failed; }
     uint64_t Size() const { return m_size; }
+    const SiteIdentity& Site() const { return m_site; }
 
   private:
     bool Append(const std::vector<uint8_t>& bytes, std::string& failure);

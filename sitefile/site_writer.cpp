@@ -197,8 +197,13 @@ bool BuildSavedFile(const uint8_t* old, size_t oldSize, CSiteHeader& header, CRe
     return true;
 }
 
-bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
-              const PixelQuery& pad, uint32_t saveTime, FileIdentity& opened, SaveError& error) {
+namespace {
+
+// The save of the open site at `path` (as `opened` names it) written to
+// `newPath`: over the site itself when they are the same name.
+bool SaveTo(const std::string& path, const std::string& newPath, CSiteHeader& header,
+            CRecordList& list, const PixelQuery& pad, uint32_t saveTime, FileIdentity& opened,
+            SaveError& error) {
     error = SaveError{SiteErrorKind::kCannotSave, std::string()};
     if (path.empty()) {
         error.detail = "no site file is open";
@@ -235,7 +240,22 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         error.detail = target + " is not the file that was opened, as it was";
         return false;
     }
-    if (IsReadOnly(target, old->Descriptor())) {
+    const bool elsewhere = newPath != path && !platform::SameFile(path, newPath);
+    std::string destination = target;
+    if (elsewhere) {
+        // Another file: replaced when it is a regular file that may be
+        // written, created when there is none.
+        char* other = ::realpath(newPath.c_str(), nullptr);
+        destination = other != nullptr ? other : newPath;
+        std::free(other);
+        struct stat st {};
+        if (::stat(destination.c_str(), &st) == 0 &&
+            (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)) {
+            error.kind = S_ISREG(st.st_mode) ? SiteErrorKind::kReadOnlySite : error.kind;
+            error.detail = destination + (S_ISREG(st.st_mode) ? " is read-only" : " is not a file");
+            return false;
+        }
+    } else if (IsReadOnly(target, old->Descriptor())) {
         error.kind = SiteErrorKind::kReadOnlySite;
         error.detail = target + " is read-only";
         return false;
@@ -246,12 +266,16 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
         return false;
     }
     platform::Replacement replacement;
-    replacement.expectFile = true;
+    replacement.expectFile = !elsewhere;
     replacement.device = now.device;
     replacement.inode = now.inode;
+    if (elsewhere) {
+        // The survey keeps the permissions of the site it came from.
+        replacement.mode = platform::ReadWriteBitsOf(target);
+    }
     const int from = old->Descriptor();
     const bool ok = platform::ReplaceFile(
-        target,
+        destination,
         [&](int fd, std::string& detail) {
             bool written = CopyPrefix(from, fd, plan.keep);
             for (const SavePlan::Write& write : plan.writes) {
@@ -276,6 +300,22 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
     opened.inode = replacement.newInode;
     opened.size = plan.length;
     return true;
+}
+
+}  // namespace
+
+bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
+              const PixelQuery& pad, uint32_t saveTime, FileIdentity& opened, SaveError& error) {
+    return SaveTo(path, path, header, list, pad, saveTime, opened, error);
+}
+
+bool SaveSiteAs(const std::string& path, const std::string& newPath, CSiteHeader& header,
+                CRecordList& list, const PixelQuery& pad, FileIdentity& opened, SaveError& error) {
+    if (newPath.empty()) {
+        error = SaveError{SiteErrorKind::kCannotWrite, "no file name to save to"};
+        return false;
+    }
+    return SaveTo(path, newPath, header, list, pad, platform::CurrentTimeSeconds(), opened, error);
 }
 
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,

@@ -72,6 +72,14 @@ bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
 bool SaveSite(const std::string& path, CSiteHeader& header, CRecordList& list,
               const PixelQuery& pad, FileIdentity& opened, SaveError& error);
 
+// The same written to `newPath` instead (Save As): the open site at `path`,
+// still as `opened` names it, gives what the save keeps of the old file;
+// a regular file at `newPath` that may be written is replaced, a free name
+// is created, and the site itself is never changed (unless `newPath` is
+// it). After a save `opened` names the new file.
+bool SaveSiteAs(const std::string& path, const std::string& newPath, CSiteHeader& header,
+                CRecordList& list, const PixelQuery& pad, FileIdentity& opened, SaveError& error);
+
 // A new site file: header (version 2, save time 0), the map as an 8-bit
 // bottom-up bitmap, a white sign-off raster and an empty points section.
 std::vector<uint8_t> BuildNewSiteFile(const SiteMap& map);

@@ -95,9 +95,14 @@ int CRecordList::GetNext(ApRecord*& position) {
 }
 
 void CRecordList::Remove(ApRecord* node) {
+    Unlink(node);
+    delete node;
+}
+
+void CRecordList::Unlink(ApRecord* node) {
     node->prev->next = node->next;
     node->next->prev = node->prev;
-    delete node;
+    node->prev = node->next = nullptr;
 }
 
 void CRecordList::Clear() {

@@ -22,6 +22,9 @@ class CRecordList {
     int GetAt(int16_t n, ApRecord*& position);
     int GetNext(ApRecord*& position);
     void Remove(ApRecord* node);
+    // Takes the node out of the list without freeing it: the caller owns it
+    // until it is appended again or deleted.
+    void Unlink(ApRecord* node);
     void Clear();
     int CompareRssi(const ApRecord* a, const ApRecord* b) const;
 

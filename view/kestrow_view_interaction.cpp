@@ -327,7 +327,10 @@ bool CKestrowView::HoldAtMap(int32_t mapX, int32_t mapY) {
     const int64_t x = std::llround(g_siteHeader->m_selX);
     const int64_t y = std::llround(g_siteHeader->m_selY);
     CPointInfoDlg info(this);
-    if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
+    if (m_surveyListener) {
+        info.SetDeleter([this] { return m_surveyListener->DeleteSelectedPoint(); });
+    }
+    if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult && !info.DeletedByDeleter()) {
         if (m_surveyListener) {
             m_surveyListener->OnPointDeleted(static_cast<int32_t>(x), static_cast<int32_t>(y));
         }

@@ -26,9 +26,12 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "coverage/requirements.h"
 #include "coverage/rssi_bands.h"
+#include "edit/point_names.h"
 #include "picture/coverage_image.h"
 #include "plan/plan_import.h"
 #include "platform/message_box.h"
@@ -355,18 +358,12 @@ void WorkspaceWindow::SetStartProfile(const std::string& name) {
 }
 
 std::string WorkspaceWindow::NextNumericName() {
-    long long highest = 0;
+    std::vector<std::string> names;
     const ApRecord* sentinel = g_surveyList.Sentinel();
     for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
-        char name[sizeof r->pointName + 1] = {};
-        std::copy(r->pointName, r->pointName + sizeof r->pointName, name);
-        char* end = nullptr;
-        const long long number = std::strtoll(name, &end, 10);
-        if (name[0] >= '0' && name[0] <= '9' && *end == '\0' && number > highest) {
-            highest = number;
-        }
+        names.emplace_back(r->pointName, strnlen(r->pointName, sizeof r->pointName));
     }
-    return std::to_string(highest + 1);
+    return edit::NextPointName(names);
 }
 
 bool WorkspaceWindow::TakePointAt(int32_t x, int32_t y) {

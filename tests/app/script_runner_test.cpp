@@ -57,6 +57,27 @@ class RecordingHost : public ScriptHost {
                                                           : "close cancel");
         return closes;
     }
+    bool Undo(bool redo, std::string&) override {
+        calls.push_back(redo ? "redo" : "undo");
+        return true;
+    }
+    bool Move(int x1, int y1, int x2, int y2, std::string&) override {
+        Add("move", x1, y1);
+        calls.back() += " " + std::to_string(x2) + " " + std::to_string(y2);
+        return true;
+    }
+    bool Rename(int x, int y, const std::string& name, std::string&) override {
+        Add("rename", x, y);
+        calls.back() += " [" + name + "]";
+        return true;
+    }
+    bool SaveAs(const std::string& path, std::string&) override {
+        calls.push_back("save-as " + path);
+        return true;
+    }
+    void SignField(const std::string& field, const std::string& text) override {
+        calls.push_back(field + " [" + text + "]");
+    }
     bool closes = false;  // whether the window closes
 
     void Add(const std::string& name, int a, int b = INT32_MIN) {
@@ -98,7 +119,9 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
         "sign 1,2 3,4 5,6\n"
         "save\nstatus\ndialog colors\ndialog help\ndialog about\n"
         "screenshot shot.png\nwindow-screenshot w.png\ndialog-screenshot d.png\nsleep 10\n"
-        "overlay strongest\noverlay off\n");
+        "overlay strongest\noverlay off\n"
+        "undo\nredo\nmove 1 2 3 4\nrename 5 6  Room   12 \nsave-as b.ksf\n"
+        "sign-field notes Door  left open\nsign-field customer\n");
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.errors, "");
     EXPECT_EQ(out.calls, std::vector<std::string>({"open site.ksf keep recover",
@@ -129,7 +152,14 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
                                                    "dialog-screenshot d.png",
                                                    "sleep 10",
                                                    "overlay strongest",
-                                                   "overlay off"}));
+                                                   "overlay off",
+                                                   "undo",
+                                                   "redo",
+                                                   "move 1 2 3 4",
+                                                   "rename 5 6 [Room 12]",
+                                                   "save-as b.ksf",
+                                                   "notes [Door left open]",
+                                                   "customer []"}));
 }
 
 TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {
@@ -179,6 +209,11 @@ TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
         {"fit now\n", "script line 1: usage: fit\n"},
         // The handheld frame (this host) has none of the workspace's canvas moves.
         {"wheel 1 2 3\n", "script line 1: wheel: the handheld frame has no wheel zoom\n"},
+        {"undo now\n", "script line 1: usage: undo\n"},
+        {"move 1 2 3\n", "script line 1: usage: move X1 Y1 X2 Y2\n"},
+        {"rename 1 2\n", "script line 1: usage: rename X Y NAME\n"},
+        {"save-as\n", "script line 1: usage: save-as PATH\n"},
+        {"sign-field date x\n", "script line 1: usage: sign-field customer|surveyor|notes TEXT\n"},
     };
     for (const Case& c : cases) {
         const Outcome out = RunScript(c.script);

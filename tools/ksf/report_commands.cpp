@@ -4,7 +4,6 @@
 #include <QImage>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "coverage/survey_input.h"
 #include "picture/coverage_image.h"
 #include "platform/text.h"
+#include "report/report_site.h"
 #include "report/survey_report.h"
 #include "sitefile/site_meta.h"
 #include "tools/ksf/ksf.h"
@@ -31,51 +31,8 @@ constexpr char kDefaultReportProfile[] = "voice";
 constexpr int kSiteUnreadable = 3;
 constexpr int kSurveyTooLarge = 4;
 
-struct LoadedSite {
-    sitefile::SiteMap map;
-    std::optional<double> pixelsPerMetre;
-    coverage::Survey survey;
-    std::vector<std::string> ignored;  // stored records that cannot be true
-    uint32_t saveTime = 0;
-    QImage signature;
-    sitefile::ReportFields fields;
-    size_t estimatedPoints = 0;  // whose levels came from a signal quality
-};
-
-// The site as Kestrow would open it, its scale and its survey.
-bool LoadSite(const std::string& path, bool withSignature, LoadedSite& out, std::string& error) {
-    sitefile::SiteFileReader reader;
-    if (!OpenSite(path, reader, error)) {
-        return false;
-    }
-    sitefile::OpenError mapError;
-    if (!reader.ReadMap(out.map, mapError) || !reader.CheckLayout(mapError)) {
-        error = path + ": " + mapError.Describe();
-        return false;
-    }
-    sitefile::SiteMeta meta;
-    if (!sitefile::ReadSiteMeta(path, meta, error)) {
-        return false;
-    }
-    out.pixelsPerMetre = meta.pixelsPerMetre;
-    out.fields = meta.report;
-    out.saveTime = reader.SaveTime();
-    if (withSignature && !picture::SignatureImage(reader, out.signature, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    out.survey = coverage::SurveyFromSiteFile(reader, &out.ignored);
-    if (!reader.Points().unreadable.empty()) {
-        error = PointsNotRead(path, reader.Points());
-        return false;
-    }
-    coverage::ApplySiteMeta(meta, out.survey);
-    for (const coverage::SurveyPoint& p : out.survey.points) {
-        out.estimatedPoints += std::count(meta.estimatedLevels.begin(), meta.estimatedLevels.end(),
-                                          std::pair<double, double>(p.x, p.y)) > 0;
-    }
-    return true;
-}
+using report::LoadedSite;
+using report::LoadSite;
 
 bool ParseMinArea(const Args& args, double& out) {
     out = kDefaultMinArea;
@@ -262,18 +219,12 @@ int Report(const Args& args) {
     const std::string& path = args.positional[0];
     std::string format = args.format;
     if (args.given.count("--format") == 0) {
-        std::string lower = args.output;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        const auto endsWith = [&lower](const std::string& suffix) {
-            return lower.size() > suffix.size() &&
-                   lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-        };
-        format = endsWith(".pdf") ? "pdf" : endsWith(".html") || endsWith(".htm") ? "html" : "";
-        if (format.empty()) {
+        const std::optional<report::ReportFormat> named = report::FormatForName(args.output);
+        if (!named) {
             return UsageError(
                 "the report's file name must end in .pdf or .html (or give --format)");
         }
+        format = *named == report::ReportFormat::kPdf ? "pdf" : "html";
     }
     if (format != "pdf" && format != "html") {
         return UsageError("unknown format '" + format + "' (pdf or html)");
@@ -309,21 +260,7 @@ int Report(const Args& args) {
     WarnIfNothingJudged(path, loaded.survey, selection, "the SSIDs asked for");
     WarnIfNothingJudged(path, loaded.survey, options.profile.Filter(), "the profile's SSIDs");
 
-    report::ReportSite site;
-    const size_t slash = path.find_last_of('/');
-    site.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-    site.saveTime = loaded.saveTime;
-    // Pictures for the page: a large plan is scaled down once, here.
-    site.map = picture::SiteMapImage(loaded.map, report::kMaxPictureSide);
-    site.mapSize = QSize(loaded.map.width, loaded.map.height);
-    loaded.map = sitefile::SiteMap();
-    site.signature = loaded.signature;
-    site.pixelsPerMetre = loaded.pixelsPerMetre;
-    site.customer = loaded.fields.customer;
-    site.surveyor = loaded.fields.surveyor;
-    site.notes = loaded.fields.notes;
-    site.estimatedPoints = loaded.estimatedPoints;
-    site.survey = std::move(loaded.survey);
+    const report::ReportSite site = report::ToReportSite(path, loaded);
     QByteArray bytes;
     if (!report::MakeReport(
             site, options,
