@@ -25,6 +25,10 @@
 //   noise    i32 x, i32 y, u16 count, and per channel: u32 frequency (MHz),
 //            i32 noise floor (hundredths of a dBm)
 //   estimated i32 x, i32 y: the point's levels came from a signal quality
+//   walk     u32 walk number, f64 speed (0 unknown), u16 corner count and
+//            per corner f64 x, f64 y, f64 walk time (s), u16 point count
+//            and per point i32 x, i32 y, u8 name length, name: what a
+//            walking survey added since its last entry (f64: IEEE 754 bits)
 //
 // A reader takes every entry that is whole and passes its check. Past a
 // damaged stretch it finds the next sound entry by trying each later offset
@@ -138,14 +142,34 @@ struct EstimatedEntry {
     int32_t y = 0;
 };
 
+// A walking survey's corners reached and points taken since its last entry;
+// the entries of one walk number add up to the walk.
+struct WalkCornerRecord {
+    double x = 0;
+    double y = 0;
+    double timeS = 0;
+};
+struct WalkPointRecord {
+    int32_t x = 0;
+    int32_t y = 0;
+    std::string name;  // at most 31 bytes
+};
+struct WalkEntry {
+    uint32_t walk = 0;
+    double speed = 0;  // metres a second (pixels without a scale); 0 unknown
+    std::vector<WalkCornerRecord> corners;
+    std::vector<WalkPointRecord> points;
+};
+
 struct Entry {
-    // Kinds 3, 4 and 7 are taken for the changes the desktop workspace and
-    // walking surveys journal: 3 a point moved, 4 a point renamed, 7 a walk.
+    // Kinds 3 and 4 are taken for the changes the desktop workspace
+    // journals: 3 a point moved, 4 a point renamed.
     enum class Kind : uint8_t {
         kPoint = 1,
         kDeletion = 2,
         kChannels = 5,
         kNoise = 6,
+        kWalk = 7,
         kEstimated = 8
     };
     Kind kind = Kind::kPoint;
@@ -154,6 +178,7 @@ struct Entry {
     ChannelsEntry channels;    // kChannels
     NoiseEntry noise;          // kNoise
     EstimatedEntry estimated;  // kEstimated
+    WalkEntry walk;            // kWalk
 };
 
 std::vector<uint8_t> EncodeHeader(const JournalHeader& header);
