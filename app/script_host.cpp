@@ -18,8 +18,11 @@
 #include "dialogs/sign_off_dlg.h"
 #include "picture/png_output.h"
 #include "platform/text.h"
+#include "survey/site_header.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
+#include "view/view_walk_survey.h"
+#include "walk/walk_engine.h"
 
 namespace {
 
@@ -294,4 +297,39 @@ bool KestrowScriptHost::Close(CloseAnswer answer) {
     m_closeAnswer = CloseAnswer::kCancel;
     RunEventsFor(0);
     return closed;
+}
+
+bool KestrowScriptHost::Walk(const Stroke& path, double speed, std::string& reason) {
+    if (!g_siteHeader || !m_view->HasMap() || m_view->Scanner() == nullptr) {
+        reason = "walk: open a site first";
+        return false;
+    }
+    std::vector<walk::Place> corners;
+    for (const auto& [x, y] : path) {
+        if (x < 0 || y < 0 || x >= m_view->m_mapWidth || y >= m_view->m_mapHeight) {
+            reason = "walk: " + std::to_string(x) + "," + std::to_string(y) + " lies off the " +
+                     std::to_string(m_view->m_mapWidth) + " x " +
+                     std::to_string(m_view->m_mapHeight) + " map";
+            return false;
+        }
+        corners.push_back({static_cast<double>(x), static_cast<double>(y)});
+    }
+    m_view->SettlePendingPoint();
+    ViewWalkSurvey survey(*m_view, [] { return std::string("TEST"); });
+    walk::WalkEngine engine(*m_view->Scanner(), survey, m_view->MapScale().value_or(1));
+    m_view->SetWalking(true);
+    engine.StartPlanned(corners, speed);
+    // Each pass waits on the scanner a fraction of a second at most; the
+    // view's own messages are handled in between.
+    while (engine.Poll() != walk::WalkState::kEnded) {
+        QCoreApplication::processEvents();
+    }
+    m_view->SetWalking(false);
+    Print("WALK " + std::to_string(engine.PointsTaken()) + " points, " +
+          std::to_string(engine.ScansDropped()) + " scans dropped, " +
+          std::to_string(engine.ScansFailed()) + " failed" +
+          (engine.ScansFailed() > 0 ? ": " + engine.LastFailure() : std::string()));
+    RunEventsFor(kSettleMs);
+    WaitForOverlay();
+    return true;
 }

@@ -50,6 +50,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool Walk(const Stroke& path, double speed, std::string& reason) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the

@@ -11,7 +11,6 @@
 
 #include "journal/survey_journal.h"
 #include "view/survey_listener.h"
-#include "walk/walk_engine.h"
 
 class QWidget;
 namespace sitefile {
@@ -51,7 +50,7 @@ class SurveyGuard final : public SurveyListener {
 
     // A walking survey grew (after the commits it reports): journaled, and
     // with the next save written to the sidecar's walks.
-    void OnWalkProgress(const walk::WalkProgress& progress);
+    void OnWalkProgress(const walk::WalkProgress& progress) override;
 
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnPointDeleted(int32_t x, int32_t y) override;

@@ -30,8 +30,13 @@
 #include "view/ui_services.h"
 #include "view/viewport.h"
 
+class CRecordList;
 class QPainter;
 class ScanSource;
+struct SweepDetails;
+namespace walk {
+struct WalkProgress;
+}
 namespace coverage {
 class CoverageModel;
 class CoverageWorker;
@@ -113,6 +118,17 @@ class CKestrowView : public QAbstractScrollArea {
     void OnKeyDown(unsigned key);
     void OnLButtonDown(QPoint point, bool hold);
     int OnKorvDraw(uintptr_t wParam, intptr_t lParam);
+    // A walking survey runs the scanner: finished sweeps are its to commit.
+    void SetWalking(bool walking) { m_walking = walking; }
+    bool IsWalking() const { return m_walking; }
+    // Commits a walk's finished scan as the point `name` at map (x, y), as a
+    // tap's sweep is committed (the listener told, the circle painted, the
+    // status and the overlay updated), without the message boxes that would
+    // stop the walk; answers the name stored.
+    std::string CommitWalkPoint(int32_t x, int32_t y, const std::string& name,
+                                const CRecordList& scan, const SweepDetails& details);
+    // The walk grew: the listener is told (the journal), the view repainted.
+    void TellWalkProgress(const walk::WalkProgress& progress);
     // Stops the scanner and its posts to this view (program exit).
     void ShutDownScanner();
 
@@ -147,6 +163,7 @@ class CKestrowView : public QAbstractScrollArea {
     // The map's scale (pixels per metre) where the site has one: cells farther
     // than 5 m from every survey point have no value (64 pixels without).
     void SetMapScale(std::optional<double> pixelsPerMetre);
+    std::optional<double> MapScale() const { return m_pixelsPerMetre; }
     // What the site's sidecar adds to the survey the overlay maps: the
     // frequencies the Wi-Fi adapter reported (bands) and the noise measured.
     void SetSurveyExtras(const sitefile::SiteMeta& meta);
@@ -234,6 +251,10 @@ class CKestrowView : public QAbstractScrollArea {
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);
+    // The finished sweep's point at the site header's place and name, from
+    // g_scanList or `scan`; `quiet` leaves out the warnings' message boxes.
+    void CommitScan(const CRecordList* scan, const SweepDetails& details, bool quiet);
+    bool m_walking = false;
     bool SiteLoaded() const;
     // The scanner's answers to the start-up requests post nothing, so they
     // usually arrive after the start screen was painted: while it shows, the

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "scanner/scan_source.h"
+#include "walk/walk_engine.h"
 
 class SurveyListener {
   public:
@@ -22,4 +23,6 @@ class SurveyListener {
     // The point at (x, y) was deleted: the run of records that began at the
     // site header's selection (m_selFirstIndex) is gone from g_surveyList.
     virtual void OnPointDeleted(int32_t x, int32_t y) = 0;
+    // A walking survey grew, after the commits of the points it reports.
+    virtual void OnWalkProgress(const walk::WalkProgress& progress) { (void)progress; }
 };

@@ -250,10 +250,11 @@ void WalkEngine::PlaceWaiting(bool ended) {
         }
         const int32_t x = Pixel(at.x);
         const int32_t y = Pixel(at.y);
-        std::string name = m_survey.CommitWalkPoint(x, y, *scan.records, scan.details);
-        if (!name.empty()) {
+        const std::string name = m_survey.NextPointName();
+        m_progress.points.push_back({x, y, name});
+        Report();
+        if (m_survey.CommitWalkPoint(x, y, name, *scan.records, scan.details)) {
             ++m_taken;
-            m_progress.points.push_back({x, y, std::move(name)});
         }
     }
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(done));

@@ -49,12 +49,14 @@ struct WalkProgress {
 class WalkSurvey {
   public:
     virtual ~WalkSurvey() = default;
-    // Commits `scan` as a survey point at (x, y), as a tap's finished sweep
-    // is committed (journaled, shown); answers its name, empty when none was
-    // committed.
-    virtual std::string CommitWalkPoint(int32_t x, int32_t y, const CRecordList& scan,
-                                        const SweepDetails& details) = 0;
-    // The walk grew, after the commits it reports.
+    // The name the next point will have.
+    virtual std::string NextPointName() = 0;
+    // Commits `scan` as the survey point `name` at (x, y), as a tap's
+    // finished sweep is committed (journaled, shown); false when it was not.
+    virtual bool CommitWalkPoint(int32_t x, int32_t y, const std::string& name,
+                                 const CRecordList& scan, const SweepDetails& details) = 0;
+    // The walk grew. A point is told before it is committed, so that a
+    // journal never holds a walk's point without knowing it for one.
     virtual void WalkProgressed(const WalkProgress& progress) = 0;
 };
 

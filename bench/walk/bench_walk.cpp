@@ -183,8 +183,9 @@ coverage::SurveyPoint PointOf(int32_t x, int32_t y, const CRecordList& scan) {
 class Collector : public walk::WalkSurvey {
   public:
     explicit Collector(Recorder* recorder) : m_recorder(recorder) {}
-    std::string CommitWalkPoint(int32_t x, int32_t y, const CRecordList& scan,
-                                const SweepDetails&) override {
+    std::string NextPointName() override { return std::to_string(survey.points.size() + 1); }
+    bool CommitWalkPoint(int32_t x, int32_t y, const std::string&, const CRecordList& scan,
+                         const SweepDetails&) override {
         if (m_recorder && !m_recorder->finished.empty()) {
             const HeardPlaces heard = m_recorder->finished.front();
             m_recorder->finished.pop_front();
@@ -200,7 +201,7 @@ class Collector : public walk::WalkSurvey {
             }
         }
         survey.points.push_back(PointOf(x, y, scan));
-        return std::to_string(survey.points.size());
+        return true;
     }
     void WalkProgressed(const walk::WalkProgress&) override {}
 

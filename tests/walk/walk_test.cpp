@@ -89,11 +89,14 @@ struct Bench : walk::WalkSurvey {
     std::vector<walk::WalkProgress> progress;
     int nextName = 1;
 
-    std::string CommitWalkPoint(int32_t x, int32_t y, const CRecordList& scan,
-                                const SweepDetails&) override {
-        committed.push_back({x, y, std::to_string(nextName)});
+    std::string NextPointName() override { return std::to_string(nextName); }
+    bool CommitWalkPoint(int32_t x, int32_t y, const std::string& name, const CRecordList& scan,
+                         const SweepDetails&) override {
+        EXPECT_EQ(progress.back().points.back().name, name) << "told before it is committed";
+        committed.push_back({x, y, name});
         levels.push_back(scan.IsEmpty() ? 0 : scan.Sentinel()->next->rssi);
-        return std::to_string(nextName++);
+        ++nextName;
+        return true;
     }
     void WalkProgressed(const walk::WalkProgress& p) override { progress.push_back(p); }
 
