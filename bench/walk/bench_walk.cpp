@@ -117,6 +117,7 @@ class Recorder : public ScanSource {
         finished.push_back(m_current);
         return true;
     }
+    void CancelSweep() override { m_inner.CancelSweep(); }
     SweepDetails FinishedSweepDetails() const override { return m_inner.FinishedSweepDetails(); }
     std::string ProgressText() const override { return m_inner.ProgressText(); }
     bool ShowsScanHeading() const override { return m_inner.ShowsScanHeading(); }
@@ -265,6 +266,7 @@ class VirtualUnit : public ScanSource {
         m_requested = m_requested && !taken;
         return taken;
     }
+    void CancelSweep() override { m_requested = false; }
     std::string ProgressText() const override { return std::to_string(m_step); }
     bool ShowsScanHeading() const override { return true; }
     void FollowSurveyor(SurveyorPlace where) override { m_where = std::move(where); }
