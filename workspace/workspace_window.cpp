@@ -21,6 +21,7 @@
 #include "view/kestrow_view.h"
 #include "workspace/map_canvas.h"
 #include "workspace/sweep_runner.h"
+#include "workspace/walk_tool.h"
 
 namespace workspace {
 
@@ -45,12 +46,30 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
     m_canvas = new MapCanvas(*m_core, this);
     setCentralWidget(m_canvas);
     m_sweep = new SweepRunner(*m_core, this);
+    m_walk = new WalkTool(
+        *m_core, [this] { return m_pointNamer ? m_pointNamer() : NextNumericName(); }, this);
 
-    m_canvas->onTap = [this](int32_t x, int32_t y) { TakePointAt(x, y); };
+    m_canvas->onTap = [this](int32_t x, int32_t y) { Click(x, y); };
+    m_canvas->onDoubleTap = [this](int32_t x, int32_t y) {
+        if (m_walk->Walking()) {
+            m_walk->End();  // its first click marked the last corner
+        } else {
+            Click(x, y);
+        }
+    };
     m_canvas->onHold = [this](int32_t x, int32_t y, QPoint) { OpenPointAt(x, y); };
-    m_canvas->onCursor = [this](std::optional<QPointF> at) { ShowCursor(at); };
+    m_canvas->onCursor = [this](std::optional<QPointF> at) {
+        ShowCursor(at);
+        m_walk->PointerAt(at);
+    };
     m_canvas->onEscape = [this] { CancelSweep(); };
     m_core->SetRepaintHook([this] { Refresh(); });
+    connect(m_walk, &WalkTool::Changed, this, &WorkspaceWindow::ShowWalk);
+    connect(m_walk, &WalkTool::Ended, this, [this] {
+        statusBar()->showMessage(m_walk->Summary(), 10000);
+        SetWalkTool(false);
+        Refresh();
+    });
     connect(m_sweep, &SweepRunner::Progressed, this, &WorkspaceWindow::ShowSweepProgress);
     connect(m_sweep, &SweepRunner::Finished, this, [this](bool) {
         m_canvas->SetSweeping(std::nullopt);
@@ -64,18 +83,12 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
 }
 
 WorkspaceWindow::~WorkspaceWindow() {
+    m_walk->Finish();
     m_core->SetRepaintHook(nullptr);
 }
 
 void WorkspaceWindow::BuildMenus() {
-    auto command = [this](int id) {
-        return [this, id] {
-            if (m_commands) {
-                m_commands(id);
-            }
-            Refresh();
-        };
-    };
+    auto command = [this](int id) { return [this, id] { AfterWalk(id); }; };
     QMenu* file = menuBar()->addMenu(tr("&File"));
     QAction* open = file->addAction(tr("&Open…"), this, command(ID_OPEN_SITE));
     open->setShortcut(QKeySequence::Open);
@@ -96,6 +109,17 @@ void WorkspaceWindow::BuildMenus() {
     zoomOut->setShortcuts({QKeySequence::ZoomOut, QKeySequence(Qt::Key_Minus)});
     QAction* fit = view->addAction(tr("&Fit the Plan"), this, [this] { m_canvas->FitToWindow(); });
     fit->setShortcuts({QKeySequence(Qt::Key_0), QKeySequence(Qt::CTRL | Qt::Key_0)});
+
+    QMenu* survey = menuBar()->addMenu(tr("&Survey"));
+    m_walkAction = survey->addAction(tr("&Walk"), this, [this](bool on) { SetWalkTool(on); });
+    m_walkAction->setCheckable(true);
+    m_walkAction->setShortcut(QKeySequence(Qt::Key_W));
+    m_walkAction->setStatusTip(
+        tr("Scan while walking: click where you start and at every turn, double-click or Esc "
+           "at the end"));
+    m_pauseAction = survey->addAction(tr("&Pause Walk"), this, [this] { m_walk->TogglePause(); });
+    m_pauseAction->setShortcut(QKeySequence(Qt::Key_P));
+    m_pauseAction->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(tr("&About Kestrow"), this, command(ID_ABOUT));
@@ -133,7 +157,59 @@ std::string WorkspaceWindow::NextNumericName() {
     return std::to_string(highest + 1);
 }
 
+void WorkspaceWindow::AfterWalk(int command) {
+    // An open or a save takes the walk's last scan first.
+    m_walk->Finish();
+    if (m_commands) {
+        m_commands(command);
+    }
+    Refresh();
+}
+
+void WorkspaceWindow::SetWalkTool(bool on) {
+    if (!on && m_walk->Walking()) {
+        m_walk->End();
+        return;  // the tool goes off once the walk has ended
+    }
+    m_walkAction->setChecked(on);
+    ShowWalk();
+}
+
+bool WorkspaceWindow::WalkToolOn() const {
+    return m_walkAction->isChecked();
+}
+
+void WorkspaceWindow::Click(int32_t x, int32_t y) {
+    if (m_walk->Walking()) {
+        m_walk->Turn(QPointF(x, y));
+    } else if (!WalkToolOn()) {
+        TakePointAt(x, y);
+    } else if (m_sweep->IsRunning()) {
+        statusBar()->showMessage(tr("A survey point is being taken; Esc cancels it."), 3000);
+    } else if (!m_core->SiteLoaded()) {
+        platform::MessageBox(kOpenSiteFirst, platform::kApplicationTitle,
+                             platform::kMbOk | platform::kMbIconExclamation);
+    } else {
+        m_walk->Start(QPointF(x, y));
+    }
+}
+
+void WorkspaceWindow::ShowWalk() {
+    m_canvas->SetWalkPath(m_walk->Corners(), m_walk->Pointer());
+    m_pauseAction->setEnabled(m_walk->Walking());
+    if (m_walk->Walking()) {
+        m_sweepLabel->setText(m_walk->StatusText());
+    } else if (WalkToolOn()) {
+        m_sweepLabel->setText(tr("Walk: click where you start"));
+    } else if (!m_sweep->IsRunning()) {
+        m_sweepLabel->clear();
+    }
+}
+
 bool WorkspaceWindow::TakePointAt(int32_t x, int32_t y) {
+    if (m_walk->Walking()) {
+        return false;
+    }
     if (m_sweep->IsRunning()) {
         statusBar()->showMessage(tr("A survey point is being taken; Esc cancels it."), 3000);
         return false;
@@ -164,6 +240,14 @@ bool WorkspaceWindow::OpenPointAt(int32_t x, int32_t y) {
 }
 
 void WorkspaceWindow::CancelSweep() {
+    if (m_walk->Walking()) {
+        m_walk->End();
+        return;
+    }
+    if (WalkToolOn()) {
+        SetWalkTool(false);
+        return;
+    }
     if (m_sweep->IsRunning()) {
         m_sweep->Cancel();
         statusBar()->showMessage(tr("Survey point cancelled: nothing was recorded."), 5000);
@@ -199,6 +283,8 @@ void WorkspaceWindow::Refresh() {
     if (m_core->MapLoadCount() != m_shownMapLoad) {
         m_shownMapLoad = m_core->MapLoadCount();
         m_canvas->MapOpened();
+        m_walk->Forget();
+        ShowWalk();
     }
     m_canvas->update();
     UpdateTitle();
@@ -273,7 +359,7 @@ void WorkspaceWindow::customEvent(QEvent* event) {
 }
 
 void WorkspaceWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && m_sweep->IsRunning()) {
+    if (event->key() == Qt::Key_Escape && (m_sweep->IsRunning() || WalkToolOn())) {
         CancelSweep();
         event->accept();
         return;
@@ -282,6 +368,7 @@ void WorkspaceWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void WorkspaceWindow::closeEvent(QCloseEvent* event) {
+    m_walk->Finish();
     if (m_sweep->IsRunning()) {
         m_sweep->Cancel();
     }

@@ -61,8 +61,9 @@ TEST(WalkE2e, EachScanIsStoredWhereTheUnitHeardIt) {
     const std::string scenario = folder.Write("beacon.json", kBeaconScenario);
     const std::string site = folder.Write("site.ksf", MakeSite());
     // 200 pixels at 100 pixels a second (the site has no scale).
-    const KestrowResult run = RunKestrow(
-        folder, scenario, "open site.ksf\nwalk 20,160 220,160 100\nsign 1,1 9,9\nsave\n");
+    const KestrowResult run =
+        RunKestrowWorkspace(folder, "--simulate='" + scenario + "'",
+                            "open site.ksf\nwalk 20,160 220,160 100\nsign 1,1 9,9\nsave\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     ASSERT_EQ(run.lines.size(), 2u);
     const std::vector<Heard> points = SavedPoints(site);
@@ -86,7 +87,11 @@ TEST(WalkE2e, EachScanIsStoredWhereTheUnitHeardIt) {
     EXPECT_EQ(walk.path, (std::vector<std::pair<double, double>>{{20, 160}, {220, 160}}));
     EXPECT_EQ(walk.timesS, std::vector<double>({0, 2}));
     EXPECT_EQ(walk.speed, 100);
-    EXPECT_EQ(walk.points.size(), points.size());
+    std::vector<std::string> names;
+    for (size_t i = 1; i <= points.size(); ++i) {
+        names.push_back(std::to_string(i));  // numbered like every other point
+    }
+    EXPECT_EQ(walk.points, names);
 
     // A corner off the map is refused before anything is walked.
     const KestrowResult off = RunKestrow(folder, scenario, "open site.ksf\nwalk 20,160 400,160\n");
@@ -101,7 +106,7 @@ TEST(WalkE2e, WalkKilledHalfWayIsRecoveredWithEveryPointTaken) {
     const std::string site = folder.Write("site.ksf", MakeSite());
     const std::string journalPath = site + ".journal";
     // 30 s of walking; killed once the journal holds three points.
-    KestrowProcess killed(folder, scenario);
+    KestrowProcess killed(folder, scenario, "--client-size=640x480");
     killed.Send("open site.ksf\nwalk 20,40 220,40 220,300 20,300 16\n");
     size_t taken = 0;
     for (int i = 0; i < 200 && taken < 3; ++i) {
@@ -117,7 +122,8 @@ TEST(WalkE2e, WalkKilledHalfWayIsRecoveredWithEveryPointTaken) {
     EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
 
     const KestrowResult run =
-        RunKestrow(folder, scenario, "open site.ksf keep recover\nsign 1,1 9,9\nsave\n");
+        RunKestrowWorkspace(folder, "--simulate='" + scenario + "'",
+                            "open site.ksf keep recover\nsign 1,1 9,9\nsave\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::vector<Heard> points = SavedPoints(site);
     ASSERT_GE(points.size(), 3u) << "every point the journal held";
