@@ -457,6 +457,9 @@ bool KestrowScriptHost::Walk(const Stroke& path, double speed, std::string& reas
     // view's own messages are handled in between.
     while (engine.Poll() != walk::WalkState::kEnded) {
         QCoreApplication::processEvents();
+        if (!engine.Scanning()) {
+            RunEventsFor(20);  // waiting to try a failed scanner again
+        }
     }
     m_view->SetWalking(false);
     Print("WALK " + std::to_string(engine.PointsTaken()) + " points, " +

@@ -199,7 +199,7 @@ WalkState WalkEngine::Poll() {
         }
     }
     if (!m_scanning) {
-        if (m_state == WalkState::kWalking) {
+        if (m_state == WalkState::kWalking && Now() >= m_retryAtMs) {
             BeginScan();
         }
         return m_state;
@@ -222,8 +222,11 @@ WalkState WalkEngine::Poll() {
         if (m_lastFailure.empty()) {
             m_lastFailure = "The scanner did not respond.";
         }
+        // A scanner that fails at once (no adapter) is not asked again and
+        // again without pause.
+        m_retryAtMs = now + kRetryMs;
     }
-    if (m_state == WalkState::kWalking) {
+    if (m_state == WalkState::kWalking && now >= m_retryAtMs) {
         BeginScan();  // back to back: the next scan starts before this one is placed
     }
     if (m_state == WalkState::kFinishing) {

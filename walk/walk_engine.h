@@ -70,6 +70,9 @@ enum class WalkState {
 
 class WalkEngine {
   public:
+    // After a scan the scanner gave up on, the next begins this much later.
+    static constexpr int64_t kRetryMs = 1000;
+
     // nowMs: the steady clock in milliseconds (platform's by default).
     // pixelsPerUnit: map pixels a metre where the site has a scale, else 1;
     // speeds are given and reported in its units a second.
@@ -142,6 +145,7 @@ class WalkEngine {
     WalkPath m_path;
     bool m_scanning = false;
     int64_t m_scanStartMs = 0;
+    int64_t m_retryAtMs = 0;
     std::vector<FinishedScan> m_waiting;
     size_t m_taken = 0;
     size_t m_dropped = 0;

@@ -137,6 +137,9 @@ void WalkTool::Pass() {
         return;
     }
     if (m_engine->Poll() != walk::WalkState::kEnded) {
+        // A pass waits on a running scan; without one (paused, or waiting to
+        // try a failed scanner again) the timer does not spin.
+        m_timer.setInterval(m_engine->Scanning() ? 0 : 20);
         emit Changed();
         return;
     }

@@ -186,6 +186,23 @@ TEST(WalkEngine, PlannedWalkTellsTheScannerTheTruePlaceAndEndsByItself) {
     }
 }
 
+TEST(WalkEngine, AScanTheScannerGivesUpOnIsCountedAndTriedAgainAfterAPause) {
+    Bench bench;
+    walk::WalkEngine engine(bench.source, bench, 1, [&bench] { return bench.now; });
+    engine.Start({0, 0});
+    bench.source.outcome = SweepState::kGaveUp;
+    bench.source.gaveUpReason = "No Wi-Fi adapter.";
+    engine.Poll();
+    engine.Poll();
+    EXPECT_EQ(bench.source.sweeps, 1) << "not asked again at once";
+    EXPECT_EQ(engine.ScansFailed(), 1u);
+    EXPECT_EQ(engine.LastFailure(), "No Wi-Fi adapter.");
+    bench.now += walk::WalkEngine::kRetryMs;
+    engine.Poll();
+    EXPECT_EQ(bench.source.sweeps, 2);
+    EXPECT_TRUE(bench.committed.empty());
+}
+
 // A walk's journal entries read back, add up to the walk, and reach the
 // sidecar with each point as the survey names it at the save.
 TEST(WalkJournal, EntriesAddUpToTheSidecarsWalk) {
