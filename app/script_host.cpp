@@ -24,11 +24,15 @@
 #include "edit/survey_edits.h"
 #include "picture/png_output.h"
 #include "platform/text.h"
+#include "survey/site_header.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
+#include "view/view_walk_survey.h"
+#include "walk/walk_engine.h"
 #include "workspace/map_canvas.h"
 #include "workspace/survey_points.h"
 #include "workspace/sweep_runner.h"
+#include "workspace/walk_tool.h"
 #include "workspace/workspace_window.h"
 
 namespace {
@@ -523,4 +527,64 @@ bool KestrowScriptHost::SaveAs(const std::string& path, std::string& reason) {
 
 void KestrowScriptHost::SignField(const std::string& field, const std::string& text) {
     (field == "customer" ? m_customer : field == "surveyor" ? m_surveyor : m_notes) = text;
+}
+bool KestrowScriptHost::Walk(const Stroke& path, double speed, std::string& reason) {
+    if (!g_siteHeader || !m_view->HasMap() || m_view->Scanner() == nullptr) {
+        reason = "walk: open a site first";
+        return false;
+    }
+    std::vector<walk::Place> corners;
+    for (const auto& [x, y] : path) {
+        if (x < 0 || y < 0 || x >= m_view->m_mapWidth || y >= m_view->m_mapHeight) {
+            reason = "walk: " + std::to_string(x) + "," + std::to_string(y) + " lies off the " +
+                     std::to_string(m_view->m_mapWidth) + " x " +
+                     std::to_string(m_view->m_mapHeight) + " map";
+            return false;
+        }
+        corners.push_back({static_cast<double>(x), static_cast<double>(y)});
+    }
+    if (m_workspace) {
+        // The window's own walk, its path drawn as it goes.
+        std::vector<QPointF> points;
+        for (const walk::Place& c : corners) {
+            points.emplace_back(c.x, c.y);
+        }
+        workspace::WalkTool& tool = m_workspace->Walk();
+        if (!tool.StartPlanned(points, speed)) {
+            reason = "walk: a survey point or a walk is under way";
+            return false;
+        }
+        while (tool.Walking()) {
+            RunEventsFor(5);
+        }
+        Print("WALK " + std::to_string(tool.LastPoints()) + " points, " +
+              std::to_string(tool.LastDropped()) + " scans dropped, " +
+              std::to_string(tool.LastFailed()) + " failed" +
+              (tool.LastFailed() > 0 ? ": " + tool.LastFailure() : std::string()));
+        RunEventsFor(kSettleMs);
+        WaitForOverlay();
+        return true;
+    }
+    // The handheld frame: its points are named as its taps' are.
+    m_view->SettlePendingPoint();
+    ViewWalkSurvey survey(*m_view, [] { return std::string("TEST"); });
+    walk::WalkEngine engine(*m_view->Scanner(), survey, m_view->MapScale().value_or(1));
+    m_view->SetWalking(true);
+    engine.StartPlanned(corners, speed);
+    // Each pass waits on the scanner a fraction of a second at most; the
+    // view's own messages are handled in between.
+    while (engine.Poll() != walk::WalkState::kEnded) {
+        QCoreApplication::processEvents();
+        if (!engine.Scanning()) {
+            RunEventsFor(20);  // waiting to try a failed scanner again
+        }
+    }
+    m_view->SetWalking(false);
+    Print("WALK " + std::to_string(engine.PointsTaken()) + " points, " +
+          std::to_string(engine.ScansDropped()) + " scans dropped, " +
+          std::to_string(engine.ScansFailed()) + " failed" +
+          (engine.ScansFailed() > 0 ? ": " + engine.LastFailure() : std::string()));
+    RunEventsFor(kSettleMs);
+    WaitForOverlay();
+    return true;
 }

@@ -68,6 +68,7 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
     // The survey's edits the undo, move, rename and save-as commands drive.
     void SetEdits(edit::SurveyEdits* edits) { m_edits = edits; }
+    bool Walk(const Stroke& path, double speed, std::string& reason) override;
     bool Wheel(int x, int y, int steps, std::string& reason) override;
     bool Pan(int dx, int dy, std::string& reason) override;
     bool Fit(std::string& reason) override;

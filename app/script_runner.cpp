@@ -291,6 +291,28 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
         }
         return m_host.SaveAs(words[1], reason) ? Outcome::kNext : Outcome::kFail;
     }
+    if (command == "walk") {
+        Stroke path;
+        double speed = 1;
+        for (size_t i = 1; i < words.size(); ++i) {
+            int x = 0;
+            int y = 0;
+            if (ParsePoint(words[i], x, y)) {
+                path.emplace_back(x, y);
+                continue;
+            }
+            char* end = nullptr;
+            speed = std::strtod(words[i].c_str(), &end);
+            if (i + 1 != words.size() || *end != '\0' || !(speed > 0 && speed <= 1e6)) {
+                return fail("walk: '" + words[i] +
+                            "' is neither a point X,Y nor a speed above 0 (the last word)");
+            }
+        }
+        if (path.empty()) {
+            return usage("walk X1,Y1 X2,Y2 ... [SPEED]");
+        }
+        return m_host.Walk(path, speed, reason) ? Outcome::kNext : Outcome::kFail;
+    }
     if (command == "wheel" || command == "pan") {
         const bool wheel = command == "wheel";
         int a = 0;

@@ -40,6 +40,15 @@ class ScriptHost {
     // "count") or the profile's pass/fail map ("passfail"); returns once it
     // is drawn.
     virtual void Overlay(const std::string& which) = 0;
+    // A walking survey along `path` (map pixels) at `speed` (metres a
+    // second; pixels a second on a site without scale); returns once its
+    // last scan is placed.
+    virtual bool Walk(const Stroke& path, double speed, std::string& reason) {
+        (void)path;
+        (void)speed;
+        reason = "walk: not available in this window";
+        return false;
+    }
     // The window's close request, its question answered so if it comes;
     // true when the window closed, which ends the program.
     virtual bool Close(CloseAnswer answer) = 0;

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QWidget>
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -243,19 +245,30 @@ void SurveyGuard::StoreFindings(const std::string& sitePath) {
              r = r->next) {
             positions.insert({r->x, r->y});
         }
+        // The name of the point at each place; a point where nothing was
+        // heard has only its marker, whose name is not the point's.
+        std::map<std::pair<int32_t, int32_t>, std::string> namesAt;
+        for (const ApRecord* r = g_surveyList.Sentinel()->next; r != g_surveyList.Sentinel();
+             r = r->next) {
+            std::string& name = namesAt[{r->x, r->y}];
+            if (name.empty() && r->channel != 0) {
+                name.assign(r->pointName, strnlen(r->pointName, sizeof r->pointName));
+            }
+        }
         std::string error, note;
         if (sitefile::UpdateSiteMeta(
                 sitePath,
                 [&](sitefile::SiteMeta& meta, std::string&) {
                     m_findings.MergeInto(meta, positions);
+                    m_findings.MergeWalksInto(meta, namesAt);
                     return true;
                 },
                 error, &note)) {
             m_findings = {};
         } else {
             Tell(
-                "The survey was saved, but the channels and noise its scans reported cannot "
-                "be written beside it (" +
+                "The survey was saved, but the channels, noise and walks its scans reported "
+                "cannot be written beside it (" +
                 error + "); the next save tries again.");
         }
         if (!note.empty()) {
@@ -358,6 +371,28 @@ void SurveyGuard::OnSweepDetails(int32_t x, int32_t y, const SweepDetails& detai
     }
     std::string failure;
     if (!m_journal.SweepLearnt(entries, failure)) {
+        Unprotected(failure);
+    }
+}
+
+void SurveyGuard::OnWalkProgress(const walk::WalkProgress& progress) {
+    if (progress.begun || m_walk == 0) {
+        m_walk = m_findings.NextWalkNumber();
+    }
+    journal::Entry entry;
+    entry.kind = journal::Entry::Kind::kWalk;
+    entry.walk.walk = m_walk;
+    entry.walk.speed = progress.speed;
+    for (const walk::Corner& c : progress.corners) {
+        entry.walk.corners.push_back({c.place.x, c.place.y, c.timeS});
+    }
+    for (const walk::WalkPoint& p : progress.points) {
+        entry.walk.points.push_back({p.x, p.y, p.name});
+    }
+    m_findings.Add(entry);
+    m_unsaved = true;
+    std::string failure;
+    if (!m_journal.SweepLearnt({entry}, failure)) {
         Unprotected(failure);
     }
 }

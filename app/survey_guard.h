@@ -53,6 +53,10 @@ class SurveyGuard final : public SurveyListener {
     // stays. True when the window may close.
     bool ConfirmClose(const std::function<bool()>& save);
 
+    // A walking survey grew (after the commits it reports): journaled, and
+    // with the next save written to the sidecar's walks.
+    void OnWalkProgress(const walk::WalkProgress& progress) override;
+
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
     void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
@@ -81,4 +85,5 @@ class SurveyGuard final : public SurveyListener {
     journal::SweepFindings m_findings;  // not yet in the sidecar
     bool m_unsaved = false;
     bool m_warned = false;  // the surveyor knows the journal stopped
+    uint32_t m_walk = 0;    // the journal number of the walk under way
 };

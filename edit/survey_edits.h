@@ -114,6 +114,12 @@ class SurveyEdits final : public QObject, public SurveyListener {
     void OnPointCommitted(int32_t x, int32_t y) override;
     void OnSweepDetails(int32_t x, int32_t y, const SweepDetails& details) override;
     void OnPointDeleted(int32_t x, int32_t y) override;
+    // A walk's progress goes straight to the journal: its points came as commits.
+    void OnWalkProgress(const walk::WalkProgress& progress) override {
+        if (m_journal) {
+            m_journal->OnWalkProgress(progress);
+        }
+    }
     // In the desktop workspace, the point dialog's deletion is DeletePoint.
     bool DeleteSelectedPoint() override;
     // The desktop workspace's ways: its point dialog deletes undoably, and a

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace journal {
@@ -23,6 +24,11 @@ constexpr uint32_t kRemovedBodySize = 1 + 1 + 4 * 4;
 constexpr uint32_t kMovedBodySize = kRemovedBodySize + 4 * 2;
 // Entry kinds are small numbers; a byte above this is no entry's kind.
 constexpr uint8_t kMaxKind = 31;
+// A walk's numbers beyond these cannot be true: places far off any map
+// (the sidecar's own bound), a year of walking, a speed no one walks.
+constexpr double kMaxWalkCoordinate = 1e7;
+constexpr double kMaxWalkSeconds = 365.0 * 24 * 3600;
+constexpr double kMaxWalkSpeed = 1e6;
 
 class Writer {
   public:
@@ -31,6 +37,11 @@ class Writer {
     void U16(uint16_t v) { Unsigned(v, 2); }
     void U32(uint32_t v) { Unsigned(v, 4); }
     void U64(uint64_t v) { Unsigned(v, 8); }
+    void F64(double v) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        U64(bits);
+    }
     void Bytes(const void* data, size_t size) {
         const auto* p = static_cast<const uint8_t*>(data);
         m_out.insert(m_out.end(), p, p + size);
@@ -62,6 +73,15 @@ class Reader {
     bool I16(int16_t& v) { return Signed(v); }
     bool I32(int32_t& v) { return Signed(v); }
     bool I64(int64_t& v) { return Signed(v); }
+    // A finite number within +-limit.
+    bool F64(double& v, double limit) {
+        uint64_t bits = 0;
+        if (!U64(bits)) {
+            return false;
+        }
+        std::memcpy(&v, &bits, sizeof v);
+        return std::isfinite(v) && std::fabs(v) <= limit;
+    }
     bool Bytes(void* out, size_t size) {
         if (!Take(size)) {
             return false;
@@ -166,6 +186,26 @@ void EncodeBody(const Entry& entry, Writer& w) {
         }
         return;
     }
+    if (entry.kind == Entry::Kind::kWalk) {
+        const WalkEntry& walk = entry.walk;
+        w.U32(walk.walk);
+        w.F64(walk.speed);
+        const size_t corners = std::min<size_t>(walk.corners.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(corners));
+        for (size_t i = 0; i < corners; ++i) {
+            w.F64(walk.corners[i].x);
+            w.F64(walk.corners[i].y);
+            w.F64(walk.corners[i].timeS);
+        }
+        const size_t points = std::min<size_t>(walk.points.size(), UINT16_MAX);
+        w.U16(static_cast<uint16_t>(points));
+        for (size_t i = 0; i < points; ++i) {
+            w.U32(static_cast<uint32_t>(walk.points[i].x));
+            w.U32(static_cast<uint32_t>(walk.points[i].y));
+            w.ShortText(walk.points[i].name, kMaxName);
+        }
+        return;
+    }
     if (entry.kind == Entry::Kind::kDeletion) {
         const DeletionEntry& d = entry.deletion;
         w.U32(static_cast<uint32_t>(d.x));
@@ -252,6 +292,32 @@ bool DecodeBody(const uint8_t* body, size_t size, Entry& entry) {
     if (kind == static_cast<uint8_t>(Entry::Kind::kEstimated)) {
         entry.kind = Entry::Kind::kEstimated;
         return r.I32(entry.estimated.x) && r.I32(entry.estimated.y) && r.Left() == 0;
+    }
+    if (kind == static_cast<uint8_t>(Entry::Kind::kWalk)) {
+        entry.kind = Entry::Kind::kWalk;
+        WalkEntry& walk = entry.walk;
+        uint16_t count = 0;
+        if (!r.U32(walk.walk) || !r.F64(walk.speed, kMaxWalkSpeed) || walk.speed < 0 ||
+            !r.U16(count) || size_t{count} * 24 > r.Left()) {
+            return false;
+        }
+        walk.corners.resize(count);
+        for (WalkCornerRecord& c : walk.corners) {
+            if (!r.F64(c.x, kMaxWalkCoordinate) || !r.F64(c.y, kMaxWalkCoordinate) ||
+                !r.F64(c.timeS, kMaxWalkSeconds) || c.timeS < 0) {
+                return false;
+            }
+        }
+        if (!r.U16(count) || size_t{count} * 9 > r.Left()) {
+            return false;
+        }
+        walk.points.resize(count);
+        for (WalkPointRecord& p : walk.points) {
+            if (!r.I32(p.x) || !r.I32(p.y) || !r.ShortText(p.name, kMaxName)) {
+                return false;
+            }
+        }
+        return r.Left() == 0;
     }
     if (kind != static_cast<uint8_t>(Entry::Kind::kPoint)) {
         return false;

@@ -34,6 +34,10 @@
 // Removed, moved and renamed name their records by position, as the list
 // was just before the change: the survey's edits (undo and redo among them)
 // can tell apart two points at one place, which a deletion cannot.
+//   walk     u32 walk number, f64 speed (0 unknown), u16 corner count and
+//            per corner f64 x, f64 y, f64 walk time (s), u16 point count
+//            and per point i32 x, i32 y, u8 name length, name: what a
+//            walking survey added since its last entry (f64: IEEE 754 bits)
 //
 // A reader takes every entry that is whole and passes its check. Past a
 // damaged stretch it finds the next sound entry by trying each later offset
@@ -160,8 +164,26 @@ struct EditEntry {
     std::string name;  // kRenamed, at most 31 bytes
 };
 
+// A walking survey's corners reached and points taken since its last entry;
+// the entries of one walk number add up to the walk.
+struct WalkCornerRecord {
+    double x = 0;
+    double y = 0;
+    double timeS = 0;
+};
+struct WalkPointRecord {
+    int32_t x = 0;
+    int32_t y = 0;
+    std::string name;  // at most 31 bytes
+};
+struct WalkEntry {
+    uint32_t walk = 0;
+    double speed = 0;  // metres a second (pixels without a scale); 0 unknown
+    std::vector<WalkCornerRecord> corners;
+    std::vector<WalkPointRecord> points;
+};
+
 struct Entry {
-    // Kind 7 is taken for the walks of walking surveys.
     enum class Kind : uint8_t {
         kPoint = 1,
         kDeletion = 2,
@@ -169,6 +191,7 @@ struct Entry {
         kRenamed = 4,
         kChannels = 5,
         kNoise = 6,
+        kWalk = 7,
         kEstimated = 8,
         kRemoved = 9,
     };
@@ -178,6 +201,7 @@ struct Entry {
     ChannelsEntry channels;    // kChannels
     NoiseEntry noise;          // kNoise
     EstimatedEntry estimated;  // kEstimated
+    WalkEntry walk;            // kWalk
     EditEntry edit;            // kRemoved, kMoved, kRenamed
 
     bool IsEdit() const {

@@ -470,7 +470,7 @@ ReplayOutcome Replay(const std::vector<Entry>& entries, CRecordList& list, uint3
             continue;
         }
         if (entry.kind == Entry::Kind::kChannels || entry.kind == Entry::Kind::kNoise ||
-            entry.kind == Entry::Kind::kEstimated) {
+            entry.kind == Entry::Kind::kEstimated || entry.kind == Entry::Kind::kWalk) {
             // What a sweep learnt stays for the save (SweepFindings).
             outcome.compacted.push_back(entry);
             continue;
@@ -607,6 +607,55 @@ void SweepFindings::Add(const Entry& entry) {
         }
     } else if (entry.kind == Entry::Kind::kEstimated) {
         estimated.insert({entry.estimated.x, entry.estimated.y});
+    } else if (entry.kind == Entry::Kind::kWalk) {
+        WalkFinding& found = walks[entry.walk.walk];
+        sitefile::Walk& walk = found.walk;
+        if (entry.walk.speed > 0) {
+            walk.speed = entry.walk.speed;
+        }
+        for (const WalkCornerRecord& c : entry.walk.corners) {
+            if (walk.path.size() < sitefile::kMaxWalkCorners) {
+                walk.path.emplace_back(c.x, c.y);
+                walk.timesS.push_back(c.timeS);
+            }
+        }
+        for (const WalkPointRecord& p : entry.walk.points) {
+            if (walk.points.size() < sitefile::kMaxWalkCorners) {
+                walk.points.push_back(p.name);
+                found.places.emplace_back(p.x, p.y);
+            }
+        }
+    }
+}
+
+void SweepFindings::MergeWalksInto(
+    sitefile::SiteMeta& meta,
+    const std::map<std::pair<int32_t, int32_t>, std::string>& namesAt) const {
+    std::set<std::string> names;
+    for (const auto& [place, name] : namesAt) {
+        names.insert(name);
+    }
+    for (sitefile::Walk& walk : meta.walks) {
+        walk.points.erase(std::remove_if(walk.points.begin(), walk.points.end(),
+                                         [&](const std::string& n) { return names.count(n) == 0; }),
+                          walk.points.end());
+    }
+    for (const auto& [number, found] : walks) {
+        if (meta.walks.size() >= sitefile::kMaxWalks) {
+            break;
+        }
+        sitefile::Walk walk = found.walk;
+        walk.points.clear();
+        for (size_t i = 0; i < found.places.size(); ++i) {
+            const auto at = namesAt.find(found.places[i]);
+            if (at != namesAt.end()) {
+                // A point where nothing was heard keeps the name it was given.
+                walk.points.push_back(at->second.empty() ? found.walk.points[i] : at->second);
+            }
+        }
+        if (!walk.points.empty()) {  // a walk taken back whole leaves nothing
+            meta.walks.push_back(std::move(walk));
+        }
     }
 }
 

@@ -114,16 +114,34 @@ struct SweepFindings {
     std::map<sitefile::MacBytes, sitefile::BssidChannel> bssids;
     std::vector<sitefile::NoiseReading> noise;
     std::set<std::pair<double, double>> estimated;  // points with estimated levels
+    // Walking surveys by their journal number, and where each of their
+    // points was taken (beside walk.points).
+    struct WalkFinding {
+        sitefile::Walk walk;
+        std::vector<std::pair<int32_t, int32_t>> places;
+    };
+    std::map<uint32_t, WalkFinding> walks;
 
-    bool Empty() const { return bssids.empty() && noise.empty() && estimated.empty(); }
-    // Takes in a channels, noise or estimated entry; other kinds are not
-    // findings.
+    bool Empty() const {
+        return bssids.empty() && noise.empty() && estimated.empty() && walks.empty();
+    }
+    // The number a new walk gets in the journal.
+    uint32_t NextWalkNumber() const { return walks.empty() ? 1 : walks.rbegin()->first + 1; }
+    // Takes in a channels, noise, estimated or walk entry; other kinds are
+    // not findings.
     void Add(const Entry& entry);
     // Into the sidecar: a BSSID's channel as last reported, the noise and the
     // points of estimated levels added; those where no survey point is left
     // (deleted, or not kept when the site was opened) go.
     void MergeInto(sitefile::SiteMeta& meta,
                    const std::set<std::pair<double, double>>& surveyPositions) const;
+    // The walks into the sidecar's: each walk's points as the survey now
+    // names them, found by their place (`namesAt`: the name of the survey
+    // point at each place, empty to keep the walk's); a point no longer
+    // there leaves its walk, a walk without points is left out. The
+    // sidecar's earlier walks keep the names still in the survey.
+    void MergeWalksInto(sitefile::SiteMeta& meta,
+                        const std::map<std::pair<int32_t, int32_t>, std::string>& namesAt) const;
 };
 
 class SurveyJournal {

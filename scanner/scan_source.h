@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ struct SweepDetails {
     // line each naming the access point.
     std::vector<std::string> refused;
 };
+
+// Where the surveyor is right now, in map pixels; false when not known.
+// Asked from any thread.
+using SurveyorPlace = std::function<bool(double& x, double& y)>;
 
 class ScanSource {
   public:
@@ -78,6 +83,12 @@ class ScanSource {
     virtual std::string GaveUpReason() const { return std::string(); }
     // After kDone and until the next BeginSweep: what else the sweep learnt.
     virtual SweepDetails FinishedSweepDetails() const { return SweepDetails(); }
+
+    // A walking survey: a scanner that models what is heard where (the
+    // simulated unit) hears at the place `where` answers at each moment,
+    // rather than where the sweep was begun; empty stops it. Real scanners
+    // hear where they are and ignore it.
+    virtual void FollowSurveyor(SurveyorPlace where) { (void)where; }
 
     // The scan screen: the progress figure shown beside the radar (the
     // channel step), and whether the list heading shows.

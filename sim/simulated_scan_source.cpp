@@ -30,4 +30,8 @@ void SimulatedScanSource::BeginSweep(int32_t x, int32_t y) {
     SerialScanSource::BeginSweep(x, y);
 }
 
+void SimulatedScanSource::FollowSurveyor(SurveyorPlace where) {
+    m_unit->FollowSurveyor(std::move(where));
+}
+
 }  // namespace sim

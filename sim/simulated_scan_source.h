@@ -22,6 +22,7 @@ class SimulatedScanSource final : public SerialScanSource {
 
     void Disconnect() override;
     void BeginSweep(int32_t x, int32_t y) override;
+    void FollowSurveyor(SurveyorPlace where) override;
 
   private:
     SimulatedScanSource(std::unique_ptr<SimulatedUnit> unit, WireTrace* trace);

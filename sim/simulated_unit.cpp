@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -107,8 +108,18 @@ void SimulatedUnit::ClearSurveyorPosition() {
     m_position.reset();
 }
 
+void SimulatedUnit::FollowSurveyor(std::function<bool(double& x, double& y)> where) {
+    std::lock_guard<std::mutex> lock(m_positionMutex);
+    m_follow = std::move(where);
+}
+
 std::optional<MapPosition> SimulatedUnit::Position() {
     std::lock_guard<std::mutex> lock(m_positionMutex);
+    double x = 0;
+    double y = 0;
+    if (m_follow && m_follow(x, y)) {
+        return MapPosition{static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y))};
+    }
     return m_position;
 }
 

@@ -58,6 +58,10 @@ class SimulatedUnit {
     // Where the surveyor stands on the map, for path loss; any thread.
     void SetSurveyorPosition(int x, int y);
     void ClearSurveyorPosition();
+    // Where the surveyor is at each moment (a walk), asked whenever a scan
+    // command is answered; it takes the place of the position above while
+    // it answers true. Empty stops it.
+    void FollowSurveyor(std::function<bool(double& x, double& y)> where);
 
     // Ends the unit's thread and closes the terminal. Idempotent.
     void Stop();
@@ -79,6 +83,7 @@ class SimulatedUnit {
     std::thread m_thread;
     std::mutex m_positionMutex;
     std::optional<MapPosition> m_position;
+    std::function<bool(double& x, double& y)> m_follow;
 };
 
 }  // namespace sim

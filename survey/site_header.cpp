@@ -71,12 +71,16 @@ void CSiteHeader::BeginPoint(int32_t x, int32_t y, const char* name) {
 }
 
 int CSiteHeader::CommitPoint() {
+    std::lock_guard<std::mutex> lock(g_scanListMutex);
+    return CommitPoint(g_scanList);
+}
+
+int CSiteHeader::CommitPoint(const CRecordList& scanList) {
     m_strongestRssi = kStrongestStart;
     ++m_pointCount;
 
-    std::lock_guard<std::mutex> lock(g_scanListMutex);
-    ApRecord* scan = nullptr;
-    if (g_scanList.GetAt(1, scan) != 0) {
+    const ApRecord* scan = scanList.Sentinel()->next;
+    if (scan == scanList.Sentinel()) {
         // Nothing heard: one marker record keeps the point in the survey.
         ApRecord* marker = nullptr;
         if (g_surveyList.AllocRecord(marker) != 0) {
@@ -94,7 +98,7 @@ int CSiteHeader::CommitPoint() {
         return 0;
     }
 
-    for (int rc = 0; rc != -2; rc = g_scanList.GetNext(scan)) {
+    for (; scan != scanList.Sentinel(); scan = scan->next) {
         ApRecord* record = nullptr;
         if (g_surveyList.AllocRecord(record) != 0) {
             break;  // out of memory: keep what was copied so far

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+class CRecordList;
+
 constexpr int kFileHeaderSize = 150;
 constexpr int kPointHeaderSize = 42;
 constexpr int kApEntrySize = 41;
@@ -22,6 +24,9 @@ class CSiteHeader {
     // Copies g_scanList into g_surveyList as one survey point with averaged
     // RSSI values; a marker record when nothing was heard (answer 0).
     int CommitPoint();
+    // The same from a scan list of the caller's (a walk's finished scan,
+    // kept while the next one fills g_scanList).
+    int CommitPoint(const CRecordList& scan);
     void GetStrongestRssi(int16_t& rssi) const { rssi = m_strongestRssi; }
     // Selects the survey point nearest (x, y) within about 56.6 map pixels.
     int SelectPointNear(int32_t x, int32_t y);

@@ -30,8 +30,13 @@
 #include "view/ui_services.h"
 #include "view/viewport.h"
 
+class CRecordList;
 class QPainter;
 class ScanSource;
+struct SweepDetails;
+namespace walk {
+struct WalkProgress;
+}
 namespace coverage {
 class CoverageModel;
 class CoverageWorker;
@@ -131,6 +136,17 @@ class CKestrowView : public QAbstractScrollArea {
     // opened site.
     uint64_t MapLoadCount() const { return m_mapLoads; }
     int OnKorvDraw(uintptr_t wParam, intptr_t lParam);
+    // A walking survey runs the scanner: finished sweeps are its to commit.
+    void SetWalking(bool walking) { m_walking = walking; }
+    bool IsWalking() const { return m_walking; }
+    // Commits a walk's finished scan as the point `name` at map (x, y), as a
+    // tap's sweep is committed (the listener told, the circle painted, the
+    // status and the overlay updated), without the message boxes that would
+    // stop the walk; answers the name stored.
+    std::string CommitWalkPoint(int32_t x, int32_t y, const std::string& name,
+                                const CRecordList& scan, const SweepDetails& details);
+    // The walk grew: the listener is told (the journal), the view repainted.
+    void TellWalkProgress(const walk::WalkProgress& progress);
     // Stops the scanner and its posts to this view (program exit).
     void ShutDownScanner();
 
@@ -275,6 +291,10 @@ class CKestrowView : public QAbstractScrollArea {
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);
+    // The finished sweep's point at the site header's place and name, from
+    // g_scanList or `scan`; `quiet` leaves out the warnings' message boxes.
+    void CommitScan(const CRecordList* scan, const SweepDetails& details, bool quiet);
+    bool m_walking = false;
     // The scanner's answers to the start-up requests post nothing, so they
     // usually arrive after the start screen was painted: while it shows, the
     // texts are looked at now and then and the screen repainted when they

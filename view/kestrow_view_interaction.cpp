@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -403,25 +404,50 @@ void CKestrowView::EndSweep(SweepState state) {
 }
 
 int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
-    if (m_scanner == nullptr || !g_siteHeader || !m_scanner->TakeFinishedSweep()) {
+    // A walk takes its own finished scans.
+    if (m_scanner == nullptr || !g_siteHeader || m_walking || !m_scanner->TakeFinishedSweep()) {
         Repaint();
         return 0;
     }
     m_viewMode = VIEW_MAP;
-    const int heard = g_siteHeader->CommitPoint();
-    const SweepDetails details = m_scanner->FinishedSweepDetails();
+    CommitScan(nullptr, m_scanner->FinishedSweepDetails(), false);
+    return 0;
+}
+
+std::string CKestrowView::CommitWalkPoint(int32_t x, int32_t y, const std::string& name,
+                                          const CRecordList& scan, const SweepDetails& details) {
+    if (!g_siteHeader) {
+        return std::string();
+    }
+    g_siteHeader->m_curX = std::clamp(x, 0, std::max(m_mapWidth - 1, 0));
+    g_siteHeader->m_curY = std::clamp(y, 0, std::max(m_mapHeight - 1, 0));
+    std::snprintf(g_siteHeader->m_curName, sizeof g_siteHeader->m_curName, "%s", name.c_str());
+    CommitScan(&scan, details, true);
+    return g_siteHeader->m_curName;
+}
+
+void CKestrowView::TellWalkProgress(const walk::WalkProgress& progress) {
+    if (m_surveyListener) {
+        m_surveyListener->OnWalkProgress(progress);
+    }
+    Repaint();
+}
+
+void CKestrowView::CommitScan(const CRecordList* scan, const SweepDetails& details, bool quiet) {
+    const int heard = scan ? g_siteHeader->CommitPoint(*scan) : g_siteHeader->CommitPoint();
     if (m_surveyListener) {
         m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);
         if (!details.channels.empty() || !details.noise.empty()) {
             m_surveyListener->OnSweepDetails(g_siteHeader->m_curX, g_siteHeader->m_curY, details);
         }
     }
-    if (heard == 0) {
+    // A walk goes on: its empty points show as the weakest circles.
+    if (heard == 0 && !quiet) {
         platform::PlayWaveSync("REDALERT");
         platform::MessageBox(kNothingHeard, kCoverageWarning,
                              platform::kMbOk | platform::kMbIconExclamation);
     }
-    if (!details.refused.empty()) {
+    if (!details.refused.empty() && !quiet) {
         std::string text = "The scanner reported what cannot be true, left out of this point: ";
         for (size_t i = 0; i < details.refused.size(); ++i) {
             text += (i > 0 ? "; " : "") + details.refused[i];
@@ -435,7 +461,6 @@ int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {
     PostStatusUpdate(g_siteHeader->m_curX, g_siteHeader->m_curY);
     Repaint();
     SurveyChanged();
-    return 0;
 }
 
 void CKestrowView::PostStatusUpdate(int32_t x, int32_t y) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "scanner/scan_source.h"
+#include "walk/walk_engine.h"
 
 class SurveyListener {
   public:
@@ -57,4 +58,6 @@ class SurveyListener {
         (void)y;
         (void)name;
     }
+    // A walking survey grew, after the commits of the points it reports.
+    virtual void OnWalkProgress(const walk::WalkProgress& progress) { (void)progress; }
 };

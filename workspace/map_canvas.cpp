@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QTimerEvent>
 #include <QWheelEvent>
 #include <algorithm>
@@ -161,6 +162,42 @@ QRect MapCanvas::SweepArea() const {
     return QRect(x - reach, y - reach, 2 * reach + 1, 2 * reach + 1);
 }
 
+void MapCanvas::SetWalkPath(std::vector<QPointF> corners, std::optional<QPointF> pointer) {
+    m_walkPath = std::move(corners);
+    m_walkPointer = m_walkPath.empty() ? std::nullopt : pointer;
+    update();
+}
+
+void MapCanvas::DrawWalk(QPainter& painter) {
+    if (m_walkPath.empty()) {
+        return;
+    }
+    auto canvas = [this](QPointF p) {
+        return QPointF(m_geometry.MapToCanvasX(p.x() + 0.5), m_geometry.MapToCanvasY(p.y() + 0.5));
+    };
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QColor walkColour(0, 90, 255);
+    QPolygonF line;
+    for (const QPointF& corner : m_walkPath) {
+        line << canvas(corner);
+    }
+    painter.setPen(QPen(walkColour, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(line);
+    if (m_walkPointer) {
+        painter.setPen(QPen(walkColour, 2, Qt::DashLine, Qt::RoundCap));
+        painter.drawLine(line.back(), canvas(*m_walkPointer));
+    }
+    // The corners as small squares, the start as a larger one.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(walkColour);
+    for (int i = 0; i < line.size(); ++i) {
+        const double half = i == 0 ? 5 : 3;
+        painter.drawRect(QRectF(line[i] - QPointF(half, half), QSizeF(2 * half, 2 * half)));
+    }
+    painter.restore();
+}
+
 void MapCanvas::SetLegend(QString title, std::vector<LegendRow> rows) {
     m_legendTitle = std::move(title);
     m_legend = std::move(rows);
@@ -204,6 +241,7 @@ void MapCanvas::Draw(QPainter& painter, QSize size) {
         m_frame = QImage();
     }
     m_lastKey = key;
+    DrawWalk(painter);
     DrawMarks(painter);
     DrawLegend(painter, size);
     DrawStatusLine(painter, size);
@@ -508,6 +546,21 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent* event) {
         }
     }
     event->accept();
+}
+
+void MapCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
+    int32_t x = 0;
+    int32_t y = 0;
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && !m_spaceHeld && onDoubleTap &&
+        m_geometry.CanvasToMap(at.x(), at.y(), x, y)) {
+        m_holdTimer.stop();
+        m_pressPending = false;
+        onDoubleTap(x, y);
+        event->accept();
+        return;
+    }
+    mousePressEvent(event);
 }
 
 void MapCanvas::keyPressEvent(QKeyEvent* event) {

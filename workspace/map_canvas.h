@@ -67,6 +67,8 @@ class MapCanvas : public QWidget {
 
     // The point whose circle covers canvas pixel `at`, if any.
     std::optional<PointMark> MarkAt(QPoint at) const;
+    // A double-click on the plan (its first click came as onTap).
+    std::function<void(int32_t mapX, int32_t mapY)> onDoubleTap;
 
     // The same as a person's click or hold at canvas pixel `at`; false when
     // it lies beside the plan.
@@ -81,6 +83,9 @@ class MapCanvas : public QWidget {
     void SetSelection(std::optional<QPoint> mapPoint);
     // The point being swept (drawn as a pulsing ring), none when null.
     void SetSweeping(std::optional<QPoint> mapPoint);
+    // A walk's path (map pixels), drawn under the points, and a dashed line
+    // on from its last corner to `pointer`; none when empty.
+    void SetWalkPath(std::vector<QPointF> corners, std::optional<QPointF> pointer);
     // The overlay's legend: its title (with the unit) and one colour and
     // label a row; none when empty.
     struct LegendRow {
@@ -101,6 +106,7 @@ class MapCanvas : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -110,6 +116,7 @@ class MapCanvas : public QWidget {
     void DrawPlan(QPainter& painter);
     void DrawPoints(QPainter& painter, QSize size);
     void DrawMarks(QPainter& painter);
+    void DrawWalk(QPainter& painter);
     void DrawLegend(QPainter& painter, QSize size);
     void DrawStatusLine(QPainter& painter, QSize size);
     void ReportCursor(QPoint at);
@@ -148,6 +155,8 @@ class MapCanvas : public QWidget {
     std::unordered_map<std::string, QImage> m_labelSprites;
     std::optional<QPoint> m_selection;
     std::optional<QPoint> m_sweeping;
+    std::vector<QPointF> m_walkPath;
+    std::optional<QPointF> m_walkPointer;
     int m_sweepPhase = 0;
     QBasicTimer m_sweepTimer;
     QString m_legendTitle;

@@ -44,6 +44,7 @@
 #include "workspace/map_canvas.h"
 #include "workspace/survey_panels.h"
 #include "workspace/sweep_runner.h"
+#include "workspace/walk_tool.h"
 
 namespace workspace {
 
@@ -98,13 +99,33 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
     m_canvas = new MapCanvas(*m_core, this);
     setCentralWidget(m_canvas);
     m_sweep = new SweepRunner(*m_core, this);
+    m_walk = new WalkTool(
+        *m_core,
+        [this] { return m_edits.nextPointName ? m_edits.nextPointName() : NextNumericName(); },
+        this);
 
-    m_canvas->onTap = [this](int32_t x, int32_t y) { TakePointAt(x, y); };
+    m_canvas->onTap = [this](int32_t x, int32_t y) { Click(x, y); };
+    m_canvas->onDoubleTap = [this](int32_t x, int32_t y) {
+        if (m_walk->Walking()) {
+            m_walk->End();  // its first click marked the last corner
+        } else {
+            Click(x, y);
+        }
+    };
     m_canvas->onHold = [this](int32_t x, int32_t y, QPoint) { OpenPointAt(x, y); };
     m_canvas->onSelect = [this](int32_t x, int32_t y) { SelectPointAt(x, y); };
-    m_canvas->onCursor = [this](std::optional<QPointF> at) { ShowCursor(at); };
+    m_canvas->onCursor = [this](std::optional<QPointF> at) {
+        ShowCursor(at);
+        m_walk->PointerAt(at);
+    };
     m_canvas->onEscape = [this] { CancelSweep(); };
     m_core->SetRepaintHook([this] { Refresh(); });
+    connect(m_walk, &WalkTool::Changed, this, &WorkspaceWindow::ShowWalk);
+    connect(m_walk, &WalkTool::Ended, this, [this] {
+        statusBar()->showMessage(m_walk->Summary(), 10000);
+        SetWalkTool(false);
+        Refresh();
+    });
     connect(m_sweep, &SweepRunner::Progressed, this, [this] {
         static QElapsedTimer shown;
         if (!shown.isValid() || shown.elapsed() >= kLiveScanRefreshMs) {
@@ -126,6 +147,7 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
 }
 
 WorkspaceWindow::~WorkspaceWindow() {
+    m_walk->Finish();
     m_core->SetRepaintHook(nullptr);
 }
 
@@ -163,14 +185,7 @@ void WorkspaceWindow::BuildDocks() {
 }
 
 void WorkspaceWindow::BuildMenus() {
-    auto command = [this](int id) {
-        return [this, id] {
-            if (m_commands) {
-                m_commands(id);
-            }
-            Refresh();
-        };
-    };
+    auto command = [this](int id) { return [this, id] { AfterWalk(id); }; };
     QToolBar* tools = addToolBar(tr("Tools"));
     tools->setObjectName(QStringLiteral("ToolsBar"));
     tools->setIconSize(QSize(24, 24));
@@ -269,13 +284,24 @@ void WorkspaceWindow::BuildMenus() {
     QAction* scans =
         survey->addAction(tr("Scans per Point: as started (--wifi-scans N with Wi-Fi)"));
     scans->setEnabled(false);
-    QAction* walk = add(survey, "walk", tr("&Walk…"), tr("A walking survey along a path"), [] {});
-    walk->setEnabled(false);
     QAction* cancel =
         add(survey, nullptr, tr("&Cancel Survey Point"),
             tr("Stop the point being taken; nothing is recorded (Esc)"), [this] { CancelSweep(); });
     cancel->setShortcut(QKeySequence(Qt::Key_Escape));
     cancel->setShortcutContext(Qt::WindowShortcut);
+
+    survey->addSeparator();
+    m_walkAction = survey->addAction(tr("&Walk"), this, [this](bool on) { SetWalkTool(on); });
+    m_walkAction->setIcon(Icon("walk"));
+    m_walkAction->setToolTip(tr("A walking survey along a path (W)"));
+    m_walkAction->setCheckable(true);
+    m_walkAction->setShortcut(QKeySequence(Qt::Key_W));
+    m_walkAction->setStatusTip(
+        tr("Scan while walking: click where you start and at every turn, double-click or Esc "
+           "at the end"));
+    m_pauseAction = survey->addAction(tr("&Pause Walk"), this, [this] { m_walk->TogglePause(); });
+    m_pauseAction->setShortcut(QKeySequence(Qt::Key_P));
+    m_pauseAction->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* guide = add(help, "guide", tr("Surveyor's &Guide"),
@@ -293,6 +319,7 @@ void WorkspaceWindow::BuildMenus() {
     for (QAction* action : {zoomIn, zoomOut, fit, cycle}) {
         tools->addAction(action);
     }
+    tools->addAction(m_walkAction);
     tools->addSeparator();
     tools->addAction(m_export);
     tools->addAction(guide);
@@ -366,7 +393,59 @@ std::string WorkspaceWindow::NextNumericName() {
     return edit::NextPointName(names);
 }
 
+void WorkspaceWindow::AfterWalk(int command) {
+    // An open or a save takes the walk's last scan first.
+    m_walk->Finish();
+    if (m_commands) {
+        m_commands(command);
+    }
+    Refresh();
+}
+
+void WorkspaceWindow::SetWalkTool(bool on) {
+    if (!on && m_walk->Walking()) {
+        m_walk->End();
+        return;  // the tool goes off once the walk has ended
+    }
+    m_walkAction->setChecked(on);
+    ShowWalk();
+}
+
+bool WorkspaceWindow::WalkToolOn() const {
+    return m_walkAction->isChecked();
+}
+
+void WorkspaceWindow::Click(int32_t x, int32_t y) {
+    if (m_walk->Walking()) {
+        m_walk->Turn(QPointF(x, y));
+    } else if (!WalkToolOn()) {
+        TakePointAt(x, y);
+    } else if (m_sweep->IsRunning()) {
+        statusBar()->showMessage(tr("A survey point is being taken; Esc cancels it."), 3000);
+    } else if (!m_core->SiteLoaded()) {
+        platform::MessageBox(kOpenSiteFirst, platform::kApplicationTitle,
+                             platform::kMbOk | platform::kMbIconExclamation);
+    } else {
+        m_walk->Start(QPointF(x, y));
+    }
+}
+
+void WorkspaceWindow::ShowWalk() {
+    m_canvas->SetWalkPath(m_walk->Corners(), m_walk->Pointer());
+    m_pauseAction->setEnabled(m_walk->Walking());
+    if (m_walk->Walking()) {
+        m_sweepLabel->setText(m_walk->StatusText());
+    } else if (WalkToolOn()) {
+        m_sweepLabel->setText(tr("Walk: click where you start"));
+    } else if (!m_sweep->IsRunning()) {
+        m_sweepLabel->clear();
+    }
+}
+
 bool WorkspaceWindow::TakePointAt(int32_t x, int32_t y) {
+    if (m_walk->Walking()) {
+        return false;
+    }
     if (m_sweep->IsRunning()) {
         statusBar()->showMessage(tr("A survey point is being taken; Esc cancels it."), 3000);
         return false;
@@ -546,6 +625,14 @@ void WorkspaceWindow::NewSiteFromPlan() {
 }
 
 void WorkspaceWindow::CancelSweep() {
+    if (m_walk->Walking()) {
+        m_walk->End();
+        return;
+    }
+    if (WalkToolOn()) {
+        SetWalkTool(false);
+        return;
+    }
     if (m_sweep->IsRunning()) {
         m_sweep->Cancel();
         statusBar()->showMessage(tr("Survey point cancelled: nothing was recorded."), 5000);
@@ -696,6 +783,8 @@ void WorkspaceWindow::Refresh() {
     if (m_core->MapLoadCount() != m_shownMapLoad) {
         m_shownMapLoad = m_core->MapLoadCount();
         m_canvas->MapOpened();
+        m_walk->Forget();
+        ShowWalk();
         m_selected.reset();
         m_shownRecords = static_cast<size_t>(-1);
         repaint = true;
@@ -841,7 +930,7 @@ void WorkspaceWindow::customEvent(QEvent* event) {
 }
 
 void WorkspaceWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && m_sweep->IsRunning()) {
+    if (event->key() == Qt::Key_Escape && (m_sweep->IsRunning() || WalkToolOn())) {
         CancelSweep();
         event->accept();
         return;
@@ -850,6 +939,7 @@ void WorkspaceWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void WorkspaceWindow::closeEvent(QCloseEvent* event) {
+    m_walk->Finish();
     if (m_sweep->IsRunning()) {
         m_sweep->Cancel();
     }

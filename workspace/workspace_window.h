@@ -33,6 +33,7 @@ class MapCanvas;
 class OverlayPanel;
 class PointPanel;
 class SweepRunner;
+class WalkTool;
 
 // What the survey's editing core offers the window: undo and redo, deleting,
 // moving and renaming points, Save As, the report export and new points'
@@ -68,6 +69,7 @@ class WorkspaceWindow : public QMainWindow {
     CKestrowView& Core() { return *m_core; }
     MapCanvas& Canvas() { return *m_canvas; }
     SweepRunner& Sweep() { return *m_sweep; }
+    WalkTool& Walk() { return *m_walk; }
 
     // Asked whenever the window is to close: false keeps it open.
     void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
@@ -89,7 +91,7 @@ class WorkspaceWindow : public QMainWindow {
     bool TakePointAt(int32_t x, int32_t y);
     // A hold at map (x, y): selects the point near it and opens it.
     bool OpenPointAt(int32_t x, int32_t y);
-    // Esc: the running sweep is abandoned, nothing recorded.
+    // Esc: the running sweep is abandoned, nothing recorded; a walk ends.
     void CancelSweep();
     // A click on a point's circle: selects it and lists what was heard there.
     void SelectPointAt(int32_t x, int32_t y);
@@ -105,6 +107,9 @@ class WorkspaceWindow : public QMainWindow {
     bool ShowGuide();
     // Where the guide is: installed beside the program, or in the source tree.
     static QString GuidePath();
+    // The walk tool (W): a click starts a walk and marks each turn.
+    void SetWalkTool(bool on);
+    bool WalkToolOn() const;
 
     // Sizes the window: the canvas exactly `canvasSize` when given, else
     // the size, state and docks remembered from the last time (with
@@ -144,12 +149,19 @@ class WorkspaceWindow : public QMainWindow {
                          Qt::DockWidgetArea area);
     void ShowCursor(std::optional<QPointF> mapPoint);
     void ShowSweepProgress();
+    void ShowWalk();
+    void Click(int32_t x, int32_t y);
+    // Runs `command` once a walk under way has ended.
+    void AfterWalk(int command);
     void UpdateTitle();
     void StatusUpdate(uintptr_t wParam, intptr_t lParam);
 
     CKestrowView* m_core;
     MapCanvas* m_canvas = nullptr;
     SweepRunner* m_sweep = nullptr;
+    WalkTool* m_walk = nullptr;
+    QAction* m_walkAction = nullptr;
+    QAction* m_pauseAction = nullptr;
     CommandHandler m_commands;
     std::function<bool()> m_closeQuery;
     std::function<bool()> m_modifiedQuery;

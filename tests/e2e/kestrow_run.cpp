@@ -146,7 +146,8 @@ KestrowResult RunInFrame(const char* frame, const ScratchFolder& folder, const s
 
 }  // namespace
 
-KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath) {
+KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath,
+                               const std::string& frame) {
     int input[2];
     int output[2];
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
@@ -164,7 +165,7 @@ KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& s
             ::_exit(127);
         }
         ::setenv("KESTROW_SOUND", "off", 1);
-        ::execl(KESTROW_EXE, KESTROW_EXE, "--handheld", "--headless", "--startup-pause", "0",
+        ::execl(KESTROW_EXE, KESTROW_EXE, frame.c_str(), "--headless", "--startup-pause", "0",
                 simulate.c_str(), "--script", "-", static_cast<char*>(nullptr));
         ::_exit(127);
     }

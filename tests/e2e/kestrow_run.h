@@ -64,7 +64,10 @@ KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenari
 // at a time, wait for what it prints and send it signals.
 class KestrowProcess {
   public:
-    KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath);
+    // `frame`: "--handheld", or another option (e.g. "--client-size=800x600")
+    // for the desktop workspace.
+    KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath,
+                   const std::string& frame = "--handheld");
     ~KestrowProcess();
     KestrowProcess(const KestrowProcess&) = delete;
     KestrowProcess& operator=(const KestrowProcess&) = delete;
