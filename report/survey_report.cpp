@@ -23,6 +23,8 @@
 
 #include "coverage/rssi_bands.h"
 #include "picture/coverage_image.h"
+#include "picture/heatmap_marks.h"
+#include "picture/walls_picture.h"
 #include "platform/text.h"
 
 namespace report {
@@ -174,9 +176,21 @@ void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey, double sc
     }
 }
 
-QImage MapPicture(QImage picture, const ReportSite& site) {
+QImage MapPicture(QImage picture, const ReportSite& site, const picture::MapMarks* marks = nullptr,
+                  const coverage::Grid* legend = nullptr) {
     const double scale = static_cast<double>(picture.width()) / MapSize(site).width();
+    if (marks != nullptr) {
+        const int unit = picture::MarkUnit(picture);
+        QPainter painter(&picture);
+        painter.scale(scale, scale);
+        picture::DrawWalls(painter, marks->walls, std::max(2.0, unit * 0.75) / scale);
+        painter.resetTransform();
+        picture::DrawAccessPoints(painter, marks->aps, scale, unit);
+    }
     MarkSurveyPoints(picture, site.survey, scale);
+    if (legend != nullptr) {
+        picture::DrawLegend(picture, legend->metric);
+    }
     if (site.pixelsPerMetre) {
         DrawScaleBar(picture, *site.pixelsPerMetre * scale);
     }
@@ -256,19 +270,23 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
 
     const coverage::Grid strongest =
         c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, c.selection));
-    c.images["strongest.png"] = MapPicture(HeatmapPicture(strongest, site.map), site);
+    const picture::MapMarks marks =
+        picture::MarksOf(*c.model, c.model->Sources(), nullptr, site.pixelsPerMetre);
+    c.images["strongest.png"] =
+        MapPicture(HeatmapPicture(strongest, site.map), site, &marks, &strongest);
     c.images["passfail.png"] = MapPicture(PassFailPicture(c.area, site.map), site);
     for (channels::Band band : c.bands) {
         coverage::ApFilter only = c.selection;
         only.bands = {band};
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
-        c.images[BandImageName(band)] = MapPicture(HeatmapPicture(grid, site.map), site);
+        c.images[BandImageName(band)] =
+            MapPicture(HeatmapPicture(grid, site.map), site, &marks, &grid);
     }
     if (c.noise) {
         const coverage::Grid snr =
             c.model->Map(coverage::MapRequest(coverage::Metric::kSnr, -67, c.selection));
-        c.images["snr.png"] = MapPicture(HeatmapPicture(snr, site.map), site);
+        c.images["snr.png"] = MapPicture(HeatmapPicture(snr, site.map), site, &marks, &snr);
     }
     for (size_t i = 0; i < c.ssids.size(); ++i) {
         coverage::ApFilter only;
@@ -276,7 +294,7 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
         c.images[QString("ssid-%1.png").arg(i + 1)] =
-            MapPicture(HeatmapPicture(grid, site.map), site);
+            MapPicture(HeatmapPicture(grid, site.map), site, &marks, &grid);
     }
     c.images["signature.png"] = site.signature;
     return true;
