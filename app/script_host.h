@@ -17,8 +17,12 @@
 #include "view/ui_services.h"
 
 class CKestrowView;
-class CMainFrame;
 class QDialog;
+class QMainWindow;
+class QString;
+namespace workspace {
+class WorkspaceWindow;
+}
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
   public:
@@ -30,8 +34,11 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
     // The modal-dialog runner and the site file chooser the script answers.
     UiServices Services();
-    // The window to drive; `command` carries out a tool button's command.
-    void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
+    // The window to drive: the handheld frame or the workspace (then
+    // `workspace`); `paneText` reads its status panes, `command` carries out
+    // a tool button's command.
+    void Attach(CKestrowView* view, QMainWindow* window, std::function<QString(int)> paneText,
+                std::function<void(int)> command, workspace::WorkspaceWindow* workspace = nullptr);
 
     bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
@@ -50,6 +57,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool Wheel(int x, int y, int steps, std::string& reason) override;
+    bool Pan(int dx, int dy, std::string& reason) override;
+    bool Fit(std::string& reason) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the
@@ -61,13 +71,18 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void TakeDialogShot(QDialog& dialog);
     void Print(const std::string& line);
     void WaitForSurvey();
+    bool SurveyRunning() const;
+    // The workspace's joystick and scroll-bar requests: moves of its canvas.
+    void PanMap(double mapDx, double mapDy);
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
     CKestrowView* m_view = nullptr;
-    CMainFrame* m_frame = nullptr;
+    QMainWindow* m_window = nullptr;
+    std::function<QString(int)> m_paneText;
+    workspace::WorkspaceWindow* m_workspace = nullptr;
     std::function<void(int)> m_command;
     std::optional<std::string> m_chosenFile;
     std::atomic<bool> m_keepPoints{true};
