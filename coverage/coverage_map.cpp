@@ -191,6 +191,12 @@ bool CheckGridSpec(const GridSpec& spec, std::string& error) {
 }
 
 bool CheckSurveySize(const Survey& survey, std::string& error) {
+    if (survey.building.walls.size() > kMaxModelWalls) {
+        error = "the plan has " + std::to_string(survey.building.walls.size()) +
+                " walls, more than the " + std::to_string(kMaxModelWalls) +
+                " a coverage map takes in (leave them out with --walls off)";
+        return false;
+    }
     std::vector<std::pair<double, double>> places;
     places.reserve(survey.points.size());
     std::vector<Bssid> bssids;

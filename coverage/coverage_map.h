@@ -129,6 +129,10 @@ constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x 
 // which every method's fit and leave-one-out grow with faster than linearly,
 // and its positions x access points, the levels it holds.
 constexpr size_t kMaxPositions = 3000;
+// The most walls a model takes in: each costs a crossing test per survey
+// position and per row of cells, for every access point (about a
+// millisecond each for an office-sized survey).
+constexpr size_t kMaxModelWalls = 5000;
 constexpr int64_t kMaxSampleLevels = 16ll * 1024 * 1024;
 
 // False with a one-line reason naming the bound when the survey is larger.

@@ -617,6 +617,10 @@ TEST(Build, SurveysBeyondTheBoundsAreRefusedAndOthersReportProgress) {
         << error;
     many.points.resize(kMaxPositions);  // the bound itself is allowed
     EXPECT_TRUE(CheckSurveySize(many, error)) << error;
+    many.building.walls.resize(kMaxModelWalls + 1);
+    EXPECT_FALSE(CheckSurveySize(many, error));
+    EXPECT_NE(error.find("walls"), std::string::npos) << error;
+    many.building.walls.clear();
     // Within the positions, but each heard two access points of its own:
     // positions x access points pass the levels' bound.
     for (size_t i = 0; i < many.points.size(); ++i) {
