@@ -317,6 +317,8 @@ int CKestrowApp::Run(int argc, char** argv) {
         desk->SetCloseQuery(closeQuery);
         desk->SetModifiedQuery([&guard] { return guard.HasUnsavedChanges(); });
         desk->SetSitePathQuery([&site] { return site.SitePath(); });
+        desk->SetSiteOpener([&site](const std::string& path) { site.Open(path, true); });
+        desk->SetStartProfile(profile.name);
         window = desk.get();
         paneText = [&desk](int pane) { return desk->PaneText(pane); };
     }

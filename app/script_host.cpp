@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QTimer>
+#include <iterator>
 
 #include <QMainWindow>
 
@@ -22,6 +23,7 @@
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
 #include "workspace/map_canvas.h"
+#include "workspace/survey_points.h"
 #include "workspace/sweep_runner.h"
 #include "workspace/workspace_window.h"
 
@@ -148,12 +150,26 @@ void KestrowScriptHost::WaitForOverlay() {
 
 void KestrowScriptHost::Overlay(const std::string& which) {
     using Kind = CKestrowView::Overlay;
-    const Kind kind = which == "strongest"  ? Kind::kStrongest
-                      : which == "second"   ? Kind::kSecond
-                      : which == "count"    ? Kind::kCount
-                      : which == "passfail" ? Kind::kPassFail
-                                            : Kind::kOff;
-    m_view->SetOverlay(kind);
+    const Kind kind = which == "strongest"   ? Kind::kStrongest
+                      : which == "second"    ? Kind::kSecond
+                      : which == "count"     ? Kind::kCount
+                      : which == "passfail"  ? Kind::kPassFail
+                      : which == "cochannel" ? Kind::kCochannel
+                      : which == "snr"       ? Kind::kSnr
+                                             : Kind::kOff;
+    if (m_workspace) {
+        // Through the Overlay panel, which the legend follows.
+        static const Kind kIndex[] = {Kind::kOff,     Kind::kStrongest, Kind::kSecond,
+                                      Kind::kCount,   Kind::kCochannel, Kind::kSnr,
+                                      Kind::kPassFail};
+        for (int i = 0; i < static_cast<int>(std::size(kIndex)); ++i) {
+            if (kIndex[i] == kind) {
+                m_workspace->ShowOverlay(i);
+            }
+        }
+    } else {
+        m_view->SetOverlay(kind);
+    }
     WaitForOverlay();
     RunEventsFor(0);
 }
@@ -189,8 +205,14 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         for (const QString& line : DescribeDialog(*templated)) {
             Print(platform::PrintableText(line.toStdString()));
         }
-        TakeDialogShot(dialog);
         auto* pointInfo = dynamic_cast<CPointInfoDlg*>(&dialog);
+        if (pointInfo && m_workspace) {
+            // The workspace's Point panel lists all that was heard there.
+            for (const workspace::HeardEntry& entry : workspace::HeardAtSelection()) {
+                Print("INFO " + platform::PrintableText(workspace::DescribeEntry(entry)));
+            }
+        }
+        TakeDialogShot(dialog);
         if (pointInfo && m_deleteNext) {
             if (auto* remove =
                     qobject_cast<QAbstractButton*>(pointInfo->Control(IDC_DELETE_POINT))) {

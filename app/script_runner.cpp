@@ -242,8 +242,9 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
     }
     if (command == "overlay") {
         if (argc != 1 || (words[1] != "off" && words[1] != "strongest" && words[1] != "second" &&
-                          words[1] != "count" && words[1] != "passfail")) {
-            return usage("overlay off|strongest|second|count|passfail");
+                          words[1] != "count" && words[1] != "passfail" &&
+                          words[1] != "cochannel" && words[1] != "snr")) {
+            return usage("overlay off|strongest|second|count|cochannel|snr|passfail");
         }
         m_host.Overlay(words[1]);
         return Outcome::kNext;

@@ -83,7 +83,8 @@ class CKestrowView : public QAbstractScrollArea {
     // The workspace draws the circles itself, at the screen's size: then the
     // map image holds the plan and the overlay only.
     void SetCirclesInMap(bool on) { m_circlesInMap = on; }
-    // Counts the changes of the map image, so a drawing of it can be cached.
+    // Counts the changes of the map image and of the survey's circles (drawn
+    // in it or not), so a drawing of either can be cached.
     uint64_t MapGeneration() const { return m_mapGeneration; }
     // Called with every repaint the view asks for: the workspace's canvas,
     // which shows this view's map, follows it.
@@ -162,7 +163,7 @@ class CKestrowView : public QAbstractScrollArea {
     // circles, computed off the user-interface thread after every change of
     // the survey, or the pass/fail map of the requirement profile. The overlay
     // key cycles off, strongest, pass/fail, off.
-    enum class Overlay { kOff, kStrongest, kSecond, kCount, kPassFail };
+    enum class Overlay { kOff, kStrongest, kSecond, kCount, kPassFail, kCochannel, kSnr };
     void SetOverlay(Overlay overlay);
     Overlay CurrentOverlay() const { return m_overlay; }
     void CycleOverlay();
@@ -176,8 +177,16 @@ class CKestrowView : public QAbstractScrollArea {
     // What the site's sidecar adds to the survey the overlay maps: the
     // frequencies the Wi-Fi adapter reported (bands) and the noise measured.
     void SetSurveyExtras(const sitefile::SiteMeta& meta);
+    // Those extras; null before the first open.
+    const sitefile::SiteMeta* SurveyExtras() const { return m_surveyExtras.get(); }
     // The requirement profile the pass/fail overlay judges (voice by default).
     void SetProfile(const coverage::Profile& profile);
+    const coverage::Profile* CurrentProfile() const { return m_profile.get(); }
+    // The threshold (dBm) the counting metrics count radios at, and which
+    // access points the heatmap is about (all of them when empty): the
+    // choices of ksf heatmap's --threshold, --bssid and --band.
+    void SetOverlayChoices(double thresholdDbm, const coverage::ApFilter& filter);
+    double OverlayThreshold() const { return m_overlayThreshold; }
     // True while the overlay shown waits for a computation.
     bool IsOverlayPending() const;
     // Abandons a computation of the overlay still running and turns the
@@ -261,6 +270,8 @@ class CKestrowView : public QAbstractScrollArea {
     uint64_t m_coverageShown = 0;  // generation of m_coverageModel
     QImage m_overlayCells;
     coverage::GridSpec m_overlaySpec;
+    double m_overlayThreshold = -67;
+    coverage::ApFilter m_overlayFilter;
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);

@@ -387,10 +387,10 @@ void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& 
 }
 
 void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
+    ++m_mapGeneration;  // also where the circles are drawn elsewhere: the survey changed
     if (m_mapDC.isNull() || !m_circlesInMap) {
         return;
     }
-    ++m_mapGeneration;
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     const int band = RssiBandIndex(rssi);

@@ -58,6 +58,10 @@ coverage::Metric MetricOf(CKestrowView::Overlay overlay) {
             return coverage::Metric::kSecond;
         case CKestrowView::Overlay::kCount:
             return coverage::Metric::kCount;
+        case CKestrowView::Overlay::kCochannel:
+            return coverage::Metric::kCochannel;
+        case CKestrowView::Overlay::kSnr:
+            return coverage::Metric::kSnr;
         default:
             return coverage::Metric::kStrongest;
     }
@@ -99,6 +103,15 @@ void CKestrowView::SetProfile(const coverage::Profile& profile) {
     m_profile = std::make_unique<coverage::Profile>(profile);
     if (m_overlay == Overlay::kPassFail) {
         ShowCoverage();
+    }
+}
+
+void CKestrowView::SetOverlayChoices(double thresholdDbm, const coverage::ApFilter& filter) {
+    m_overlayThreshold = thresholdDbm;
+    m_overlayFilter = filter;
+    if (m_overlay != Overlay::kOff && m_overlay != Overlay::kPassFail && m_coverageModel &&
+        m_coverageShown == m_coverageAsked) {
+        ShowCoverage();  // the model at hand, combined again
     }
 }
 
@@ -195,7 +208,8 @@ void CKestrowView::ShowCoverage() {
         m_overlayCells = picture::PassFailCells(verdict);
         m_overlaySpec = verdict.spec;
     } else {
-        const coverage::Grid grid = m_coverageModel->Map(coverage::MapRequest(MetricOf(m_overlay)));
+        const coverage::Grid grid = m_coverageModel->Map(
+            coverage::MapRequest(MetricOf(m_overlay), m_overlayThreshold, m_overlayFilter));
         m_overlayCells = picture::CoverageCells(grid);
         m_overlaySpec = grid.spec;
     }

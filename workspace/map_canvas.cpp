@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "coverage/rssi_bands.h"
 #include "survey/record_list.h"
@@ -24,10 +25,6 @@ constexpr int kHoldMs = 500;
 constexpr int kHoldSlop = 6;
 constexpr int kSweepPulseMs = 80;
 const QColor kBeside(0xD8, 0xDC, 0xE0);  // the canvas beside the plan
-
-QColor BandColour(int16_t rssi) {
-    return QColor::fromRgb(ColorRefToRgb(kRssiBands[RssiBandIndex(rssi)].colorRef));
-}
 
 bool IsNumber(const char* text) {
     if (*text == '\0') {
@@ -122,19 +119,46 @@ bool MapCanvas::Hold(QPoint at) {
     return true;
 }
 
+std::optional<PointMark> MapCanvas::MarkAt(QPoint at) const {
+    const double reach = kCircleDiameter / 2.0 + 2;
+    std::optional<PointMark> best;
+    double bestDistance = reach * reach;
+    for (const PointMark& mark : SurveyPointMarks()) {
+        const double dx = m_geometry.MapToCanvasX(mark.x + 0.5) - (at.x() + 0.5);
+        const double dy = m_geometry.MapToCanvasY(mark.y + 0.5) - (at.y() + 0.5);
+        if (dx * dx + dy * dy <= bestDistance) {
+            bestDistance = dx * dx + dy * dy;
+            best = mark;
+        }
+    }
+    return best;
+}
+
 void MapCanvas::SetSelection(std::optional<QPoint> mapPoint) {
     m_selection = mapPoint;
     update();
 }
 
 void MapCanvas::SetSweeping(std::optional<QPoint> mapPoint) {
+    const QRect before = SweepArea();
     m_sweeping = mapPoint;
     if (m_sweeping) {
         m_sweepTimer.start(kSweepPulseMs, this);
     } else {
         m_sweepTimer.stop();
     }
-    update();
+    update(before.united(SweepArea()));
+}
+
+// The pulsing ring's reach: a pulse repaints only this much of the canvas.
+QRect MapCanvas::SweepArea() const {
+    if (!m_sweeping) {
+        return QRect();
+    }
+    const int x = static_cast<int>(m_geometry.MapToCanvasX(m_sweeping->x() + 0.5));
+    const int y = static_cast<int>(m_geometry.MapToCanvasY(m_sweeping->y() + 0.5));
+    const int reach = kCircleDiameter / 2 + 4 + 8 * 3 + 4;
+    return QRect(x - reach, y - reach, 2 * reach + 1, 2 * reach + 1);
 }
 
 void MapCanvas::SetLegend(QString title, std::vector<LegendRow> rows) {
@@ -155,14 +179,63 @@ void MapCanvas::paintEvent(QPaintEvent*) {
     Draw(painter, size());
 }
 
+void MapCanvas::SurveyChanged() {
+    m_marksRead = false;
+    update();
+}
+
 void MapCanvas::Draw(QPainter& painter, QSize size) {
-    painter.fillRect(QRect(QPoint(0, 0), size), kBeside);
-    if (m_core.HasMap() && m_geometry.HasMap()) {
-        DrawPlan(painter);
-        DrawPoints(painter, size);
+    Marks();
+    const FrameKey key{m_core.MapGeneration(), m_marksVersion,       m_geometry.Scale(),
+                       m_geometry.OriginX(),   m_geometry.OriginY(), size};
+    if (m_frameKey && *m_frameKey == key) {
+        painter.drawImage(QPoint(0, 0), m_frame);
+    } else if (m_lastKey && *m_lastKey == key) {
+        // The second paint at one place: keep it for the paints that follow.
+        m_frame = QImage(size, QImage::Format_RGB32);
+        QPainter frame(&m_frame);
+        DrawPlanAndPoints(frame, size);
+        frame.end();
+        m_frameKey = key;
+        painter.drawImage(QPoint(0, 0), m_frame);
+    } else {
+        DrawPlanAndPoints(painter, size);
+        m_frameKey.reset();
+        m_frame = QImage();
     }
+    m_lastKey = key;
+    DrawMarks(painter);
     DrawLegend(painter, size);
     DrawStatusLine(painter, size);
+}
+
+void MapCanvas::DrawPlanAndPoints(QPainter& painter, QSize size) {
+    const QRect canvas(QPoint(0, 0), size);
+    if (!m_core.HasMap() || !m_geometry.HasMap()) {
+        painter.fillRect(canvas, kBeside);
+        return;
+    }
+    // Only what lies beside the plan is filled: the plan covers the rest.
+    const MapRectF visible = m_geometry.VisibleMapRect();
+    const QRect plan =
+        QRect(QPoint(static_cast<int>(std::ceil(m_geometry.MapToCanvasX(visible.left))),
+                     static_cast<int>(std::ceil(m_geometry.MapToCanvasY(visible.top)))),
+              QPoint(static_cast<int>(std::floor(m_geometry.MapToCanvasX(visible.right))) - 1,
+                     static_cast<int>(std::floor(m_geometry.MapToCanvasY(visible.bottom))) - 1))
+            .intersected(canvas);
+    if (plan.isEmpty()) {
+        painter.fillRect(canvas, kBeside);
+    } else {
+        painter.fillRect(QRect(0, 0, size.width(), plan.top()), kBeside);
+        painter.fillRect(
+            QRect(0, plan.bottom() + 1, size.width(), size.height() - plan.bottom() - 1), kBeside);
+        painter.fillRect(QRect(0, plan.top(), plan.left(), plan.height()), kBeside);
+        painter.fillRect(
+            QRect(plan.right() + 1, plan.top(), size.width() - plan.right() - 1, plan.height()),
+            kBeside);
+    }
+    DrawPlan(painter);
+    DrawPoints(painter, size);
 }
 
 // Only the part of the plan in view is scaled, nearest neighbour, with the
@@ -184,53 +257,110 @@ void MapCanvas::DrawPlan(QPainter& painter) {
     painter.restore();
 }
 
+// Every commit and deletion changes the view's generation, as do the
+// editing core's repaints; anything else calls SurveyChanged.
+const std::vector<PointMark>& MapCanvas::Marks() {
+    if (!m_marksRead || m_core.MapGeneration() != m_marksGeneration) {
+        m_marks = SurveyPointMarks();
+        m_marksGeneration = m_core.MapGeneration();
+        m_marksRead = true;
+        ++m_marksVersion;
+    }
+    return m_marks;
+}
+
+// Each circle is drawn once a colour band and then copied: thousands of
+// points cost thousands of small copies, not thousands of ellipses.
+const QImage& MapCanvas::CircleSprite(int16_t rssi) {
+    if (m_circleSprites.empty()) {
+        for (int band = 0; band < kRssiBandCount; ++band) {
+            QImage sprite(kCircleDiameter + 4, kCircleDiameter + 4,
+                          QImage::Format_ARGB32_Premultiplied);
+            sprite.fill(Qt::transparent);
+            QPainter p(&sprite);
+            p.setRenderHint(QPainter::Antialiasing, true);
+            p.setPen(QPen(Qt::black, 1.5));
+            p.setBrush(QColor::fromRgb(ColorRefToRgb(kRssiBands[band].colorRef)));
+            const double r = kCircleDiameter / 2.0;
+            p.drawEllipse(QPointF(sprite.width() / 2.0, sprite.height() / 2.0), r, r);
+            m_circleSprites.push_back(std::move(sprite));
+        }
+    }
+    return m_circleSprites[RssiBandIndex(rssi)];
+}
+
+const QImage& MapCanvas::LabelSprite(const std::string& label) {
+    auto found = m_labelSprites.find(label);
+    if (found != m_labelSprites.end()) {
+        return found->second;
+    }
+    if (m_labelSprites.size() > 20000) {
+        m_labelSprites.clear();
+    }
+    QFont font = this->font();
+    font.setPixelSize(12);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const QString text = QString::fromStdString(label);
+    QImage sprite(metrics.horizontalAdvance(text) + 6, metrics.height() + 2,
+                  QImage::Format_ARGB32_Premultiplied);
+    sprite.fill(Qt::transparent);
+    QPainter p(&sprite);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 215));
+    p.drawRoundedRect(QRectF(sprite.rect()), 3, 3);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(QRectF(sprite.rect()), Qt::AlignCenter, text);
+    p.end();
+    return m_labelSprites.emplace(label, std::move(sprite)).first->second;
+}
+
 void MapCanvas::DrawPoints(QPainter& painter, QSize size) {
-    const std::vector<PointMark> marks = SurveyPointMarks();
+    const std::vector<PointMark>& marks = Marks();
     const double r = kCircleDiameter / 2.0;
     const QRectF canvas(-r - 40, -r - 20, size.width() + 2 * r + 80, size.height() + 2 * r + 40);
-    std::vector<const PointMark*> shown;
+    std::vector<std::pair<const PointMark*, QPoint>> shown;
     shown.reserve(marks.size());
     for (const PointMark& mark : marks) {
         const QPointF at(m_geometry.MapToCanvasX(mark.x + 0.5),
                          m_geometry.MapToCanvasY(mark.y + 0.5));
         if (canvas.contains(at)) {
-            shown.push_back(&mark);
+            shown.emplace_back(&mark, QPoint(static_cast<int>(std::floor(at.x())),
+                                             static_cast<int>(std::floor(at.y()))));
         }
     }
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const PointMark* mark : shown) {
-        const QPointF at(m_geometry.MapToCanvasX(mark->x + 0.5),
-                         m_geometry.MapToCanvasY(mark->y + 0.5));
-        painter.setPen(QPen(Qt::black, 1.5));
-        painter.setBrush(BandColour(mark->strongest));
-        painter.drawEllipse(at, r, r);
+    const int half = (kCircleDiameter + 4) / 2;
+    for (const auto& [mark, at] : shown) {
+        painter.drawImage(at - QPoint(half, half), CircleSprite(mark->strongest));
     }
     if (shown.size() <= static_cast<size_t>(kMaxLabels)) {
-        QFont font = painter.font();
-        font.setPixelSize(12);
-        font.setBold(true);
-        painter.setFont(font);
-        const QFontMetrics metrics(font);
-        for (const PointMark* mark : shown) {
-            const QPointF at(m_geometry.MapToCanvasX(mark->x + 0.5),
-                             m_geometry.MapToCanvasY(mark->y + 0.5));
-            const QString text = QString::fromStdString(mark->label);
-            const QRectF box(at.x() + r + 1, at.y() - metrics.height() / 2.0 - 1,
-                             metrics.horizontalAdvance(text) + 6, metrics.height() + 2);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(255, 255, 255, 215));
-            painter.drawRoundedRect(box, 3, 3);
-            painter.setPen(Qt::black);
-            painter.drawText(box, Qt::AlignCenter, text);
+        for (const auto& [mark, at] : shown) {
+            const QImage& label = LabelSprite(mark->label);
+            painter.drawImage(at + QPoint(static_cast<int>(r) + 2, -label.height() / 2), label);
         }
     }
+}
+
+// What changes without the plan or the points changing: the selection, a
+// point being dragged, the point being swept.
+void MapCanvas::DrawMarks(QPainter& painter) {
+    const double r = kCircleDiameter / 2.0;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setBrush(Qt::NoBrush);
     if (m_selection) {
         const QPointF at(m_geometry.MapToCanvasX(m_selection->x() + 0.5),
                          m_geometry.MapToCanvasY(m_selection->y() + 0.5));
         painter.setPen(QPen(QColor(0, 90, 255), 3));
         painter.drawEllipse(at, r + 4, r + 4);
+    }
+    if (m_dragging && m_pressMark) {
+        painter.setPen(QPen(QColor(0, 90, 255), 2, Qt::DashLine));
+        painter.setBrush(QColor(0, 90, 255, 60));
+        painter.drawEllipse(QPointF(m_dragTo) + QPointF(0.5, 0.5), r + 2, r + 2);
+        painter.setBrush(Qt::NoBrush);
     }
     if (m_sweeping) {
         const QPointF at(m_geometry.MapToCanvasX(m_sweeping->x() + 0.5),
@@ -323,20 +453,32 @@ void MapCanvas::mousePressEvent(QMouseEvent* event) {
     } else if (event->button() == Qt::LeftButton) {
         m_pressPoint = at;
         m_pressPending = true;
+        m_pressMark = MarkAt(at);
+        m_dragging = false;
         m_holdTimer.start(kHoldMs, this);
     }
     event->accept();
 }
 
 void MapCanvas::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
     if (m_panning) {
         Pan(event->position() - m_panFrom);
         m_panFrom = event->position();
-    } else if (m_pressPending &&
-               (event->position().toPoint() - m_pressPoint).manhattanLength() > kHoldSlop) {
-        // A press that wandered off is neither a click nor a hold.
+    } else if (m_dragging) {
+        m_dragTo = at;
+        update();
+    } else if (m_pressPending && (at - m_pressPoint).manhattanLength() > kHoldSlop) {
+        // A circle dragged is moved (where moving is offered); any other
+        // press that wandered off is neither a click nor a hold.
         m_holdTimer.stop();
         m_pressPending = false;
+        if (m_pressMark && onMove) {
+            m_dragging = true;
+            m_dragTo = at;
+            setCursor(Qt::SizeAllCursor);
+            update();
+        }
     }
     ReportCursor(event->position().toPoint());
     event->accept();
@@ -346,10 +488,24 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent* event) {
     if (m_panning && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
         m_panning = false;
         unsetCursor();
+    } else if (event->button() == Qt::LeftButton && m_dragging) {
+        m_dragging = false;
+        unsetCursor();
+        int32_t x = 0;
+        int32_t y = 0;
+        const PointMark mark = *m_pressMark;
+        update();
+        if (m_geometry.CanvasToMap(m_dragTo.x(), m_dragTo.y(), x, y) && onMove) {
+            onMove(mark.x, mark.y, x, y);
+        }
     } else if (event->button() == Qt::LeftButton && m_pressPending) {
         m_holdTimer.stop();
         m_pressPending = false;
-        Tap(m_pressPoint);
+        if (m_pressMark && onSelect) {
+            onSelect(m_pressMark->x, m_pressMark->y);
+        } else {
+            Tap(m_pressPoint);
+        }
     }
     event->accept();
 }
@@ -410,7 +566,7 @@ void MapCanvas::timerEvent(QTimerEvent* event) {
     }
     if (event->timerId() == m_sweepTimer.timerId()) {
         ++m_sweepPhase;
-        update();
+        update(SweepArea());
         return;
     }
     QWidget::timerEvent(event);

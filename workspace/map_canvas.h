@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "workspace/canvas_geometry.h"
@@ -59,11 +60,22 @@ class MapCanvas : public QWidget {
     std::function<void(int32_t mapX, int32_t mapY, QPoint canvas)> onHold;
     std::function<void(std::optional<QPointF> mapPoint)> onCursor;
     std::function<void()> onEscape;
+    // A click on a circle selects its point instead of taking a new one;
+    // with onMove set, a circle dragged elsewhere on the plan moves there.
+    std::function<void(int32_t mapX, int32_t mapY)> onSelect;
+    std::function<void(int32_t fromX, int32_t fromY, int32_t toX, int32_t toY)> onMove;
+
+    // The point whose circle covers canvas pixel `at`, if any.
+    std::optional<PointMark> MarkAt(QPoint at) const;
 
     // The same as a person's click or hold at canvas pixel `at`; false when
     // it lies beside the plan.
     bool Tap(QPoint at);
     bool Hold(QPoint at);
+
+    // The survey was changed other than through the view's own commits and
+    // deletions: its points are read again at the next paint.
+    void SurveyChanged();
 
     // The selected point (drawn ringed), none when null.
     void SetSelection(std::optional<QPoint> mapPoint);
@@ -97,12 +109,43 @@ class MapCanvas : public QWidget {
   private:
     void DrawPlan(QPainter& painter);
     void DrawPoints(QPainter& painter, QSize size);
+    void DrawMarks(QPainter& painter);
     void DrawLegend(QPainter& painter, QSize size);
     void DrawStatusLine(QPainter& painter, QSize size);
     void ReportCursor(QPoint at);
+    QRect SweepArea() const;
+
+    // The survey's points, read again only when the survey changed.
+    const std::vector<PointMark>& Marks();
+    const QImage& CircleSprite(int16_t rssi);
+    const QImage& LabelSprite(const std::string& label);
 
     CKestrowView& m_core;
     CanvasGeometry m_geometry;
+    std::vector<PointMark> m_marks;
+    uint64_t m_marksGeneration = 0;  // the view's map generation they were read at
+    uint64_t m_marksVersion = 0;     // counts the readings
+    bool m_marksRead = false;
+    // The plan and points as drawn at one geometry, copied whole while the
+    // view stands still; any change draws afresh.
+    struct FrameKey {
+        uint64_t mapGeneration = 0;
+        uint64_t marksVersion = 0;
+        double scale = 0;
+        double x0 = 0;
+        double y0 = 0;
+        QSize size;
+        bool operator==(const FrameKey& o) const {
+            return mapGeneration == o.mapGeneration && marksVersion == o.marksVersion &&
+                   scale == o.scale && x0 == o.x0 && y0 == o.y0 && size == o.size;
+        }
+    };
+    QImage m_frame;
+    std::optional<FrameKey> m_frameKey;  // what m_frame holds
+    std::optional<FrameKey> m_lastKey;   // the geometry of the last paint
+    void DrawPlanAndPoints(QPainter& painter, QSize size);
+    std::vector<QImage> m_circleSprites;  // one a colour band
+    std::unordered_map<std::string, QImage> m_labelSprites;
     std::optional<QPoint> m_selection;
     std::optional<QPoint> m_sweeping;
     int m_sweepPhase = 0;
@@ -114,6 +157,9 @@ class MapCanvas : public QWidget {
     QBasicTimer m_holdTimer;
     QPoint m_pressPoint;
     bool m_pressPending = false;
+    std::optional<PointMark> m_pressMark;  // the circle pressed on
+    bool m_dragging = false;
+    QPoint m_dragTo;
     bool m_panning = false;
     QPointF m_panFrom;
     bool m_spaceHeld = false;

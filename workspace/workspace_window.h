@@ -18,12 +18,39 @@
 
 class CKestrowView;
 class QAction;
+class QActionGroup;
+class QMenu;
+class QDockWidget;
 class QLabel;
+class QTextBrowser;
+class QUndoStack;
 
 namespace workspace {
 
+class AccessPointsPanel;
+class LiveScanPanel;
 class MapCanvas;
+class OverlayPanel;
+class PointPanel;
 class SweepRunner;
+
+// What the survey's editing core offers the window: undo and redo, deleting,
+// moving and renaming points, Save As, the report export and new points'
+// names. Whatever is unset is left out of the window (its actions disabled),
+// except deletion, which then goes the handheld's way.
+struct SurveyEditHooks {
+    QUndoStack* undoStack = nullptr;
+    // The point at map (x, y): deleted, moved to (toX, toY), renamed; false
+    // with the reason (empty when the surveyor was already told).
+    std::function<bool(int32_t x, int32_t y, std::string& error)> deletePoint;
+    std::function<bool(int32_t x, int32_t y, int32_t toX, int32_t toY, std::string& error)>
+        movePoint;
+    std::function<bool(int32_t x, int32_t y, const std::string& name, std::string& error)>
+        renamePoint;
+    std::function<bool(const std::string& path)> saveAs;
+    std::function<bool(const std::string& path, std::string& error)> exportReport;
+    std::function<std::string()> nextPointName;
+};
 
 // The window's commands that live outside it (the application's open, save
 // and the view's dialogs), by the view's command identifiers.
@@ -48,8 +75,14 @@ class WorkspaceWindow : public QMainWindow {
     void SetModifiedQuery(std::function<bool()> query) { m_modifiedQuery = std::move(query); }
     // The open site's path (the title's file name).
     void SetSitePathQuery(std::function<std::string()> query) { m_sitePath = std::move(query); }
-    // The name of the next point taken; "1", "2", ... by default.
-    void SetPointNamer(std::function<std::string()> namer) { m_pointNamer = std::move(namer); }
+    // The editing core's actions; the window's menus follow what is set.
+    void SetEditHooks(SurveyEditHooks hooks);
+    // Opens the site at `path` as the open command does (File → New site).
+    void SetSiteOpener(std::function<void(const std::string&)> open) {
+        m_openSite = std::move(open);
+    }
+    // The profile the pass/fail overlay started with (--profile).
+    void SetStartProfile(const std::string& name);
 
     // A click at map (x, y): starts a survey point there (nothing while a
     // sweep runs). False when no sweep was started.
@@ -58,6 +91,20 @@ class WorkspaceWindow : public QMainWindow {
     bool OpenPointAt(int32_t x, int32_t y);
     // Esc: the running sweep is abandoned, nothing recorded.
     void CancelSweep();
+    // A click on a point's circle: selects it and lists what was heard there.
+    void SelectPointAt(int32_t x, int32_t y);
+    // The overlay as the Overlay panel and the View menu choose it.
+    void ShowOverlay(int metricIndex);
+    // The panels, for tests and the script.
+    LiveScanPanel& LiveScan() { return *m_liveScan; }
+    AccessPointsPanel& AccessPoints() { return *m_accessPoints; }
+    PointPanel& PointInfo() { return *m_pointPanel; }
+    OverlayPanel& OverlayChoices() { return *m_overlayPanel; }
+    // The surveyor's guide, in a window of its own; false when it is not
+    // installed (the surveyor is told where it was looked for).
+    bool ShowGuide();
+    // Where the guide is: installed beside the program, or in the source tree.
+    static QString GuidePath();
 
     // Sizes the window: the canvas exactly `canvasSize` when given, else
     // the size, state and docks remembered from the last time (with
@@ -82,7 +129,19 @@ class WorkspaceWindow : public QMainWindow {
 
   private:
     void BuildMenus();
+    void BuildDocks();
     void BuildStatusBar();
+    void UpdateActions();
+    void UpdateLegend();
+    void ApplyOverlay();
+    void ShowSelectedPoint();
+    void DeleteSelected();
+    void RenameSelected();
+    void SaveAs();
+    void ExportReport();
+    void NewSiteFromPlan();
+    QDockWidget* AddDock(const QString& title, const QString& name, QWidget* panel,
+                         Qt::DockWidgetArea area);
     void ShowCursor(std::optional<QPointF> mapPoint);
     void ShowSweepProgress();
     void UpdateTitle();
@@ -95,7 +154,24 @@ class WorkspaceWindow : public QMainWindow {
     std::function<bool()> m_closeQuery;
     std::function<bool()> m_modifiedQuery;
     std::function<std::string()> m_sitePath;
-    std::function<std::string()> m_pointNamer;
+    std::function<void(const std::string&)> m_openSite;
+    SurveyEditHooks m_edits;
+    LiveScanPanel* m_liveScan = nullptr;
+    AccessPointsPanel* m_accessPoints = nullptr;
+    PointPanel* m_pointPanel = nullptr;
+    OverlayPanel* m_overlayPanel = nullptr;
+    QTextBrowser* m_guide = nullptr;
+    QAction* m_undo = nullptr;
+    QAction* m_redo = nullptr;
+    QAction* m_saveAs = nullptr;
+    QAction* m_export = nullptr;
+    QActionGroup* m_overlayGroup = nullptr;
+    QMenu* m_editMenu = nullptr;
+    std::optional<QPoint> m_selected;  // map position of the selected point
+    uint64_t m_shownMapGeneration = 0;
+    size_t m_shownRecords = static_cast<size_t>(-1);
+    int m_overlayShown = 0;
+    std::string m_profileShown;
     platform::MessageId m_statusUpdateMessage;
     std::array<QLabel*, kPaneCount> m_panes{};
     QLabel* m_cursorLabel = nullptr;

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -389,6 +390,186 @@ void RedAlert() {
     SaveWave(s, "sounds/redalert.wav");
 }
 
+// The workspace's tool-bar and menu icons, 32 x 32, one flat style: a dark
+// slate outline, blue and orange accents.
+void WorkspaceIcons() {
+    const QColor ink(0x2d, 0x3e, 0x50);
+    const QColor blue(0x2a, 0x7f, 0xd4);
+    const QColor orange(0xf2, 0x8c, 0x28);
+    const QColor paper(0xfa, 0xfa, 0xf7);
+    auto icon = [&](const char* name, const std::function<void(QPainter&)>& draw) {
+        QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        draw(p);
+        p.end();
+        Save(image, QString("icons/ws_%1.png").arg(name));
+    };
+    const QPen outline(ink, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    auto page = [&](QPainter& p) {
+        p.setPen(outline);
+        p.setBrush(paper);
+        QPainterPath sheet;
+        sheet.moveTo(7, 3);
+        sheet.lineTo(20, 3);
+        sheet.lineTo(26, 9);
+        sheet.lineTo(26, 29);
+        sheet.lineTo(7, 29);
+        sheet.closeSubpath();
+        p.drawPath(sheet);
+        p.drawLine(QPointF(20, 3), QPointF(20, 9));
+        p.drawLine(QPointF(20, 9), QPointF(26, 9));
+    };
+    auto magnifier = [&](QPainter& p) {
+        p.setPen(QPen(ink, 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(19, 19), QPointF(28, 28));
+        p.setPen(outline);
+        p.setBrush(paper);
+        p.drawEllipse(QPointF(13, 13), 9, 9);
+    };
+    auto arrow = [&](QPainter& p, bool forward) {
+        p.save();
+        if (forward) {
+            p.translate(32, 0);
+            p.scale(-1, 1);
+        }
+        p.setPen(QPen(blue, 3.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath curve;
+        curve.moveTo(9, 13);
+        curve.lineTo(20, 13);
+        curve.cubicTo(30, 13, 30, 27, 20, 27);
+        curve.lineTo(13, 27);
+        p.drawPath(curve);
+        p.setPen(Qt::NoPen);
+        p.setBrush(blue);
+        p.drawPolygon(QPolygonF({QPointF(3, 13), QPointF(11, 6), QPointF(11, 20)}));
+        p.restore();
+    };
+    icon("open", [&](QPainter& p) {
+        p.setPen(outline);
+        p.setBrush(QColor(0xf6, 0xc4, 0x5a));
+        p.drawPolygon(QPolygonF({QPointF(3, 8), QPointF(11, 8), QPointF(14, 11), QPointF(27, 11),
+                                 QPointF(27, 26), QPointF(3, 26)}));
+        p.setBrush(QColor(0xfb, 0xdc, 0x8c));
+        p.drawPolygon(
+            QPolygonF({QPointF(7, 15), QPointF(30, 15), QPointF(27, 26), QPointF(3, 26)}));
+    });
+    icon("save", [&](QPainter& p) {
+        p.setPen(outline);
+        p.setBrush(blue);
+        p.drawRoundedRect(QRectF(4, 4, 24, 24), 3, 3);
+        p.setBrush(paper);
+        p.drawRect(QRectF(9, 4, 14, 9));
+        p.setBrush(ink);
+        p.drawRect(QRectF(18, 6, 3, 5));
+        p.setBrush(paper);
+        p.drawRect(QRectF(8, 17, 16, 11));
+    });
+    icon("save_as", [&](QPainter& p) {
+        p.setPen(outline);
+        p.setBrush(blue);
+        p.drawRoundedRect(QRectF(3, 3, 20, 20), 3, 3);
+        p.setBrush(paper);
+        p.drawRect(QRectF(7, 3, 12, 7));
+        p.drawRect(QRectF(7, 14, 12, 9));
+        p.setPen(QPen(orange, 4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(17, 28), QPointF(28, 17));
+        p.setPen(QPen(ink, 2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(14, 30), QPointF(16, 29));
+    });
+    icon("new_site", [&](QPainter& p) {
+        page(p);
+        p.setPen(QPen(ink, 1.5));
+        p.drawLine(QPointF(10, 14), QPointF(23, 14));
+        p.drawLine(QPointF(16, 14), QPointF(16, 26));
+        p.drawLine(QPointF(10, 20), QPointF(16, 20));
+        p.setPen(Qt::NoPen);
+        p.setBrush(orange);
+        p.drawEllipse(QPointF(24, 24), 6, 6);
+        p.setPen(QPen(paper, 2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(24, 21), QPointF(24, 27));
+        p.drawLine(QPointF(21, 24), QPointF(27, 24));
+    });
+    icon("report", [&](QPainter& p) {
+        page(p);
+        p.setPen(Qt::NoPen);
+        const QColor bars[] = {QColor(0x2f, 0xa8, 0x4f), QColor(0xf2, 0xc2, 0x28), orange};
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(bars[i]);
+            p.drawRect(QRectF(10 + i * 5, 26 - (10 - i * 3), 4, 10 - i * 3));
+        }
+        p.setPen(QPen(ink, 1.5));
+        p.drawLine(QPointF(10, 12), QPointF(18, 12));
+    });
+    icon("undo", [&](QPainter& p) { arrow(p, false); });
+    icon("redo", [&](QPainter& p) { arrow(p, true); });
+    icon("zoom_in", [&](QPainter& p) {
+        magnifier(p);
+        p.setPen(QPen(blue, 2.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(9, 13), QPointF(17, 13));
+        p.drawLine(QPointF(13, 9), QPointF(13, 17));
+    });
+    icon("zoom_out", [&](QPainter& p) {
+        magnifier(p);
+        p.setPen(QPen(blue, 2.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(9, 13), QPointF(17, 13));
+    });
+    icon("fit", [&](QPainter& p) {
+        p.setPen(QPen(ink, 1.5));
+        p.setBrush(paper);
+        p.drawRect(QRectF(8, 10, 16, 12));
+        p.setPen(QPen(blue, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        for (int sx : {-1, 1}) {
+            for (int sy : {-1, 1}) {
+                const QPointF corner(16 + sx * 13, 16 + sy * 11);
+                p.drawPolyline(QPolygonF(
+                    {corner + QPointF(0, -sy * 6), corner, corner + QPointF(-sx * 6, 0)}));
+            }
+        }
+    });
+    icon("overlay", [&](QPainter& p) {
+        QLinearGradient heat(4, 28, 28, 4);
+        heat.setColorAt(0, QColor(0x1f, 0x4f, 0xd8));
+        heat.setColorAt(0.35, QColor(0x2f, 0xb8, 0x4f));
+        heat.setColorAt(0.65, QColor(0xf2, 0xd0, 0x28));
+        heat.setColorAt(1, QColor(0xe8, 0x3a, 0x1e));
+        p.setPen(outline);
+        p.setBrush(heat);
+        p.drawRoundedRect(QRectF(4, 4, 24, 24), 4, 4);
+        p.setPen(QPen(paper, 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(22, 10), 4, 4);
+        p.drawEllipse(QPointF(22, 10), 8, 8);
+    });
+    icon("guide", [&](QPainter& p) {
+        p.setPen(outline);
+        p.setBrush(blue);
+        p.drawRoundedRect(QRectF(5, 3, 22, 26), 2, 2);
+        p.setBrush(paper);
+        p.drawRect(QRectF(9, 3, 18, 22));
+        p.setPen(QPen(ink, 2.6, Qt::SolidLine, Qt::RoundCap));
+        QPainterPath mark;
+        mark.moveTo(14, 10);
+        mark.cubicTo(14, 6, 22, 6, 22, 10);
+        mark.cubicTo(22, 13, 18, 13, 18, 16);
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(mark);
+        p.drawPoint(QPointF(18, 21));
+    });
+    icon("walk", [&](QPainter& p) {
+        p.setPen(QPen(blue, 2.5, Qt::DashLine, Qt::RoundCap));
+        p.drawPolyline(
+            QPolygonF({QPointF(4, 28), QPointF(12, 18), QPointF(22, 22), QPointF(28, 6)}));
+        p.setPen(outline);
+        p.setBrush(orange);
+        p.drawEllipse(QPointF(28, 6), 3, 3);
+        p.drawEllipse(QPointF(4, 28), 3, 3);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -407,6 +588,7 @@ int main(int argc, char** argv) {
     Toolbar();
     AppIcon(32);
     AppIcon(16);
+    WorkspaceIcons();
     Ping();
     RedAlert();
     return 0;

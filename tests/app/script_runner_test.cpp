@@ -174,6 +174,11 @@ TEST(ScriptRunnerTest, CommandThatCannotRunStopsWithItsLineNumber) {
         {"dialog settings\n", "script line 1: usage: dialog colors|help|about\n"},
         {"status\nopen missing.ksf\n", "script line 2: no such file: missing.ksf\n"},
         {"tap 99999999999 1\n", "script line 1: usage: tap X Y\n"},
+        {"wheel 1 2\n", "script line 1: usage: wheel X Y N\n"},
+        {"pan 1\n", "script line 1: usage: pan DX DY\n"},
+        {"fit now\n", "script line 1: usage: fit\n"},
+        // The handheld frame (this host) has none of the workspace's canvas moves.
+        {"wheel 1 2 3\n", "script line 1: wheel: the handheld frame has no wheel zoom\n"},
     };
     for (const Case& c : cases) {
         const Outcome out = RunScript(c.script);

@@ -4,7 +4,9 @@
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QTreeWidget>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "view/kestrow_view.h"
 #include "workspace/canvas_geometry.h"
 #include "workspace/map_canvas.h"
+#include "workspace/survey_panels.h"
 #include "workspace/sweep_runner.h"
 #include "workspace/workspace_window.h"
 
@@ -167,6 +170,7 @@ TEST_F(WorkspaceTest, CanvasLetterboxesThePlanAndDrawsNumbersAndTheLegend) {
     record->rssi = -45;  // orange
     std::strcpy(record->pointName, "7");
     g_surveyList.Append(record);
+    m_window.Canvas().SurveyChanged();
     m_window.Canvas().SetLegend("Strongest signal (dBm)", {{0xFF0000u, "above -40"}});
     const QImage marked = m_window.Canvas().Render();
     // The circle at map (50, 50): canvas (101, 201).
@@ -230,6 +234,47 @@ TEST_F(WorkspaceTest, FinishedSweepsCommitPointsNamedByNumberAndBesideThePlanNot
     RunUntil([&] { return !m_window.Sweep().IsRunning(); });
     EXPECT_EQ(NameOfLast(), "42");
     EXPECT_EQ(g_siteHeader->m_pointCount, 2);
+}
+
+TEST_F(WorkspaceTest, HelpOpensTheGuideItself) {
+    ASSERT_FALSE(workspace::WorkspaceWindow::GuidePath().isEmpty());
+    ASSERT_TRUE(m_window.ShowGuide());
+    auto* browser = m_window.findChild<QTextBrowser*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->toPlainText().contains("The desktop workspace"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WorkspaceTest, AccessPointsGroupBySsidAndTheUncheckedLeaveTheOverlay) {
+    workspace::SiteAccessPoint corp;
+    corp.bssid = {2, 0, 0, 0, 0, 0xa1};
+    corp.entry = {"02:00:00:00:00:a1", "Corp", "5", 36, -50};
+    corp.radio = 1;
+    workspace::SiteAccessPoint guest = corp;
+    guest.bssid[5] = 0xa2;
+    guest.entry.bssid = "02:00:00:00:00:a2";
+    guest.entry.ssid = "Guest";
+    workspace::SiteAccessPoint corp2 = corp;
+    corp2.bssid[5] = 0xb1;
+    corp2.entry.bssid = "02:00:00:00:00:b1";
+    corp2.radio = 2;
+    workspace::AccessPointsPanel& panel = m_window.AccessPoints();
+    panel.Rebuild({corp, guest, corp2});
+    ASSERT_EQ(panel.Tree()->topLevelItemCount(), 2);
+    bool all = false;
+    EXPECT_EQ(panel.Checked(all).size(), 3u);
+    EXPECT_TRUE(all);
+    // Unchecking the Guest network leaves its BSSID out, and stays so when
+    // the survey changes.
+    QTreeWidgetItem* guestGroup = panel.Tree()->findItems("Guest", Qt::MatchExactly).front();
+    guestGroup->setCheckState(0, Qt::Unchecked);
+    panel.Rebuild({corp, guest, corp2});
+    const std::vector<coverage::Bssid> checked = panel.Checked(all);
+    EXPECT_FALSE(all);
+    EXPECT_EQ(checked, std::vector<coverage::Bssid>({corp.bssid, corp2.bssid}));
 }
 
 }  // namespace
