@@ -4,9 +4,11 @@
 #include <iterator>
 #include <limits>
 #include <mutex>
+#include <numeric>
 
 #include "coverage/field_model.h"
 #include "coverage/parallel.h"
+#include "coverage/walls.h"
 #include "platform/text.h"
 
 namespace coverage {
@@ -189,6 +191,12 @@ bool CheckGridSpec(const GridSpec& spec, std::string& error) {
 }
 
 bool CheckSurveySize(const Survey& survey, std::string& error) {
+    if (survey.building.walls.size() > kMaxModelWalls) {
+        error = "the plan has " + std::to_string(survey.building.walls.size()) +
+                " walls, more than the " + std::to_string(kMaxModelWalls) +
+                " a coverage map takes in (leave them out with --walls off)";
+        return false;
+    }
     std::vector<std::pair<double, double>> places;
     places.reserve(survey.points.size());
     std::vector<Bssid> bssids;
@@ -283,21 +291,97 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
         return nullptr;
     }
 
+    // Where each access point is, and what the walls cost. With walls every
+    // access point takes part, so that the calibrated losses (and hence a
+    // filtered map) do not depend on the filter.
+    const Building& building = survey.building;
+    const bool walls = !building.walls.empty();
+    std::vector<SourceFit> sources(apCount);
+    if (walls || options.method == Method::kPathLoss) {
+        std::vector<size_t> fitted = chosen;
+        if (walls) {
+            fitted.resize(samples.aps.size());
+            std::iota(fitted.begin(), fitted.end(), 0);
+        }
+        bool cancelled = false;
+        BuildingFit fit =
+            FitSources(samples, fitted, building, model->m_threads, options.cancel, cancelled);
+        if (cancelled) {
+            error = "cancelled";
+            return nullptr;
+        }
+        for (size_t a = 0; a < apCount; ++a) {
+            sources[a] = std::move(fit.sources[walls ? chosen[a] : a]);
+        }
+        if (walls) {
+            model->m_walls = building.walls;
+            model->m_materialLoss = fit.materialLossDb;
+            for (size_t a = 0; a < apCount; ++a) {
+                model->m_wallLoss.push_back(
+                    sources[a].located ? fit.WallLosses(building.walls, model->m_aps[a].band)
+                                       : std::vector<double>());
+            }
+        }
+        const double confident =
+            kConfidentSourceMetres *
+            (building.pixelsPerMetre > 0 ? building.pixelsPerMetre : kAssumedPixelsPerMetre);
+        model->m_sources.resize(apCount);
+        for (size_t a = 0; a < apCount; ++a) {
+            const SourceFit& f = sources[a];
+            model->m_sources[a] = {f.located, f.placed, f.x, f.y, f.uncertainty};
+            // A source the map may trust: its fall-off shows the level there.
+            if (f.trend && (f.placed || f.uncertainty <= confident)) {
+                model->m_ceiling[a] = std::max(model->m_ceiling[a], f.p0 - kCeilingMarginDb);
+            }
+        }
+    }
     if (options.method == Method::kKriging) {
-        model->m_field = FitKriging(samples, chosen, model->m_threads, options.cancel);
+        model->m_field = FitKriging(WithoutWalls(samples, chosen, sources), chosen,
+                                    model->m_threads, options.cancel);
     } else if (options.method == Method::kPathLoss) {
-        model->m_field = FitTrendKriging(samples, chosen, model->m_threads, options.cancel);
+        model->m_field =
+            FitTrendKriging(samples, chosen, sources, model->m_threads, options.cancel);
     } else {
-        model->m_field = FitIdw(samples, chosen);
+        model->m_field = FitIdw(WithoutWalls(samples, chosen, sources), chosen);
     }
     if (model->m_field == nullptr) {
         error = "cancelled";
         return nullptr;
     }
 
-    // Every cell within reach, tile by tile.
+    // The walls' loss at every cell within reach, source by source (a row of
+    // cells at a time, see walls.h), taken off the levels below.
     const size_t cellCount = model->m_cells.size();
-    model->m_levels.resize(cellCount * apCount);
+    model->m_levels.assign(cellCount * apCount, 0.0f);
+    if (!model->m_wallLoss.empty()) {
+        const int cols = spec.Cols();
+        const bool done = ParallelFor(
+            apCount, model->m_threads,
+            [&](size_t a) {
+                if (model->m_wallLoss[a].empty()) {
+                    return;
+                }
+                std::vector<double> row(static_cast<size_t>(cols));
+                int current = -1;
+                for (size_t i = 0; i < cellCount; ++i) {
+                    const int r = static_cast<int>(model->m_cells[i] / cols);
+                    if (r != current) {
+                        WallLossRow(spec, r, building.walls, model->m_wallLoss[a], sources[a].x,
+                                    sources[a].y, row.data());
+                        current = r;
+                    }
+                    model->m_levels[i * apCount + a] =
+                        static_cast<float>(row[model->m_cells[i] % cols]);
+                }
+            },
+            options.cancel);
+        if (!done) {
+            error = "cancelled";
+            return nullptr;
+        }
+    }
+
+    // Every cell within reach, tile by tile.
     if (apCount > 0) {
         const size_t tiles = (cellCount + kTileCells - 1) / kTileCells;
         const FieldModel& field = *model->m_field;
@@ -332,7 +416,8 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
                 field.Predict(x.data(), y.data(), count, out.data());
                 float* levels = model->m_levels.data() + begin * apCount;
                 for (size_t i = 0; i < count * apCount; ++i) {
-                    levels[i] = static_cast<float>(Limit(out[i], model->m_ceiling[i % apCount]));
+                    levels[i] = static_cast<float>(
+                        Limit(out[i] - levels[i], model->m_ceiling[i % apCount]));
                 }
                 const size_t finished = ++tilesDone;
                 if (options.progress) {
@@ -351,7 +436,13 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
     LeaveOneOut& loo = model->m_leaveOneOut;
     loo.positions = samples.Positions();
     if (apCount > 0 && samples.Positions() >= 2) {
-        const std::vector<double> predicted = model->m_field->LeaveOneOutLevels();
+        std::vector<double> predicted = model->m_field->LeaveOneOutLevels();
+        for (size_t a = 0; a < apCount; ++a) {
+            const std::vector<double>& loss = sources[a].wallLoss;
+            for (size_t p = 0; p < loss.size(); ++p) {
+                predicted[p * apCount + a] -= loss[p];
+            }
+        }
         std::vector<double> others(apCount, kNotHeardDbm);  // second highest level
         for (size_t a = 0; a < apCount; ++a) {
             bool skipped = false;
@@ -382,6 +473,20 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
         loo.strongestRmse = std::sqrt(strongestSum / samples.Positions());
     }
     return model;
+}
+
+std::vector<SourceEstimate> LocateAccessPoints(const Survey& survey, unsigned threads) {
+    const SiteSamples samples = PrepareSamples(survey);
+    std::vector<size_t> all(samples.aps.size());
+    std::iota(all.begin(), all.end(), 0);
+    bool cancelled = false;
+    const BuildingFit fit =
+        FitSources(samples, all, survey.building, ThreadCount(threads), nullptr, cancelled);
+    std::vector<SourceEstimate> out;
+    for (const SourceFit& f : fit.sources) {
+        out.push_back({f.located, f.placed, f.x, f.y, f.uncertainty});
+    }
+    return out;
 }
 
 Grid CoverageModel::Map(const MapRequest& request) const {
@@ -446,7 +551,11 @@ Grid CoverageModel::Map(const MapRequest& request) const {
 double CoverageModel::LevelAt(size_t ap, double x, double y) const {
     std::vector<double> out(m_aps.size());
     m_field->Predict(&x, &y, 1, out.data());
-    return Limit(out.at(ap), m_ceiling.at(ap));
+    double loss = 0;
+    if (!m_wallLoss.empty() && !m_wallLoss.at(ap).empty()) {
+        loss = WallLossAt(m_walls, m_wallLoss[ap], m_sources[ap].x, m_sources[ap].y, x, y);
+    }
+    return Limit(out.at(ap) - loss, m_ceiling.at(ap));
 }
 
 }  // namespace coverage

@@ -16,10 +16,16 @@
 // immutable, so any thread may ask it for maps; a change of metric, threshold
 // or filter only combines the cached per-access-point levels again.
 //
+// Where the survey's building has walls, each access point's map loses the
+// loss of every wall between its source and the cell, each material's loss
+// calibrated on the survey (see field_model.h).
+//
 // Cells farther than the radius from every survey point have no value, and
 // an access point's interpolated level never exceeds the strongest level
-// measured for it by more than kCeilingMarginDb: the maps show no coverage
-// nobody measured. Output is the same for any number of threads.
+// measured for it by more than kCeilingMarginDb, unless its source is placed
+// or confidently located: then the fall-off fitted towards it is trusted up
+// to its level at the source. The maps show no coverage nobody measured.
+// Output is the same for any number of threads.
 #pragma once
 
 #include <algorithm>
@@ -59,6 +65,10 @@ constexpr Method kDefaultMethod = Method::kPathLoss;
 // map above the strongest reading by as much as a reading's own noise (the
 // most kriging assumes), never more.
 constexpr double kCeilingMarginDb = 2;
+// A fitted source is confident when it is uncertain by no more than this
+// (metres; 20 pixels a metre on a plan without scale).
+constexpr double kConfidentSourceMetres = 2;
+constexpr double kAssumedPixelsPerMetre = 20;
 const char* MethodName(Method method);
 bool ParseMethod(const std::string& name, Method& out);
 std::vector<Method> AllMethods();
@@ -119,6 +129,10 @@ constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x 
 // which every method's fit and leave-one-out grow with faster than linearly,
 // and its positions x access points, the levels it holds.
 constexpr size_t kMaxPositions = 3000;
+// The most walls a model takes in: each costs a crossing test per survey
+// position and per row of cells, for every access point (about a
+// millisecond each for an office-sized survey).
+constexpr size_t kMaxModelWalls = 5000;
 constexpr int64_t kMaxSampleLevels = 16ll * 1024 * 1024;
 
 // False with a one-line reason naming the bound when the survey is larger.
@@ -193,6 +207,27 @@ struct BuildOptions {
 };
 
 class FieldModel;
+struct SourceFit;
+
+// Where an access point is, as a map may draw it: placed on the plan, or
+// estimated from the survey (the source of its fall-off, fitted with the
+// walls in the fit) with how far it may be from there.
+struct SourceEstimate {
+    bool located = false;  // x and y hold a place
+    bool placed = false;
+    double x = 0;  // map pixels
+    double y = 0;
+    double uncertainty = 0;  // map pixels (0 for a placed one)
+};
+
+// Access points whose place is estimated have been heard at this many
+// positions at least.
+constexpr int kMinPositionsToLocate = 3;
+
+// The place of every access point of the survey (in the order of
+// PrepareSamples(survey).aps: by BSSID), with the survey's walls and placed
+// access points as the survey's building gives them.
+std::vector<SourceEstimate> LocateAccessPoints(const Survey& survey, unsigned threads = 0);
 
 class CoverageModel {
   public:
@@ -226,6 +261,13 @@ class CoverageModel {
     // radius (for tests and tools); the cells hold the same values.
     double LevelAt(size_t ap, double x, double y) const;
     const LeaveOneOut& LeaveOneOutError() const { return m_leaveOneOut; }
+    // Each access point's place (as AccessPoints() orders them) where the
+    // method located it: always with walls or the path-loss method.
+    const std::vector<SourceEstimate>& Sources() const { return m_sources; }
+    // The walls the model took in, and each material's loss of one crossing
+    // at 2.4, 5 and 6 GHz as the survey calibrated it (empty without walls).
+    const std::vector<WallSegment>& Walls() const { return m_walls; }
+    const std::vector<std::array<double, 3>>& MaterialLossDb() const { return m_materialLoss; }
 
   private:
     CoverageModel() = default;
@@ -242,6 +284,10 @@ class CoverageModel {
     std::vector<float> m_levels;    // m_cells.size() x m_aps.size(), cell by cell
     std::unique_ptr<FieldModel> m_field;
     LeaveOneOut m_leaveOneOut;
+    std::vector<SourceEstimate> m_sources;
+    std::vector<WallSegment> m_walls;
+    std::vector<std::array<double, 3>> m_materialLoss;
+    std::vector<std::vector<double>> m_wallLoss;  // per access point: each wall's loss; empty: none
 };
 
 }  // namespace coverage

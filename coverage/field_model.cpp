@@ -8,6 +8,7 @@
 #include <unsupported/Eigen/NonLinearOptimization>
 
 #include "coverage/parallel.h"
+#include "coverage/walls.h"
 
 namespace coverage {
 
@@ -526,6 +527,34 @@ constexpr int kMaxEvaluations = 200;
 // The leverage a position left out of a fit is given at most (see FitTrend).
 constexpr double kMaxLeverage = 0.9;
 
+// Walls: the trend at a position loses what the walls between the source and
+// it cost. The loss changes only where the source crosses the line of a
+// wall, so the solver holds it fixed at the source it starts from, the loss
+// is taken again at the source it ends at, and the solver runs once more
+// from there while the walls crossed still change, at most this many times.
+constexpr int kWallRounds = 4;
+// An access point's place is estimated from this many positions that heard it.
+constexpr int kMinEstimateHeard = 3;
+// Each material's loss of one crossing is calibrated on the survey: the
+// start value is a prior with this spread (its share of the value, at least
+// kMinPriorSpreadDb), against readings of about kReadingSpreadDb, and the fit
+// keeps within a half and twice the start value (at least 3 dB either way).
+constexpr double kPriorShare = 1;
+constexpr double kMinPriorSpreadDb = 3;
+constexpr double kReadingSpreadDb = 3;
+constexpr double kMinLossDb = 3;
+// Rounds of calibration: locate the sources with the losses, calibrate the
+// losses with the sources.
+constexpr int kCalibrationRounds = 2;
+// The variance of a reading a position's uncertainty assumes at least, dB^2:
+// a fit through three readings is exact, but the readings are not.
+constexpr double kMinReadingVariance = 4;
+
+// How a trend is fitted: the source and its fall-off; the source with a
+// typical fall-off (too few readings for more); or the fall-off of a source
+// whose place is known.
+enum class TrendMode { kFree, kFixedExponent, kPlaced };
+
 // One access point's trend. Off: no trend (it is kriged as it is).
 struct SourceTrend {
     bool on = false;
@@ -555,9 +584,15 @@ struct Squeeze {
     }
 };
 
+// The loss-free fall-off g(d) = 5 log10(1 + d^2 / h^2): the trend is p0 - n g.
+double FallOff(double dx, double dy) {
+    return 5 * std::log10(1 + (dx * dx + dy * dy) / (kNearField * kNearField));
+}
+
 // One access point's trend as a least-squares problem for Eigen's
-// Levenberg-Marquardt solver, in the unbounded parameters u = (source x,
-// source y, p0, exponent).
+// Levenberg-Marquardt solver, in unbounded parameters: of (source x, source
+// y, p0, exponent) those the mode fits. The walls' loss at each position is
+// an offset the caller keeps up to date (see kWallRounds).
 class TrendProblem {
   public:
     using Scalar = double;
@@ -568,31 +603,54 @@ class TrendProblem {
 
     // Positions, their root weights and the access point's levels there.
     TrendProblem(const ArrayXd& x, const ArrayXd& y, const ArrayXd& rootWeights,
-                 const ArrayXd& levels)
-        : m_x(x), m_y(y), m_w(rootWeights), m_levels(levels) {
+                 const ArrayXd& levels, TrendMode mode)
+        : m_x(x),
+          m_y(y),
+          m_w(rootWeights),
+          m_levels(levels),
+          m_mode(mode),
+          m_offset(ArrayXd::Zero(x.size())) {
         const double reach = kSourceReach * std::max({x.maxCoeff() - x.minCoeff(),
                                                       y.maxCoeff() - y.minCoeff(), kNearField});
         m_sx = {x.minCoeff() - reach, x.maxCoeff() + reach};
         m_sy = {y.minCoeff() - reach, y.maxCoeff() + reach};
+        m_fixed << 0, 0, 0, kStartExponent;
     }
 
-    int inputs() const { return 4; }
+    int inputs() const {
+        return m_mode == TrendMode::kFree ? 4 : m_mode == TrendMode::kPlaced ? 2 : 3;
+    }
     int values() const { return static_cast<int>(m_x.size()); }
 
     bool Heard(Eigen::Index i) const { return m_levels[i] > kNotHeardDbm; }
+    void SetOffset(const ArrayXd& offset) { m_offset = offset; }
+    const ArrayXd& Offset() const { return m_offset; }
+
+    // The place of a known source.
+    void Place(double x, double y) {
+        m_fixed[0] = x;
+        m_fixed[1] = y;
+    }
 
     SourceTrend Trend(const VectorXd& u) const {
         SourceTrend t;
         t.on = true;
+        if (m_mode == TrendMode::kPlaced) {
+            t.x = m_fixed[0];
+            t.y = m_fixed[1];
+            t.p0 = kSourceLevel.Value(u[0]);
+            t.exponent = kExponent.Value(u[1]);
+            return t;
+        }
         t.x = m_sx.Value(u[0]);
         t.y = m_sy.Value(u[1]);
         t.p0 = kSourceLevel.Value(u[2]);
-        t.exponent = kExponent.Value(u[3]);
+        t.exponent = m_mode == TrendMode::kFree ? kExponent.Value(u[3]) : m_fixed[3];
         return t;
     }
 
     // A source at (x, y) with the typical exponent, at the level that fits
-    // the heard readings best.
+    // the heard readings best (the offset taken as it is).
     VectorXd Start(double x, double y) const {
         SourceTrend t;
         t.x = x;
@@ -601,13 +659,20 @@ class TrendProblem {
         double sum = 0, weight = 0;
         for (Eigen::Index i = 0; i < m_x.size(); ++i) {
             if (Heard(i)) {
-                sum += m_w[i] * m_w[i] * (m_levels[i] - t.At(m_x[i], m_y[i]));
+                sum += m_w[i] * m_w[i] * (m_levels[i] + m_offset[i] - t.At(m_x[i], m_y[i]));
                 weight += m_w[i] * m_w[i];
             }
         }
-        VectorXd u(4);
-        u << m_sx.Parameter(x), m_sy.Parameter(y), kSourceLevel.Parameter(sum / weight),
-            kExponent.Parameter(kStartExponent);
+        const double p0 = kSourceLevel.Parameter(sum / weight);
+        const double n = kExponent.Parameter(kStartExponent);
+        VectorXd u(inputs());
+        if (m_mode == TrendMode::kPlaced) {
+            u << p0, n;
+        } else if (m_mode == TrendMode::kFree) {
+            u << m_sx.Parameter(x), m_sy.Parameter(y), p0, n;
+        } else {
+            u << m_sx.Parameter(x), m_sy.Parameter(y), p0;
+        }
         return u;
     }
 
@@ -617,33 +682,48 @@ class TrendProblem {
         const SourceTrend t = Trend(u);
         residuals.resize(m_x.size());
         for (Eigen::Index i = 0; i < m_x.size(); ++i) {
-            const double level = t.At(m_x[i], m_y[i]);
+            const double level = t.At(m_x[i], m_y[i]) - m_offset[i];
             residuals[i] =
                 m_w[i] * (Heard(i) ? level - m_levels[i] : std::max(0.0, level - kNotHeardDbm));
         }
         return 0;
     }
 
-    int df(const VectorXd& u, MatrixXd& jacobian) const {
+    // The Jacobian in the solver's parameters or, with `real`, in the
+    // source's place, level and exponent themselves.
+    void Jacobian(const VectorXd& u, MatrixXd& jacobian, bool real) const {
         const SourceTrend t = Trend(u);
         const double h2 = kNearField * kNearField;
         const double slope = 10 * t.exponent / std::log(10.0);  // dB per unit of ln(d^2 + h^2)
-        const double dx = m_sx.Slope(u[0]), dy = m_sy.Slope(u[1]);
-        const double dp = kSourceLevel.Slope(u[2]);
-        const double dn = kExponent.Slope(u[3]);
-        jacobian.resize(m_x.size(), 4);
+        const bool placed = m_mode == TrendMode::kPlaced;
+        const double dx = real || placed ? 1 : m_sx.Slope(u[0]);
+        const double dy = real || placed ? 1 : m_sy.Slope(u[1]);
+        const double dp = real ? 1 : kSourceLevel.Slope(u[placed ? 0 : 2]);
+        const double dn =
+            real || m_mode == TrendMode::kFixedExponent ? 1 : kExponent.Slope(u[placed ? 1 : 3]);
+        jacobian.resize(m_x.size(), inputs());
         for (Eigen::Index i = 0; i < m_x.size(); ++i) {
             const double ex = m_x[i] - t.x, ey = m_y[i] - t.y;
             const double q = ex * ex + ey * ey + h2;
-            if (!Heard(i) && t.At(m_x[i], m_y[i]) <= kNotHeardDbm) {
+            if (!Heard(i) && t.At(m_x[i], m_y[i]) - m_offset[i] <= kNotHeardDbm) {
                 jacobian.row(i).setZero();
                 continue;
             }
-            jacobian(i, 0) = m_w[i] * slope * ex / q * dx;
-            jacobian(i, 1) = m_w[i] * slope * ey / q * dy;
-            jacobian(i, 2) = m_w[i] * dp;
-            jacobian(i, 3) = -m_w[i] * 5 * std::log10(q / h2) * dn;
+            const double full[4] = {m_w[i] * slope * ex / q * dx, m_w[i] * slope * ey / q * dy,
+                                    m_w[i] * dp, -m_w[i] * 5 * std::log10(q / h2) * dn};
+            if (placed) {
+                jacobian(i, 0) = full[2];
+                jacobian(i, 1) = full[3];
+            } else {
+                for (int k = 0; k < inputs(); ++k) {
+                    jacobian(i, k) = full[k];
+                }
+            }
         }
+    }
+
+    int df(const VectorXd& u, MatrixXd& jacobian) const {
+        Jacobian(u, jacobian, false);
         return 0;
     }
 
@@ -669,72 +749,285 @@ class TrendProblem {
     const ArrayXd& m_y;
     const ArrayXd& m_w;
     const ArrayXd& m_levels;
+    TrendMode m_mode;
+    ArrayXd m_offset;
+    Eigen::Vector4d m_fixed;
     Squeeze m_sx{0, 1};
     Squeeze m_sy{0, 1};
 };
 
-// One access point's trend and, for each position that heard it, the
-// trend's level there when fitted without that position (NaN elsewhere).
-struct TrendFit {
-    SourceTrend trend;
-    std::vector<double> leftOut;
+// The survey as every source fit sees it.
+struct Positions {
+    ArrayXd x;
+    ArrayXd y;
+    ArrayXd rootWeights;
 };
 
-// One access point's trend: fitted from each of its strongest readings in
-// turn, the best kept; off when it is heard too seldom or explains too
-// little.
-TrendFit FitTrend(const ArrayXd& x, const ArrayXd& y, const ArrayXd& rootWeights,
-                  const ArrayXd& levels) {
-    TrendFit fit;
-    TrendProblem problem(x, y, rootWeights, levels);
+Positions PositionsOf(const SiteSamples& samples) {
+    const Eigen::Index rows = static_cast<Eigen::Index>(samples.Positions());
+    Positions p;
+    p.x = Eigen::Map<const ArrayXd>(samples.x.data(), rows);
+    p.y = Eigen::Map<const ArrayXd>(samples.y.data(), rows);
+    p.rootWeights.resize(rows);
+    for (Eigen::Index i = 0; i < rows; ++i) {
+        p.rootWeights[i] = std::sqrt(static_cast<double>(samples.pointsAt[static_cast<size_t>(i)]));
+    }
+    return p;
+}
+
+// The walls' loss from (sx, sy) to every position.
+ArrayXd OffsetsFrom(const Positions& at, const std::vector<WallSegment>& walls,
+                    const std::vector<double>& loss, double sx, double sy) {
+    ArrayXd offset = ArrayXd::Zero(at.x.size());
+    if (walls.empty()) {
+        return offset;
+    }
+    for (Eigen::Index i = 0; i < at.x.size(); ++i) {
+        offset[i] = WallLossAt(walls, loss, sx, sy, at.x[i], at.y[i]);
+    }
+    return offset;
+}
+
+// As SourceFit keeps it: nothing where there are no walls.
+std::vector<double> LossVector(const ArrayXd& offset, const std::vector<WallSegment>& walls) {
+    if (walls.empty()) {
+        return {};
+    }
+    return std::vector<double>(offset.data(), offset.data() + offset.size());
+}
+
+// Solves from u, keeping the walls' loss in step with the source.
+void SolveWithWalls(TrendProblem& problem, const Positions& at,
+                    const std::vector<WallSegment>& walls, const std::vector<double>& loss,
+                    VectorXd& u) {
+    for (int round = 0; round < kWallRounds; ++round) {
+        problem.Solve(u);
+        if (walls.empty()) {
+            return;
+        }
+        const SourceTrend t = problem.Trend(u);
+        const ArrayXd offset = OffsetsFrom(at, walls, loss, t.x, t.y);
+        if ((offset == problem.Offset()).all()) {
+            return;
+        }
+        problem.SetOffset(offset);
+    }
+}
+
+// One access point's source and trend. `warm`, when given, is where a fit
+// with other wall losses ended: the only start then. Otherwise each of the
+// strongest readings is a start and the best is kept.
+SourceFit FitSource(const Positions& at, const ArrayXd& levels,
+                    const std::vector<WallSegment>& walls, const std::vector<double>& loss,
+                    const PlacedSource* placed, const VectorXd* warm, VectorXd* solution) {
+    SourceFit fit;
     std::vector<Eigen::Index> heard;
-    for (Eigen::Index i = 0; i < x.size(); ++i) {
-        if (problem.Heard(i)) {
+    for (Eigen::Index i = 0; i < levels.size(); ++i) {
+        if (levels[i] > kNotHeardDbm) {
             heard.push_back(i);
         }
     }
-    if (static_cast<int>(heard.size()) < kMinHeard) {
+    const int heardCount = static_cast<int>(heard.size());
+    if (placed != nullptr) {
+        fit.located = fit.placed = true;
+        fit.x = placed->x;
+        fit.y = placed->y;
+        fit.wallLoss = LossVector(OffsetsFrom(at, walls, loss, placed->x, placed->y), walls);
+    }
+    if (heardCount < (placed != nullptr ? 2 : kMinEstimateHeard)) {
         return fit;
     }
+    const TrendMode mode = placed != nullptr         ? TrendMode::kPlaced
+                           : heardCount >= kMinHeard ? TrendMode::kFree
+                                                     : TrendMode::kFixedExponent;
+    TrendProblem problem(at.x, at.y, at.rootWeights, levels, mode);
     std::stable_sort(heard.begin(), heard.end(),
                      [&](Eigen::Index i, Eigen::Index j) { return levels[i] > levels[j]; });
     double best = std::numeric_limits<double>::infinity();
     VectorXd bestU;
-    for (int s = 0; s < kStarts; ++s) {
-        VectorXd u = problem.Start(x[heard[s]], y[heard[s]]);
-        problem.Solve(u);
+    ArrayXd bestOffset;
+    const int starts = placed != nullptr || warm != nullptr ? 1 : std::min(kStarts, heardCount);
+    for (int s = 0; s < starts; ++s) {
+        double sx = at.x[heard[s]], sy = at.y[heard[s]];
+        if (placed != nullptr) {
+            problem.Place(placed->x, placed->y);
+            sx = placed->x;
+            sy = placed->y;
+        } else if (warm != nullptr) {
+            const SourceTrend t = problem.Trend(*warm);
+            sx = t.x;
+            sy = t.y;
+        }
+        problem.SetOffset(OffsetsFrom(at, walls, loss, sx, sy));
+        VectorXd u = warm != nullptr && placed == nullptr ? *warm : problem.Start(sx, sy);
+        SolveWithWalls(problem, at, walls, loss, u);
         const double cost = problem.Cost(u);
         if (cost < best) {
             best = cost;
             bestU = u;
+            bestOffset = problem.Offset();
         }
     }
-    // How much of the readings' spread the trend explains.
-    const ArrayXd w2 = rootWeights.square();
+    problem.SetOffset(bestOffset);
+    const SourceTrend trend = problem.Trend(bestU);
+    if (solution != nullptr) {
+        *solution = bestU;
+    }
+    fit.located = true;
+    fit.x = trend.x;
+    fit.y = trend.y;
+    fit.p0 = trend.p0;
+    fit.exponent = trend.exponent;
+    fit.wallLoss = LossVector(bestOffset, walls);
+
+    // How far the source may be from its estimate: the spread of the fitted
+    // place as the fit linearised at its optimum sees it.
+    MatrixXd jacobian;
+    if (placed == nullptr) {
+        problem.Jacobian(bestU, jacobian, true);
+        const int k = problem.inputs();
+        const double variance = std::max(kMinReadingVariance, best / std::max(1, heardCount - k));
+        const MatrixXd normal = jacobian.transpose() * jacobian;
+        const Eigen::FullPivLU<MatrixXd> lu(normal);
+        const double extent =
+            std::hypot(at.x.maxCoeff() - at.x.minCoeff(), at.y.maxCoeff() - at.y.minCoeff()) +
+            kNearField;
+        fit.uncertainty = extent;
+        if (lu.isInvertible()) {
+            const MatrixXd covariance = variance * lu.inverse();
+            const double spread = std::sqrt(covariance(0, 0) + covariance(1, 1));
+            if (std::isfinite(spread)) {
+                fit.uncertainty = std::min(spread, extent);
+            }
+        }
+    }
+
+    // A trend needs the fall-off fitted and explaining enough of the spread.
+    const ArrayXd w2 = at.rootWeights.square();
     const double mean = (w2 * levels).sum() / w2.sum();
     const double spread = (w2 * (levels - mean).square()).sum();
-    if (!(spread > 0) || !(best <= (1 - kMinExplained) * spread)) {
+    if (mode == TrendMode::kFixedExponent || !(spread > 0) ||
+        !(best <= (1 - kMinExplained) * spread)) {
         return fit;
     }
-    fit.trend = problem.Trend(bestU);
+    fit.trend = true;
 
     // Each heard position left out in turn, as the fit linearised at its
     // optimum sees it: the trend's miss there grows by 1 / (1 - leverage).
     // A position that alone decides the fit (leverage near 1) is taken as
     // one of kMaxLeverage.
-    MatrixXd jacobian;
     problem.df(bestU, jacobian);
     const Eigen::ColPivHouseholderQR<MatrixXd> qr(jacobian);
     const MatrixXd basis =
         (qr.householderQ() * MatrixXd::Identity(jacobian.rows(), jacobian.cols()))
             .leftCols(qr.rank());
-    fit.leftOut.assign(static_cast<size_t>(x.size()), std::nan(""));
+    fit.leftOut.assign(static_cast<size_t>(levels.size()), std::nan(""));
     for (Eigen::Index p : heard) {
         const double leverage = std::min(basis.row(p).squaredNorm(), kMaxLeverage);
-        const double miss = fit.trend.At(x[p], y[p]) - levels[p];
+        const double miss = trend.At(at.x[p], at.y[p]) - bestOffset[p] - levels[p];
         fit.leftOut[static_cast<size_t>(p)] = levels[p] + miss / (1 - leverage);
     }
     return fit;
+}
+
+int BandIndex(channels::Band band) {
+    return band == channels::Band::kUnknown ? 1 : static_cast<int>(band) - 1;
+}
+
+// Each material's loss at every band, calibrated on the trends of the
+// sources as they are: one linear least-squares problem in every trend's
+// level and exponent and every (material, band) crossed, each loss drawn
+// towards its start value, then kept within reason.
+void Calibrate(const Positions& at, const SiteSamples& samples, const std::vector<size_t>& aps,
+               const Building& building, std::vector<SourceFit>& fits,
+               std::vector<std::array<double, 3>>& loss) {
+    const size_t materials = building.materialLossDb.size();
+    std::vector<size_t> trended;
+    for (size_t a = 0; a < aps.size(); ++a) {
+        if (fits[a].trend) {
+            trended.push_back(a);
+        }
+    }
+    // The crossings of each material from each trended source to each position.
+    std::vector<std::vector<int>> crossings(trended.size());
+    std::vector<int> column(materials * 3, -1);  // (material, band) -> unknown
+    Eigen::Index unknowns = static_cast<Eigen::Index>(2 * trended.size());
+    Eigen::Index rows = static_cast<Eigen::Index>(materials * 3);
+    for (size_t k = 0; k < trended.size(); ++k) {
+        const SourceFit& fit = fits[trended[k]];
+        const int band = BandIndex(samples.aps[aps[trended[k]]].band);
+        std::vector<int>& c = crossings[k];
+        c.assign(samples.Positions() * materials, 0);
+        for (size_t p = 0; p < samples.Positions(); ++p) {
+            if (!(samples.Level(p, aps[trended[k]]) > kNotHeardDbm)) {
+                continue;
+            }
+            ++rows;
+            for (const WallSegment& w : building.walls) {
+                if (Crosses(w, fit.x, fit.y, at.x[static_cast<Eigen::Index>(p)],
+                            at.y[static_cast<Eigen::Index>(p)])) {
+                    ++c[p * materials + static_cast<size_t>(w.material)];
+                    int& col = column[static_cast<size_t>(w.material) * 3 + band];
+                    if (col < 0) {
+                        col = static_cast<int>(unknowns++);
+                    }
+                }
+            }
+        }
+    }
+    if (trended.empty() || unknowns == static_cast<Eigen::Index>(2 * trended.size())) {
+        return;  // no wall crossed: nothing to learn
+    }
+    MatrixXd a = MatrixXd::Zero(rows, unknowns);
+    VectorXd b = VectorXd::Zero(rows);
+    Eigen::Index row = 0;
+    for (size_t k = 0; k < trended.size(); ++k) {
+        const SourceFit& fit = fits[trended[k]];
+        const int band = BandIndex(samples.aps[aps[trended[k]]].band);
+        for (size_t p = 0; p < samples.Positions(); ++p) {
+            const double level = samples.Level(p, aps[trended[k]]);
+            if (!(level > kNotHeardDbm)) {
+                continue;
+            }
+            const Eigen::Index i = static_cast<Eigen::Index>(p);
+            const double w = at.rootWeights[i];
+            a(row, static_cast<Eigen::Index>(2 * k)) = w;
+            a(row, static_cast<Eigen::Index>(2 * k + 1)) =
+                -w * FallOff(at.x[i] - fit.x, at.y[i] - fit.y);
+            for (size_t m = 0; m < materials; ++m) {
+                const int c = crossings[k][p * materials + m];
+                if (c != 0) {
+                    a(row, column[m * 3 + band]) = -w * c;
+                }
+            }
+            b[row++] = w * level;
+        }
+    }
+    for (size_t m = 0; m < materials; ++m) {
+        for (int band = 0; band < 3; ++band) {
+            const double start = building.materialLossDb[m][band];
+            const double spread = std::max(kMinPriorSpreadDb, kPriorShare * start);
+            const int col = column[m * 3 + band];
+            if (col >= 0) {
+                a(row, col) = kReadingSpreadDb / spread;
+                b[row] = kReadingSpreadDb / spread * start;
+            }
+            ++row;
+        }
+    }
+    const VectorXd solution = a.colPivHouseholderQr().solve(b);
+    for (size_t m = 0; m < materials; ++m) {
+        for (int band = 0; band < 3; ++band) {
+            const int col = column[m * 3 + band];
+            if (col < 0 || !std::isfinite(solution[col])) {
+                continue;
+            }
+            const double start = building.materialLossDb[m][band];
+            const double lo = std::max(0.0, std::min(start / 2, start - kMinLossDb));
+            const double hi = std::max(2 * start, start + kMinLossDb);
+            loss[m][static_cast<size_t>(band)] = std::clamp(solution[col], lo, hi);
+        }
+    }
 }
 
 class TrendModel : public FieldModel {
@@ -788,40 +1081,122 @@ std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::ve
     return KrigeColumns(samples, LevelMatrix(samples, aps), threads, cancel);
 }
 
+std::vector<double> BuildingFit::WallLosses(const std::vector<WallSegment>& walls,
+                                            channels::Band band) const {
+    std::vector<double> out;
+    out.reserve(walls.size());
+    for (const WallSegment& w : walls) {
+        const size_t m = static_cast<size_t>(w.material);
+        out.push_back(m < materialLossDb.size() ? materialLossDb[m][BandIndex(band)] : 0.0);
+    }
+    return out;
+}
+
+BuildingFit FitSources(const SiteSamples& samples, const std::vector<size_t>& aps,
+                       const Building& building, unsigned threads, const std::atomic<bool>* cancel,
+                       bool& cancelled) {
+    BuildingFit out;
+    out.materialLossDb = building.materialLossDb;
+    out.sources.resize(aps.size());
+    cancelled = false;
+    if (samples.Positions() == 0) {
+        return out;
+    }
+    const Positions at = PositionsOf(samples);
+    // A placed BSSID places its radio: the radio's other BSSIDs (its other
+    // SSIDs) come from the same transmitter.
+    std::vector<const PlacedSource*> placed(aps.size(), nullptr);
+    for (const PlacedSource& p : building.placed) {
+        const auto heard = std::find_if(samples.aps.begin(), samples.aps.end(),
+                                        [&](const AccessPoint& ap) { return ap.bssid == p.bssid; });
+        for (size_t a = 0; a < aps.size(); ++a) {
+            const AccessPoint& ap = samples.aps[aps[a]];
+            if (ap.bssid == p.bssid) {
+                placed[a] = &p;
+            } else if (placed[a] == nullptr && heard != samples.aps.end() &&
+                       RadioKeyOf(ap) == RadioKeyOf(*heard)) {
+                placed[a] = &p;
+            }
+        }
+    }
+    std::vector<VectorXd> solutions(aps.size());
+    const auto locate = [&](bool warm) {
+        return ParallelFor(
+            aps.size(), threads,
+            [&](size_t a) {
+                const ArrayXd levels = Eigen::Map<const ArrayXd, 0, Eigen::InnerStride<>>(
+                    samples.levels.data() + aps[a], static_cast<Eigen::Index>(samples.Positions()),
+                    Eigen::InnerStride<>(static_cast<Eigen::Index>(samples.aps.size())));
+                const bool useWarm = warm && solutions[a].size() > 0;
+                VectorXd previous = useWarm ? solutions[a] : VectorXd();
+                out.sources[a] = FitSource(at, levels, building.walls,
+                                           out.WallLosses(building.walls, samples.aps[aps[a]].band),
+                                           placed[a], useWarm ? &previous : nullptr, &solutions[a]);
+            },
+            cancel);
+    };
+    if (!locate(false)) {
+        cancelled = true;
+        return out;
+    }
+    for (int round = 0; !building.walls.empty() && round < kCalibrationRounds; ++round) {
+        const auto before = out.materialLossDb;
+        Calibrate(at, samples, aps, building, out.sources, out.materialLossDb);
+        if (out.materialLossDb == before) {
+            break;
+        }
+        if (!locate(true)) {
+            cancelled = true;
+            return out;
+        }
+    }
+    return out;
+}
+
+SiteSamples WithoutWalls(const SiteSamples& samples, const std::vector<size_t>& aps,
+                         const std::vector<SourceFit>& sources) {
+    SiteSamples out = samples;
+    for (size_t a = 0; a < aps.size(); ++a) {
+        const std::vector<double>& loss = sources[a].wallLoss;
+        for (size_t p = 0; p < loss.size(); ++p) {
+            out.levels[p * samples.aps.size() + aps[a]] += loss[p];
+        }
+    }
+    return out;
+}
+
 std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
-                                            const std::vector<size_t>& aps, unsigned threads,
+                                            const std::vector<size_t>& aps,
+                                            const std::vector<SourceFit>& sources, unsigned threads,
                                             const std::atomic<bool>* cancel) {
     const size_t n = samples.Positions();
     if (n < static_cast<size_t>(kMinHeard)) {
-        return FitKriging(samples, aps, threads, cancel);
+        return FitKriging(WithoutWalls(samples, aps, sources), aps, threads, cancel);
     }
     const Eigen::Index rows = static_cast<Eigen::Index>(n);
-    const ArrayXd x = Eigen::Map<const ArrayXd>(samples.x.data(), rows);
-    const ArrayXd y = Eigen::Map<const ArrayXd>(samples.y.data(), rows);
-    ArrayXd rootWeights(rows);
-    for (Eigen::Index p = 0; p < rows; ++p) {
-        rootWeights[p] = std::sqrt(static_cast<double>(samples.pointsAt[static_cast<size_t>(p)]));
-    }
+    const Positions at = PositionsOf(samples);
     const MatrixXd levels = LevelMatrix(samples, aps);
-    std::vector<TrendFit> fits(aps.size());
-    if (!ParallelFor(
-            aps.size(), threads,
-            [&](size_t a) {
-                fits[a] =
-                    FitTrend(x, y, rootWeights, levels.col(static_cast<Eigen::Index>(a)).array());
-            },
-            cancel)) {
-        return nullptr;
-    }
 
-    // What the trends leave. A reading of "not heard" where the trend is
-    // below the floor agrees with it.
+    // What the trends leave, walls in. A reading of "not heard" where the
+    // trend is below the floor agrees with it.
     MatrixXd residuals = levels;
     MatrixXd trendLevels = MatrixXd::Zero(rows, levels.cols());
+    std::vector<SourceTrend> trends(aps.size());
     for (Eigen::Index a = 0; a < levels.cols(); ++a) {
-        const SourceTrend& t = fits[static_cast<size_t>(a)].trend;
-        for (Eigen::Index p = 0; t.on && p < rows; ++p) {
-            trendLevels(p, a) = t.At(x[p], y[p]);
+        const SourceFit& fit = sources[static_cast<size_t>(a)];
+        SourceTrend& t = trends[static_cast<size_t>(a)];
+        t.on = fit.trend;
+        t.x = fit.x;
+        t.y = fit.y;
+        t.p0 = fit.p0;
+        t.exponent = fit.exponent;
+        for (Eigen::Index p = 0; p < rows; ++p) {
+            const double loss = fit.wallLoss.empty() ? 0.0 : fit.wallLoss[static_cast<size_t>(p)];
+            if (!t.on) {
+                residuals(p, a) += loss;  // kriged as it is, without the walls
+                continue;
+            }
+            trendLevels(p, a) = t.At(at.x[p], at.y[p]) - loss;
             residuals(p, a) = levels(p, a) > kNotHeardDbm
                                   ? levels(p, a) - trendLevels(p, a)
                                   : std::min(0.0, kNotHeardDbm - trendLevels(p, a));
@@ -835,15 +1210,14 @@ std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
     // Leaving a position out: its residual kriged from the others', plus the
     // trend fitted without it.
     std::vector<double> leaveOneOut = kriged->LeaveOneOutLevels();
-    std::vector<SourceTrend> trends;
     for (Eigen::Index a = 0; a < levels.cols(); ++a) {
-        const TrendFit& fit = fits[static_cast<size_t>(a)];
-        for (Eigen::Index p = 0; fit.trend.on && p < rows; ++p) {
+        const SourceFit& fit = sources[static_cast<size_t>(a)];
+        for (Eigen::Index p = 0; fit.trend && p < rows; ++p) {
             const double leftOut = fit.leftOut[static_cast<size_t>(p)];
+            const double loss = fit.wallLoss.empty() ? 0.0 : fit.wallLoss[static_cast<size_t>(p)];
             leaveOneOut[static_cast<size_t>(p * levels.cols() + a)] +=
-                std::isnan(leftOut) ? trendLevels(p, a) : leftOut;
+                (std::isnan(leftOut) ? trendLevels(p, a) : leftOut) + loss;
         }
-        trends.push_back(fit.trend);
     }
     return std::make_unique<TrendModel>(std::move(trends), std::move(kriged),
                                         std::move(leaveOneOut));

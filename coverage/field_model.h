@@ -2,6 +2,7 @@
 // access points' levels over the map plane.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -40,10 +41,61 @@ class FieldModel {
 std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps);
 std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
                                        unsigned threads, const std::atomic<bool>* cancel);
-// Regression kriging: a log-distance trend from a fitted source per access
-// point, its residuals kriged.
+
+// Where one access point's signal comes from and how it falls off: the
+// log-distance trend
+//   level = p0 - 10 n log10(sqrt(d^2 + h^2) / h) - (loss of the walls crossed)
+// fitted to its readings (h a short offset that keeps it finite at the
+// source).
+struct SourceFit {
+    bool located = false;  // x and y hold the source: placed, or estimated
+    bool placed = false;
+    bool trend = false;  // p0 and exponent make a trend the readings follow
+    double x = 0;        // map pixels
+    double y = 0;
+    double p0 = 0;  // dBm at the source
+    double exponent = 0;
+    // How far the source may be from (x, y): the root of the estimate's
+    // variance, in map pixels; 0 for a placed one.
+    double uncertainty = 0;
+    std::vector<double> wallLoss;  // dB from the source to each position; empty: none
+    // Where there is a trend: at each position that heard the access point,
+    // the trend's level there (walls in) when fitted without it; NaN elsewhere.
+    std::vector<double> leftOut;
+};
+
+// The sources of some access points and the walls' calibrated losses.
+struct BuildingFit {
+    std::vector<SourceFit> sources;                     // one per access point asked for
+    std::vector<std::array<double, 3>> materialLossDb;  // per material: 2.4, 5, 6 GHz
+    // The loss of one crossing of each wall on the band.
+    std::vector<double> WallLosses(const std::vector<WallSegment>& walls,
+                                   channels::Band band) const;
+};
+
+// Locates the access points `aps` (indices into samples.aps): a placed one
+// is where it was placed, the others' sources are fitted, each on its own,
+// with the walls' loss in the fit; with walls, each material's loss is then
+// calibrated on all of them together, and the sources fitted again with it.
+// `cancelled` tells whether `cancel` stopped it.
+BuildingFit FitSources(const SiteSamples& samples, const std::vector<size_t>& aps,
+                       const Building& building, unsigned threads, const std::atomic<bool>* cancel,
+                       bool& cancelled);
+
+// The samples with the walls' loss from each located source (one per
+// access point of `aps`) added back to that access point's levels: the
+// levels as if no wall stood between. Every method interpolates these; a map
+// takes the walls' loss off again at each cell.
+SiteSamples WithoutWalls(const SiteSamples& samples, const std::vector<size_t>& aps,
+                         const std::vector<SourceFit>& sources);
+
+// Regression kriging: each access point's trend from its source (one per
+// access point of `aps`, in order), its residuals kriged. Like every model
+// here it predicts the levels without the walls (see WithoutWalls), its
+// leave-one-out levels too.
 std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
-                                            const std::vector<size_t>& aps, unsigned threads,
+                                            const std::vector<size_t>& aps,
+                                            const std::vector<SourceFit>& sources, unsigned threads,
                                             const std::atomic<bool>* cancel);
 
 }  // namespace coverage

@@ -43,9 +43,36 @@ struct NoiseSample {
     double noiseDbm = 0;
 };
 
+// A wall of the plan, in map pixels, of a material the building knows.
+struct WallSegment {
+    double x1 = 0;
+    double y1 = 0;
+    double x2 = 0;
+    double y2 = 0;
+    int material = 0;  // index into Building::materialLossDb
+};
+
+// An access point whose place on the plan is known.
+struct PlacedSource {
+    Bssid bssid{};
+    double x = 0;  // map pixels
+    double y = 0;
+};
+
+// What the plan tells of the building: its walls, the loss of one crossing
+// of each material at 2.4, 5 and 6 GHz before the survey calibrates it, the
+// access points whose place is known, and the scale.
+struct Building {
+    std::vector<WallSegment> walls;
+    std::vector<std::array<double, 3>> materialLossDb;
+    std::vector<PlacedSource> placed;
+    double pixelsPerMetre = 0;  // 0 unknown
+};
+
 struct Survey {
     std::vector<SurveyPoint> points;
     std::vector<NoiseSample> noise;  // empty: the scanner measured none
+    Building building;
 };
 
 // An access point of the survey, as the maps and filters know it.

@@ -129,6 +129,19 @@ void ApplySiteMeta(const sitefile::SiteMeta& meta, Survey& survey) {
     for (const sitefile::NoiseReading& n : meta.noise) {
         survey.noise.push_back({n.x, n.y, n.frequencyMhz, n.noiseDbm});
     }
+    Building& building = survey.building;
+    building = Building();
+    for (int i = 0; i < sitefile::kMaterialCount; ++i) {
+        const sitefile::MaterialInfo& m = sitefile::InfoOf(static_cast<sitefile::Material>(i));
+        building.materialLossDb.push_back({m.lossDb[0], m.lossDb[1], m.lossDb[2]});
+    }
+    for (const sitefile::Wall& w : meta.walls) {
+        building.walls.push_back({w.x1, w.y1, w.x2, w.y2, static_cast<int>(w.material)});
+    }
+    for (const sitefile::PlacedAccessPoint& p : meta.accessPoints) {
+        building.placed.push_back({p.bssid, p.x, p.y});
+    }
+    building.pixelsPerMetre = meta.pixelsPerMetre.value_or(0);
 }
 
 bool LoadSurvey(const std::string& path, Survey& out, std::string& error) {

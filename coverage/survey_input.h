@@ -31,7 +31,8 @@ Survey SurveyFromSiteFile(sitefile::SiteFileReader& reader,
 // What the site's sidecar adds to its survey: each BSSID's frequency and
 // channel width where the Wi-Fi adapter reported them (for readings on that
 // very channel: a BSSID that moved channel keeps the band its channel
-// number tells), and the noise measured at the survey points.
+// number tells), the noise measured at the survey points, and the building:
+// walls with their materials' losses, placed access points, the scale.
 void ApplySiteMeta(const sitefile::SiteMeta& meta, Survey& survey);
 
 // Opens the site file and reads its survey points with what its sidecar

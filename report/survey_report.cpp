@@ -23,7 +23,10 @@
 
 #include "coverage/rssi_bands.h"
 #include "picture/coverage_image.h"
+#include "picture/heatmap_marks.h"
+#include "picture/walls_picture.h"
 #include "platform/text.h"
+#include "sitefile/site_meta.h"
 
 namespace report {
 
@@ -174,8 +177,18 @@ void MarkSurveyPoints(QImage& picture, const coverage::Survey& survey, double sc
     }
 }
 
-QImage MapPicture(QImage picture, const ReportSite& site) {
+// The report's legend is printed under each picture.
+QImage MapPicture(QImage picture, const ReportSite& site,
+                  const picture::MapMarks* marks = nullptr) {
     const double scale = static_cast<double>(picture.width()) / MapSize(site).width();
+    if (marks != nullptr) {
+        const int unit = picture::MarkUnit(picture);
+        QPainter painter(&picture);
+        painter.scale(scale, scale);
+        picture::DrawWalls(painter, marks->walls, std::max(2.0, unit * 0.75) / scale);
+        painter.resetTransform();
+        picture::DrawAccessPoints(painter, marks->aps, scale, unit);
+    }
     MarkSurveyPoints(picture, site.survey, scale);
     if (site.pixelsPerMetre) {
         DrawScaleBar(picture, *site.pixelsPerMetre * scale);
@@ -256,19 +269,21 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
 
     const coverage::Grid strongest =
         c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, c.selection));
-    c.images["strongest.png"] = MapPicture(HeatmapPicture(strongest, site.map), site);
+    const picture::MapMarks marks =
+        picture::MarksOf(*c.model, c.model->Sources(), nullptr, site.pixelsPerMetre);
+    c.images["strongest.png"] = MapPicture(HeatmapPicture(strongest, site.map), site, &marks);
     c.images["passfail.png"] = MapPicture(PassFailPicture(c.area, site.map), site);
     for (channels::Band band : c.bands) {
         coverage::ApFilter only = c.selection;
         only.bands = {band};
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
-        c.images[BandImageName(band)] = MapPicture(HeatmapPicture(grid, site.map), site);
+        c.images[BandImageName(band)] = MapPicture(HeatmapPicture(grid, site.map), site, &marks);
     }
     if (c.noise) {
         const coverage::Grid snr =
             c.model->Map(coverage::MapRequest(coverage::Metric::kSnr, -67, c.selection));
-        c.images["snr.png"] = MapPicture(HeatmapPicture(snr, site.map), site);
+        c.images["snr.png"] = MapPicture(HeatmapPicture(snr, site.map), site, &marks);
     }
     for (size_t i = 0; i < c.ssids.size(); ++i) {
         coverage::ApFilter only;
@@ -276,7 +291,7 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
         c.images[QString("ssid-%1.png").arg(i + 1)] =
-            MapPicture(HeatmapPicture(grid, site.map), site);
+            MapPicture(HeatmapPicture(grid, site.map), site, &marks);
     }
     c.images["signature.png"] = site.signature;
     return true;
@@ -739,8 +754,31 @@ QString Document(const Content& c, const Target& t) {
                     .arg(Esc(Format("%.1f", loo.levelRmse)), Esc(Format("%.1f", loo.strongestRmse)))
                     .arg(loo.positions);
     }
+    // The walls, and what the survey made of their materials.
+    QString walls = "none drawn on the plan";
+    if (!c.model->Walls().empty()) {
+        std::map<int, int> used;
+        for (const coverage::WallSegment& w : c.model->Walls()) {
+            ++used[w.material];
+        }
+        QStringList losses;
+        for (const auto& [material, count] : used) {
+            const auto& info = sitefile::InfoOf(static_cast<sitefile::Material>(material));
+            const auto& loss = c.model->MaterialLossDb().at(static_cast<size_t>(material));
+            losses << QString("%1 %2: %3 / %4 / %5 dB")
+                          .arg(count)
+                          .arg(info.name)
+                          .arg(Esc(Format("%.1f", loss[0])), Esc(Format("%.1f", loss[1])),
+                               Esc(Format("%.1f", loss[2])));
+        }
+        walls =
+            "each wall between an access point and a cell costs its material's loss at "
+            "2.4 / 5 / 6 GHz, calibrated on the survey: " +
+            losses.join("; ");
+    }
     html += Heading("Method");
     html += Facts({
+        {"Walls", walls},
         {"Interpolation", MethodText(c.model->GetMethod())},
         {"Each access point",
          "interpolated on its own; a point that did not hear it counts as "

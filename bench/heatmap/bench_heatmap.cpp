@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "coverage/coverage_map.h"
@@ -173,6 +174,40 @@ coverage::Survey Survey(const Site& site, const std::vector<sim::MapPosition>& p
     return survey;
 }
 
+// The building as a surveyor would draw it: the scenario's walls, all of
+// drywall (whose start value, 4 dB at 5 GHz, is not the simulator's loss).
+coverage::Building Building(const Site& site) {
+    coverage::Building building;
+    building.materialLossDb = {{3, 4, 5}};
+    for (const sim::Wall& w : site.scenario.walls) {
+        building.walls.push_back({w.x1, w.y1, w.x2, w.y2, 0});
+    }
+    building.pixelsPerMetre = 20;
+    return building;
+}
+
+// A map variant: a method, with or without the walls.
+struct Variant {
+    Method method;
+    bool walls;
+    bool operator<(const Variant& o) const {
+        return std::tie(method, walls) < std::tie(o.method, o.walls);
+    }
+    std::string Name() const {
+        return std::string(coverage::MethodName(method)) + (walls ? "+w" : "");
+    }
+};
+
+std::vector<Variant> AllVariants() {
+    std::vector<Variant> all;
+    for (bool walls : {false, true}) {
+        for (Method m : coverage::AllMethods()) {
+            all.push_back({m, walls});
+        }
+    }
+    return all;
+}
+
 // The colour band of a level, as the legend defines it (and the heatmap
 // pictures draw it): the first band whose floor the level is above.
 int Band(double level) {
@@ -239,9 +274,13 @@ Truth ExactField(const Site& site, const coverage::GridSpec& spec) {
     return truth;
 }
 
-Score Measure(const Site& site, const Truth& truth, const coverage::Survey& survey, Method method) {
+Score Measure(const Site& site, const Truth& truth, coverage::Survey survey, Variant variant,
+              std::vector<double>* locationErrors) {
     coverage::BuildOptions options;
-    options.method = method;
+    options.method = variant.method;
+    if (variant.walls) {
+        survey.building = Building(site);
+    }
     std::string error;
     std::shared_ptr<const coverage::CoverageModel> model;
     Score score;
@@ -295,6 +334,16 @@ Score Measure(const Site& site, const Truth& truth, const coverage::Survey& surv
     score.band = static_cast<double>(agree) / cells;
     score.apRmse = std::sqrt(apSum2 / (cells * apCount));
     score.looRmse = model->LeaveOneOutError().strongestRmse;
+    // Where the model put each access point heard at 4 positions or more, m.
+    for (size_t a = 0; locationErrors != nullptr && a < apCount; ++a) {
+        const size_t m = modelIndex[a];
+        if (m < model->Sources().size() && model->Sources()[m].located &&
+            model->AccessPoints()[m].pointsHeard >= 4) {
+            const sim::SimAccessPoint& ap = site.scenario.accessPoints[a];
+            locationErrors->push_back(
+                std::hypot(model->Sources()[m].x - ap.x, model->Sources()[m].y - ap.y) / 20);
+        }
+    }
     return score;
 }
 
@@ -405,17 +454,29 @@ struct Tally {
     double Mean() const { return sum / std::max(1, cases); }
 };
 
+// The median and 90th percentile of some figures.
+std::pair<double, double> Percentiles(std::vector<double> v) {
+    if (v.empty()) {
+        return {std::nan(""), std::nan("")};
+    }
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 9 / 10)]};
+}
+
 void AccuracyTable(bool quick) {
     const std::vector<Site> sites = {Office(), Hall()};
     const int densities[] = {15, 30, 60};
     const double noises[] = {0, 3};
     const int surveys = quick ? 2 : 6;  // independent surveys per case, averaged
-    const std::vector<Method> methods = coverage::AllMethods();
+    const std::vector<Variant> variants = AllVariants();
 
     std::printf(
         "Accuracy against the simulator's exact, noise-free field, over the cells within the\n"
         "radius (4-pixel cells, radius 100 px = 5 m at 20 px/m). Each case is the mean of %d\n"
         "independent surveys (points spread one a stratum, readings from the simulated unit).\n"
+        "Each method maps without the walls (as --walls off) and, +w, with them: the\n"
+        "scenario's walls drawn as drywall (4 dB to start; the simulator's walls cost 5 dB),\n"
+        "the loss calibrated on the survey.\n"
         "  rmse  the strongest-signal map (what the heatmap shows), dB\n"
         "  bias  its mean error (map - truth), dB\n"
         "  band  share of its cells in the right colour band of the legend\n"
@@ -424,20 +485,21 @@ void AccuracyTable(bool quick) {
         "        position predicted from the others, RMSE in dB\n\n",
         surveys);
     std::printf("%-14s %6s %5s", "scenario", "points", "noise");
-    for (Method m : methods) {
-        std::printf(" | %-8s %5s %5s %4s %5s %5s", coverage::MethodName(m), "rmse", "bias", "band",
-                    "ap", "loo");
+    for (const Variant& v : variants) {
+        std::printf(" | %-11s %5s %5s %4s %5s %5s", v.Name().c_str(), "rmse", "bias", "band", "ap",
+                    "loo");
     }
     std::printf("\n");
 
-    std::map<Method, Tally> rmse, ap, band, loo;
+    std::map<Variant, Tally> rmse, ap, band, loo, office15;
+    std::map<Variant, std::vector<double>> located;
     std::vector<std::string> geometry;  // one line a case
     for (const Site& site : sites) {
         coverage::GridSpec spec{site.width, site.height, 4, 100};
         const Truth truth = ExactField(site, spec);
         for (double noise : noises) {
             for (int density : densities) {
-                std::map<Method, Score> scores;
+                std::map<Variant, Score> scores;
                 Geometry geo;
                 for (int s = 0; s < surveys; ++s) {
                     std::mt19937 random(1000u * density + 17u * s + 5u);
@@ -445,8 +507,8 @@ void AccuracyTable(bool quick) {
                         SurveyPositions(site, density, random);
                     const coverage::Survey survey =
                         Survey(site, positions, noise, 77u + static_cast<uint32_t>(s));
-                    for (Method m : methods) {
-                        scores[m].Add(Measure(site, truth, survey, m));
+                    for (const Variant& v : variants) {
+                        scores[v].Add(Measure(site, truth, survey, v, &located[v]));
                     }
                     geo.Add(Examine(site, truth, positions, survey));
                 }
@@ -463,14 +525,17 @@ void AccuracyTable(bool quick) {
                               g.nearest, g.floor);
                 geometry.push_back(line);
                 std::printf("%-14s %6d %5.0f", site.name.c_str(), density, noise);
-                for (Method m : methods) {
-                    const Score mean = scores[m].Mean();
-                    std::printf(" | %-8s %5.2f %+5.2f %3.0f%% %5.2f %5.2f", "", mean.rmse,
+                for (const Variant& v : variants) {
+                    const Score mean = scores[v].Mean();
+                    std::printf(" | %-11s %5.2f %+5.2f %3.0f%% %5.2f %5.2f", "", mean.rmse,
                                 mean.bias, 100 * mean.band, mean.apRmse, mean.looRmse);
-                    rmse[m].Add(mean.rmse, noise == 0);
-                    ap[m].Add(mean.apRmse, noise == 0);
-                    band[m].Add(mean.band, noise == 0);
-                    loo[m].Add(mean.looRmse, noise == 0);
+                    rmse[v].Add(mean.rmse, noise == 0);
+                    ap[v].Add(mean.apRmse, noise == 0);
+                    band[v].Add(mean.band, noise == 0);
+                    loo[v].Add(mean.looRmse, noise == 0);
+                    if (!site.rooms.empty() && density == 15) {
+                        office15[v].Add(mean.rmse, noise == 0);
+                    }
                 }
                 std::printf("\n");
             }
@@ -478,50 +543,67 @@ void AccuracyTable(bool quick) {
     }
 
     std::printf("\n%-38s", "");
-    for (Method m : methods) {
-        std::printf(" %9s", coverage::MethodName(m));
+    for (const Variant& v : variants) {
+        std::printf(" %11s", v.Name().c_str());
     }
-    const auto row = [&](const char* label, const std::map<Method, Tally>& tally, bool worst,
+    const auto row = [&](const char* label, const std::map<Variant, Tally>& tally, bool worst,
                          double scale, const char* unit) {
         std::printf("\n%-38s", label);
-        for (Method m : methods) {
-            std::printf(" %7.2f%-2s",
-                        scale * (worst ? tally.at(m).worstNoiseless : tally.at(m).Mean()), unit);
+        for (const Variant& v : variants) {
+            std::printf(" %9.2f%-2s",
+                        scale * (worst ? tally.at(v).worstNoiseless : tally.at(v).Mean()), unit);
         }
     };
     row("strongest rmse, mean of all cases", rmse, false, 1, "dB");
     row("strongest rmse, worst case w/o noise", rmse, true, 1, "dB");
+    row("walled office, 15 points: mean rmse", office15, false, 1, "dB");
+    row("walled office, 15 points: worst w/o noise", office15, true, 1, "dB");
     row("ap rmse, mean of all cases", ap, false, 1, "dB");
     row("ap rmse, worst case w/o noise", ap, true, 1, "dB");
     row("band agreement, mean of all cases", band, false, 100, "% ");
     row("leave-one-out rmse, mean of all cases", loo, false, 1, "dB");
-    std::printf("\n\n");
+    std::printf("\n%-38s", "ap location error, median");
+    for (const Variant& v : variants) {
+        std::printf(" %10.2fm", Percentiles(located[v]).first);
+    }
+    std::printf("\n%-38s", "ap location error, 90th percentile");
+    for (const Variant& v : variants) {
+        std::printf(" %10.2fm", Percentiles(located[v]).second);
+    }
+    std::printf(
+        "\n(location: access points heard at 4 positions or more, every case; idw and\n"
+        "kriging locate only with walls)\n\n");
 
-    const double idwRmse = rmse[Method::kIdw].Mean();
-    const double idwAp = ap[Method::kIdw].Mean();
-    Method best = Method::kIdw;
-    for (Method m : methods) {
-        if (rmse[m].Mean() < rmse[best].Mean()) {
-            best = m;
+    const Variant idw{Method::kIdw, false};
+    const double idwRmse = rmse[idw].Mean();
+    const double idwAp = ap[idw].Mean();
+    Variant best = idw;
+    for (const Variant& v : variants) {
+        if (rmse[v].Mean() < rmse[best].Mean()) {
+            best = v;
         }
     }
-    for (Method m : methods) {
-        if (m == Method::kIdw) {
+    for (const Variant& v : variants) {
+        if (v.method == Method::kIdw && !v.walls) {
             continue;
         }
-        std::printf("%s against idw: strongest rmse %+.1f%%, ap rmse %+.1f%%\n",
-                    coverage::MethodName(m), 100 * (rmse[m].Mean() / idwRmse - 1),
-                    100 * (ap[m].Mean() / idwAp - 1));
+        std::printf("%-11s against idw: strongest rmse %+.1f%%, ap rmse %+.1f%%\n",
+                    v.Name().c_str(), 100 * (rmse[v].Mean() / idwRmse - 1),
+                    100 * (ap[v].Mean() / idwAp - 1));
     }
     const Method d = coverage::kDefaultMethod;
-    std::printf("most accurate: %s; the default method is %s\n", coverage::MethodName(best),
+    const Variant dw{d, true}, doff{d, false};
+    std::printf("most accurate: %s; the default method is %s\n", best.Name().c_str(),
                 coverage::MethodName(d));
-    const double gain = 1 - rmse[d].Mean() / idwRmse;
-    const double worst = rmse[d].worstNoiseless;
+    const double gain = 1 - rmse[dw].Mean() / idwRmse;
+    const double worst = office15[dw].worstNoiseless;
+    const double wallGain = 1 - office15[dw].Mean() / office15[doff].Mean();
     std::printf(
-        "targets: %.1f%% better than idw on average (at least 20%%): %s; worst case\n"
-        "without noise %.2f dB (at most 5 dB): %s\n\n",
-        100 * gain, gain >= 0.2 ? "met" : "NOT met", worst, worst <= 5 ? "met" : "NOT met");
+        "targets, the default method with walls: %.1f%% better than idw on average (at least\n"
+        "20%%): %s; walled office at 15 points, worst case without noise %.2f dB (at most\n"
+        "5 dB): %s; there %.1f%% below the same method with --walls off on average\n\n",
+        100 * gain, gain >= 0.2 ? "met" : "NOT met", worst, worst <= 5 ? "met" : "NOT met",
+        100 * wallGain);
 
     std::printf(
         "What the surveys leave to guess, whatever the method (same surveys, same cells):\n"
@@ -531,7 +613,7 @@ void AccuracyTable(bool quick) {
         "  nearest   mean distance from an access point to the nearest survey point, px\n"
         "  floor     strongest rmse of the best map any method may draw here: the exact\n"
         "            field, but no access point more than %.0f dB above its strongest\n"
-        "            reading (the ceiling every map keeps), dB\n\n"
+        "            reading (the ceiling every map keeps without a confident source), dB\n\n"
         "%-14s %6s %5s | %6s %14s %14s %7s %6s\n",
         coverage::kCeilingMarginDb, "scenario", "points", "noise", "unseen", "rooms", "aps",
         "nearest", "floor");
@@ -560,7 +642,20 @@ void Timings(bool quick) {
         site.scenario.accessPoints.push_back(
             PlacedAp(i + 1, x(random), y(random), level(random), loss(random), step(random)));
     }
+    // Rooms of 250 x 250 pixels with a door gap in every wall, for the walled runs.
+    for (int line = 250; line < 2000; line += 250) {
+        for (int from = 0; from < 1500; from += 250) {
+            site.scenario.walls.push_back({double(line), double(from), double(line), from + 200.0});
+        }
+    }
+    for (int line = 250; line < 1500; line += 250) {
+        for (int from = 0; from < 2000; from += 250) {
+            site.scenario.walls.push_back({double(from), double(line), from + 200.0, double(line)});
+        }
+    }
     const coverage::Survey survey = Survey(site, SurveyPositions(site, 300, random), 2, 9);
+    coverage::Survey walledSurvey = survey;
+    walledSurvey.building = Building(site);
     const coverage::GridSpec spec{2000, 1500, 4, 100};
     coverage::GridSpec noCells = spec;
     noCells.radius = 0;  // the fit alone: no cell centre lies on a survey point
@@ -612,6 +707,25 @@ void Timings(bool quick) {
         }
     }
 
+    // The default method with the walls: the same survey (its readings lose
+    // the walls' loss too), the full map on every core.
+    double walledFull = 0;
+    {
+        coverage::BuildOptions options;
+        options.threads = cores;
+        std::string error;
+        walledFull = Median(runs, [&] {
+            auto model = coverage::CoverageModel::Build(walledSurvey, spec, options, error);
+            if (!model) {
+                Fail(error);
+            }
+            model->Map(coverage::MapRequest(coverage::Metric::kStrongest));
+        });
+        std::printf("%-8s %7u %8.3fs  with %zu walls: %.2fx the time without\n", "pathloss", cores,
+                    walledFull, site.scenario.walls.size(),
+                    walledFull / fullOnAll[coverage::kDefaultMethod]);
+    }
+
     // A survey in progress: the example office's size, as Kestrow recomputes
     // it after every committed point.
     const Site office = Office();
@@ -638,15 +752,37 @@ void Timings(bool quick) {
         std::printf("  %-8s model and map after a new point: %6.1f ms\n", coverage::MethodName(m),
                     officeTime[m] * 1e3);
     }
+    coverage::Survey walledOffice = officeSurvey;
+    walledOffice.building = Building(office);
+    double walledOfficeTime = 0;
+    {
+        coverage::BuildOptions options;
+        std::string error;
+        walledOfficeTime = Median(runs * 3, [&] {
+            auto model = coverage::CoverageModel::Build(walledOffice, officeSpec, options, error);
+            if (!model) {
+                Fail(error);
+            }
+            model->Map(coverage::MapRequest(coverage::Metric::kStrongest));
+        });
+        std::printf(
+            "  %-8s the same with its %zu walls (fit, calibration, wall loss of every\n"
+            "           cell): %6.1f ms\n",
+            coverage::MethodName(coverage::kDefaultMethod), office.scenario.walls.size(),
+            walledOfficeTime * 1e3);
+    }
 
     const Method d = coverage::kDefaultMethod;
     std::printf(
         "\nOn this machine (%u cores), with the default method (%s):\n"
         "  a filter, metric or threshold change: at most %.1f ms: %s\n"
         "  a new point on the large site: %.2f s: %s, computed off the user-interface thread\n"
-        "  a new point on an office-sized survey: %.1f ms: %s\n",
+        "  a new point on an office-sized survey: %.1f ms: %s; with its walls %.1f ms: %s\n"
+        "  a new point on the large site with walls: %.2f s, %.2fx without (at most 2x): %s\n",
         cores, coverage::MethodName(d), worstFilter * 1e3, Feel(worstFilter), fullOnAll[d],
-        Feel(fullOnAll[d]), officeTime[d] * 1e3, Feel(officeTime[d]));
+        Feel(fullOnAll[d]), officeTime[d] * 1e3, Feel(officeTime[d]), walledOfficeTime * 1e3,
+        Feel(walledOfficeTime), walledFull, walledFull / fullOnAll[d],
+        walledFull <= 2 * fullOnAll[d] ? "met" : "NOT met");
 }
 
 }  // namespace

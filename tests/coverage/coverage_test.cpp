@@ -335,8 +335,15 @@ TEST(Interpolation, PathLossFollowsTheFallOffToASourceNobodyStoodNextTo) {
     auto model = BuildOrFail(survey, spec, With(Method::kPathLoss));
     const double best = model->AccessPoints()[0].best;
     const double ceiling = best + kCeilingMarginDb;
-    EXPECT_GT(model->LevelAt(0, sx, sy), best + 1);
-    EXPECT_LE(model->LevelAt(0, sx, sy), ceiling);
+    // The source is located where the field peaks, confidently enough that
+    // the map follows the fall-off up to it, above the strongest reading.
+    const SourceEstimate& source = model->Sources().at(0);
+    ASSERT_TRUE(source.located);
+    EXPECT_FALSE(source.placed);
+    EXPECT_LT(std::hypot(source.x - sx, source.y - sy), 5.0);
+    EXPECT_LT(source.uncertainty, kConfidentSourceMetres * kAssumedPixelsPerMetre);
+    EXPECT_GT(model->LevelAt(0, sx, sy), ceiling);
+    EXPECT_LT(model->LevelAt(0, sx, sy), LogDistanceLevel(sx, sy, sx, sy));
 
     const Grid map = model->Map(MapRequest(Metric::kStrongest));
     double sum2 = 0;
@@ -405,6 +412,13 @@ TEST(Interpolation, WithoutATrendPathLossIsKrigingAndNoMapPassesTheCeiling) {
     for (Method m : AllMethods()) {
         auto model = BuildOrFail(survey, spec, With(m));
         for (size_t a = 0; a < model->AccessPoints().size(); ++a) {
+            // Only a confidently located source lifts the ceiling (to its
+            // fitted level there).
+            const auto& sources = model->Sources();
+            if (a < sources.size() && sources[a].located &&
+                sources[a].uncertainty <= kConfidentSourceMetres * kAssumedPixelsPerMetre) {
+                continue;
+            }
             const double best = model->AccessPoints()[a].best;
             const double ceiling = best > kNotHeardDbm ? best + kCeilingMarginDb : kNotHeardDbm;
             for (double x = 0; x < kWidth; x += 7) {
@@ -603,6 +617,10 @@ TEST(Build, SurveysBeyondTheBoundsAreRefusedAndOthersReportProgress) {
         << error;
     many.points.resize(kMaxPositions);  // the bound itself is allowed
     EXPECT_TRUE(CheckSurveySize(many, error)) << error;
+    many.building.walls.resize(kMaxModelWalls + 1);
+    EXPECT_FALSE(CheckSurveySize(many, error));
+    EXPECT_NE(error.find("walls"), std::string::npos) << error;
+    many.building.walls.clear();
     // Within the positions, but each heard two access points of its own:
     // positions x access points pass the levels' bound.
     for (size_t i = 0; i < many.points.size(); ++i) {

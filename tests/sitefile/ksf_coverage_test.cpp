@@ -262,3 +262,110 @@ TEST_F(KsfCoverage, ScaleIsStoredBesideTheSiteAndSetsTheDefaultRadius) {
 }
 
 }  // namespace
+
+namespace {
+
+// ksf aps end to end: the JSON shape, an estimate only where the BSSID was
+// heard at three points or more, placing and unplacing through the sidecar,
+// and the heatmap's picture with the walls and access points on it.
+TEST_F(KsfCoverage, ApsListsPlacedAndEstimatedAccessPoints) {
+    // A third point where only A is heard, and a fourth: A at four points.
+    PointsBytes p;
+    p.Point(10, 10, "P1", 2)
+        .Entry(36, 0, Dbm(-45), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x01}, "Corp")
+        .Entry(149, 0, Dbm(-72), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x02}, "Guest")
+        .Point(30, 20, "P2", 1)
+        .Entry(36, 0, Dbm(-60), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x01}, "Corp")
+        .Point(30, 5, "P3", 1)
+        .Entry(36, 0, Dbm(-57), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x01}, "Corp")
+        .Point(5, 25, "P4", 1)
+        .Entry(36, 0, Dbm(-55), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x01}, "Corp");
+    const std::vector<uint8_t> four = SiteWithPoints(PatternMap(40, 30), p.bytes);
+    std::ofstream(site, std::ios::binary)
+        .write(reinterpret_cast<const char*>(four.data()),
+               static_cast<std::streamsize>(four.size()));
+    ASSERT_EQ(Ksf("scale " + site + " --pixels-per-metre 2", dir).status, 0);
+
+    const auto list = [&] {
+        const KsfRun run = Ksf("aps " + site + " --format json", dir);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return nlohmann::ordered_json::parse(run.out);
+    };
+    nlohmann::ordered_json aps = list();
+    ASSERT_EQ(aps.size(), 2u);
+    const std::vector<std::string> keys = {"bssid", "ssid", "radio",  "band",          "channel",
+                                           "x",     "y",    "placed", "uncertainty_m", "points"};
+    for (const auto& ap : aps) {
+        std::vector<std::string> got;
+        for (auto it = ap.begin(); it != ap.end(); ++it) {
+            got.push_back(it.key());
+        }
+        EXPECT_EQ(got, keys);
+    }
+    EXPECT_EQ(aps[0]["bssid"], "00:1d:7e:4a:10:01");
+    EXPECT_EQ(aps[0]["band"], "5");
+    EXPECT_EQ(aps[0]["points"], 4);
+    EXPECT_FALSE(aps[0]["placed"].get<bool>());
+    EXPECT_TRUE(aps[0]["x"].is_number() && aps[0]["uncertainty_m"].is_number());
+    EXPECT_EQ(aps[1]["points"], 1);
+    EXPECT_TRUE(aps[1]["x"].is_null() && aps[1]["uncertainty_m"].is_null());
+
+    ASSERT_EQ(Ksf("aps " + site + " --place 00:1d:7e:4a:10:02 12 7.5 --label Hall", dir).status, 0);
+    aps = list();
+    EXPECT_TRUE(aps[1]["placed"].get<bool>());
+    EXPECT_EQ(aps[1]["x"], 12);
+    EXPECT_EQ(aps[1]["y"], 7.5);
+    EXPECT_EQ(aps[1]["uncertainty_m"], 0);
+    EXPECT_NE(Ksf("aps " + site, dir).out.find("placed at 12, 8 (Hall)"), std::string::npos);
+    for (const char* bad :
+         {"--place 00:1d:7e:4a:10:02 12", "--place nonsense 1 2", "--place 00:1d:7e:4a:10:02 99 2",
+          "--unplace 1 --place 2 1 1", "--format xml", "--walls maybe"}) {
+        EXPECT_EQ(Ksf("aps " + site + " " + bad, dir).status, 2) << bad;
+    }
+    ASSERT_EQ(Ksf("aps " + site + " --unplace 001d7e4a1002", dir).status, 0);
+    EXPECT_TRUE(list()[1]["x"].is_null());
+}
+
+// The heatmap picture of a plan with a wall: the wall in its material's
+// colour over the cells, the legend in its unit; over no data, hatched.
+TEST_F(KsfCoverage, HeatmapPictureDrawsTheWallsAndALegend) {
+    PointsBytes p;
+    for (int i = 0; i < 6; ++i) {
+        p.Point(40 + 50 * i, 60 + 20 * (i % 3), "P", 1)
+            .Entry(36, 0, Dbm(-45 - 6 * i), {0x00, 0x1D, 0x7E, 0x4A, 0x10, 0x01}, "Corp");
+    }
+    const std::vector<uint8_t> wide = SiteWithPoints(PatternMap(320, 200), p.bytes);
+    std::ofstream(site, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wide.data()),
+               static_cast<std::streamsize>(wide.size()));
+    ASSERT_EQ(Ksf("walls " + site + " --add 160,20,160,180,concrete", dir).status, 0);
+    const std::string png = dir + "/map.png";
+    const KsfRun run = Ksf("heatmap " + site + " -o " + png + " --radius 80", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const QImage picture(QString::fromStdString(png));
+    ASSERT_EQ(picture.size(), QSize(320, 200));
+    const QColor wall = picture.pixelColor(160, 100);
+    EXPECT_GT(wall.blue(), wall.green() + 60) << "concrete purple";
+    // The legend's box in the top right corner: the red of its first band.
+    int legendRed = 0;
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 240; x < 320; ++x) {
+            const QColor c = picture.pixelColor(x, y);
+            legendRed += c.red() > 240 && c.green() < 20 && c.blue() < 20;
+        }
+    }
+    EXPECT_GT(legendRed, 10);
+
+    // Filters that select nothing: the map is hatched, not a clean grey plan.
+    ASSERT_EQ(Ksf("heatmap " + site + " -o " + png + " --ssid Nobody", dir).status, 0);
+    const QImage empty(QString::fromStdString(png));
+    const sitefile::SiteMap map = PatternMap(320, 200);
+    int differ = 0;
+    for (int x = 0; x < 60; ++x) {
+        const int grey = qGray(map.ColorAt(x, 190));
+        differ += std::abs(qGray(empty.pixel(x, 190)) - grey) > 8;
+    }
+    EXPECT_GT(differ, 10);
+}
+
+}  // namespace

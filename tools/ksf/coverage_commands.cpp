@@ -17,6 +17,7 @@
 #include "coverage/coverage_map.h"
 #include "coverage/survey_input.h"
 #include "picture/coverage_image.h"
+#include "picture/heatmap_marks.h"
 #include "picture/png_output.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_writer.h"
@@ -110,6 +111,19 @@ bool ParseMethodOption(const Args& args, coverage::Method& out, std::string& err
     return false;
 }
 
+bool ParseWallsOption(const Args& args, bool& on, std::string& error) {
+    on = true;
+    if (args.given.count("--walls") == 0) {
+        return true;
+    }
+    if (args.wallsMode != "on" && args.wallsMode != "off") {
+        error = "bad --walls '" + args.wallsMode + "' (on or off)";
+        return false;
+    }
+    on = args.wallsMode == "on";
+    return true;
+}
+
 void WarnNoNoise(const std::string& path) {
     std::fprintf(stderr,
                  "ksf: warning: %s has no noise measurement, so no signal-to-noise figure: "
@@ -188,6 +202,10 @@ int Heatmap(const Args& args) {
     if (!ParseBands(args.bands, request.filter.bands, error)) {
         return UsageError(error);
     }
+    bool walls = true;
+    if (!ParseWallsOption(args, walls, error)) {
+        return UsageError(error);
+    }
 
     sitefile::SiteFileReader reader;
     if (!OpenSite(path, reader, error)) {
@@ -212,6 +230,9 @@ int Heatmap(const Args& args) {
     }
     WarnIgnored(ignored);
     coverage::ApplySiteMeta(meta, survey);
+    if (!walls) {
+        survey.building.walls.clear();
+    }
     if (request.metric == coverage::Metric::kSnr && survey.noise.empty()) {
         WarnNoNoise(path);
     }
@@ -232,7 +253,23 @@ int Heatmap(const Args& args) {
         const std::string text = Csv(grid);
         return WriteOutput(args.output, text.data(), text.size(), error) ? 0 : WorkError(error);
     }
-    const QImage picture = picture::HeatmapPicture(grid, picture::SiteMapImage(map));
+    // The access points where the model put them (or, for a method that
+    // does not locate them, where the survey does).
+    std::vector<coverage::SourceEstimate> sources = model->Sources();
+    if (sources.empty()) {
+        const coverage::SiteSamples samples = coverage::PrepareSamples(survey);
+        const std::vector<coverage::SourceEstimate> all = coverage::LocateAccessPoints(survey);
+        for (const coverage::AccessPoint& ap : model->AccessPoints()) {
+            for (size_t a = 0; a < samples.aps.size(); ++a) {
+                if (samples.aps[a].bssid == ap.bssid) {
+                    sources.push_back(all[a]);
+                }
+            }
+        }
+    }
+    const QImage picture = picture::MarkedHeatmapPicture(
+        grid, picture::SiteMapImage(map),
+        picture::MarksOf(*model, sources, &meta, meta.pixelsPerMetre));
     std::fflush(stdout);
     return picture::WritePng(args.output, picture, error) ? 0 : WorkError(error);
 }

@@ -33,6 +33,10 @@ struct Args {
     std::string customer;
     std::string surveyor;
     std::string notes;
+    std::string place;    // --place BSSID (X and Y follow as positional arguments)
+    std::string unplace;  // --unplace BSSID
+    std::string label;
+    std::string wallsMode;  // --walls on|off
     std::vector<std::string> ssids;
     std::vector<std::string> bssids;
     std::vector<std::string> channels;
@@ -59,6 +63,9 @@ bool ParseBands(const std::vector<std::string>& texts, std::vector<channels::Ban
                 std::string& error);
 // --method, where given.
 bool ParseMethodOption(const Args& args, coverage::Method& out, std::string& error);
+// --walls on|off (on by default): whether the coverage model takes in the
+// sidecar's walls.
+bool ParseWallsOption(const Args& args, bool& on, std::string& error);
 // Tells that a survey without noise measurements has no SNR.
 void WarnNoNoise(const std::string& path);
 
@@ -81,6 +88,8 @@ bool OpenAcceptedSite(const std::string& path, sitefile::SiteFileReader& reader,
 // Site preparation: a site from a floor plan, its walls.
 int Create(const Args& args);
 int Walls(const Args& args);
+// Access points: placed or estimated, and placing them.
+int Aps(const Args& args);
 
 // The coverage commands.
 int Heatmap(const Args& args);

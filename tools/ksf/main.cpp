@@ -40,15 +40,18 @@ const char kUsage[] =
     "strongest|second|count|cochannel|snr]\n"
     "                   [--threshold DBM] [--ssid S]... [--bssid MAC]... [--channel N]...\n"
     "                   [--band 2.4|5|6]... [--method pathloss|kriging|idw] [--cell PX]\n"
-    "                   [--radius PX]\n"
+    "                   [--radius PX] [--walls on|off]\n"
     "       ksf check SITE --profile NAME|FILE [--min-area PERCENT] [--format text|json]\n"
+    "                 [--walls on|off]\n"
     "       ksf report SITE -o OUT.pdf|OUT.html [--profile NAME|FILE] [--ssid S]...\n"
     "                  [--min-area PERCENT] [--method NAME] [--customer TEXT]\n"
-    "                  [--surveyor TEXT] [--notes TEXT]\n"
+    "                  [--surveyor TEXT] [--notes TEXT] [--walls on|off]\n"
     "       ksf scale SITE (--pixels-per-metre N | --line X1,Y1,X2,Y2 --metres M)\n"
     "       ksf walls SITE [--format text|json] [-o PNG]\n"
     "       ksf walls SITE (--add X1,Y1,X2,Y2[,MATERIAL]... | --detect [--material M] | --clear)\n"
     "                 [-o PNG]\n"
+    "       ksf aps SITE [--format text|json] [--walls on|off]\n"
+    "       ksf aps SITE (--place BSSID X Y [--label L] | --unplace BSSID)\n"
     "\n"
     "Kestrow site file and coverage tool.\n"
     "\n"
@@ -86,6 +89,9 @@ const char kUsage[] =
     "    --cell PX            cell size in map pixels (4 by default)\n"
     "    --radius PX          cells farther than this from every survey point have\n"
     "                         no value (5 m where the site has a scale, else 64 px)\n"
+    "    --walls on|off       the sidecar's walls in the model (on by default): each\n"
+    "                         wall between an access point and a cell costs its\n"
+    "                         material's loss, calibrated on the survey\n"
     "  check SITE             judge the survey against a coverage requirement: at\n"
     "                         each survey point on what was heard there, and over the\n"
     "                         area on the heatmap's cells; exit 0 when it passes, 1\n"
@@ -97,6 +103,7 @@ const char kUsage[] =
     "                         dBm) or a JSON profile file\n"
     "    --min-area PERCENT   the share of the area that must pass (95 by default)\n"
     "    --format text|json   output format (text by default)\n"
+    "    --walls on|off       as for heatmap\n"
     "  report SITE            the survey report: cover and signature, heatmaps, the\n"
     "                         profile's pass/fail map, access points, method, points\n"
     "    -o, --output OUT     the report to write: .pdf (A4) or .html (one file)\n"
@@ -107,6 +114,7 @@ const char kUsage[] =
     "    --method NAME        the interpolation, as for heatmap\n"
     "    --customer, --surveyor, --notes TEXT\n"
     "                         the cover's fields, stored in SITE.meta.json first\n"
+    "    --walls on|off       as for heatmap\n"
     "  scale SITE             store the map's scale beside the site, in\n"
     "                         SITE.meta.json (the site file is not changed)\n"
     "    --pixels-per-metre N the scale itself\n"
@@ -124,6 +132,14 @@ const char kUsage[] =
     "    --material M         the material of the walls found (drywall by default)\n"
     "    --clear              remove every wall\n"
     "    -o, --output PNG     also draw the plan with its walls into PNG\n"
+    "  aps SITE               every radio and its BSSIDs: where each was placed, or\n"
+    "                         where the coverage model estimates it and within how\n"
+    "                         many metres (BSSIDs heard at 3 points or more)\n"
+    "    --format text|json   output format (text by default)\n"
+    "    --walls on|off       as for heatmap\n"
+    "    --place BSSID X Y    store where the access point is, in map pixels\n"
+    "    --label L            with --place: its name on the plan\n"
+    "    --unplace BSSID      forget its place\n"
     "\n"
     "  -h, --help             show this help\n"
     "  --version              print the version\n";
@@ -155,6 +171,8 @@ bool ParseArgs(const std::vector<std::string>& in, Args& args, std::string& erro
         {"--page", &args.page},         {"--width", &args.width},
         {"--material", &args.material}, {"--customer", &args.customer},
         {"--surveyor", &args.surveyor}, {"--notes", &args.notes},
+        {"--place", &args.place},       {"--unplace", &args.unplace},
+        {"--label", &args.label},       {"--walls", &args.wallsMode},
     };
     const std::map<std::string, std::vector<std::string>*> repeated = {
         {"--ssid", &args.ssids}, {"--bssid", &args.bssids}, {"--channel", &args.channels},
@@ -547,7 +565,8 @@ int main(int argc, char** argv) {
         }
     });
     std::unique_ptr<QCoreApplication> app;
-    if (!all.empty() && (all[0] == "report" || all[0] == "create" || all[0] == "walls")) {
+    if (!all.empty() &&
+        (all[0] == "report" || all[0] == "create" || all[0] == "walls" || all[0] == "heatmap")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // Qt's PDF writer lists the fonts in the order of a hash table:
         // the same order every run, so the same report is the same bytes.
@@ -589,6 +608,9 @@ int main(int argc, char** argv) {
     }
     if (command == "walls") {
         return Walls(args);
+    }
+    if (command == "aps") {
+        return Aps(args);
     }
     if (command == "heatmap") {
         return Heatmap(args);

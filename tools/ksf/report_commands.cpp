@@ -122,11 +122,18 @@ int Check(const Args& args) {
     if (!coverage::ResolveProfile(args.profile, profile, error)) {
         return UsageError(error);
     }
+    bool walls = true;
+    if (!ParseWallsOption(args, walls, error)) {
+        return UsageError(error);
+    }
 
     LoadedSite site;
     if (!LoadSite(path, false, site, error)) {
         std::fprintf(stderr, "ksf: %s\n", error.c_str());
         return kSiteUnreadable;
+    }
+    if (!walls) {
+        site.survey.building.walls.clear();
     }
     const coverage::GridSpec spec =
         coverage::DefaultGridSpec(site.map.width, site.map.height, site.pixelsPerMetre);
@@ -243,6 +250,10 @@ int Report(const Args& args) {
     if (!ParseMethodOption(args, options.method, error)) {
         return UsageError(error);
     }
+    bool walls = true;
+    if (!ParseWallsOption(args, walls, error)) {
+        return UsageError(error);
+    }
     const bool fieldsGiven = args.given.count("--customer") + args.given.count("--surveyor") +
                                  args.given.count("--notes") >
                              0;
@@ -255,6 +266,9 @@ int Report(const Args& args) {
         return WorkError(error);
     }
     WarnIgnored(loaded.ignored);
+    if (!walls) {
+        loaded.survey.building.walls.clear();
+    }
     coverage::ApFilter selection;
     selection.ssids = options.ssids;
     WarnIfNothingJudged(path, loaded.survey, selection, "the SSIDs asked for");
