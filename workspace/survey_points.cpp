@@ -61,7 +61,10 @@ std::vector<HeardEntry> HeardInSweep() {
     std::lock_guard<std::mutex> lock(g_scanListMutex);
     const ApRecord* sentinel = g_scanList.Sentinel();
     for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
-        const int samples = std::max(r->sampleCount, 1);
+        // Copied out first: the record is packed, so its field cannot be bound
+        // to std::max's reference.
+        const int count = r->sampleCount;
+        const int samples = std::max(count, 1);
         heard.push_back(EntryOf(*r, r->rssi / samples));
     }
     Strongest(heard);
