@@ -136,15 +136,9 @@ int Aps(const Args& args) {
     if (!sitefile::ReadSiteMeta(path, meta, error)) {
         return WorkError(error);
     }
-    std::vector<std::string> ignored;
-    coverage::Survey survey = coverage::SurveyFromSiteFile(reader, &ignored);
-    if (!reader.Points().unreadable.empty()) {
-        return WorkError(PointsNotRead(path, reader.Points()));
-    }
-    WarnIgnored(ignored);
-    coverage::ApplySiteMeta(meta, survey);
-    if (!walls) {
-        survey.building.walls.clear();
+    coverage::Survey survey;
+    if (!ReadSurvey(path, reader, meta, walls, survey, error)) {
+        return WorkError(error);
     }
     if (!coverage::CheckSurveySize(survey, error)) {
         return WorkError(path + ": " + error);

@@ -223,15 +223,9 @@ int Heatmap(const Args& args) {
     if (radius < 0) {
         radius = coverage::DefaultGridSpec(map.width, map.height, meta.pixelsPerMetre).radius;
     }
-    std::vector<std::string> ignored;
-    coverage::Survey survey = coverage::SurveyFromSiteFile(reader, &ignored);
-    if (!reader.Points().unreadable.empty()) {
-        return WorkError(PointsNotRead(path, reader.Points()));
-    }
-    WarnIgnored(ignored);
-    coverage::ApplySiteMeta(meta, survey);
-    if (!walls) {
-        survey.building.walls.clear();
+    coverage::Survey survey;
+    if (!ReadSurvey(path, reader, meta, walls, survey, error)) {
+        return WorkError(error);
     }
     if (request.metric == coverage::Metric::kSnr && survey.noise.empty()) {
         WarnNoNoise(path);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "coverage/coverage_map.h"
+#include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 #include "survey/channels.h"
 
@@ -79,6 +80,12 @@ bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::st
 void WarnIgnored(const std::vector<std::string>& ignored);
 // The error of a site whose points section cannot all be read.
 std::string PointsNotRead(const std::string& path, const sitefile::PointsReport& report);
+// The survey of an opened site with its sidecar applied (its walls left out
+// without `walls`); false with the message when part of its points cannot be
+// read. Readings the survey ignores are warned about.
+bool ReadSurvey(const std::string& path, sitefile::SiteFileReader& reader,
+                const sitefile::SiteMeta& meta, bool walls, coverage::Survey& survey,
+                std::string& error);
 // OpenSite and every check Kestrow's open makes (the map, the layout a save
 // needs), so a site Kestrow refuses is refused with the reason `info` gives.
 // The map read is kept in `map` when one is given.

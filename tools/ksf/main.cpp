@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "coverage/survey_input.h"
 #include "picture/coverage_image.h"
 #include "picture/png_output.h"
 #include "platform/files.h"
@@ -238,6 +239,23 @@ void WarnIgnored(const std::vector<std::string>& ignored) {
 
 std::string PointsNotRead(const std::string& path, const sitefile::PointsReport& report) {
     return path + ": part of the stored survey cannot be read: " + report.unreadable;
+}
+
+bool ReadSurvey(const std::string& path, sitefile::SiteFileReader& reader,
+                const sitefile::SiteMeta& meta, bool walls, coverage::Survey& survey,
+                std::string& error) {
+    std::vector<std::string> ignored;
+    survey = coverage::SurveyFromSiteFile(reader, &ignored);
+    if (!reader.Points().unreadable.empty()) {
+        error = PointsNotRead(path, reader.Points());
+        return false;
+    }
+    WarnIgnored(ignored);
+    coverage::ApplySiteMeta(meta, survey);
+    if (!walls) {
+        survey.building.walls.clear();
+    }
+    return true;
 }
 
 bool OpenSite(const std::string& path, sitefile::SiteFileReader& reader, std::string& error) {
