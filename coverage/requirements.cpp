@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/json_reader.h"
+#include "platform/text.h"
 
 namespace coverage {
 
@@ -39,7 +40,7 @@ const BuiltIn kBuiltIns[] = {{"data", -70, std::nullopt, std::nullopt, std::null
                              {"location", std::nullopt, std::nullopt, 3, -75}};
 
 std::string Quoted(const std::string& field) {
-    return "\"" + field + "\"";
+    return "\"" + platform::PrintableText(field) + "\"";
 }
 
 bool ReadLevel(const json& value, const std::string& field, double& out, std::string& error) {

@@ -10,6 +10,8 @@
 #include <limits>
 #include <sstream>
 
+#include "platform/text.h"
+
 namespace platform {
 
 namespace {
@@ -176,7 +178,8 @@ JsonFile ReadJsonFile(const std::string& path, size_t maxBytes, Json& out, std::
 
 bool JsonChecker::Fail(const std::string& field, const std::string& problem) {
     if (m_error.empty()) {
-        m_error = field.empty() ? problem : field + ": " + problem;
+        // Field names and values come from the file: printed, they stay one line.
+        m_error = PrintableText(field.empty() ? problem : field + ": " + problem);
     }
     return false;
 }
