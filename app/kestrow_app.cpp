@@ -321,6 +321,8 @@ int CKestrowApp::Run(int argc, char** argv) {
     int status = 0;
     if (scriptHost) {
         scriptHost->Attach(view, &frame, command);
+        scriptHost->SetSiteAccess({[&site] { return site.SitePath(); },
+                                   [&site](const std::string& path) { site.Open(path, true); }});
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
     } else {

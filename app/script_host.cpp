@@ -14,9 +14,11 @@
 #include "app/survey_guard.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
+#include "dialogs/new_site_dlg.h"
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/sign_off_dlg.h"
 #include "picture/png_output.h"
+#include "plan/site_prep.h"
 #include "platform/text.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
@@ -173,6 +175,13 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
         }
+    } else if (auto* newSite = dynamic_cast<CNewSiteDlg*>(&dialog); newSite && m_newSite) {
+        newSite->SetPlan(m_newSite->plan);
+        newSite->SetPage(m_newSite->page);
+        newSite->SetSitePath(m_newSite->site);
+        TakeDialogShot(dialog);
+        newSite->accept();
+        m_newSite->problem = newSite->Problem();
     } else if (auto* templated = dynamic_cast<CTemplateDialog*>(&dialog)) {
         for (const QString& line : DescribeDialog(*templated)) {
             Print(platform::PrintableText(line.toStdString()));
@@ -294,4 +303,92 @@ bool KestrowScriptHost::Close(CloseAnswer answer) {
     m_closeAnswer = CloseAnswer::kCancel;
     RunEventsFor(0);
     return closed;
+}
+
+bool KestrowScriptHost::NewSite(const std::string& plan, const std::string& site, int page,
+                                std::string& reason) {
+    const auto absolute = [](const std::string& path) {
+        return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    };
+    m_newSite = NewSiteAnswer{absolute(plan), absolute(site), page, {}};
+    CNewSiteDlg dialog(m_view);
+    const bool created = RunDialog(dialog) == QDialog::Accepted;
+    const NewSiteAnswer answer = *m_newSite;
+    m_newSite.reset();
+    if (!created) {
+        reason = "new-site: " + (answer.problem.empty() ? "no site made" : answer.problem);
+        return false;
+    }
+    for (const std::string& note : dialog.Notes()) {
+        Print("NOTE " + platform::PrintableText(note));
+    }
+    m_site.open(answer.site);
+    RunEventsFor(0);
+    return true;
+}
+
+bool KestrowScriptHost::Prepare(
+    const std::function<bool(plan::SitePreparation&, std::string&)>& change, std::string& reason) {
+    const std::string site = m_site.path ? m_site.path() : std::string();
+    if (site.empty() || m_view->m_mapWidth <= 0) {
+        reason = "open a site first";
+        return false;
+    }
+    plan::SitePreparation prep;
+    std::string damaged;
+    prep.Load(site, m_view->m_mapWidth, m_view->m_mapHeight, damaged);
+    if (!change(prep, reason)) {
+        return false;
+    }
+    const std::string note = prep.TakeNote();
+    if (!note.empty()) {
+        platform::MessageBox(note, platform::kApplicationTitle,
+                             platform::kMbOk | platform::kMbIconExclamation);
+    }
+    m_view->SetMapScale(prep.Meta().pixelsPerMetre);
+    m_view->SetSurveyExtras(prep.Meta());
+    m_view->SurveyChanged();
+    RunEventsFor(0);
+    return true;
+}
+
+bool KestrowScriptHost::Scale(double x1, double y1, double x2, double y2, double metres,
+                              std::string& reason) {
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            return prep.SetScaleFromLine(x1, y1, x2, y2, metres, why);
+        },
+        reason);
+}
+
+bool KestrowScriptHost::AddWall(const sitefile::Wall& wall, std::string& reason) {
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) { return prep.AddWall(wall, why); },
+        reason);
+}
+
+bool KestrowScriptHost::DetectWalls(std::string& reason) {
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            sitefile::SiteFileReader reader;
+            sitefile::OpenError error;
+            sitefile::SiteMap map;
+            if (!reader.Open(prep.SitePath(), error) || !reader.ReadMap(map, error)) {
+                why = prep.SitePath() + ": " + error.Text();
+                return false;
+            }
+            return prep.ReplaceWalls(
+                plan::ProposeWalls(map, prep.Meta().pixelsPerMetre, sitefile::Material::kDrywall),
+                why);
+        },
+        reason);
+}
+
+bool KestrowScriptHost::PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                                         std::string& reason) {
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            return prep.PlaceAccessPoint(bssid, x, y, std::string(), why);
+        },
+        reason);
 }

@@ -19,6 +19,9 @@
 class CKestrowView;
 class CMainFrame;
 class QDialog;
+namespace plan {
+class SitePreparation;
+}
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
   public:
@@ -32,6 +35,13 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     UiServices Services();
     // The window to drive; `command` carries out a tool button's command.
     void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
+    // The open site's path, and the open of a new site (no keep question):
+    // what the site-preparation commands act on.
+    struct SiteAccess {
+        std::function<std::string()> path;
+        std::function<void(const std::string&)> open;
+    };
+    void SetSiteAccess(SiteAccess access) { m_site = std::move(access); }
 
     bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
@@ -50,6 +60,14 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool NewSite(const std::string& plan, const std::string& site, int page,
+                 std::string& reason) override;
+    bool Scale(double x1, double y1, double x2, double y2, double metres,
+               std::string& reason) override;
+    bool AddWall(const sitefile::Wall& wall, std::string& reason) override;
+    bool DetectWalls(std::string& reason) override;
+    bool PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                          std::string& reason) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the
@@ -63,6 +81,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void WaitForSurvey();
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
+    // One change of the open site's preparation, then the view told of it.
+    bool Prepare(const std::function<bool(plan::SitePreparation&, std::string&)>& change,
+                 std::string& reason);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
@@ -76,4 +97,13 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
     std::string m_dialogShot;
+    SiteAccess m_site;
+    // The new-site dialog's answers while `new-site` runs it.
+    struct NewSiteAnswer {
+        std::string plan;
+        std::string site;
+        int page = 1;
+        std::string problem;
+    };
+    std::optional<NewSiteAnswer> m_newSite;
 };

@@ -42,6 +42,11 @@ struct Plan {
 // begins with the path and, where it can, says what would work instead.
 bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, std::string& error);
 
+// Whether the file at `path` is a plan, told from its contents: a PDF, an
+// SVG, a picture Qt can decode, or a drawing in a form Kestrow does not read
+// (DWG, PostScript, ...) for which LoadPlan says what to do.
+bool LooksLikePlan(const std::string& path);
+
 // Writes a new, empty site file at `sitePath` whose map is `plan` in 256
 // colours (plan_palette.h), replacing any file there only once the new one
 // is whole. `map`, when given, gets the map as written. False with a
