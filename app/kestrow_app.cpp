@@ -295,6 +295,9 @@ int CKestrowApp::Run(int argc, char** argv) {
             case ID_SAVE_SITE:
                 site.Save();
                 break;
+            case ID_NEW_SITE:
+                site.NewSiteFromPlan();
+                break;
             default:
                 view->OnCommand(id);
                 break;
@@ -321,8 +324,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     int status = 0;
     if (scriptHost) {
         scriptHost->Attach(view, &frame, command);
-        scriptHost->SetSiteAccess({[&site] { return site.SitePath(); },
-                                   [&site](const std::string& path) { site.Open(path, true); }});
+        scriptHost->SetSitePath([&site] { return site.SitePath(); });
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
     } else {

@@ -175,13 +175,22 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
         }
-    } else if (auto* newSite = dynamic_cast<CNewSiteDlg*>(&dialog); newSite && m_newSite) {
-        newSite->SetPlan(m_newSite->plan);
-        newSite->SetPage(m_newSite->page);
-        newSite->SetSitePath(m_newSite->site);
+    } else if (auto* newSite = dynamic_cast<CNewSiteDlg*>(&dialog)) {
+        // new-site's answers; a plan opened is saved as the dialog proposes.
+        if (m_newSite) {
+            newSite->SetPlan(m_newSite->plan);
+            newSite->SetPage(m_newSite->page);
+            newSite->SetSitePath(m_newSite->site);
+        }
         TakeDialogShot(dialog);
         newSite->accept();
-        m_newSite->problem = newSite->Problem();
+        if (m_newSite) {
+            m_newSite->problem = newSite->Problem();
+            m_newSite->created = newSite->result() == QDialog::Accepted;
+        } else if (!newSite->Problem().empty()) {
+            Print("MSGBOX New site from floor plan | " +
+                  platform::PrintableText(newSite->Problem()));
+        }
     } else if (auto* templated = dynamic_cast<CTemplateDialog*>(&dialog)) {
         for (const QString& line : DescribeDialog(*templated)) {
             Print(platform::PrintableText(line.toStdString()));
@@ -310,26 +319,25 @@ bool KestrowScriptHost::NewSite(const std::string& plan, const std::string& site
     const auto absolute = [](const std::string& path) {
         return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
     };
-    m_newSite = NewSiteAnswer{absolute(plan), absolute(site), page, {}};
-    CNewSiteDlg dialog(m_view);
-    const bool created = RunDialog(dialog) == QDialog::Accepted;
+    m_newSite = NewSiteAnswer{absolute(plan), absolute(site), page, {}, false};
+    m_command(ID_NEW_SITE);
     const NewSiteAnswer answer = *m_newSite;
     m_newSite.reset();
-    if (!created) {
+    RunEventsFor(0);
+    if (!answer.created) {
         reason = "new-site: " + (answer.problem.empty() ? "no site made" : answer.problem);
         return false;
     }
-    for (const std::string& note : dialog.Notes()) {
-        Print("NOTE " + platform::PrintableText(note));
+    if (!m_sitePath || m_sitePath() != answer.site) {
+        reason = "new-site: " + answer.site + " was made but could not be opened";
+        return false;
     }
-    m_site.open(answer.site);
-    RunEventsFor(0);
     return true;
 }
 
 bool KestrowScriptHost::Prepare(
     const std::function<bool(plan::SitePreparation&, std::string&)>& change, std::string& reason) {
-    const std::string site = m_site.path ? m_site.path() : std::string();
+    const std::string site = m_sitePath ? m_sitePath() : std::string();
     if (site.empty() || m_view->m_mapWidth <= 0) {
         reason = "open a site first";
         return false;

@@ -35,13 +35,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     UiServices Services();
     // The window to drive; `command` carries out a tool button's command.
     void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
-    // The open site's path, and the open of a new site (no keep question):
-    // what the site-preparation commands act on.
-    struct SiteAccess {
-        std::function<std::string()> path;
-        std::function<void(const std::string&)> open;
-    };
-    void SetSiteAccess(SiteAccess access) { m_site = std::move(access); }
+    // The open site's path: what the site-preparation commands act on.
+    void SetSitePath(std::function<std::string()> path) { m_sitePath = std::move(path); }
 
     bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
@@ -97,13 +92,14 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool m_deleteNext = false;
     std::vector<Stroke> m_strokes;
     std::string m_dialogShot;
-    SiteAccess m_site;
+    std::function<std::string()> m_sitePath;
     // The new-site dialog's answers while `new-site` runs it.
     struct NewSiteAnswer {
         std::string plan;
         std::string site;
         int page = 1;
         std::string problem;
+        bool created = false;
     };
     std::optional<NewSiteAnswer> m_newSite;
 };

@@ -272,8 +272,9 @@ bool CNewSiteDlg::Create() {
     }
     if (QFileInfo(QString::fromStdString(site)).suffix().isEmpty()) {
         site += ".ksf";
-        SetSitePath(site);
     }
+    site = QFileInfo(QString::fromStdString(site)).absoluteFilePath().toStdString();
+    SetSitePath(site);
     if (QFileInfo(QString::fromStdString(site)).absoluteFilePath() ==
         QFileInfo(QString::fromStdString(m_planPath)).absoluteFilePath()) {
         ShowProblem("the site would replace its own plan: save it under another name");
