@@ -55,7 +55,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("MS"));
     const QCommandLineOption clientSize(
         QStringLiteral("client-size"),
-        QStringLiteral("Size of the view's client area, at most 16384x16384 (default 240x268)."),
+        QStringLiteral("Size of the view's client area (the map canvas in the workspace), at most "
+                       "8192x8192 (default 240x268 in the handheld frame)."),
         QStringLiteral("WxH"));
     const QCommandLineOption trace(
         QStringLiteral("trace"),
@@ -90,12 +91,17 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("The coverage requirement profile of the pass/fail overlay: data, voice "
                        "(the default), location or a profile file (JSON)."),
         QStringLiteral("NAME|FILE"));
+    const QCommandLineOption handheld(
+        QStringLiteral("handheld"),
+        QStringLiteral("Open the handheld frame (240x268, taps re-centre the map, the scan "
+                       "screen) instead of the desktop workspace."));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
     parser.addOptions({port, simulate, wifi, wifiReplay, wifiScans, wifiSave, wifiFull6Ghz, open,
-                       script, headless, pause, clientSize, trace, profile, help, version});
+                       script, headless, pause, clientSize, trace, profile, handheld, help,
+                       version});
 
     // --simulate and --wifi take an optional value, which the parser cannot
     // express: split "--simulate=FILE" and "--wifi=IFACE" off before parsing.
@@ -165,6 +171,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
     options.openSite = parser.value(open);
     options.script = parser.value(script);
     options.headless = parser.isSet(headless);
+    options.handheld = parser.isSet(handheld);
     options.tracePath = parser.value(trace);
     if (parser.isSet(profile)) {
         options.profile = parser.value(profile);
@@ -200,6 +207,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
                                   .arg(parser.value(clientSize)));
         }
         options.clientSize = QSize(width, height);
+        options.clientSizeSet = true;
     }
 
     // One scanner at a time: the options that choose it exclude each other.

@@ -14,6 +14,8 @@ struct KestrowOptions {
     bool headless = false;       // --headless
     int startupPauseMs = 5000;   // --startup-pause MS
     QSize clientSize{240, 268};  // --client-size WxH
+    bool clientSizeSet = false;  // the workspace sizes itself for the screen without it
+    bool handheld = false;       // --handheld: the handheld frame instead of the workspace
     QString tracePath;           // --trace FILE: every byte on the scanner's line
     QString profile = QStringLiteral("voice");  // --profile NAME|FILE, for the pass/fail overlay
     bool wifi = false;                          // --wifi[=IFACE]

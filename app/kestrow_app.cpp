@@ -38,6 +38,8 @@
 #include "wifi/scan_replay.h"
 #include "wifi/wifi_scan_source.h"
 #include "wifi/wifi_scanner.h"
+#include "workspace/map_canvas.h"
+#include "workspace/workspace_window.h"
 
 namespace {
 
@@ -272,7 +274,9 @@ int CKestrowApp::Run(int argc, char** argv) {
     const UiServices services = scriptHost ? scriptHost->Services() : UiServices{};
     CKestrowDoc document;
     document.OnNewDocument();
-    CMainFrame frame;
+    // The window outlives everything that acts on its view.
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<workspace::WorkspaceWindow> desk;
     auto* view = new CKestrowView;
     view->SetUiServices(services);
     view->SetProfile(profile);
@@ -282,11 +286,6 @@ int CKestrowApp::Run(int argc, char** argv) {
     SurveyGuard guard(view);
     view->SetSurveyListener(&guard);
     site.SetSurveyGuard(&guard);
-    frame.SetCloseQuery(
-        [&guard, &site] { return guard.ConfirmClose([&site] { return site.Save(); }); });
-    QSocketNotifier signalNotifier(termination::WakeFd(), QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &frame,
-                     [view] { EndOnSignal(*view, termination::Pending()); });
     const auto command = [view, &site](int id) {
         switch (id) {
             case ID_OPEN_SITE:
@@ -303,17 +302,51 @@ int CKestrowApp::Run(int argc, char** argv) {
                 break;
         }
     };
-    frame.SetView(view, command);
+    const auto closeQuery = [&guard, &site] {
+        return guard.ConfirmClose([&site] { return site.Save(); });
+    };
 
-    // The window shows its start screen before the scanner comes up, so the
-    // surveyor sees the program (and its wait cursor) during the start-up pause.
-    frame.show();
-    FitClientArea(frame, *view, options.clientSize);
-    frame.repaint();
-    view->OnInitialUpdate(*scanner, options.startupPauseMs);
-    FitClientArea(frame, *view, options.clientSize);
-    view->setFocus();
-    frame.repaint();
+    // The handheld frame, or the desktop workspace around the same view.
+    QMainWindow* window = nullptr;
+    std::function<QString(int)> paneText;
+    if (options.handheld) {
+        frame = std::make_unique<CMainFrame>();
+        frame->SetCloseQuery(closeQuery);
+        frame->SetView(view, command);
+        window = frame.get();
+        paneText = [&frame](int pane) { return frame->PaneText(pane); };
+    } else {
+        desk = std::make_unique<workspace::WorkspaceWindow>(view, command);
+        desk->SetCloseQuery(closeQuery);
+        desk->SetModifiedQuery([&guard] { return guard.HasUnsavedChanges(); });
+        desk->SetSitePathQuery([&site] { return site.SitePath(); });
+        window = desk.get();
+        paneText = [&desk](int pane) { return desk->PaneText(pane); };
+    }
+    QSocketNotifier signalNotifier(termination::WakeFd(), QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, window,
+                     [view] { EndOnSignal(*view, termination::Pending()); });
+
+    // The window shows before the scanner comes up, so the surveyor sees the
+    // program (and its wait cursor) during the start-up pause.
+    if (frame) {
+        frame->show();
+        FitClientArea(*frame, *view, options.clientSize);
+        frame->repaint();
+        view->OnInitialUpdate(*scanner, options.startupPauseMs);
+        FitClientArea(*frame, *view, options.clientSize);
+        view->setFocus();
+        frame->repaint();
+    } else {
+        // A script's window is the same every time: no remembered layout.
+        desk->show();
+        desk->RestoreLayout(
+            options.clientSizeSet ? std::optional<QSize>(options.clientSize) : std::nullopt,
+            !scriptHost);
+        desk->repaint();
+        view->OnInitialUpdate(*scanner, options.startupPauseMs);
+        desk->Canvas().setFocus();
+    }
 
     if (!options.openSite.isEmpty()) {
         // As the file dialog would hand it over: a full path.
@@ -323,7 +356,7 @@ int CKestrowApp::Run(int argc, char** argv) {
 
     int status = 0;
     if (scriptHost) {
-        scriptHost->Attach(view, &frame, command);
+        scriptHost->Attach(view, window, paneText, command, desk.get());
         scriptHost->SetSitePath([&site] { return site.SitePath(); });
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
@@ -336,6 +369,9 @@ int CKestrowApp::Run(int argc, char** argv) {
     }
 
     view->ShutDownScanner();
+    if (desk && !scriptHost) {
+        desk->SaveLayout();
+    }
     scriptHost.reset();
     platform::SetMessageBoxHandler(nullptr);
     return status;

@@ -10,7 +10,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
-#include "app/main_frame.h"
+#include <QMainWindow>
+
 #include "app/survey_guard.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
@@ -22,6 +23,9 @@
 #include "platform/text.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
+#include "workspace/map_canvas.h"
+#include "workspace/sweep_runner.h"
+#include "workspace/workspace_window.h"
 
 namespace {
 
@@ -60,11 +64,19 @@ UiServices KestrowScriptHost::Services() {
     return services;
 }
 
-void KestrowScriptHost::Attach(CKestrowView* view, CMainFrame* frame,
-                               std::function<void(int)> command) {
+void KestrowScriptHost::Attach(CKestrowView* view, QMainWindow* window,
+                               std::function<QString(int)> paneText,
+                               std::function<void(int)> command,
+                               workspace::WorkspaceWindow* workspace) {
     m_view = view;
-    m_frame = frame;
+    m_window = window;
+    m_paneText = std::move(paneText);
     m_command = std::move(command);
+    m_workspace = workspace;
+}
+
+bool KestrowScriptHost::SurveyRunning() const {
+    return m_workspace ? m_workspace->Sweep().IsRunning() : m_view->IsSurveyPending();
 }
 
 void KestrowScriptHost::Print(const std::string& line) {
@@ -119,7 +131,7 @@ void KestrowScriptHost::RunEventsFor(int milliseconds) {
 void KestrowScriptHost::WaitForSurvey() {
     QElapsedTimer waited;
     waited.start();
-    while (m_view->IsSurveyPending() && waited.elapsed() < kSurveyWaitMs) {
+    while (SurveyRunning() && waited.elapsed() < kSurveyWaitMs) {
         RunEventsFor(5);
     }
     RunEventsFor(kSettleMs);
@@ -235,18 +247,63 @@ void KestrowScriptHost::OpenCancel() {
 }
 
 void KestrowScriptHost::Tap(int x, int y) {
+    if (m_workspace) {
+        // Beside the plan a tap starts nothing.
+        if (m_workspace->Canvas().Tap(QPoint(x, y))) {
+            WaitForSurvey();
+        }
+        RunEventsFor(0);
+        return;
+    }
     m_view->OnLButtonDown(QPoint(x, y), false);
     WaitForSurvey();
 }
 
 void KestrowScriptHost::Hold(int x, int y, bool deletePoint) {
     m_deleteNext = deletePoint;
-    m_view->OnLButtonDown(QPoint(x, y), true);
+    if (m_workspace) {
+        m_workspace->Canvas().Hold(QPoint(x, y));
+    } else {
+        m_view->OnLButtonDown(QPoint(x, y), true);
+    }
     m_deleteNext = false;
     RunEventsFor(0);
 }
 
+void KestrowScriptHost::PanMap(double mapDx, double mapDy) {
+    const double scale = m_workspace->Canvas().Geometry().Scale();
+    m_workspace->Canvas().Pan(QPointF(-mapDx * scale, -mapDy * scale));
+}
+
 void KestrowScriptHost::Key(unsigned code) {
+    if (m_workspace) {
+        // The joystick moves the view by 10 map pixels; its middle takes a
+        // point at the canvas centre.
+        workspace::MapCanvas& canvas = m_workspace->Canvas();
+        switch (code) {
+            case 0x25:
+                PanMap(-10, 0);
+                break;
+            case 0x26:
+                PanMap(0, -10);
+                break;
+            case 0x27:
+                PanMap(10, 0);
+                break;
+            case 0x28:
+                PanMap(0, 10);
+                break;
+            case 0x86:
+                if (canvas.Tap(QPoint(canvas.width() / 2, canvas.height() / 2))) {
+                    WaitForSurvey();
+                }
+                break;
+            default:
+                break;
+        }
+        RunEventsFor(0);
+        return;
+    }
     m_view->OnKeyDown(code);
     if (code == 0x86) {
         WaitForSurvey();
@@ -256,17 +313,69 @@ void KestrowScriptHost::Key(unsigned code) {
 }
 
 void KestrowScriptHost::Zoom(bool in) {
-    m_view->OnCommand(in ? ID_ZOOM_IN : ID_ZOOM_OUT);
+    if (m_workspace) {
+        workspace::MapCanvas& canvas = m_workspace->Canvas();
+        canvas.ZoomAt(QPointF(canvas.width() / 2.0, canvas.height() / 2.0), in ? 1 : -1);
+    } else {
+        m_view->OnCommand(in ? ID_ZOOM_IN : ID_ZOOM_OUT);
+    }
     RunEventsFor(0);
 }
 
 void KestrowScriptHost::Scroll(bool horizontal, int code, int position) {
+    if (m_workspace) {
+        // Lines of 10 map pixels, pages of the canvas, the thumb a map position.
+        const workspace::CanvasGeometry& geometry = m_workspace->Canvas().Geometry();
+        const double page =
+            (horizontal ? geometry.CanvasWidth() : geometry.CanvasHeight()) / geometry.Scale();
+        const double step = code == 0   ? -10
+                            : code == 1 ? 10
+                            : code == 2 ? -page
+                            : code == 3 ? page
+                                        : 0;
+        if (step != 0) {
+            PanMap(horizontal ? step : 0, horizontal ? 0 : step);
+        } else if (code == 4 || code == 5) {
+            const double centreX = geometry.CanvasToMapX(geometry.CanvasWidth() / 2.0);
+            const double centreY = geometry.CanvasToMapY(geometry.CanvasHeight() / 2.0);
+            PanMap(horizontal ? position - centreX : 0, horizontal ? 0 : position - centreY);
+        }
+        RunEventsFor(0);
+        return;
+    }
     if (horizontal) {
         m_view->OnHScroll(code, position);
     } else {
         m_view->OnVScroll(code, position);
     }
     RunEventsFor(0);
+}
+
+bool KestrowScriptHost::Wheel(int x, int y, int steps, std::string& reason) {
+    if (!m_workspace) {
+        return ScriptHost::Wheel(x, y, steps, reason);
+    }
+    m_workspace->Canvas().ZoomAt(QPointF(x + 0.5, y + 0.5), steps);
+    RunEventsFor(0);
+    return true;
+}
+
+bool KestrowScriptHost::Pan(int dx, int dy, std::string& reason) {
+    if (!m_workspace) {
+        return ScriptHost::Pan(dx, dy, reason);
+    }
+    m_workspace->Canvas().Pan(QPointF(dx, dy));
+    RunEventsFor(0);
+    return true;
+}
+
+bool KestrowScriptHost::Fit(std::string& reason) {
+    if (!m_workspace) {
+        return ScriptHost::Fit(reason);
+    }
+    m_workspace->Canvas().FitToWindow();
+    RunEventsFor(0);
+    return true;
 }
 
 void KestrowScriptHost::Sign(const Stroke& stroke) {
@@ -281,8 +390,8 @@ void KestrowScriptHost::Save() {
 
 void KestrowScriptHost::Status() {
     std::string line = "STATUS";
-    for (int pane = 0; pane < CMainFrame::kPaneCount; ++pane) {
-        line += (pane == 0 ? " " : " | ") + m_frame->PaneText(pane).toStdString();
+    for (int pane = 0; pane < 4; ++pane) {
+        line += (pane == 0 ? " " : " | ") + m_paneText(pane).toStdString();
     }
     Print(line);
 }
@@ -294,11 +403,12 @@ void KestrowScriptHost::Dialog(const std::string& which) {
 }
 
 bool KestrowScriptHost::Screenshot(const std::string& path, std::string& reason) {
-    return picture::WritePng(path, m_view->Render(), reason);
+    const QImage shot = m_workspace ? m_workspace->Canvas().Render() : m_view->Render();
+    return picture::WritePng(path, shot, reason);
 }
 
 bool KestrowScriptHost::WindowScreenshot(const std::string& path, std::string& reason) {
-    return picture::WritePng(path, m_frame->grab().toImage(), reason);
+    return picture::WritePng(path, m_window->grab().toImage(), reason);
 }
 
 void KestrowScriptHost::Sleep(int milliseconds) {
@@ -307,7 +417,7 @@ void KestrowScriptHost::Sleep(int milliseconds) {
 
 bool KestrowScriptHost::Close(CloseAnswer answer) {
     m_closeAnswer = answer;
-    const bool closed = m_frame->close();
+    const bool closed = m_window->close();
     m_strokes.clear();
     m_closeAnswer = CloseAnswer::kCancel;
     RunEventsFor(0);

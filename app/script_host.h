@@ -17,10 +17,14 @@
 #include "view/ui_services.h"
 
 class CKestrowView;
-class CMainFrame;
 class QDialog;
+class QMainWindow;
+class QString;
 namespace plan {
 class SitePreparation;
+}
+namespace workspace {
+class WorkspaceWindow;
 }
 
 class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler {
@@ -33,8 +37,11 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
 
     // The modal-dialog runner and the site file chooser the script answers.
     UiServices Services();
-    // The window to drive; `command` carries out a tool button's command.
-    void Attach(CKestrowView* view, CMainFrame* frame, std::function<void(int)> command);
+    // The window to drive: the handheld frame or the workspace (then
+    // `workspace`); `paneText` reads its status panes, `command` carries out
+    // a tool button's command.
+    void Attach(CKestrowView* view, QMainWindow* window, std::function<QString(int)> paneText,
+                std::function<void(int)> command, workspace::WorkspaceWindow* workspace = nullptr);
     // The open site's path: what the site-preparation commands act on.
     void SetSitePath(std::function<std::string()> path) { m_sitePath = std::move(path); }
 
@@ -55,6 +62,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void Sleep(int milliseconds) override;
     void Overlay(const std::string& which) override;
     bool Close(CloseAnswer answer) override;
+    bool Wheel(int x, int y, int steps, std::string& reason) override;
+    bool Pan(int dx, int dy, std::string& reason) override;
+    bool Fit(std::string& reason) override;
     bool NewSite(const std::string& plan, const std::string& site, int page,
                  std::string& reason) override;
     bool Scale(double x1, double y1, double x2, double y2, double metres,
@@ -74,6 +84,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     void TakeDialogShot(QDialog& dialog);
     void Print(const std::string& line);
     void WaitForSurvey();
+    bool SurveyRunning() const;
+    // The workspace's joystick and scroll-bar requests: moves of its canvas.
+    void PanMap(double mapDx, double mapDy);
     void WaitForOverlay();
     void RunEventsFor(int milliseconds);
     // One change of the open site's preparation, then the view told of it.
@@ -83,7 +96,9 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     std::ostream& m_out;
     std::mutex m_outMutex;
     CKestrowView* m_view = nullptr;
-    CMainFrame* m_frame = nullptr;
+    QMainWindow* m_window = nullptr;
+    std::function<QString(int)> m_paneText;
+    workspace::WorkspaceWindow* m_workspace = nullptr;
     std::function<void(int)> m_command;
     std::optional<std::string> m_chosenFile;
     std::atomic<bool> m_keepPoints{true};

@@ -251,6 +251,24 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
         m_host.Overlay(words[1]);
         return Outcome::kNext;
     }
+    if (command == "wheel" || command == "pan") {
+        const bool wheel = command == "wheel";
+        int a = 0;
+        int b = 0;
+        int steps = 0;
+        if (argc != (wheel ? 3u : 2u) || !ParseInt(words[1], a) || !ParseInt(words[2], b) ||
+            (wheel && !ParseInt(words[3], steps))) {
+            return usage(wheel ? "wheel X Y N" : "pan DX DY");
+        }
+        const bool done = wheel ? m_host.Wheel(a, b, steps, reason) : m_host.Pan(a, b, reason);
+        return done ? Outcome::kNext : Outcome::kFail;
+    }
+    if (command == "fit") {
+        if (argc != 0) {
+            return usage("fit");
+        }
+        return m_host.Fit(reason) ? Outcome::kNext : Outcome::kFail;
+    }
     if (command == "sleep") {
         int milliseconds = 0;
         if (argc != 1 || !ParseInt(words[1], milliseconds) || milliseconds < 0) {

@@ -46,6 +46,23 @@ class ScriptHost {
     // The window's close request, its question answered so if it comes;
     // true when the window closed, which ends the program.
     virtual bool Close(CloseAnswer answer) = 0;
+    // The workspace's map canvas, in canvas pixels: `steps` wheel steps at
+    // (x, y), a drag by (dx, dy), the whole plan again. The handheld frame
+    // has none of them (false with the reason).
+    virtual bool Wheel(int x, int y, int steps, std::string& reason) {
+        (void)x, (void)y, (void)steps;
+        reason = "wheel: the handheld frame has no wheel zoom";
+        return false;
+    }
+    virtual bool Pan(int dx, int dy, std::string& reason) {
+        (void)dx, (void)dy;
+        reason = "pan: the handheld frame pans with the scroll bars (hscroll, vscroll)";
+        return false;
+    }
+    virtual bool Fit(std::string& reason) {
+        reason = "fit: the handheld frame shows the whole plan after an open only";
+        return false;
+    }
 
     // Site preparation, in map pixels, each written to the open site's
     // sidecar at once. `new-site` makes SITE from the floor plan PLAN (page

@@ -70,6 +70,9 @@ class ScanSource {
     // When the sweep has finished and is waiting to be committed, marks it
     // committed and answers true; otherwise answers false.
     virtual bool TakeFinishedSweep() = 0;
+    // Abandons the sweep running now (the surveyor cancelled it): nothing is
+    // to be committed, and results still on their way are dropped.
+    virtual void CancelSweep() = 0;
     // After kGaveUp: why, as one sentence, where the source knows more than
     // that the scanner did not respond; empty otherwise.
     virtual std::string GaveUpReason() const { return std::string(); }

@@ -190,6 +190,12 @@ SweepState CScannerDevice::ContinueSweep() {
     return SweepState::kGaveUp;
 }
 
+void CScannerDevice::CancelSweep() {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
+    m_scanRequested = 0;
+    m_sweepDone = 0;
+}
+
 bool CScannerDevice::TakeFinishedSweep() {
     std::lock_guard<std::mutex> lock(m_sweepMutex);
     if (m_scanRequested == 0 || m_sweepDone == 0) {

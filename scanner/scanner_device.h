@@ -91,6 +91,9 @@ class CScannerDevice : public MessageSink {
     };
     void SetSweepTiming(const SweepTiming& timing) { m_timing = timing; }
     const SweepTiming& Timing() const { return m_timing; }
+    // Abandons the running sweep: no longer requested, nothing to commit;
+    // channel results still on the line are dropped as after a give-up.
+    void CancelSweep();
     // Answers true once for a finished sweep and clears its flags.
     bool TakeFinishedSweep();
 

@@ -27,6 +27,7 @@ class SerialScanSource : public ScanSource {
     SweepState ContinueSweep() override;
     bool IsSweepRequested() const override { return m_device.IsSweepRequested(); }
     bool TakeFinishedSweep() override { return m_device.TakeFinishedSweep(); }
+    void CancelSweep() override { m_device.CancelSweep(); }
     SweepDetails FinishedSweepDetails() const override;
     std::string ProgressText() const override;
     bool ShowsScanHeading() const override { return m_device.ShowsScanHeading(); }

@@ -34,7 +34,7 @@ FileByteSource::~FileByteSource() {
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, std::string& error) {
     // Non-blocking, so a named pipe chosen by mistake fails below instead of
     // waiting for a writer; reads of a plain file never block either way.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
@@ -47,7 +47,10 @@ std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, st
     }
     if (!S_ISREG(st.st_mode)) {
         // Only a plain file has a size to check offsets against.
-        error = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        error = S_ISDIR(st.st_mode)                          ? std::strerror(EISDIR)
+                : S_ISFIFO(st.st_mode)                       ? "a named pipe, not a regular file"
+                : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device, not a regular file"
+                                                             : "not a regular file";
         ::close(fd);
         return nullptr;
     }

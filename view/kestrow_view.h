@@ -80,6 +80,14 @@ class CKestrowView : public QAbstractScrollArea {
     bool LoadMapImage(int32_t width, int32_t height, const uint32_t* colors, const uint8_t* pixels,
                       int64_t stride);
     bool HasMap() const { return !m_mapDC.isNull(); }
+    // The workspace draws the circles itself, at the screen's size: then the
+    // map image holds the plan and the overlay only.
+    void SetCirclesInMap(bool on) { m_circlesInMap = on; }
+    // Counts the changes of the map image, so a drawing of it can be cached.
+    uint64_t MapGeneration() const { return m_mapGeneration; }
+    // Called with every repaint the view asks for: the workspace's canvas,
+    // which shows this view's map, follows it.
+    void SetRepaintHook(std::function<void()> hook) { m_repaintHook = std::move(hook); }
 
     // The client area of the view (the scroll area's viewport widget).
     Rect ClientRect() const;
@@ -112,6 +120,15 @@ class CKestrowView : public QAbstractScrollArea {
     void OnVScroll(int code, int position);
     void OnKeyDown(unsigned key);
     void OnLButtonDown(QPoint point, bool hold);
+    // A tap-and-hold at map (x, y): selects the point nearest it and opens
+    // its information dialog (whose delete button deletes it); false when
+    // no point is near.
+    bool HoldAtMap(int32_t mapX, int32_t mapY);
+    // The survey can take a point: a site is open and the scanner is there.
+    bool SiteLoaded() const;
+    // Counts the maps loaded, so a window showing this view can tell a newly
+    // opened site.
+    uint64_t MapLoadCount() const { return m_mapLoads; }
     int OnKorvDraw(uintptr_t wParam, intptr_t lParam);
     // Stops the scanner and its posts to this view (program exit).
     void ShutDownScanner();
@@ -126,6 +143,14 @@ class CKestrowView : public QAbstractScrollArea {
     int32_t CurrentX() const { return m_pViewport->GetCenterX(); }
     int32_t CurrentY() const { return m_pViewport->GetCenterY(); }
     bool IsSurveyPending() const;
+    // The sweep's two ends, shared by the handheld's blocking loop and the
+    // workspace's sweep on the event loop: BeginSurveyPoint settles a point
+    // still waiting, starts the point named `name` at map (x, y) (kept on the
+    // map) and the scanner's sweep, and answers false when there is no
+    // scanner or site. EndSweep tells the surveyor how the sweep ended (the
+    // beep, or why nothing was recorded); the commit itself is OnKorvDraw's.
+    bool BeginSurveyPoint(int32_t x, int32_t y, const char* name);
+    void EndSweep(SweepState state);
     // Commits a point whose sweep has finished but whose KORV_DRAW still
     // waits in the queue (before an open or a save).
     void SettlePendingPoint() { OnKorvDraw(0, 0); }
@@ -147,6 +172,7 @@ class CKestrowView : public QAbstractScrollArea {
     // The map's scale (pixels per metre) where the site has one: cells farther
     // than 5 m from every survey point have no value (64 pixels without).
     void SetMapScale(std::optional<double> pixelsPerMetre);
+    std::optional<double> MapScale() const { return m_pixelsPerMetre; }
     // What the site's sidecar adds to the survey the overlay maps: the
     // frequencies the Wi-Fi adapter reported (bands) and the noise measured.
     void SetSurveyExtras(const sitefile::SiteMeta& meta);
@@ -208,6 +234,10 @@ class CKestrowView : public QAbstractScrollArea {
     const QBrush& BandBrush(int band) const;
 
     QImage m_frame;  // per-paint scratch for the scaled map copy
+    bool m_circlesInMap = true;
+    uint64_t m_mapGeneration = 0;
+    uint64_t m_mapLoads = 0;
+    std::function<void()> m_repaintHook;
 
     void SetScrollPositions();
     UiServices m_services;
@@ -234,7 +264,6 @@ class CKestrowView : public QAbstractScrollArea {
     // What the scanner posts KORV_DRAW through; detached at shut-down.
     std::unique_ptr<platform::QtWindowHandle> m_windowHandle;
     void SurveyAt(int32_t x, int32_t y);
-    bool SiteLoaded() const;
     // The scanner's answers to the start-up requests post nothing, so they
     // usually arrive after the start screen was painted: while it shows, the
     // texts are looked at now and then and the screen repainted when they

@@ -128,10 +128,16 @@ Rect CKestrowView::ClientRect() const {
 
 void CKestrowView::Repaint() {
     viewport()->update();
+    if (m_repaintHook) {
+        m_repaintHook();
+    }
 }
 
 void CKestrowView::RepaintNow() {
     viewport()->repaint();
+    if (m_repaintHook) {
+        m_repaintHook();
+    }
 }
 
 QImage CKestrowView::Render() {
@@ -381,9 +387,10 @@ void CKestrowView::PaintEllipse(QPainter& painter, const Rect& box, const QPen& 
 }
 
 void CKestrowView::PaintBandCircle(int32_t x, int32_t y, int16_t rssi) {
-    if (m_mapDC.isNull()) {
+    if (m_mapDC.isNull() || !m_circlesInMap) {
         return;
     }
+    ++m_mapGeneration;
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     const int band = RssiBandIndex(rssi);
@@ -430,6 +437,7 @@ void CKestrowView::RepaintCircles(const Rect& area) {
                            m_mapPlan.copy(band).convertToFormat(QImage::Format_RGB32));
         }
     }
+    ++m_mapGeneration;
     QPainter painter(&m_mapDC);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipRect(region);
@@ -442,6 +450,9 @@ void CKestrowView::RepaintCircles(const Rect& area) {
             painter.drawImage(band.topLeft(), picture::ExpandCells(m_overlayCells, m_overlaySpec,
                                                                    m_mapPlan.size(), band));
         }
+    }
+    if (!m_circlesInMap) {
+        return;
     }
     // One circle a point: a run of records at one position, or a marker
     // record of a point where nothing was heard. Its colour is the strongest
@@ -492,6 +503,8 @@ bool CKestrowView::LoadMapImage(int32_t width, int32_t height, const uint32_t* c
     }
     m_mapPlan = std::move(plan);
     m_mapDC = std::move(image);
+    ++m_mapGeneration;
+    ++m_mapLoads;
     // An overlay belongs to the map it was computed for.
     m_overlayCells = QImage();
     m_coverageModel.reset();

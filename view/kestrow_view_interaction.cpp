@@ -304,26 +304,7 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
         int32_t mapX = 0;
         int32_t mapY = 0;
         m_pViewport->ClientToMap(client, point.x(), point.y(), mapX, mapY);
-        if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
-            return;
-        }
-        // Where the selected point's circle lies (its outline reaches a pixel
-        // past the box).
-        const int64_t x = std::llround(g_siteHeader->m_selX);
-        const int64_t y = std::llround(g_siteHeader->m_selY);
-        CPointInfoDlg info(this);
-        if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
-            if (m_surveyListener) {
-                m_surveyListener->OnPointDeleted(static_cast<int32_t>(x), static_cast<int32_t>(y));
-            }
-            // The deleted point's circle goes and the plan under it comes back.
-            auto clamp = [](int64_t v) {
-                return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-            };
-            RepaintCircles(Rect{clamp(x - 11), clamp(y - 11), clamp(x + 12), clamp(y + 12)});
-            Repaint();
-            SurveyChanged();
-        }
+        HoldAtMap(mapX, mapY);
         return;
     }
     if (!SiteLoaded()) {
@@ -337,15 +318,62 @@ void CKestrowView::OnLButtonDown(QPoint point, bool hold) {
     SurveyAt(m_pViewport->GetCenterX(), m_pViewport->GetCenterY());
 }
 
+bool CKestrowView::HoldAtMap(int32_t mapX, int32_t mapY) {
+    if (!g_siteHeader || g_siteHeader->SelectPointNear(mapX, mapY) == 0) {
+        return false;
+    }
+    // Where the selected point's circle lies (its outline reaches a pixel
+    // past the box).
+    const int64_t x = std::llround(g_siteHeader->m_selX);
+    const int64_t y = std::llround(g_siteHeader->m_selY);
+    CPointInfoDlg info(this);
+    if (m_services.RunModal(info) == CPointInfoDlg::kDeletedResult) {
+        if (m_surveyListener) {
+            m_surveyListener->OnPointDeleted(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        }
+        // The deleted point's circle goes and the plan under it comes back.
+        auto clamp = [](int64_t v) {
+            return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+        };
+        RepaintCircles(Rect{clamp(x - 11), clamp(y - 11), clamp(x + 12), clamp(y + 12)});
+        Repaint();
+        SurveyChanged();
+    }
+    return true;
+}
+
 // Starts a survey point at map (x, y) and drives the sweep from channel step
 // 1 to 16 on this thread. A unit that leaves kSweepGiveUpAfter requests in a
 // row unanswered (250 ms each) is given up on: the UI thread must not stay
 // blocked for ever. KORV_DRAW messages wait in the queue meanwhile; the
 // first one handled afterwards commits the point.
 void CKestrowView::SurveyAt(int32_t x, int32_t y) {
-    ScanSource* scanner = m_scanner;
-    if (scanner == nullptr) {
+    if (!BeginSurveyPoint(x, y, kPointName)) {
         return;
+    }
+    m_viewMode = VIEW_SCAN;
+    RepaintNow();
+
+    while (true) {
+        const SweepState state = m_scanner->ContinueSweep();
+        // No events are handled here: paint the scan screen directly.
+        RepaintNow();
+        if (state == SweepState::kRunning) {
+            continue;
+        }
+        if (state == SweepState::kGaveUp) {
+            m_viewMode = VIEW_MAP;
+            RepaintNow();
+        }
+        EndSweep(state);
+        return;
+    }
+}
+
+bool CKestrowView::BeginSurveyPoint(int32_t x, int32_t y, const char* name) {
+    ScanSource* scanner = m_scanner;
+    if (scanner == nullptr || !g_siteHeader) {
+        return false;
     }
     // The point lies on the map, also when the cursor was scrolled to rest
     // one past its last column or row.
@@ -356,28 +384,19 @@ void CKestrowView::SurveyAt(int32_t x, int32_t y) {
     // point now, before this one empties the scan list.
     OnKorvDraw(0, 0);
     platform::PlayWaveAsync("ping");
-    g_siteHeader->BeginPoint(x, y, kPointName);
+    g_siteHeader->BeginPoint(x, y, name);
     scanner->BeginSweep(x, y);
-    m_viewMode = VIEW_SCAN;
-    RepaintNow();
+    return true;
+}
 
-    while (true) {
-        const SweepState state = scanner->ContinueSweep();
-        // No events are handled here: paint the scan screen directly.
-        RepaintNow();
-        if (state == SweepState::kDone) {
-            break;
-        }
-        if (state == SweepState::kGaveUp) {
-            m_viewMode = VIEW_MAP;
-            RepaintNow();
-            const std::string reason = scanner->GaveUpReason();
-            platform::MessageBox((reason.empty() ? kNoAnswer : reason) + " " + kNothingRecorded,
-                                 kCoverageWarning, platform::kMbOk | platform::kMbIconExclamation);
-            return;
-        }
+void CKestrowView::EndSweep(SweepState state) {
+    if (state == SweepState::kGaveUp) {
+        const std::string reason = m_scanner ? m_scanner->GaveUpReason() : std::string();
+        platform::MessageBox((reason.empty() ? kNoAnswer : reason) + " " + kNothingRecorded,
+                             kCoverageWarning, platform::kMbOk | platform::kMbIconExclamation);
+    } else if (state == SweepState::kDone) {
+        platform::MessageBeep(platform::kMbIconExclamation);
     }
-    platform::MessageBeep(platform::kMbIconExclamation);
 }
 
 int CKestrowView::OnKorvDraw(uintptr_t, intptr_t) {

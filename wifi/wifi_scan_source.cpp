@@ -105,6 +105,16 @@ SweepState WifiScanSource::ContinueSweep() {
     return SweepState::kDone;
 }
 
+void WifiScanSource::CancelSweep() {
+    if (m_requested && !m_done) {
+        m_scans->Cancel();
+    }
+    m_requested = false;
+    m_done = false;
+    m_finished.clear();
+    m_runningShown = 0;
+}
+
 bool WifiScanSource::TakeFinishedSweep() {
     if (!m_requested || !m_done) {
         return false;

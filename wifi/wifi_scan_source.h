@@ -48,6 +48,7 @@ class WifiScanSource final : public ::ScanSource {
     void BeginSweep(int32_t x, int32_t y) override;
     SweepState ContinueSweep() override;
     bool IsSweepRequested() const override { return m_requested; }
+    void CancelSweep() override;
     bool TakeFinishedSweep() override;
     std::string GaveUpReason() const override { return m_gaveUpReason; }
 

@@ -356,8 +356,8 @@ TEST_F(EndToEndTest, FailedOpensKeepThePreviousSite) {
                              {notSiteBox, notSiteBox,
                               "MSGBOX File Error | Obsolete Site File, recreate using Zorvane",
                               "MSGBOX File Open Error | Is a directory",
-                              "MSGBOX File Open Error | Invalid argument", kKeepQuestion,
-                              notSiteBox, "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
+                              "MSGBOX File Open Error | a named pipe, not a regular file",
+                              kKeepQuestion, notSiteBox, "STATUS L: 1 | P: 3 | X: 120 | Y: 160"}));
     // The save went to the site in force, and the rejected file is untouched.
     EXPECT_EQ(ReadGroups(good).size(), 1u);
     EXPECT_EQ(ReadBytes(notSitePath), notSite);

@@ -83,15 +83,38 @@ KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenari
                           extraArguments, shellPrefix);
 }
 
+namespace {
+
+KestrowResult RunInFrame(const char* frame, const ScratchFolder& folder, const std::string& scanner,
+                         const std::string& script,
+                         const std::function<void(const std::string&)>& onLine,
+                         const std::string& extraArguments, const std::string& shellPrefix);
+
+}  // namespace
+
 KestrowResult RunKestrowWith(const ScratchFolder& folder, const std::string& scanner,
                              const std::string& script,
                              const std::function<void(const std::string&)>& onLine,
                              const std::string& extraArguments, const std::string& shellPrefix) {
+    return RunInFrame("--handheld", folder, scanner, script, onLine, extraArguments, shellPrefix);
+}
+
+KestrowResult RunKestrowWorkspace(const ScratchFolder& folder, const std::string& scanner,
+                                  const std::string& script, const std::string& extraArguments) {
+    return RunInFrame("", folder, scanner, script, nullptr, extraArguments, std::string());
+}
+
+namespace {
+
+KestrowResult RunInFrame(const char* frame, const ScratchFolder& folder, const std::string& scanner,
+                         const std::string& script,
+                         const std::function<void(const std::string&)>& onLine,
+                         const std::string& extraArguments, const std::string& shellPrefix) {
     const std::string scriptPath = folder.Write("script.txt", script);
     const std::string errorsPath = folder.Path() + "/stderr.txt";
     const std::string command = "cd '" + folder.Path() + "' && " + shellPrefix +
-                                " KESTROW_SOUND=off timeout 120 '" + KESTROW_EXE +
-                                "' --headless --startup-pause 0 " + scanner + " " + extraArguments +
+                                " KESTROW_SOUND=off timeout 120 '" + KESTROW_EXE + "' " + frame +
+                                " --headless --startup-pause 0 " + scanner + " " + extraArguments +
                                 " --script - < '" + scriptPath + "' 2> '" + errorsPath + "'";
     KestrowResult result;
     FILE* out = popen(command.c_str(), "r");
@@ -121,6 +144,8 @@ KestrowResult RunKestrowWith(const ScratchFolder& folder, const std::string& sca
     return result;
 }
 
+}  // namespace
+
 KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& scenarioPath) {
     int input[2];
     int output[2];
@@ -139,8 +164,8 @@ KestrowProcess::KestrowProcess(const ScratchFolder& folder, const std::string& s
             ::_exit(127);
         }
         ::setenv("KESTROW_SOUND", "off", 1);
-        ::execl(KESTROW_EXE, KESTROW_EXE, "--headless", "--startup-pause", "0", simulate.c_str(),
-                "--script", "-", static_cast<char*>(nullptr));
+        ::execl(KESTROW_EXE, KESTROW_EXE, "--handheld", "--headless", "--startup-pause", "0",
+                simulate.c_str(), "--script", "-", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(input[0]);

@@ -48,6 +48,11 @@ KestrowResult RunKestrowWith(const ScratchFolder& folder, const std::string& sca
                              const std::string& extraArguments = std::string(),
                              const std::string& shellPrefix = std::string());
 
+// The same in the desktop workspace (the others run the handheld frame).
+KestrowResult RunKestrowWorkspace(const ScratchFolder& folder, const std::string& scanner,
+                                  const std::string& script,
+                                  const std::string& extraArguments = std::string());
+
 // The same against the simulated unit: --simulate=<scenario>.
 KestrowResult RunKestrow(const ScratchFolder& folder, const std::string& scenarioPath,
                          const std::string& script,

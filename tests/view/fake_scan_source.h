@@ -44,6 +44,11 @@ class FakeScanSource : public ScanSource {
         finished = false;
         return true;
     }
+    void CancelSweep() override {
+        requested = false;
+        finished = false;
+        ++cancels;
+    }
     std::string GaveUpReason() const override { return gaveUpReason; }
     SweepDetails FinishedSweepDetails() const override { return details; }
     std::string ProgressText() const override { return progress; }
@@ -53,6 +58,7 @@ class FakeScanSource : public ScanSource {
     int connects = 0;
     int identityRequests = 0;
     int sweeps = 0;
+    int cancels = 0;
     int32_t sweepX = 0;
     int32_t sweepY = 0;
     std::string firmware;
