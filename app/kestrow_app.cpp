@@ -320,6 +320,8 @@ int CKestrowApp::Run(int argc, char** argv) {
         desk->SetCloseQuery(closeQuery);
         desk->SetModifiedQuery([&guard] { return guard.HasUnsavedChanges(); });
         desk->SetSitePathQuery([&site] { return site.SitePath(); });
+        // The workspace's Open takes floor plans too, and makes sites of them.
+        site.SetOffersPlans(true);
         window = desk.get();
         paneText = [&desk](int pane) { return desk->PaneText(pane); };
     }

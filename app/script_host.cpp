@@ -21,6 +21,7 @@
 #include "picture/png_output.h"
 #include "plan/site_prep.h"
 #include "platform/text.h"
+#include "sitetools/site_prep_tools.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
 #include "workspace/map_canvas.h"
@@ -470,8 +471,14 @@ bool KestrowScriptHost::Prepare(
     return true;
 }
 
+// In the workspace each goes through its Site tools, as a person's would, and
+// shows at once; the handheld frame has no tools and only stores them.
 bool KestrowScriptHost::Scale(double x1, double y1, double x2, double y2, double metres,
                               std::string& reason) {
+    if (m_workspace) {
+        return Finish(
+            m_workspace->Prep().SetScaleFromLine(QPointF(x1, y1), QPointF(x2, y2), metres, reason));
+    }
     return Prepare(
         [&](plan::SitePreparation& prep, std::string& why) {
             return prep.SetScaleFromLine(x1, y1, x2, y2, metres, why);
@@ -480,12 +487,25 @@ bool KestrowScriptHost::Scale(double x1, double y1, double x2, double y2, double
 }
 
 bool KestrowScriptHost::AddWall(const sitefile::Wall& wall, std::string& reason) {
+    if (m_workspace) {
+        sitetools::SitePrepTools& tools = m_workspace->Prep();
+        if (tools.Reviewing()) {
+            reason = "wall: detected walls are under review (keep or discard them first)";
+            return false;
+        }
+        return Finish(tools.AddWall(wall, reason));
+    }
     return Prepare(
         [&](plan::SitePreparation& prep, std::string& why) { return prep.AddWall(wall, why); },
         reason);
 }
 
 bool KestrowScriptHost::DetectWalls(std::string& reason) {
+    if (m_workspace) {
+        // Detection proposes and the script accepts at once.
+        sitetools::SitePrepTools& tools = m_workspace->Prep();
+        return Finish(tools.DetectWalls(reason) && tools.KeepDetectedWalls(reason));
+    }
     return Prepare(
         [&](plan::SitePreparation& prep, std::string& why) {
             sitefile::SiteFileReader reader;
@@ -504,9 +524,18 @@ bool KestrowScriptHost::DetectWalls(std::string& reason) {
 
 bool KestrowScriptHost::PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
                                          std::string& reason) {
+    if (m_workspace) {
+        return Finish(
+            m_workspace->Prep().PlaceAccessPoint(bssid, QPointF(x, y), std::string(), reason));
+    }
     return Prepare(
         [&](plan::SitePreparation& prep, std::string& why) {
             return prep.PlaceAccessPoint(bssid, x, y, std::string(), why);
         },
         reason);
+}
+
+bool KestrowScriptHost::Finish(bool done) {
+    RunEventsFor(0);
+    return done;
 }

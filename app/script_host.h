@@ -92,6 +92,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     // One change of the open site's preparation, then the view told of it.
     bool Prepare(const std::function<bool(plan::SitePreparation&, std::string&)>& change,
                  std::string& reason);
+    // A tool's change made (or refused), and shown.
+    bool Finish(bool done);
 
     std::ostream& m_out;
     std::mutex m_outMutex;

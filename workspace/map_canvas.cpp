@@ -159,6 +159,9 @@ void MapCanvas::Draw(QPainter& painter, QSize size) {
     painter.fillRect(QRect(QPoint(0, 0), size), kBeside);
     if (m_core.HasMap() && m_geometry.HasMap()) {
         DrawPlan(painter);
+        if (drawOverPlan) {
+            drawOverPlan(painter, size);
+        }
         DrawPoints(painter, size);
     }
     DrawLegend(painter, size);

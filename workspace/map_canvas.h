@@ -59,6 +59,8 @@ class MapCanvas : public QWidget {
     std::function<void(int32_t mapX, int32_t mapY, QPoint canvas)> onHold;
     std::function<void(std::optional<QPointF> mapPoint)> onCursor;
     std::function<void()> onEscape;
+    // Draws over the plan, under the points (the walls, the access points).
+    std::function<void(QPainter& painter, QSize size)> drawOverPlan;
 
     // The same as a person's click or hold at canvas pixel `at`; false when
     // it lies beside the plan.

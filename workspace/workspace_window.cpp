@@ -15,6 +15,7 @@
 
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
+#include "sitetools/site_prep_tools.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/command_ids.h"
@@ -60,6 +61,8 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
 
     BuildMenus();
     BuildStatusBar();
+    m_prep = new sitetools::SitePrepTools(*this, *m_canvas, *m_core);
+    m_canvas->drawOverPlan = [this](QPainter& painter, QSize size) { m_prep->Draw(painter, size); };
     UpdateTitle();
 }
 
@@ -77,6 +80,8 @@ void WorkspaceWindow::BuildMenus() {
         };
     };
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(tr("&New Site from Floor Plan…"), this, command(ID_NEW_SITE))
+        ->setShortcut(QKeySequence::New);
     QAction* open = file->addAction(tr("&Open…"), this, command(ID_OPEN_SITE));
     open->setShortcut(QKeySequence::Open);
     QAction* save = file->addAction(tr("&Save"), this, command(ID_SAVE_SITE));
@@ -200,6 +205,8 @@ void WorkspaceWindow::Refresh() {
         m_shownMapLoad = m_core->MapLoadCount();
         m_canvas->MapOpened();
     }
+    m_prep->SiteShown(m_sitePath ? m_sitePath() : std::string(), m_core->m_mapWidth,
+                      m_core->m_mapHeight, m_shownMapLoad);
     m_canvas->update();
     UpdateTitle();
 }

@@ -20,6 +20,10 @@ class CKestrowView;
 class QAction;
 class QLabel;
 
+namespace sitetools {
+class SitePrepTools;
+}
+
 namespace workspace {
 
 class MapCanvas;
@@ -41,6 +45,8 @@ class WorkspaceWindow : public QMainWindow {
     CKestrowView& Core() { return *m_core; }
     MapCanvas& Canvas() { return *m_canvas; }
     SweepRunner& Sweep() { return *m_sweep; }
+    // The Site menu's tools: scale, walls, access points.
+    sitetools::SitePrepTools& Prep() { return *m_prep; }
 
     // Asked whenever the window is to close: false keeps it open.
     void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
@@ -91,6 +97,7 @@ class WorkspaceWindow : public QMainWindow {
     CKestrowView* m_core;
     MapCanvas* m_canvas = nullptr;
     SweepRunner* m_sweep = nullptr;
+    sitetools::SitePrepTools* m_prep = nullptr;
     CommandHandler m_commands;
     std::function<bool()> m_closeQuery;
     std::function<bool()> m_modifiedQuery;
