@@ -529,8 +529,10 @@ bool SitePrepTools::eventFilter(QObject* watched, QEvent* event) {
                          at, mouse.modifiers()};
     };
     switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick: {
+        case QEvent::MouseButtonDblClick:
+            // Qt sends the second press of a double click as well.
+            return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() != Qt::LeftButton || m_spaceHeld) {
                 break;
@@ -655,7 +657,9 @@ void SitePrepTools::DrawScaleBar(QPainter& painter, QSize size) const {
     font.setBold(false);
     painter.setFont(font);
     const int textWidth = painter.fontMetrics().horizontalAdvance(label);
-    const QRectF box(10, size.height() - 40, length + textWidth + 26, 30);
+    // Bottom right: the overlay's legend takes the bottom left.
+    const double boxWidth = length + textWidth + 26;
+    const QRectF box(size.width() - 10 - boxWidth, size.height() - 40, boxWidth, 30);
     painter.setPen(QPen(QColor(0, 0, 0, 120), 1));
     painter.setBrush(QColor(255, 255, 255, 225));
     painter.drawRect(box);
@@ -678,9 +682,9 @@ void SitePrepTools::DrawReviewBanner(QPainter& painter, QSize size) const {
     font.setPixelSize(13);
     font.setBold(true);
     painter.setFont(font);
-    const QRect box =
-        painter.fontMetrics().boundingRect(text).adjusted(-10, -6, 10, 6).translated(0, 0);
-    const QRect placed(QPoint((size.width() - box.width()) / 2, 10), box.size());
+    const QRect box = painter.fontMetrics().boundingRect(text).adjusted(-10, -6, 10, 6);
+    // Below the canvas's status line.
+    const QRect placed(QPoint((size.width() - box.width()) / 2, 36), box.size());
     painter.setPen(QPen(QColor(0xB0, 0x70, 0x00), 1));
     painter.setBrush(QColor(0xFF, 0xF4, 0xD0, 235));
     painter.drawRoundedRect(placed, 4, 4);
