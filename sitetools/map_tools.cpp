@@ -29,10 +29,17 @@ QString LengthText(double pixels, const sitefile::SiteMeta& meta) {
     return QStringLiteral("%1 px").arg(pixels, 0, 'f', 0);
 }
 
-// A label on a white ground beside a canvas point.
+// A label on a white ground beside a canvas point, kept on the canvas.
 void Tag(QPainter& painter, QPointF at, const QString& text) {
     const QRectF box = painter.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
-    const QRectF placed = box.translated(at + QPointF(10, -10) - box.bottomLeft());
+    QRectF placed = box.translated(at + QPointF(10, -10) - box.bottomLeft());
+    const QPaintDevice* device = painter.device();
+    if (placed.right() > device->width()) {
+        placed.moveRight(at.x() - 10);
+    }
+    if (placed.top() < 0) {
+        placed.moveTop(at.y() + 10);
+    }
     painter.fillRect(placed, QColor(255, 255, 255, 230));
     painter.setPen(Qt::black);
     painter.drawText(placed, Qt::AlignCenter, text);

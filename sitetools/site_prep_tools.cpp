@@ -1,11 +1,13 @@
 #include "sitetools/site_prep_tools.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
 #include <QEvent>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -160,6 +162,11 @@ void SitePrepTools::BuildActions(QMainWindow& window) {
     m_toolBar = window.addToolBar(tr("Site preparation"));
     m_toolBar->setObjectName(QStringLiteral("sitePreparationToolBar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // What the chosen tool expects next, in the status bar.
+    m_hint = new QLabel(&window);
+    m_hint->setObjectName(QStringLiteral("toolHint"));
+    window.statusBar()->addWidget(m_hint, 1);
+    m_hint->hide();
 
     m_toolGroup = new QActionGroup(this);
     const auto tool = [&](const QString& text, const QString& tip, Tool which) {
@@ -195,6 +202,7 @@ void SitePrepTools::BuildActions(QMainWindow& window) {
                         Tool::kWalls);
 
     m_material = new QComboBox;
+    m_material->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_material->setToolTip(
         tr("The material of new walls and of the wall selected, with its "
            "loss at 2.4 / 5 / 6 GHz"));
@@ -202,6 +210,8 @@ void SitePrepTools::BuildActions(QMainWindow& window) {
         m_material->addItem(Swatch(picture::MaterialColour(info.material)), MaterialText(info),
                             static_cast<int>(info.material));
     }
+    // The list shows each material's losses in full.
+    m_material->view()->setMinimumWidth(m_material->view()->sizeHintForColumn(0) + 32);
     m_toolBar->addWidget(m_material);
     connect(m_material, qOverload<int>(&QComboBox::activated), this, [this] {
         const std::optional<size_t> selected = m_wallTool->Selected();
@@ -308,10 +318,14 @@ void SitePrepTools::ChooseTool(Tool tool) {
     }
     MapTool* active = ActiveTool();
     m_canvas.setCursor(active ? Qt::CrossCursor : Qt::ArrowCursor);
-    if (auto* window = qobject_cast<QMainWindow*>(parent())) {
-        window->statusBar()->showMessage(active ? active->Hint() : QString());
-    }
+    ShowHint();
     m_canvas.update();
+}
+
+void SitePrepTools::ShowHint() {
+    MapTool* active = ActiveTool();
+    m_hint->setText(active ? active->Hint() : QString());
+    m_hint->setVisible(active != nullptr);
 }
 
 sitefile::Material SitePrepTools::CurrentMaterial() const {
@@ -540,6 +554,7 @@ bool SitePrepTools::eventFilter(QObject* watched, QEvent* event) {
             m_canvas.setFocus(Qt::MouseFocusReason);
             m_leftDown = true;
             tool->Press(toolEvent(*mouse));
+            ShowHint();
             m_canvas.update();
             return true;
         }
@@ -566,6 +581,7 @@ bool SitePrepTools::eventFilter(QObject* watched, QEvent* event) {
                 break;
             }
             if (tool->Key(key->key())) {
+                ShowHint();
                 m_canvas.update();
                 return true;
             }
@@ -674,10 +690,12 @@ void SitePrepTools::DrawScaleBar(QPainter& painter, QSize size) const {
 }
 
 void SitePrepTools::DrawReviewBanner(QPainter& painter, QSize size) const {
-    const QString text =
-        tr("%n wall(s) found in the plan (dashed). Check them with the wall tool, then "
-           "Site → Keep detected walls, or Discard.",
-           nullptr, static_cast<int>(m_proposals.size()));
+    const QString found = m_proposals.size() == 1
+                              ? tr("1 wall")
+                              : tr("%1 walls").arg(static_cast<qulonglong>(m_proposals.size()));
+    const QString text = tr("%1 found in the plan (dashed). Check them with the wall tool, then "
+                            "Keep detected walls, or Discard.")
+                             .arg(found);
     QFont font = painter.font();
     font.setPixelSize(13);
     font.setBold(true);

@@ -25,6 +25,7 @@ class CKestrowView;
 class QAction;
 class QActionGroup;
 class QComboBox;
+class QLabel;
 class QMainWindow;
 class QPainter;
 class QToolBar;
@@ -118,6 +119,7 @@ class SitePrepTools : public QObject {
     // After every change: the view's scale and overlay, the canvas.
     void Changed();
     void UpdateActions();
+    void ShowHint();
     void DrawWalls(QPainter& painter, const std::vector<sitefile::Wall>& walls,
                    bool proposals) const;
     void DrawAccessPoints(QPainter& painter) const;
@@ -145,6 +147,7 @@ class SitePrepTools : public QObject {
     QAction* m_apAction = nullptr;
     QComboBox* m_material = nullptr;
     QToolBar* m_toolBar = nullptr;
+    QLabel* m_hint = nullptr;
     bool m_leftDown = false;
     bool m_spaceHeld = false;
     uint64_t m_shownLoad = 0;
