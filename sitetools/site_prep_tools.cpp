@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
+#include <QDataStream>
+#include <QDropEvent>
 #include <QEvent>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -12,9 +14,11 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -114,6 +118,38 @@ std::optional<sitefile::MacBytes> AskBssid(QWidget* parent, QPointF canvasPoint,
     return bssid;
 }
 
+// The BSSID a drag carries: a list row dragged from an item view (the Access
+// points dock), or text. The first cell or word that reads as a BSSID.
+std::optional<sitefile::MacBytes> DraggedBssid(const QMimeData& mime) {
+    QStringList texts;
+    const QString rows = QStringLiteral("application/x-qabstractitemmodeldatalist");
+    if (mime.hasFormat(rows)) {
+        QByteArray data = mime.data(rows);
+        QDataStream stream(&data, QIODevice::ReadOnly);
+        while (!stream.atEnd()) {
+            int row = 0;
+            int column = 0;
+            QMap<int, QVariant> roles;
+            stream >> row >> column >> roles;
+            if (stream.status() != QDataStream::Ok) {
+                break;
+            }
+            texts << roles.value(Qt::DisplayRole).toString();
+        }
+    }
+    if (mime.hasText()) {
+        texts << mime.text().split(QRegularExpression(QStringLiteral("\\s+")));
+    }
+    for (const QString& text : texts) {
+        sitefile::MacBytes bssid{};
+        const QString trimmed = text.trimmed();
+        if (trimmed.size() == 17 && coverage::ParseBssid(trimmed.toStdString(), bssid)) {
+            return bssid;
+        }
+    }
+    return std::nullopt;
+}
+
 // A round length of at most `most` metres: 1, 2 or 5 times a power of ten.
 double RoundMetres(double most) {
     double metres = std::pow(10.0, std::floor(std::log10(most)));
@@ -140,6 +176,8 @@ SitePrepTools::SitePrepTools(QMainWindow& window, workspace::MapCanvas& canvas, 
     BuildActions(window);
     canvas.installEventFilter(this);
     canvas.setMouseTracking(true);
+    // An access point dragged from a list is placed where it is dropped.
+    canvas.setAcceptDrops(true);
     UpdateActions();
 }
 
@@ -533,6 +571,11 @@ std::vector<HeardBssid> SitePrepTools::HeardBssids(QPointF near) {
 }
 
 bool SitePrepTools::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_canvas && HasSite() &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+         event->type() == QEvent::Drop)) {
+        return Dropped(static_cast<QDropEvent&>(*event));
+    }
     MapTool* tool = ActiveTool();
     if (watched != &m_canvas || tool == nullptr || !Geometry().HasMap()) {
         return QObject::eventFilter(watched, event);
@@ -597,6 +640,33 @@ bool SitePrepTools::eventFilter(QObject* watched, QEvent* event) {
             break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool SitePrepTools::Dropped(QDropEvent& event) {
+    const std::optional<sitefile::MacBytes> bssid = DraggedBssid(*event.mimeData());
+    const QPointF at = event.position();
+    const QPointF map(Geometry().CanvasToMapX(at.x()), Geometry().CanvasToMapY(at.y()));
+    const bool onPlan = map.x() >= 0 && map.y() >= 0 && map.x() <= Geometry().MapWidth() &&
+                        map.y() <= Geometry().MapHeight();
+    if (!bssid || !onPlan) {
+        event.ignore();
+        return true;
+    }
+    event.acceptProposedAction();
+    if (event.type() != QEvent::Drop) {
+        return true;
+    }
+    std::string label;
+    for (const HeardBssid& heard : HeardBssids(map)) {
+        if (heard.bssid == *bssid) {
+            label = heard.ssid;
+        }
+    }
+    std::string error;
+    if (!PlaceAccessPoint(*bssid, map, label, error)) {
+        Refused("The access point was not placed: " + error + ".");
+    }
+    return true;
 }
 
 // ---- drawing --------------------------------------------------------------

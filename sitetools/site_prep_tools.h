@@ -25,6 +25,7 @@ class CKestrowView;
 class QAction;
 class QActionGroup;
 class QComboBox;
+class QDropEvent;
 class QLabel;
 class QMainWindow;
 class QPainter;
@@ -126,6 +127,8 @@ class SitePrepTools : public QObject {
     void DrawScaleBar(QPainter& painter, QSize size) const;
     void DrawReviewBanner(QPainter& painter, QSize size) const;
     MapTool* ActiveTool() const;
+    // A BSSID dragged onto the plan (from the Access points dock) is placed there.
+    bool Dropped(QDropEvent& event);
 
     workspace::MapCanvas& m_canvas;
     CKestrowView& m_core;

@@ -3,6 +3,8 @@
 // the review is over.
 #include <gtest/gtest.h>
 
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,7 +128,7 @@ TEST_F(SiteToolsTest, DetectedWallsAreEditedInReviewAndKeptOnlyThen) {
     EXPECT_EQ(Tools().EditedWalls().size(), 2u);
 }
 
-TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedAndUnplaced) {
+TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedUnplacedAndDropped) {
     Tools().ChooseTool(SitePrepTools::Tool::kAccessPoints);
     Click(100, 200);
     ASSERT_EQ(Stored().accessPoints.size(), 1u);
@@ -137,6 +139,18 @@ TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedAndUnplaced) {
     EXPECT_EQ(Stored().accessPoints[0].y, 75);
     QTest::keyClick(Canvas(), Qt::Key_Delete);
     EXPECT_TRUE(Stored().accessPoints.empty());
+
+    // A row of the Access points dock dropped on the plan (as text here).
+    QMimeData mime;
+    mime.setText("Corp  02:00:00:00:00:b2  ch 36");
+    QDragEnterEvent enter(QPoint(200, 300), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(Canvas(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(200, 300), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(Canvas(), &drop);
+    ASSERT_EQ(Stored().accessPoints.size(), 1u);
+    EXPECT_EQ(coverage::BssidText(Stored().accessPoints[0].bssid), "02:00:00:00:00:b2");
+    EXPECT_EQ(Stored().accessPoints[0].x, 100);
 }
 
 }  // namespace
