@@ -150,6 +150,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
             "  status   dialog colors|help|about   screenshot FILE   window-screenshot FILE\n"
             "  dialog-screenshot FILE   sleep MS   overlay off|strongest|second|count|passfail\n"
             "  close save|discard|cancel   quit\n"
+            "  new-site PLAN SITE [PAGE]   scale X1 Y1 X2 Y2 METRES\n"
+            "  wall X1 Y1 X2 Y2 [MATERIAL]   detect-walls   place-ap BSSID X Y (map pixels)\n"
             "\nThe O key cycles the map overlay: off, the strongest signal's heatmap, the\n"
             "pass/fail map of the requirement profile (--profile), off.\n"
             "\nEvery point taken is kept in SITE.journal until the site is saved; opening\n"
