@@ -20,18 +20,6 @@ namespace {
 constexpr int kPreviewWidth = 480;
 constexpr int kPreviewHeight = 340;
 
-const char* KindName(plan::PlanKind kind) {
-    switch (kind) {
-        case plan::PlanKind::kPdf:
-            return "PDF";
-        case plan::PlanKind::kSvg:
-            return "SVG drawing";
-        case plan::PlanKind::kPicture:
-            break;
-    }
-    return "picture";
-}
-
 std::optional<std::string> AskPlan(QWidget* parent) {
     const QString chosen = QFileDialog::getOpenFileName(parent, QObject::tr("Choose a floor plan"),
                                                         QString(), CNewSiteDlg::PlanFilter());
@@ -241,7 +229,8 @@ void CNewSiteDlg::UpdatePreview() {
                                    Qt::SmoothTransformation);
     m_previewLabel->setPixmap(QPixmap::fromImage(m_preview));
 
-    QString text = QString::fromLatin1(KindName(drawn.kind));
+    QString text = QString::fromLatin1(plan::PlanKindName(drawn.kind));
+    text[0] = text[0].toUpper();
     if (m_pages > 1) {
         text += tr(", page %1 of %2").arg(m_page->value()).arg(m_pages);
     }

@@ -329,6 +329,18 @@ bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, st
     return loaded;
 }
 
+const char* PlanKindName(PlanKind kind) {
+    switch (kind) {
+        case PlanKind::kPdf:
+            return "PDF";
+        case PlanKind::kSvg:
+            return "SVG";
+        case PlanKind::kPicture:
+            break;
+    }
+    return "picture";
+}
+
 bool LooksLikePlan(const std::string& path) {
     std::string ignored;
     if (!CheckFile(path, ignored)) {

@@ -21,6 +21,8 @@ constexpr int kDefaultDrawWidth = 2000;
 constexpr int kMaxDecodeMegabytes = 1024;
 
 enum class PlanKind { kPicture, kSvg, kPdf };
+// "picture", "SVG" or "PDF".
+const char* PlanKindName(PlanKind kind);
 
 struct PlanOptions {
     // The page of a PDF (or of a multi-page picture such as a TIFF), from 1.

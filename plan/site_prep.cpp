@@ -178,10 +178,9 @@ bool SitePreparation::AddWall(const sitefile::Wall& wall, std::string& error) {
         error);
 }
 
-bool SitePreparation::ChangeWall(size_t index, const sitefile::Wall& to, std::string& error) {
-    if (!CheckWall(to, error)) {
-        return false;
-    }
+bool SitePreparation::EditWall(
+    size_t index, const std::function<void(std::vector<sitefile::Wall>&, size_t)>& edit,
+    std::string& error) {
     return Update(
         [&](sitefile::SiteMeta& meta, std::string& why) {
             const std::optional<size_t> at = Locate(meta.walls, index);
@@ -189,22 +188,24 @@ bool SitePreparation::ChangeWall(size_t index, const sitefile::Wall& to, std::st
                 why = "that wall is no longer in the sidecar (changed by another program?)";
                 return false;
             }
-            meta.walls[*at] = to;
+            edit(meta.walls, *at);
             return true;
         },
         error);
 }
 
+bool SitePreparation::ChangeWall(size_t index, const sitefile::Wall& to, std::string& error) {
+    return CheckWall(to, error) &&
+           EditWall(
+               index, [&to](std::vector<sitefile::Wall>& walls, size_t at) { walls[at] = to; },
+               error);
+}
+
 bool SitePreparation::DeleteWall(size_t index, std::string& error) {
-    return Update(
-        [&](sitefile::SiteMeta& meta, std::string& why) {
-            const std::optional<size_t> at = Locate(meta.walls, index);
-            if (!at) {
-                why = "that wall is no longer in the sidecar (changed by another program?)";
-                return false;
-            }
-            meta.walls.erase(meta.walls.begin() + static_cast<std::ptrdiff_t>(*at));
-            return true;
+    return EditWall(
+        index,
+        [](std::vector<sitefile::Wall>& walls, size_t at) {
+            walls.erase(walls.begin() + static_cast<std::ptrdiff_t>(at));
         },
         error);
 }

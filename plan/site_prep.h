@@ -68,6 +68,10 @@ class SitePreparation {
     bool Update(const Change& change, std::string& error);
     bool CheckInside(double x, double y, const char* what, std::string& error) const;
     bool CheckWall(const sitefile::Wall& wall, std::string& error) const;
+    // Edits wall `index` of the copy held here where it is in the sidecar now.
+    bool EditWall(size_t index,
+                  const std::function<void(std::vector<sitefile::Wall>&, size_t at)>& edit,
+                  std::string& error);
     // Where wall `index` of the copy held here is in `walls` as read now.
     std::optional<size_t> Locate(const std::vector<sitefile::Wall>& walls, size_t index) const;
 

@@ -391,20 +391,19 @@ void SitePrepTools::Changed() {
     m_canvas.update();
 }
 
-bool SitePrepTools::SetScaleFromLine(QPointF a, QPointF b, double metres, std::string& error) {
-    if (!m_prep.SetScaleFromLine(a.x(), a.y(), b.x(), b.y(), metres, error)) {
-        return false;
+bool SitePrepTools::Stored(bool stored) {
+    if (stored) {
+        Changed();
     }
-    Changed();
-    return true;
+    return stored;
+}
+
+bool SitePrepTools::SetScaleFromLine(QPointF a, QPointF b, double metres, std::string& error) {
+    return Stored(m_prep.SetScaleFromLine(a.x(), a.y(), b.x(), b.y(), metres, error));
 }
 
 bool SitePrepTools::SetScale(double pixelsPerMetre, std::string& error) {
-    if (!m_prep.SetScale(pixelsPerMetre, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.SetScale(pixelsPerMetre, error));
 }
 
 const std::vector<sitefile::Wall>& SitePrepTools::EditedWalls() const {
@@ -417,11 +416,7 @@ bool SitePrepTools::AddWall(const sitefile::Wall& wall, std::string& error) {
         m_canvas.update();
         return true;
     }
-    if (!m_prep.AddWall(wall, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.AddWall(wall, error));
 }
 
 bool SitePrepTools::ChangeWall(size_t index, const sitefile::Wall& wall, std::string& error) {
@@ -434,11 +429,7 @@ bool SitePrepTools::ChangeWall(size_t index, const sitefile::Wall& wall, std::st
         m_canvas.update();
         return true;
     }
-    if (!m_prep.ChangeWall(index, wall, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.ChangeWall(index, wall, error));
 }
 
 bool SitePrepTools::DeleteWall(size_t index, std::string& error) {
@@ -451,11 +442,7 @@ bool SitePrepTools::DeleteWall(size_t index, std::string& error) {
         m_canvas.update();
         return true;
     }
-    if (!m_prep.DeleteWall(index, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.DeleteWall(index, error));
 }
 
 bool SitePrepTools::DetectWalls(std::string& error) {
@@ -511,19 +498,11 @@ void SitePrepTools::DiscardDetectedWalls() {
 
 bool SitePrepTools::PlaceAccessPoint(const sitefile::MacBytes& bssid, QPointF at,
                                      const std::string& label, std::string& error) {
-    if (!m_prep.PlaceAccessPoint(bssid, at.x(), at.y(), label, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.PlaceAccessPoint(bssid, at.x(), at.y(), label, error));
 }
 
 bool SitePrepTools::UnplaceAccessPoint(const sitefile::MacBytes& bssid, std::string& error) {
-    if (!m_prep.UnplaceAccessPoint(bssid, error)) {
-        return false;
-    }
-    Changed();
-    return true;
+    return Stored(m_prep.UnplaceAccessPoint(bssid, error));
 }
 
 std::vector<HeardBssid> SitePrepTools::HeardBssids(QPointF near) {

@@ -119,6 +119,8 @@ class SitePrepTools : public QObject {
     void BuildActions(QMainWindow& window);
     // After every change: the view's scale and overlay, the canvas.
     void Changed();
+    // A change to the sidecar: Changed() when it was stored.
+    bool Stored(bool stored);
     void UpdateActions();
     void ShowHint();
     void DrawWalls(QPainter& painter, const std::vector<sitefile::Wall>& walls,

@@ -21,18 +21,6 @@ void Note(const std::string& note) {
     std::fprintf(stderr, "ksf: note: %s\n", note.c_str());
 }
 
-const char* KindName(plan::PlanKind kind) {
-    switch (kind) {
-        case plan::PlanKind::kPdf:
-            return "PDF";
-        case plan::PlanKind::kSvg:
-            return "SVG";
-        case plan::PlanKind::kPicture:
-            break;
-    }
-    return "picture";
-}
-
 // One --add value: X1,Y1,X2,Y2 and, after a fourth comma, the material.
 bool ParseWall(const std::string& text, sitefile::Wall& wall, std::string& error) {
     size_t commas = 0;
@@ -130,7 +118,7 @@ int Create(const Args& args) {
     for (const std::string& note : notes) {
         Note(note);
     }
-    std::string from = std::string("the ") + KindName(plan.kind);
+    std::string from = std::string("the ") + plan::PlanKindName(plan.kind);
     if (plan.pages > 1) {
         from = "page " + std::to_string(options.page) + " of " + std::to_string(plan.pages) +
                " of " + from;
