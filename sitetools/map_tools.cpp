@@ -345,6 +345,17 @@ void AccessPointTool::Press(const ToolEvent& event) {
         return;
     }
     m_selected.reset();
+    if (const EstimatedAp* estimate = m_owner.EstimateAt(event.canvas)) {
+        const EstimatedAp here = *estimate;
+        if (m_owner.askPlaceHere(&m_owner.Canvas(), event.canvas, here)) {
+            std::string error;
+            if (!m_owner.PlaceAccessPoint(here.bssid, QPointF(here.x, here.y), here.label, error)) {
+                SitePrepTools::Refused("The access point was not placed: " + error + ".");
+            }
+            m_selected = here.bssid;
+        }
+        return;
+    }
     const std::optional<sitefile::MacBytes> chosen =
         m_owner.askBssid(&m_owner.Canvas(), event.canvas, SitePrepTools::HeardBssids(event.map));
     if (!chosen) {

@@ -104,7 +104,8 @@ class WallTool : public MapTool {
 
 // Access points: a click on the plan offers the BSSIDs heard (loudest at the
 // nearest survey point first) to place there; a placed one is dragged to
-// move it, and Delete unplaces the one selected. (A BSSID dragged from a
+// move it, and Delete unplaces the one selected; a click on an estimated
+// access point offers to place it where it is estimated. (A BSSID dragged from a
 // list onto the plan is placed too, whatever the tool: SitePrepTools.)
 class AccessPointTool : public MapTool {
   public:

@@ -150,6 +150,28 @@ std::optional<sitefile::MacBytes> DraggedBssid(const QMimeData& mime) {
     return std::nullopt;
 }
 
+bool AskPlaceHere(QWidget* parent, QPointF canvasPoint, const EstimatedAp& estimate) {
+    QMenu menu(parent);
+    const QString name = estimate.label.empty()
+                             ? QString::fromStdString(coverage::BssidText(estimate.bssid))
+                             : QString::fromStdString(estimate.label);
+    QAction* place = menu.addAction(QObject::tr("Place %1 here").arg(name));
+    return menu.exec(parent->mapToGlobal(canvasPoint.toPoint())) == place;
+}
+
+// A label right of a mark at canvas point `at`, left of it where the canvas
+// ends.
+void MarkLabel(QPainter& painter, QPointF at, const QString& text, QColor colour) {
+    const QRectF box = painter.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1);
+    QRectF placed = box.translated(at + QPointF(12, 5) - box.bottomLeft());
+    if (placed.right() > painter.device()->width()) {
+        placed.moveRight(at.x() - 12);
+    }
+    painter.fillRect(placed, QColor(255, 255, 255, 220));
+    painter.setPen(colour);
+    painter.drawText(placed, Qt::AlignCenter, text);
+}
+
 // A round length of at most `most` metres: 1, 2 or 5 times a power of ten.
 double RoundMetres(double most) {
     double metres = std::pow(10.0, std::floor(std::log10(most)));
@@ -168,6 +190,7 @@ SitePrepTools::SitePrepTools(QMainWindow& window, workspace::MapCanvas& canvas, 
       askMetres(AskMetres),
       askPixelsPerMetre(AskPixelsPerMetre),
       askBssid(AskBssid),
+      askPlaceHere(AskPlaceHere),
       m_canvas(canvas),
       m_core(core),
       m_scaleTool(std::make_unique<ScaleTool>(*this)),
@@ -505,6 +528,23 @@ bool SitePrepTools::UnplaceAccessPoint(const sitefile::MacBytes& bssid, std::str
     return Stored(m_prep.UnplaceAccessPoint(bssid, error));
 }
 
+void SitePrepTools::SetEstimates(std::vector<EstimatedAp> estimates) {
+    m_estimates = std::move(estimates);
+    m_canvas.update();
+}
+
+const EstimatedAp* SitePrepTools::EstimateAt(QPointF at) const {
+    const workspace::CanvasGeometry& g = Geometry();
+    for (const EstimatedAp& estimate : m_estimates) {
+        if (Meta().PlacedAt(estimate.bssid) == nullptr &&
+            std::hypot(g.MapToCanvasX(estimate.x) - at.x(), g.MapToCanvasY(estimate.y) - at.y()) <=
+                kGrabDistance + 4) {
+            return &estimate;
+        }
+    }
+    return nullptr;
+}
+
 std::vector<HeardBssid> SitePrepTools::HeardBssids(QPointF near) {
     std::map<sitefile::MacBytes, HeardBssid> heard;
     // The survey point nearest `near`.
@@ -682,6 +722,7 @@ void SitePrepTools::DrawAccessPoints(QPainter& painter) const {
     QFont font = painter.font();
     font.setPixelSize(12);
     font.setBold(true);
+    font.setItalic(false);
     painter.setFont(font);
     for (const sitefile::PlacedAccessPoint& ap : Meta().accessPoints) {
         const QPointF at(g.MapToCanvasX(ap.x), g.MapToCanvasY(ap.y));
@@ -697,11 +738,42 @@ void SitePrepTools::DrawAccessPoints(QPainter& painter) const {
         const QString label = ap.label.empty()
                                   ? QString::fromStdString(coverage::BssidText(ap.bssid))
                                   : QString::fromStdString(ap.label);
-        const QRectF box = painter.fontMetrics().boundingRect(label).adjusted(-3, -1, 3, 1);
-        const QRectF placed = box.translated(at + QPointF(12, 5) - box.bottomLeft());
-        painter.fillRect(placed, QColor(255, 255, 255, 220));
-        painter.setPen(QColor(0x10, 0x50, 0x20));
-        painter.drawText(placed, Qt::AlignCenter, label);
+        MarkLabel(painter, at, label, QColor(0x10, 0x50, 0x20));
+    }
+}
+
+void SitePrepTools::DrawEstimates(QPainter& painter) const {
+    const workspace::CanvasGeometry& g = Geometry();
+    const QColor colour(0x10, 0x50, 0x20);
+    for (const EstimatedAp& estimate : m_estimates) {
+        if (Meta().PlacedAt(estimate.bssid) != nullptr) {
+            continue;
+        }
+        const QPointF at(g.MapToCanvasX(estimate.x), g.MapToCanvasY(estimate.y));
+        // A hollow diamond inside a dashed circle: estimated, this uncertain.
+        const double radius = estimate.uncertainty * g.Scale();
+        painter.setPen(QPen(colour, 1.5, Qt::DashLine));
+        painter.setBrush(QColor(0x10, 0x50, 0x20, 25));
+        painter.drawEllipse(at, radius, radius);
+        const QPointF diamond[] = {at + QPointF(0, -8), at + QPointF(8, 0), at + QPointF(0, 8),
+                                   at + QPointF(-8, 0)};
+        painter.setPen(QPen(colour, 2));
+        painter.setBrush(Qt::white);
+        painter.drawPolygon(diamond, 4);
+        QString label = estimate.label.empty()
+                            ? QString::fromStdString(coverage::BssidText(estimate.bssid))
+                            : QString::fromStdString(estimate.label);
+        if (Meta().pixelsPerMetre) {
+            label += QStringLiteral(" ±%1 m").arg(estimate.uncertainty / *Meta().pixelsPerMetre, 0,
+                                                  'f', 1);
+        }
+        label += tr(" (estimated)");
+        QFont font = painter.font();
+        font.setPixelSize(11);
+        font.setBold(false);
+        font.setItalic(true);
+        painter.setFont(font);
+        MarkLabel(painter, at, label, colour);
     }
 }
 
@@ -769,6 +841,7 @@ void SitePrepTools::Draw(QPainter& painter, QSize size) const {
     if (m_reviewing) {
         DrawWalls(painter, m_proposals, true);
     }
+    DrawEstimates(painter);
     DrawAccessPoints(painter);
     if (MapTool* tool = ActiveTool()) {
         tool->Draw(painter, Geometry());

@@ -50,6 +50,15 @@ struct HeardBssid {
     int nearby = -128;     // dBm at the survey point nearest the place asked
 };
 
+// Where the coverage model puts an access point that is not placed.
+struct EstimatedAp {
+    sitefile::MacBytes bssid{};
+    std::string label;  // its network name, or empty
+    double x = 0;       // map pixels
+    double y = 0;
+    double uncertainty = 0;  // map pixels
+};
+
 class SitePrepTools : public QObject {
     Q_OBJECT
   public:
@@ -90,6 +99,14 @@ class SitePrepTools : public QObject {
                           std::string& error);
     bool UnplaceAccessPoint(const sitefile::MacBytes& bssid, std::string& error);
 
+    // The coverage model's estimates of where the access points not placed
+    // hang: drawn hollow inside a dashed circle of their uncertainty, and a
+    // click on one with the access-point tool offers to place it there.
+    void SetEstimates(std::vector<EstimatedAp> estimates);
+    const std::vector<EstimatedAp>& Estimates() const { return m_estimates; }
+    // The estimate drawn under canvas point `at`, if any (placed ones are not).
+    const EstimatedAp* EstimateAt(QPointF at) const;
+
     const sitefile::SiteMeta& Meta() const { return m_prep.Meta(); }
     bool HasSite() const { return !m_prep.SitePath().empty(); }
     // The BSSIDs of the survey, the loudest at the survey point nearest
@@ -111,6 +128,9 @@ class SitePrepTools : public QObject {
     std::function<std::optional<sitefile::MacBytes>(QWidget* parent, QPointF canvasPoint,
                                                     const std::vector<HeardBssid>& heard)>
         askBssid;
+    // "Place here": whether to place the estimated access point where it is.
+    std::function<bool(QWidget* parent, QPointF canvasPoint, const EstimatedAp& estimate)>
+        askPlaceHere;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -126,6 +146,7 @@ class SitePrepTools : public QObject {
     void DrawWalls(QPainter& painter, const std::vector<sitefile::Wall>& walls,
                    bool proposals) const;
     void DrawAccessPoints(QPainter& painter) const;
+    void DrawEstimates(QPainter& painter) const;
     void DrawScaleBar(QPainter& painter, QSize size) const;
     void DrawReviewBanner(QPainter& painter, QSize size) const;
     MapTool* ActiveTool() const;
@@ -141,6 +162,7 @@ class SitePrepTools : public QObject {
     std::unique_ptr<MapTool> m_apTool;
     bool m_reviewing = false;
     std::vector<sitefile::Wall> m_proposals;
+    std::vector<EstimatedAp> m_estimates;
     QActionGroup* m_toolGroup = nullptr;
     QAction* m_surveyAction = nullptr;
     QAction* m_scaleAction = nullptr;

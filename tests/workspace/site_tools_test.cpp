@@ -128,7 +128,7 @@ TEST_F(SiteToolsTest, DetectedWallsAreEditedInReviewAndKeptOnlyThen) {
     EXPECT_EQ(Tools().EditedWalls().size(), 2u);
 }
 
-TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedUnplacedAndDropped) {
+TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedUnplacedDroppedAndPlacedWhereEstimated) {
     Tools().ChooseTool(SitePrepTools::Tool::kAccessPoints);
     Click(100, 200);
     ASSERT_EQ(Stored().accessPoints.size(), 1u);
@@ -151,6 +151,15 @@ TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedUnplacedAndDropped) {
     ASSERT_EQ(Stored().accessPoints.size(), 1u);
     EXPECT_EQ(coverage::BssidText(Stored().accessPoints[0].bssid), "02:00:00:00:00:b2");
     EXPECT_EQ(Stored().accessPoints[0].x, 100);
+
+    // "Place here" on the model's estimate of another one.
+    Tools().askPlaceHere = [](QWidget*, QPointF, const sitetools::EstimatedAp&) { return true; };
+    Tools().SetEstimates({{m_bssid, "Corp", 150, 30, 12}});
+    Click(300, 160);
+    ASSERT_EQ(Stored().accessPoints.size(), 2u);
+    EXPECT_EQ(Stored().accessPoints[1].x, 150);
+    EXPECT_EQ(Stored().accessPoints[1].label, "Corp");
+    EXPECT_EQ(Tools().EstimateAt(QPointF(300, 160)), nullptr);  // placed, no longer estimated
 }
 
 }  // namespace
