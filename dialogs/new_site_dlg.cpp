@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "plan/site_prep.h"
+#include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
 
 namespace {
@@ -132,9 +133,14 @@ void CNewSiteDlg::SetPlan(const std::string& path) {
     m_page->setValue(1);
     m_updating = false;
     if (!path.empty() && m_siteEdit->text().isEmpty()) {
+        // Beside the plan, under a name no site has yet.
         const QFileInfo file(QString::fromStdString(path));
-        m_siteEdit->setText(file.absolutePath() + QLatin1Char('/') + file.completeBaseName() +
-                            QStringLiteral(".ksf"));
+        const QString stem = file.absolutePath() + QLatin1Char('/') + file.completeBaseName();
+        QString site = stem + QStringLiteral(".ksf");
+        for (int n = 2; QFileInfo::exists(site) && n < 1000; ++n) {
+            site = stem + QStringLiteral("-%1.ksf").arg(n);
+        }
+        m_siteEdit->setText(site);
     }
     UpdatePreview();
 }
@@ -172,6 +178,8 @@ void CNewSiteDlg::ChoosePlan() {
 void CNewSiteDlg::ChooseSite() {
     if (std::optional<std::string> chosen = m_choosers.site(this, SitePath())) {
         SetSitePath(*chosen);
+        m_confirmedSite =
+            QFileInfo(QString::fromStdString(*chosen)).absoluteFilePath().toStdString();
     }
 }
 
@@ -267,6 +275,17 @@ bool CNewSiteDlg::Create() {
     if (QFileInfo(QString::fromStdString(site)).absoluteFilePath() ==
         QFileInfo(QString::fromStdString(m_planPath)).absoluteFilePath()) {
         ShowProblem("the site would replace its own plan: save it under another name");
+        return false;
+    }
+    // A site there has a survey of its own: it is replaced only when the
+    // surveyor says so (the Save as dialog has asked already).
+    if (site != m_confirmedSite && QFileInfo::exists(QString::fromStdString(site)) &&
+        platform::MessageBox(site + " already exists. Replace it with a new, empty site? Its "
+                                    "survey points would be lost.",
+                             "New site from floor plan",
+                             platform::kMbYesNo | platform::kMbIconExclamation) !=
+            platform::kIdYes) {
+        ShowProblem("choose another name for the new site");
         return false;
     }
     platform::WaitCursor wait;

@@ -48,7 +48,8 @@ class CNewSiteDlg : public QDialog {
     QImage Preview() const { return m_preview; }
 
     // Writes the site; false (the dialog stays open, the reason shown) when
-    // the plan cannot be drawn or the site cannot be written.
+    // the plan cannot be drawn or the site cannot be written, or when a file
+    // is there already and the surveyor does not want it replaced.
     bool Create();
 
     // The file dialogs' filter of floor plans.
@@ -80,4 +81,6 @@ class CNewSiteDlg : public QDialog {
     std::string m_problem;
     std::vector<std::string> m_notes;
     bool m_updating = false;
+    // The site path the Save as dialog chose (and so asked to replace).
+    std::string m_confirmedSite;
 };

@@ -76,4 +76,21 @@ TEST(SitePreparationEndToEnd, PdfPlanToScaledWalledSiteAndItsFirstPoint) {
     EXPECT_EQ(shot.pixel(250 - 6, 200) & 0xFFFFFF, 0x105020u);
 }
 
+TEST(SitePreparationEndToEnd, OpeningAPlanMakesASiteBesideItAndNeverOverAnother) {
+    ScratchFolder folder;
+    const std::string scenario = folder.Write("lab.json", kLabScenario);
+    folder.Write("plan.png", ReadBytes(KESTROW_SOURCE_DIR "/examples/office-plan.png"));
+    const KestrowResult run = RunKestrowWorkspace(folder, "--simulate='" + scenario + "'",
+                                                  "open plan.png\nopen plan.png\nstatus\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    for (const char* name : {"/plan.ksf", "/plan-2.ksf"}) {
+        sitefile::SiteFileReader reader;
+        sitefile::OpenError error;
+        sitefile::SiteMap map;
+        ASSERT_TRUE(reader.Open(folder.Path() + name, error) && reader.ReadMap(map, error))
+            << name << ": " << error.Text();
+        EXPECT_EQ(map.width, 640);
+    }
+}
+
 }  // namespace
