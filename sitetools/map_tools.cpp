@@ -262,7 +262,11 @@ void WallTool::Release(const ToolEvent&) {
     m_dragWall.reset();
     sitefile::Wall wall = m_owner.EditedWalls()[index];
     if (End(wall, m_dragEnd) == m_dragTo) {
-        return;  // a click on an end: selected, not moved
+        // A click on an end, not a drag: a new wall begins there (a corner).
+        m_first = m_dragTo;
+        m_cursor = m_dragTo;
+        m_selected.reset();
+        return;
     }
     (m_dragEnd == 0 ? wall.x1 : wall.x2) = m_dragTo.x();
     (m_dragEnd == 0 ? wall.y1 : wall.y2) = m_dragTo.y();

@@ -73,8 +73,9 @@ class ScaleTool : public MapTool {
 };
 
 // Walls: a click at each end draws one in the chosen material (Shift keeps
-// it level or upright; ends snap to the ends of other walls), a drag of an
-// end moves it, a click on a wall selects it and Delete removes it.
+// it level or upright; ends snap to the ends of other walls, and a click on
+// an end begins the next wall there), a drag of an end moves it, a click on
+// a wall selects it and Delete removes it.
 class WallTool : public MapTool {
   public:
     using MapTool::MapTool;

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "dialogs/qt_app.h"
 #include "plan/plan_files.h"
+#include "platform/message_box.h"
 #include "sitefile/site_meta.h"
 #include "sitefile/site_reader.h"
 
@@ -75,6 +77,50 @@ TEST(NewSiteDialog, UnreadablePlanKeepsTheDialogOpenWithTheReason) {
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(QFile::exists(dir.filePath("notes.ksf")));
+}
+
+// Answers every question with `answer` and keeps what was asked.
+class Answers : public platform::MessageBoxHandler {
+  public:
+    explicit Answers(int answer) : m_answer(answer) { platform::SetMessageBoxHandler(this); }
+    ~Answers() override { platform::SetMessageBoxHandler(nullptr); }
+    int Show(const std::string& text, const std::string&, unsigned) override {
+        asked.push_back(text);
+        return m_answer;
+    }
+    std::vector<std::string> asked;
+
+  private:
+    int m_answer;
+};
+
+TEST(NewSiteDialog, ASiteThereIsReplacedOnlyWhenTheSurveyorSaysSo) {
+    TestApp();
+    QTemporaryDir dir;
+    const std::string pdf = dir.filePath("plan.pdf").toStdString();
+    WritePdf(pdf, QSizeF(200, 100),
+             {[](QPainter& p) { p.fillRect(QRectF(0, 0, 50, 50), Qt::black); }});
+    const std::string site = dir.filePath("plan.ksf").toStdString();
+    QFile old(QString::fromStdString(site));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("a survey");
+    old.close();
+
+    CNewSiteDlg dialog;
+    dialog.SetPlan(pdf);
+    // The name proposed is a free one.
+    EXPECT_EQ(dialog.SitePath(), dir.filePath("plan-2.ksf").toStdString());
+    dialog.SetSitePath(site);
+    {
+        Answers no(platform::kIdNo);
+        EXPECT_FALSE(dialog.Create());
+        ASSERT_EQ(no.asked.size(), 1u);
+        EXPECT_NE(no.asked[0].find("already exists"), std::string::npos);
+    }
+    EXPECT_EQ(QFileInfo(QString::fromStdString(site)).size(), 8);
+    Answers yes(platform::kIdYes);
+    ASSERT_TRUE(dialog.Create()) << dialog.Problem();
+    EXPECT_GT(QFileInfo(QString::fromStdString(site)).size(), 8);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -160,6 +161,54 @@ TEST_F(SiteToolsTest, AccessPointsArePlacedDraggedUnplacedDroppedAndPlacedWhereE
     EXPECT_EQ(Stored().accessPoints[1].x, 150);
     EXPECT_EQ(Stored().accessPoints[1].label, "Corp");
     EXPECT_EQ(Tools().EstimateAt(QPointF(300, 160)), nullptr);  // placed, no longer estimated
+}
+
+TEST_F(SiteToolsTest, NewEndsSnapToWallEndsAndShiftKeepsAWallLevel) {
+    Tools().ChooseTool(SitePrepTools::Tool::kWalls);
+    Click(40, 140);   // map (20, 20)
+    Click(340, 140);  // map (170, 20)
+    // A click 4 canvas pixels off the first wall's end starts exactly on it;
+    // with Shift the other end keeps its height.
+    Click(344, 143);
+    QTest::mouseClick(Canvas(), Qt::LeftButton, Qt::ShiftModifier, QPoint(350, 300));
+    ASSERT_EQ(Stored().walls.size(), 2u);
+    const sitefile::Wall& second = Stored().walls[1];
+    EXPECT_EQ(second.x1, 170);
+    EXPECT_EQ(second.y1, 20);
+    EXPECT_EQ(second.x2, 170);
+    EXPECT_EQ(second.y2, 100);
+    // Esc drops a wall begun; a second click on its first end is no wall.
+    Click(100, 250);
+    QTest::keyClick(Canvas(), Qt::Key_Escape);
+    Click(100, 250);
+    Click(100, 250);
+    EXPECT_EQ(Stored().walls.size(), 2u);
+}
+
+TEST_F(SiteToolsTest, AnotherSiteShownDropsTheReviewAndReadsItsOwnSidecar) {
+    std::string error;
+    ASSERT_TRUE(Tools().DetectWalls(error)) << error;
+    // The same site saved under another name (its sidecar went with it).
+    const std::string other = m_dir.filePath("copy.ksf").toStdString();
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(m_site), QString::fromStdString(other)));
+    ASSERT_TRUE(sitefile::WriteSiteScale(other, 40, error)) << error;
+    Tools().SiteShown(other, 200, 100, m_view->MapLoadCount());
+    EXPECT_FALSE(Tools().Reviewing());
+    EXPECT_EQ(Tools().CurrentTool(), SitePrepTools::Tool::kSurvey);
+    ASSERT_TRUE(Tools().Meta().pixelsPerMetre);
+    EXPECT_EQ(*Tools().Meta().pixelsPerMetre, 40);
+
+    // A damaged sidecar is told of; the site still opens, nothing prepared.
+    const std::string damaged = m_dir.filePath("damaged.ksf").toStdString();
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(m_site), QString::fromStdString(damaged)));
+    QFile meta(QString::fromStdString(sitefile::MetaPath(damaged)));
+    ASSERT_TRUE(meta.open(QIODevice::WriteOnly));
+    meta.write("[1, 2");
+    meta.close();
+    Tools().SiteShown(damaged, 200, 100, m_view->MapLoadCount());
+    ASSERT_EQ(m_boxes.shown.size(), 1u);
+    EXPECT_NE(m_boxes.shown[0].find(sitefile::MetaPath(damaged)), std::string::npos);
+    EXPECT_FALSE(Tools().Meta().pixelsPerMetre);
 }
 
 }  // namespace
