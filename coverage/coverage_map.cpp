@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <limits>
+#include <mutex>
 
 #include "coverage/field_model.h"
 #include "coverage/parallel.h"
@@ -301,13 +302,15 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
         const size_t tiles = (cellCount + kTileCells - 1) / kTileCells;
         const FieldModel& field = *model->m_field;
         std::atomic<size_t> tilesDone{0};
-        std::atomic<int> percentTold{-1};
+        // Under one lock, so two threads finishing tiles at once still tell
+        // each percent once and in order.
+        std::mutex tellMutex;
+        int percentTold = -1;
         const auto tell = [&](size_t done) {
             const int percent = static_cast<int>(done * 100 / tiles);
-            int told = percentTold.load();
-            while (percent > told && !percentTold.compare_exchange_weak(told, percent)) {
-            }
-            if (percent > told) {
+            std::lock_guard<std::mutex> lock(tellMutex);
+            if (percent > percentTold) {
+                percentTold = percent;
                 options.progress(BuildStage::kCells, percent / 100.0);
             }
         };
