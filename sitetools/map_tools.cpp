@@ -246,6 +246,9 @@ void WallTool::Press(const ToolEvent& event) {
 }
 
 void WallTool::Move(const ToolEvent& event, bool leftDown) {
+    if (m_dragWall && *m_dragWall >= m_owner.EditedWalls().size()) {
+        m_dragWall.reset();  // the walls changed under the drag
+    }
     if (m_dragWall && leftDown) {
         const sitefile::Wall& wall = m_owner.EditedWalls()[*m_dragWall];
         m_dragTo = Placed(event, End(wall, 1 - m_dragEnd));
@@ -260,6 +263,9 @@ void WallTool::Release(const ToolEvent&) {
     }
     const size_t index = *m_dragWall;
     m_dragWall.reset();
+    if (index >= m_owner.EditedWalls().size()) {
+        return;
+    }
     sitefile::Wall wall = m_owner.EditedWalls()[index];
     if (End(wall, m_dragEnd) == m_dragTo) {
         // A click on an end, not a drag: a new wall begins there (a corner).
