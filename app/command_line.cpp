@@ -151,6 +151,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments) {
             "  dialog-screenshot FILE   sleep MS   overlay off|strongest|second|count|passfail\n"
             "  undo   redo   move X1 Y1 X2 Y2   rename X Y NAME   save-as PATH\n"
             "  sign-field customer|surveyor|notes TEXT   close save|discard|cancel   quit\n"
+            "  new-site PLAN SITE [PAGE]   scale X1 Y1 X2 Y2 METRES\n"
+            "  wall X1 Y1 X2 Y2 [MATERIAL]   detect-walls   place-ap BSSID X Y (map pixels)\n"
             "\nThe O key cycles the map overlay: off, the strongest signal's heatmap, the\n"
             "pass/fail map of the requirement profile (--profile), off.\n"
             "\nEvery point taken is kept in SITE.journal until the site is saved; opening\n"

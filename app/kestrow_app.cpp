@@ -135,6 +135,35 @@ std::unique_ptr<ScanSource> MakeWifiScanSource(const KestrowOptions& options) {
     return source;
 }
 
+// What the Survey menu says the scanner is.
+QString ScannerDescription(const KestrowOptions& options) {
+    if (options.simulate) {
+        return options.scenario.isEmpty() ? QStringLiteral("simulated unit (the built-in office)")
+                                          : QStringLiteral("simulated unit (%1)")
+                                                .arg(QFileInfo(options.scenario).fileName());
+    }
+    if (!options.wifiReplay.isEmpty()) {
+        return QStringLiteral("saved Wi-Fi scans (%1)")
+            .arg(QFileInfo(options.wifiReplay).fileName());
+    }
+    if (options.wifi) {
+        return options.wifiInterface.isEmpty()
+                   ? QStringLiteral("Wi-Fi adapter (the first one up)")
+                   : QStringLiteral("Wi-Fi adapter %1").arg(options.wifiInterface);
+    }
+    return QStringLiteral("scanner unit on %1").arg(options.port);
+}
+
+// The Wi-Fi scanner merges a choice of scans into each point; the unit and
+// the simulated unit sweep once.
+std::function<void(int)> SetScansOf(ScanSource& scanner) {
+    auto* wifiSource = dynamic_cast<wifi::WifiScanSource*>(&scanner);
+    if (wifiSource == nullptr) {
+        return nullptr;
+    }
+    return [wifiSource](int scans) { wifiSource->SetScansPerPoint(scans); };
+}
+
 }  // namespace
 
 CKestrowApp::CKestrowApp() {
@@ -303,6 +332,9 @@ int CKestrowApp::Run(int argc, char** argv) {
             case ID_SAVE_SITE:
                 site.Save();
                 break;
+            case ID_NEW_SITE:
+                site.NewSiteFromPlan();
+                break;
             default:
                 view->OnCommand(id);
                 break;
@@ -328,6 +360,7 @@ int CKestrowApp::Run(int argc, char** argv) {
         desk->SetSitePathQuery([&site] { return site.SitePath(); });
         desk->SetSiteOpener([&site](const std::string& path) { site.Open(path, true); });
         desk->SetStartProfile(profile.name);
+        desk->SetScanner(ScannerDescription(options), options.wifiScans, SetScansOf(*scanner));
         workspace::SurveyEditHooks hooks;
         hooks.undoStack = &edits.UndoStack();
         const auto pointAt = [&edits](int32_t x, int32_t y, std::string& error) {
@@ -361,6 +394,8 @@ int CKestrowApp::Run(int argc, char** argv) {
         desk->SetEditHooks(std::move(hooks));
         QObject::connect(&edits, &edit::SurveyEdits::surveyChanged, desk.get(),
                          &workspace::WorkspaceWindow::Refresh);
+        // The workspace's Open takes floor plans too, and makes sites of them.
+        site.SetOffersPlans(true);
         window = desk.get();
         paneText = [&desk](int pane) { return desk->PaneText(pane); };
     }
@@ -399,6 +434,7 @@ int CKestrowApp::Run(int argc, char** argv) {
     if (scriptHost) {
         scriptHost->Attach(view, window, paneText, command, desk.get());
         scriptHost->SetEdits(&edits);
+        scriptHost->SetSitePath([&site] { return site.SitePath(); });
         ScriptRunner runner(*scriptHost, std::cerr);
         status = runner.Run(script->stream);
     } else {

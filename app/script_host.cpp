@@ -18,12 +18,15 @@
 #include "app/survey_guard.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/dialog_script.h"
+#include "dialogs/new_site_dlg.h"
 #include "dialogs/point_info_dlg.h"
 #include "dialogs/report_sign_off_dlg.h"
 #include "dialogs/sign_off_dlg.h"
 #include "edit/survey_edits.h"
 #include "picture/png_output.h"
+#include "plan/site_prep.h"
 #include "platform/text.h"
+#include "sitetools/site_prep_tools.h"
 #include "survey/site_header.h"
 #include "view/command_ids.h"
 #include "view/kestrow_view.h"
@@ -223,6 +226,22 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         if (auto* save = qobject_cast<QAbstractButton*>(signOff->Control(1))) {
             save->click();
         }
+    } else if (auto* newSite = dynamic_cast<CNewSiteDlg*>(&dialog)) {
+        // new-site's answers; a plan opened is saved as the dialog proposes.
+        if (m_newSite) {
+            newSite->SetPlan(m_newSite->plan);
+            newSite->SetPage(m_newSite->page);
+            newSite->SetSitePath(m_newSite->site);
+        }
+        TakeDialogShot(dialog);
+        newSite->accept();
+        if (m_newSite) {
+            m_newSite->problem = newSite->Problem();
+            m_newSite->created = newSite->result() == QDialog::Accepted;
+        } else if (!newSite->Problem().empty()) {
+            Print("MSGBOX New site from floor plan | " +
+                  platform::PrintableText(newSite->Problem()));
+        }
     } else if (auto* templated = dynamic_cast<CTemplateDialog*>(&dialog)) {
         for (const QString& line : DescribeDialog(*templated)) {
             Print(platform::PrintableText(line.toStdString()));
@@ -230,7 +249,8 @@ int KestrowScriptHost::RunDialog(QDialog& dialog) {
         auto* pointInfo = dynamic_cast<CPointInfoDlg*>(&dialog);
         if (pointInfo && m_workspace) {
             // The workspace's Point panel lists all that was heard there.
-            for (const workspace::HeardEntry& entry : workspace::HeardAtSelection()) {
+            for (const workspace::HeardEntry& entry :
+                 workspace::HeardAtSelection(m_view->SurveyExtras())) {
                 Print("INFO " + platform::PrintableText(workspace::DescribeEntry(entry)));
             }
         }
@@ -587,4 +607,119 @@ bool KestrowScriptHost::Walk(const Stroke& path, double speed, std::string& reas
     RunEventsFor(kSettleMs);
     WaitForOverlay();
     return true;
+}
+
+bool KestrowScriptHost::NewSite(const std::string& plan, const std::string& site, int page,
+                                std::string& reason) {
+    const auto absolute = [](const std::string& path) {
+        return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    };
+    m_newSite = NewSiteAnswer{absolute(plan), absolute(site), page, {}, false};
+    m_command(ID_NEW_SITE);
+    const NewSiteAnswer answer = *m_newSite;
+    m_newSite.reset();
+    RunEventsFor(0);
+    if (!answer.created) {
+        reason = "new-site: " + (answer.problem.empty() ? "no site made" : answer.problem);
+        return false;
+    }
+    if (!m_sitePath || m_sitePath() != answer.site) {
+        reason = "new-site: " + answer.site + " was made but could not be opened";
+        return false;
+    }
+    return true;
+}
+
+bool KestrowScriptHost::Prepare(
+    const std::function<bool(plan::SitePreparation&, std::string&)>& change, std::string& reason) {
+    const std::string site = m_sitePath ? m_sitePath() : std::string();
+    if (site.empty() || m_view->m_mapWidth <= 0) {
+        reason = "open a site first";
+        return false;
+    }
+    plan::SitePreparation prep;
+    std::string damaged;
+    prep.Load(site, m_view->m_mapWidth, m_view->m_mapHeight, damaged);
+    if (!change(prep, reason)) {
+        return false;
+    }
+    const std::string note = prep.TakeNote();
+    if (!note.empty()) {
+        platform::MessageBox(note, platform::kApplicationTitle,
+                             platform::kMbOk | platform::kMbIconExclamation);
+    }
+    m_view->SetMapScale(prep.Meta().pixelsPerMetre);
+    m_view->SetSurveyExtras(prep.Meta());
+    m_view->SurveyChanged();
+    RunEventsFor(0);
+    return true;
+}
+
+// In the workspace each goes through its Site tools, as a person's would, and
+// shows at once; the handheld frame has no tools and only stores them.
+bool KestrowScriptHost::Scale(double x1, double y1, double x2, double y2, double metres,
+                              std::string& reason) {
+    if (m_workspace) {
+        return Finish(
+            m_workspace->Prep().SetScaleFromLine(QPointF(x1, y1), QPointF(x2, y2), metres, reason));
+    }
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            return prep.SetScaleFromLine(x1, y1, x2, y2, metres, why);
+        },
+        reason);
+}
+
+bool KestrowScriptHost::AddWall(const sitefile::Wall& wall, std::string& reason) {
+    if (m_workspace) {
+        sitetools::SitePrepTools& tools = m_workspace->Prep();
+        if (tools.Reviewing()) {
+            reason = "wall: detected walls are under review (keep or discard them first)";
+            return false;
+        }
+        return Finish(tools.AddWall(wall, reason));
+    }
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) { return prep.AddWall(wall, why); },
+        reason);
+}
+
+bool KestrowScriptHost::DetectWalls(std::string& reason) {
+    if (m_workspace) {
+        // Detection proposes and the script accepts at once.
+        sitetools::SitePrepTools& tools = m_workspace->Prep();
+        return Finish(tools.DetectWalls(reason) && tools.KeepDetectedWalls(reason));
+    }
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            sitefile::SiteFileReader reader;
+            sitefile::OpenError error;
+            sitefile::SiteMap map;
+            if (!reader.Open(prep.SitePath(), error) || !reader.ReadMap(map, error)) {
+                why = prep.SitePath() + ": " + error.Text();
+                return false;
+            }
+            return prep.ReplaceWalls(
+                plan::ProposeWalls(map, prep.Meta().pixelsPerMetre, sitefile::Material::kDrywall),
+                why);
+        },
+        reason);
+}
+
+bool KestrowScriptHost::PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                                         std::string& reason) {
+    if (m_workspace) {
+        return Finish(
+            m_workspace->Prep().PlaceAccessPoint(bssid, QPointF(x, y), std::string(), reason));
+    }
+    return Prepare(
+        [&](plan::SitePreparation& prep, std::string& why) {
+            return prep.PlaceAccessPoint(bssid, x, y, std::string(), why);
+        },
+        reason);
+}
+
+bool KestrowScriptHost::Finish(bool done) {
+    RunEventsFor(0);
+    return done;
 }

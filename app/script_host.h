@@ -23,6 +23,9 @@ class SurveyEdits;
 class QDialog;
 class QMainWindow;
 class QString;
+namespace plan {
+class SitePreparation;
+}
 namespace workspace {
 class WorkspaceWindow;
 }
@@ -42,6 +45,8 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     // a tool button's command.
     void Attach(CKestrowView* view, QMainWindow* window, std::function<QString(int)> paneText,
                 std::function<void(int)> command, workspace::WorkspaceWindow* workspace = nullptr);
+    // The open site's path: what the site-preparation commands act on.
+    void SetSitePath(std::function<std::string()> path) { m_sitePath = std::move(path); }
 
     bool Open(const std::string& path, bool keep, bool recover, std::string& reason) override;
     void OpenCancel() override;
@@ -72,6 +77,14 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     bool Wheel(int x, int y, int steps, std::string& reason) override;
     bool Pan(int dx, int dy, std::string& reason) override;
     bool Fit(std::string& reason) override;
+    bool NewSite(const std::string& plan, const std::string& site, int page,
+                 std::string& reason) override;
+    bool Scale(double x1, double y1, double x2, double y2, double metres,
+               std::string& reason) override;
+    bool AddWall(const sitefile::Wall& wall, std::string& reason) override;
+    bool DetectWalls(std::string& reason) override;
+    bool PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                          std::string& reason) override;
 
     // Message boxes: printed as "MSGBOX <caption> | <text>"; the keep and
     // recovery questions are answered as the last open command asked, the
@@ -92,6 +105,11 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     // why there is none; where a canvas pixel lies on the map, false off it.
     std::optional<int> PointUnder(int x, int y, std::string& reason);
     bool ToMap(QPoint canvas, int32_t& x, int32_t& y);
+    // One change of the open site's preparation, then the view told of it.
+    bool Prepare(const std::function<bool(plan::SitePreparation&, std::string&)>& change,
+                 std::string& reason);
+    // A tool's change made (or refused), and shown.
+    bool Finish(bool done);
 
     std::ostream& m_out;
     std::mutex m_outMutex;
@@ -109,4 +127,14 @@ class KestrowScriptHost : public ScriptHost, public platform::MessageBoxHandler 
     edit::SurveyEdits* m_edits = nullptr;
     std::optional<std::string> m_customer, m_surveyor, m_notes;
     std::string m_dialogShot;
+    std::function<std::string()> m_sitePath;
+    // The new-site dialog's answers while `new-site` runs it.
+    struct NewSiteAnswer {
+        std::string plan;
+        std::string site;
+        int page = 1;
+        std::string problem;
+        bool created = false;
+    };
+    std::optional<NewSiteAnswer> m_newSite;
 };

@@ -100,6 +100,9 @@ ScriptRunner::Outcome ScriptRunner::Execute(const std::vector<std::string>& word
     };
     auto usage = [&](const char* form) { return fail(std::string("usage: ") + form); };
 
+    if (const std::optional<Outcome> prepared = ExecutePreparation(words, reason)) {
+        return *prepared;
+    }
     if (command == "open") {
         size_t next = 2;
         bool keep = true;

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "sitefile/site_meta.h"
 
 using Stroke = std::vector<std::pair<int, int>>;
 
@@ -79,6 +82,19 @@ class ScriptHost {
         reason = "fit: the handheld frame shows the whole plan after an open only";
         return false;
     }
+
+    // Site preparation, in map pixels, each written to the open site's
+    // sidecar at once. `new-site` makes SITE from the floor plan PLAN (page
+    // PAGE of a PDF) and opens it; `detect-walls` keeps the walls found in
+    // the plan in place of those there were. A host without them refuses.
+    virtual bool NewSite(const std::string& plan, const std::string& site, int page,
+                         std::string& reason);
+    virtual bool Scale(double x1, double y1, double x2, double y2, double metres,
+                       std::string& reason);
+    virtual bool AddWall(const sitefile::Wall& wall, std::string& reason);
+    virtual bool DetectWalls(std::string& reason);
+    virtual bool PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                                  std::string& reason);
 };
 
 class ScriptRunner {
@@ -97,6 +113,9 @@ class ScriptRunner {
   private:
     enum class Outcome { kNext, kQuit, kFail };
     Outcome Execute(const std::vector<std::string>& words, std::string& reason);
+    // The site-preparation commands; nothing when `words` is none of them.
+    std::optional<Outcome> ExecutePreparation(const std::vector<std::string>& words,
+                                              std::string& reason);
 
     ScriptHost& m_host;
     std::ostream& m_errors;

@@ -6,8 +6,10 @@
 
 #include "app/survey_guard.h"
 #include "coverage/coverage_map.h"
+#include "dialogs/new_site_dlg.h"
 #include "dialogs/report_sign_off_dlg.h"
 #include "dialogs/sign_off_dlg.h"
+#include "plan/plan_import.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/qt/wait_cursor.h"
@@ -68,11 +70,19 @@ void SiteCommands::WarnOfPointsNotRead(const sitefile::SiteFileReader& reader) {
 
 namespace {}  // namespace
 
-std::optional<std::string> ShowSiteFileDialog(QWidget* parent) {
+std::optional<std::string> ShowSiteFileDialog(QWidget* parent, bool plans) {
     // "Site Files (*.ksf)|*.ksf|All Files (*.*)|*.*||" in Qt's form; the
     // upper-case pattern too, since names on Linux are case-sensitive.
-    QFileDialog dialog(parent, QString(), QString(),
-                       QStringLiteral("Site Files (*.ksf *.KSF);;All Files (*.*)"));
+    QString filter = QStringLiteral("Site Files (*.ksf *.KSF);;All Files (*.*)");
+    if (plans) {
+        const QString planFilter = CNewSiteDlg::PlanFilter().section(QStringLiteral(";;"), 0, 0);
+        const QString patterns = planFilter.section(QLatin1Char('('), 1).chopped(1);
+        filter =
+            QStringLiteral("Sites and floor plans (*.ksf *.KSF %1);;Site Files (*.ksf *.KSF);;")
+                .arg(patterns) +
+            planFilter + QStringLiteral(";;All Files (*.*)");
+    }
+    QFileDialog dialog(parent, QString(), QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("KSF"));
@@ -92,7 +102,7 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     std::optional<std::string> chosen = std::move(path);
     if (!chosen) {
         chosen = m_services.chooseSiteFile ? m_services.chooseSiteFile(&m_view)
-                                           : ShowSiteFileDialog(&m_view);
+                                           : ShowSiteFileDialog(&m_view, m_offersPlans);
     }
     if (!chosen) {
         // A cancelled dialog still leaves the map screen showing.
@@ -115,6 +125,12 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
     if (!reader.Open(*chosen, error) || !reader.ReadMap(map, error) || !reader.CheckLayout(error) ||
         !reader.Identify(identity, error, &map)) {
         wait.reset();
+        // Not a site but a floor plan: the workspace makes a site of it.
+        if (m_offersPlans && error.kind == sitefile::SiteErrorKind::kNotSiteFile &&
+            plan::LooksLikePlan(*chosen)) {
+            NewSiteFromPlan(*chosen);
+            return;
+        }
         ShowSiteError(error);
         return;
     }
@@ -162,6 +178,23 @@ void SiteCommands::Open(std::optional<std::string> path, std::optional<bool> kee
 
 bool SiteCommands::HasUnsavedChanges() const {
     return m_guard != nullptr && m_guard->HasUnsavedChanges();
+}
+
+bool SiteCommands::NewSiteFromPlan(std::optional<std::string> plan) {
+    m_view.SettlePendingPoint();
+    CNewSiteDlg dialog(&m_view);
+    if (plan) {
+        dialog.SetPlan(*plan);
+    }
+    if (m_services.RunModal(dialog) != QDialog::Accepted) {
+        return false;
+    }
+    // A new site has no points to keep.
+    Open(dialog.SitePath(), true);
+    for (const std::string& note : dialog.Notes()) {
+        platform::MessageBox(note, platform::kApplicationTitle, platform::kMbOk);
+    }
+    return m_sitePath == dialog.SitePath();
 }
 
 bool SiteCommands::Save() {

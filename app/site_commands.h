@@ -26,6 +26,15 @@ class SiteCommands final : public edit::SiteDocument {
     // command line's --open).
     void Open(std::optional<std::string> path = std::nullopt,
               std::optional<bool> keep = std::nullopt);
+    // File → New site from floor plan: the new-site dialog (with `plan`
+    // chosen when given), then the new site opened. False when no site was
+    // made (the dialog cancelled).
+    bool NewSiteFromPlan(std::optional<std::string> plan = std::nullopt);
+    // Whether the open command takes floor plans too (the workspace's does):
+    // a plan chosen goes to the new-site dialog instead of being refused as
+    // not a site file.
+    void SetOffersPlans(bool offers) { m_offersPlans = offers; }
+
     // The save command: the sign-off dialog, then the save of the open site.
     // Answers whether the site was saved.
     bool Save() override;
@@ -67,7 +76,9 @@ class SiteCommands final : public edit::SiteDocument {
     sitefile::FileIdentity m_opened;
     // Why the stored points cannot all be written back; empty when they can.
     std::string m_pointsNotRead;
+    bool m_offersPlans = false;
 };
 
-// The file dialog of the open command: site files first, an existing file only.
-std::optional<std::string> ShowSiteFileDialog(QWidget* parent);
+// The file dialog of the open command: site files first, an existing file
+// only; with `plans`, floor plans too.
+std::optional<std::string> ShowSiteFileDialog(QWidget* parent, bool plans = false);

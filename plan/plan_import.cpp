@@ -329,6 +329,33 @@ bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, st
     return loaded;
 }
 
+const char* PlanKindName(PlanKind kind) {
+    switch (kind) {
+        case PlanKind::kPdf:
+            return "PDF";
+        case PlanKind::kSvg:
+            return "SVG";
+        case PlanKind::kPicture:
+            break;
+    }
+    return "picture";
+}
+
+bool LooksLikePlan(const std::string& path) {
+    std::string ignored;
+    if (!CheckFile(path, ignored)) {
+        return false;
+    }
+    const QByteArray head = FileHead(path, 4096);
+    if (head.left(1024).contains("%PDF-") || LooksLikeSvg(head) ||
+        !ForeignFormat(head.left(64)).empty()) {
+        return true;
+    }
+    QImageReader reader(QString::fromStdString(path));
+    reader.setDecideFormatFromContent(true);
+    return reader.canRead();
+}
+
 bool WriteNewSite(const QImage& plan, const std::string& sitePath, std::string& error,
                   sitefile::SiteMap* map) {
     const sitefile::SiteMap indexed = IndexedSiteMap(plan);

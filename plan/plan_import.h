@@ -21,6 +21,8 @@ constexpr int kDefaultDrawWidth = 2000;
 constexpr int kMaxDecodeMegabytes = 1024;
 
 enum class PlanKind { kPicture, kSvg, kPdf };
+// "picture", "SVG" or "PDF".
+const char* PlanKindName(PlanKind kind);
 
 struct PlanOptions {
     // The page of a PDF (or of a multi-page picture such as a TIFF), from 1.
@@ -41,6 +43,11 @@ struct Plan {
 // Reads and draws the plan at `path`. False with a one-line reason that
 // begins with the path and, where it can, says what would work instead.
 bool LoadPlan(const std::string& path, const PlanOptions& options, Plan& out, std::string& error);
+
+// Whether the file at `path` is a plan, told from its contents: a PDF, an
+// SVG, a picture Qt can decode, or a drawing in a form Kestrow does not read
+// (DWG, PostScript, ...) for which LoadPlan says what to do.
+bool LooksLikePlan(const std::string& path);
 
 // Writes a new, empty site file at `sitePath` whose map is `plan` in 256
 // colours (plan_palette.h), replacing any file there only once the new one

@@ -191,7 +191,8 @@ class CKestrowView : public QAbstractScrollArea {
     void SetMapScale(std::optional<double> pixelsPerMetre);
     std::optional<double> MapScale() const { return m_pixelsPerMetre; }
     // What the site's sidecar adds to the survey the overlay maps: the
-    // frequencies the Wi-Fi adapter reported (bands) and the noise measured.
+    // frequencies the Wi-Fi adapter reported (bands; the sweeps since add
+    // theirs), the noise measured, the walls and the placed access points.
     void SetSurveyExtras(const sitefile::SiteMeta& meta);
     // Those extras; null before the first open.
     const sitefile::SiteMeta* SurveyExtras() const { return m_surveyExtras.get(); }

@@ -434,6 +434,16 @@ void CKestrowView::TellWalkProgress(const walk::WalkProgress& progress) {
 }
 
 void CKestrowView::CommitScan(const CRecordList* scan, const SweepDetails& details, bool quiet) {
+    // The channels the adapter reported: the survey's bands (6 GHz shares
+    // channel numbers with the other bands) before the sidecar has them.
+    if (!details.channels.empty()) {
+        if (!m_surveyExtras) {
+            m_surveyExtras = std::make_unique<sitefile::SiteMeta>();
+        }
+        for (const SweepBssChannel& c : details.channels) {
+            m_surveyExtras->bssids[c.mac] = {c.frequencyMhz, c.widthMhz};
+        }
+    }
     const int heard = scan ? g_siteHeader->CommitPoint(*scan) : g_siteHeader->CommitPoint();
     if (m_surveyListener) {
         m_surveyListener->OnPointCommitted(g_siteHeader->m_curX, g_siteHeader->m_curY);

@@ -120,9 +120,9 @@ void CKestrowView::SetMapScale(std::optional<double> pixelsPerMetre) {
 }
 
 void CKestrowView::SetSurveyExtras(const sitefile::SiteMeta& meta) {
-    m_surveyExtras = std::make_unique<sitefile::SiteMeta>();
-    m_surveyExtras->bssids = meta.bssids;
-    m_surveyExtras->noise = meta.noise;
+    // All of it: the channels and noise, and the walls and placed access
+    // points the coverage model takes into account.
+    m_surveyExtras = std::make_unique<sitefile::SiteMeta>(meta);
 }
 
 void CKestrowView::SurveyChanged() {

@@ -10,6 +10,7 @@
 // FinishedSweepDetails(). Everything runs on the caller's (the UI) thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -64,6 +65,9 @@ class WifiScanSource final : public ::ScanSource {
     // Appends every finished scan to this file of saved scans (a write that
     // fails is warned about; the survey goes on).
     void SaveScansTo(const std::string& path) { m_savePath = path; }
+    // The scans merged into each survey point from the next one on (1 to 100).
+    void SetScansPerPoint(int scans) { m_scansPerPoint = std::clamp(scans, 1, 100); }
+    int ScansPerPoint() const { return m_scansPerPoint; }
 
   private:
     struct FinishedScan {

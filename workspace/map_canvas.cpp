@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "coverage/rssi_bands.h"
+#include "platform/text.h"
 #include "survey/record_list.h"
 #include "view/kestrow_view.h"
 
@@ -27,16 +28,14 @@ constexpr int kHoldSlop = 6;
 constexpr int kSweepPulseMs = 80;
 const QColor kBeside(0xD8, 0xDC, 0xE0);  // the canvas beside the plan
 
-bool IsNumber(const char* text) {
-    if (*text == '\0') {
-        return false;
+// The name a circle shows: the point's own, unless it is the handheld's
+// "TEST" every point of an old site has (or none), where its number in the
+// survey says more.
+std::string MarkLabel(const char* name, size_t ordinal) {
+    if (name[0] == '\0' || std::strcmp(name, "TEST") == 0) {
+        return std::to_string(ordinal);
     }
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9') {
-            return false;
-        }
-    }
-    return true;
+    return platform::TextFromBytes(name, std::strlen(name));
 }
 
 }  // namespace
@@ -59,7 +58,7 @@ std::vector<PointMark> SurveyPointMarks() {
                 mark.strongest = std::max(mark.strongest, r->rssi);
             }
         }
-        mark.label = IsNumber(name) ? name : std::to_string(marks.size() + 1);
+        mark.label = MarkLabel(name, marks.size() + 1);
         marks.push_back(std::move(mark));
     }
     return marks;
@@ -241,6 +240,12 @@ void MapCanvas::Draw(QPainter& painter, QSize size) {
         m_frame = QImage();
     }
     m_lastKey = key;
+    // The site's preparation (walls, access points, a tool's rubber band)
+    // changes with every mouse move while a tool is in use: drawn over the
+    // kept frame, never into it.
+    if (drawOverPlan && m_core.HasMap() && m_geometry.HasMap()) {
+        drawOverPlan(painter, size);
+    }
     DrawWalk(painter);
     DrawMarks(painter);
     DrawLegend(painter, size);

@@ -69,6 +69,8 @@ class MapCanvas : public QWidget {
     std::optional<PointMark> MarkAt(QPoint at) const;
     // A double-click on the plan (its first click came as onTap).
     std::function<void(int32_t mapX, int32_t mapY)> onDoubleTap;
+    // Draws over the plan, under the points (the walls, the access points).
+    std::function<void(QPainter& painter, QSize size)> drawOverPlan;
 
     // The same as a person's click or hold at canvas pixel `at`; false when
     // it lies beside the plan.

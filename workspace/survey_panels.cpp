@@ -81,8 +81,9 @@ LiveScanPanel::LiveScanPanel(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_table, 1);
 }
 
-void LiveScanPanel::Update(const std::string& progress, bool running) {
-    const std::vector<HeardEntry> heard = HeardInSweep();
+void LiveScanPanel::Update(const std::string& progress, bool running,
+                           const sitefile::SiteMeta* extras) {
+    const std::vector<HeardEntry> heard = HeardInSweep(extras);
     FillHeard(m_table, heard);
     bool numeric = false;
     const int step = QString::fromStdString(progress).toInt(&numeric);

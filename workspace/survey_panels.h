@@ -30,7 +30,8 @@ class LiveScanPanel : public QWidget {
     explicit LiveScanPanel(QWidget* parent = nullptr);
     // The sweep's progress figure (a channel step 1..17 for the scanner
     // unit); running false shows the last sweep's list as it ended.
-    void Update(const std::string& progress, bool running);
+    // `extras`: the frequencies known of the BSSIDs (the bands).
+    void Update(const std::string& progress, bool running, const sitefile::SiteMeta* extras);
     QTableWidget* Table() const { return m_table; }
 
   private:

@@ -14,13 +14,18 @@ namespace workspace {
 
 namespace {
 
-HeardEntry EntryOf(const ApRecord& r, int rssi) {
+HeardEntry EntryOf(const ApRecord& r, int rssi, const sitefile::SiteMeta* extras) {
     HeardEntry entry;
     coverage::Bssid bssid{};
     std::copy(r.mac, r.mac + 6, bssid.begin());
     entry.bssid = coverage::BssidText(bssid);
     entry.ssid = platform::TextFromBytes(r.ssid, strnlen(r.ssid, sizeof r.ssid));
-    const char* band = channels::BandName(channels::BandOfChannel(r.channel));
+    int frequency = 0;
+    if (extras) {
+        const auto known = extras->bssids.find(bssid);
+        frequency = known != extras->bssids.end() ? known->second.frequencyMhz : 0;
+    }
+    const char* band = channels::BandName(channels::BandOfReading(r.channel, frequency));
     entry.band = band ? band : "";
     entry.channel = r.channel;
     entry.rssi = rssi;
@@ -34,7 +39,7 @@ void Strongest(std::vector<HeardEntry>& entries) {
 
 }  // namespace
 
-std::vector<HeardEntry> HeardAtSelection() {
+std::vector<HeardEntry> HeardAtSelection(const sitefile::SiteMeta* extras) {
     std::vector<HeardEntry> heard;
     if (!g_siteHeader) {
         return heard;
@@ -50,13 +55,13 @@ std::vector<HeardEntry> HeardAtSelection() {
     const int32_t x = r->x;
     const int32_t y = r->y;
     for (; r != sentinel && r->channel != 0 && r->x == x && r->y == y; r = r->next) {
-        heard.push_back(EntryOf(*r, r->rssi));
+        heard.push_back(EntryOf(*r, r->rssi, extras));
     }
     Strongest(heard);
     return heard;
 }
 
-std::vector<HeardEntry> HeardInSweep() {
+std::vector<HeardEntry> HeardInSweep(const sitefile::SiteMeta* extras) {
     std::vector<HeardEntry> heard;
     std::lock_guard<std::mutex> lock(g_scanListMutex);
     const ApRecord* sentinel = g_scanList.Sentinel();
@@ -65,7 +70,7 @@ std::vector<HeardEntry> HeardInSweep() {
         // to std::max's reference.
         const int count = r->sampleCount;
         const int samples = std::max(count, 1);
-        heard.push_back(EntryOf(*r, r->rssi / samples));
+        heard.push_back(EntryOf(*r, r->rssi / samples, extras));
     }
     Strongest(heard);
     return heard;

@@ -25,12 +25,13 @@ struct HeardEntry {
 
 // What was heard at the point the site header has selected (the run of
 // records from position m_selFirstIndex, counted from 1), strongest first; empty when none is
-// selected or nothing was heard there.
-std::vector<HeardEntry> HeardAtSelection();
+// selected or nothing was heard there. `extras`: the frequencies known of
+// the BSSIDs, for the band (from the channel alone without).
+std::vector<HeardEntry> HeardAtSelection(const sitefile::SiteMeta* extras);
 
 // What the running sweep has heard so far (g_scanList, under its lock),
 // strongest first; levels are the average of the samples so far.
-std::vector<HeardEntry> HeardInSweep();
+std::vector<HeardEntry> HeardInSweep(const sitefile::SiteMeta* extras);
 
 // Every BSSID of the survey: its SSID, band, channel, best level, the
 // points that heard it and its radio (numbered from 1).

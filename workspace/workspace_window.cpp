@@ -33,10 +33,10 @@
 #include "coverage/rssi_bands.h"
 #include "edit/point_names.h"
 #include "picture/coverage_image.h"
-#include "plan/plan_import.h"
 #include "platform/message_box.h"
 #include "platform/qt/qt_window_handle.h"
 #include "platform/text.h"
+#include "sitetools/site_prep_tools.h"
 #include "survey/record_list.h"
 #include "survey/site_header.h"
 #include "view/command_ids.h"
@@ -74,13 +74,25 @@ QIcon Icon(const char* name) {
     return QIcon(QStringLiteral(":/icons/ws/%1").arg(QLatin1String(name)));
 }
 
-size_t SurveyRecords() {
-    size_t n = 0;
+// Changes whenever the survey does: a point taken, deleted, moved or
+// renamed (FNV-1a over what the window shows of each record).
+size_t SurveyFingerprint() {
+    uint64_t hash = 14695981039346656037ull;
+    const auto mix = [&hash](const void* bytes, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            hash = (hash ^ static_cast<const uint8_t*>(bytes)[i]) * 1099511628211ull;
+        }
+    };
     const ApRecord* sentinel = g_surveyList.Sentinel();
     for (const ApRecord* r = sentinel->next; r != sentinel; r = r->next) {
-        ++n;
+        const int32_t place[2] = {r->x, r->y};
+        const int16_t heard[2] = {r->rssi, r->channel};
+        mix(place, sizeof place);
+        mix(r->pointName, strnlen(r->pointName, sizeof r->pointName));
+        mix(r->mac, sizeof r->mac);
+        mix(heard, sizeof heard);
     }
-    return n;
+    return static_cast<size_t>(hash);
 }
 
 }  // namespace
@@ -143,6 +155,8 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
     BuildMenus();
     BuildStatusBar();
     SetEditHooks(SurveyEditHooks{});
+    m_prep = new sitetools::SitePrepTools(*this, *m_canvas, *m_core);
+    m_canvas->drawOverPlan = [this](QPainter& painter, QSize size) { m_prep->Draw(painter, size); };
     UpdateTitle();
 }
 
@@ -201,12 +215,13 @@ void WorkspaceWindow::BuildMenus() {
     };
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    QAction* newSite = add(file, "new_site", tr("&New Site from Floor Plan…"),
-                           tr("Make a new site from a floor plan (picture, SVG or PDF)"),
-                           [this] { NewSiteFromPlan(); });
+    QAction* newSite =
+        add(file, "new_site", tr("&New Site from Floor Plan…"),
+            tr("Make a new site from a floor plan (picture, SVG or PDF)"), command(ID_NEW_SITE));
     newSite->setShortcut(QKeySequence::New);
-    QAction* open =
-        add(file, "open", tr("&Open…"), tr("Open a site file (Ctrl+O)"), command(ID_OPEN_SITE));
+    QAction* open = add(file, "open", tr("&Open…"),
+                        tr("Open a site file, or a floor plan to make a site of (Ctrl+O)"),
+                        command(ID_OPEN_SITE));
     open->setShortcut(QKeySequence::Open);
     QAction* save = add(file, "save", tr("&Save"), tr("Sign off and save the survey (Ctrl+S)"),
                         command(ID_SAVE_SITE));
@@ -279,11 +294,13 @@ void WorkspaceWindow::BuildMenus() {
     }
 
     QMenu* survey = menuBar()->addMenu(tr("&Survey"));
-    QAction* scanner = survey->addAction(tr("Scanner: as started (see kestrow --help)"));
-    scanner->setEnabled(false);
-    QAction* scans =
-        survey->addAction(tr("Scans per Point: as started (--wifi-scans N with Wi-Fi)"));
-    scans->setEnabled(false);
+    m_scannerAction = survey->addAction(tr("Scanner: none"));
+    m_scannerAction->setEnabled(false);
+    m_scannerAction->setToolTip(
+        tr("Start kestrow with --wifi, --wifi-replay, --port or --simulate for another scanner"));
+    m_scansMenu = survey->addMenu(tr("Scans per &Point"));
+    m_scansMenu->setToolTipsVisible(true);
+    SetScanner(tr("none"), 1, nullptr);
     QAction* cancel =
         add(survey, nullptr, tr("&Cancel Survey Point"),
             tr("Stop the point being taken; nothing is recorded (Esc)"), [this] { CancelSweep(); });
@@ -378,6 +395,30 @@ void WorkspaceWindow::UpdateActions() {
     m_redo->setEnabled(m_edits.undoStack && m_edits.undoStack->canRedo());
     m_saveAs->setEnabled(static_cast<bool>(m_edits.saveAs));
     m_export->setEnabled(static_cast<bool>(m_edits.exportReport));
+}
+
+void WorkspaceWindow::SetScanner(const QString& description, int scansPerPoint,
+                                 std::function<void(int)> setScans) {
+    m_scannerAction->setText(tr("Scanner: %1").arg(description));
+    m_scansMenu->clear();
+    auto* group = new QActionGroup(m_scansMenu);
+    std::vector<int> choices = {1, 2, 3, 5, 10};
+    if (std::find(choices.begin(), choices.end(), scansPerPoint) == choices.end()) {
+        choices.insert(std::lower_bound(choices.begin(), choices.end(), scansPerPoint),
+                       scansPerPoint);
+    }
+    for (const int n : choices) {
+        QAction* choice = m_scansMenu->addAction(n == 1 ? tr("1 scan") : tr("%1 scans").arg(n));
+        choice->setCheckable(true);
+        choice->setChecked(n == scansPerPoint);
+        choice->setActionGroup(group);
+        choice->setEnabled(static_cast<bool>(setScans));
+        choice->setToolTip(setScans ? tr("Merge %1 scans into each survey point: steadier "
+                                         "levels, a longer wait at each point")
+                                          .arg(n)
+                                    : tr("This scanner takes one sweep a point"));
+        connect(choice, &QAction::triggered, this, [setScans, n] { setScans(n); });
+    }
 }
 
 void WorkspaceWindow::SetStartProfile(const std::string& name) {
@@ -494,7 +535,7 @@ void WorkspaceWindow::ShowSelectedPoint() {
     }
     const std::string name =
         platform::TextFromBytes(r->pointName, strnlen(r->pointName, sizeof r->pointName));
-    const std::vector<HeardEntry> heard = HeardAtSelection();
+    const std::vector<HeardEntry> heard = HeardAtSelection(m_core->SurveyExtras());
     QString where = tr("(%1, %2) px").arg(m_selected->x()).arg(m_selected->y());
     const std::optional<double> scale = m_core->MapScale();
     if (scale && *scale > 0) {
@@ -587,43 +628,6 @@ void WorkspaceWindow::ExportReport() {
     }
 }
 
-void WorkspaceWindow::NewSiteFromPlan() {
-    const QString planPath = QFileDialog::getOpenFileName(
-        this, tr("New Site from Floor Plan"), QString(),
-        tr("Floor plans (*.png *.jpg *.jpeg *.bmp *.gif *.tif *.tiff *.webp *.svg *.svgz *.pdf);;"
-           "All files (*)"));
-    if (planPath.isEmpty()) {
-        return;
-    }
-    plan::Plan drawn;
-    std::string error;
-    if (!plan::LoadPlan(planPath.toStdString(), plan::PlanOptions{}, drawn, error)) {
-        platform::MessageBox(error, platform::kApplicationTitle,
-                             platform::kMbOk | platform::kMbIconExclamation);
-        return;
-    }
-    const QFileInfo planFile(planPath);
-    const QString sitePath = QFileDialog::getSaveFileName(
-        this, tr("Save the New Site As"),
-        planFile.dir().filePath(planFile.completeBaseName() + QStringLiteral(".ksf")),
-        tr("Site files (*.ksf)"));
-    if (sitePath.isEmpty()) {
-        return;
-    }
-    if (!plan::WriteNewSite(drawn.image, sitePath.toStdString(), error)) {
-        platform::MessageBox(error, platform::kApplicationTitle,
-                             platform::kMbOk | platform::kMbIconExclamation);
-        return;
-    }
-    for (const std::string& note : drawn.notes) {
-        statusBar()->showMessage(QString::fromStdString(note), 8000);
-    }
-    if (m_openSite) {
-        m_openSite(sitePath.toStdString());
-    }
-    Refresh();
-}
-
 void WorkspaceWindow::CancelSweep() {
     if (m_walk->Walking()) {
         m_walk->End();
@@ -643,7 +647,7 @@ void WorkspaceWindow::CancelSweep() {
 
 void WorkspaceWindow::ShowSweepProgress() {
     const bool running = m_sweep->IsRunning();
-    m_liveScan->Update(m_sweep->Progress(), running);
+    m_liveScan->Update(m_sweep->Progress(), running, m_core->SurveyExtras());
     if (running) {
         m_sweepLabel->setText(tr("Taking survey point at (%1, %2)… %3 (Esc cancels)")
                                   .arg(m_sweep->PointX())
@@ -795,16 +799,21 @@ void WorkspaceWindow::Refresh() {
     }
     // The survey changed: its circles, the panels that list it. The scanner's
     // messages during a sweep change neither, and repaint nothing here.
-    const size_t records = SurveyRecords();
+    const size_t records = SurveyFingerprint();
     if (records != m_shownRecords) {
         m_shownRecords = records;
         m_canvas->SurveyChanged();
         m_accessPoints->Rebuild(SiteAccessPoints(m_core->SurveyExtras()));
+        m_prep->SurveyChanged();
         if (m_selected) {
             ShowSelectedPoint();
         }
         repaint = true;
     }
+    // Another site: its sidecar's scale, walls and access points (the tools
+    // repaint what they change).
+    m_prep->SiteShown(m_sitePath ? m_sitePath() : std::string(), m_core->m_mapWidth,
+                      m_core->m_mapHeight, m_shownMapLoad);
     if (repaint) {
         m_canvas->update();
     }

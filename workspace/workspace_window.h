@@ -25,6 +25,10 @@ class QLabel;
 class QTextBrowser;
 class QUndoStack;
 
+namespace sitetools {
+class SitePrepTools;
+}
+
 namespace workspace {
 
 class AccessPointsPanel;
@@ -70,6 +74,8 @@ class WorkspaceWindow : public QMainWindow {
     MapCanvas& Canvas() { return *m_canvas; }
     SweepRunner& Sweep() { return *m_sweep; }
     WalkTool& Walk() { return *m_walk; }
+    // The Site menu's tools: scale, walls, access points.
+    sitetools::SitePrepTools& Prep() { return *m_prep; }
 
     // Asked whenever the window is to close: false keeps it open.
     void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
@@ -85,6 +91,11 @@ class WorkspaceWindow : public QMainWindow {
     }
     // The profile the pass/fail overlay started with (--profile).
     void SetStartProfile(const std::string& name);
+    // The Survey menu's scanner: what it is, and how many scans each point
+    // merges where the scanner lets that be chosen (`setScans` unset: the
+    // choice is shown, not offered).
+    void SetScanner(const QString& description, int scansPerPoint,
+                    std::function<void(int)> setScans);
 
     // A click at map (x, y): starts a survey point there (nothing while a
     // sweep runs). False when no sweep was started.
@@ -144,7 +155,6 @@ class WorkspaceWindow : public QMainWindow {
     void RenameSelected();
     void SaveAs();
     void ExportReport();
-    void NewSiteFromPlan();
     QDockWidget* AddDock(const QString& title, const QString& name, QWidget* panel,
                          Qt::DockWidgetArea area);
     void ShowCursor(std::optional<QPointF> mapPoint);
@@ -161,7 +171,10 @@ class WorkspaceWindow : public QMainWindow {
     SweepRunner* m_sweep = nullptr;
     WalkTool* m_walk = nullptr;
     QAction* m_walkAction = nullptr;
+    QAction* m_scannerAction = nullptr;
+    QMenu* m_scansMenu = nullptr;
     QAction* m_pauseAction = nullptr;
+    sitetools::SitePrepTools* m_prep = nullptr;
     CommandHandler m_commands;
     std::function<bool()> m_closeQuery;
     std::function<bool()> m_modifiedQuery;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -77,6 +78,36 @@ class RecordingHost : public ScriptHost {
     }
     void SignField(const std::string& field, const std::string& text) override {
         calls.push_back(field + " [" + text + "]");
+    }
+    bool NewSite(const std::string& plan, const std::string& site, int page,
+                 std::string&) override {
+        calls.push_back("new-site " + plan + " " + site + " " + std::to_string(page));
+        return true;
+    }
+    bool Scale(double x1, double y1, double x2, double y2, double metres, std::string&) override {
+        calls.push_back("scale " + Numbers({x1, y1, x2, y2, metres}));
+        return true;
+    }
+    bool AddWall(const sitefile::Wall& w, std::string&) override {
+        calls.push_back("wall " + Numbers({w.x1, w.y1, w.x2, w.y2}) + " " +
+                        sitefile::InfoOf(w.material).name);
+        return true;
+    }
+    bool DetectWalls(std::string&) override {
+        calls.push_back("detect-walls");
+        return true;
+    }
+    bool PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
+                          std::string&) override {
+        calls.push_back("place-ap " + coverage::BssidText(bssid) + " " + Numbers({x, y}));
+        return true;
+    }
+    static std::string Numbers(std::initializer_list<double> values) {
+        std::ostringstream text;
+        for (double v : values) {
+            text << (text.tellp() > 0 ? " " : "") << v;
+        }
+        return text.str();
     }
     bool closes = false;  // whether the window closes
 
@@ -160,6 +191,33 @@ TEST(ScriptRunnerTest, EveryCommandReachesTheHost) {
                                                    "save-as b.ksf",
                                                    "notes [Door left open]",
                                                    "customer []"}));
+}
+
+TEST(ScriptRunnerTest, SitePreparationCommandsReachTheHostOrSayTheirForm) {
+    const Outcome out = RunScript(
+        "new-site plan.pdf site.ksf\nnew-site plan.pdf site.ksf 3\n"
+        "scale 10 20 190.5 260 15\nwall 0 160 640 160\nwall 1 2 3 4 concrete\n"
+        "detect-walls\nplace-ap 02:00:00:00:00:A1 100 80.5\n");
+    EXPECT_EQ(out.errors, "");
+    EXPECT_EQ(out.calls,
+              std::vector<std::string>({"new-site plan.pdf site.ksf 1",
+                                        "new-site plan.pdf site.ksf 3", "scale 10 20 190.5 260 15",
+                                        "wall 0 160 640 160 drywall", "wall 1 2 3 4 concrete",
+                                        "detect-walls", "place-ap 02:00:00:00:00:a1 100 80.5"}));
+    const std::pair<const char*, const char*> refused[] = {
+        {"new-site plan.pdf site.ksf 0\n", "usage: new-site IMAGE SITE [PAGE] (PAGE from 1)"},
+        {"scale 1 2 3 4\n", "usage: scale X1 Y1 X2 Y2 METRES"},
+        {"scale 1 2 3 4 nan\n", "usage: scale X1 Y1 X2 Y2 METRES"},
+        {"wall 1 2 3 4 paper\n",
+         "wall: unknown material 'paper' (drywall, glass, wood, brick, concrete, metal)"},
+        {"detect-walls now\n", "usage: detect-walls"},
+        {"place-ap ap1 1 2\n", "place-ap: 'ap1' is not a BSSID (aa:bb:cc:dd:ee:ff)"},
+    };
+    for (const auto& [script, error] : refused) {
+        const Outcome bad = RunScript(script);
+        EXPECT_EQ(bad.status, 2) << script;
+        EXPECT_EQ(bad.errors, std::string("script line 1: ") + error + "\n") << script;
+    }
 }
 
 TEST(ScriptRunnerTest, QuitEndsTheScriptWithSuccess) {

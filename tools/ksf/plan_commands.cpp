@@ -11,7 +11,7 @@
 #include "picture/png_output.h"
 #include "picture/walls_picture.h"
 #include "plan/plan_import.h"
-#include "plan/wall_detection.h"
+#include "plan/site_prep.h"
 #include "sitefile/site_meta.h"
 #include "tools/ksf/ksf.h"
 
@@ -19,18 +19,6 @@ namespace {
 
 void Note(const std::string& note) {
     std::fprintf(stderr, "ksf: note: %s\n", note.c_str());
-}
-
-const char* KindName(plan::PlanKind kind) {
-    switch (kind) {
-        case plan::PlanKind::kPdf:
-            return "PDF";
-        case plan::PlanKind::kSvg:
-            return "SVG";
-        case plan::PlanKind::kPicture:
-            break;
-    }
-    return "picture";
 }
 
 // One --add value: X1,Y1,X2,Y2 and, after a fourth comma, the material.
@@ -118,21 +106,19 @@ int Create(const Args& args) {
         options.width = static_cast<int>(number);
     }
     plan::Plan plan;
+    std::vector<std::string> notes;
+    sitefile::SiteMap map;
     std::string error;
-    if (!plan::LoadPlan(args.map, options, plan, error)) {
+    if (!plan::CreateSiteFromPlan(args.map, options, args.output, notes, error, &map, &plan)) {
         return WorkError(error);
     }
     if (options.width && plan.kind == plan::PlanKind::kPicture) {
         Note("--width is for SVG and PDF plans; a picture keeps its own size");
     }
-    for (const std::string& note : plan.notes) {
+    for (const std::string& note : notes) {
         Note(note);
     }
-    sitefile::SiteMap map;
-    if (!plan::WriteNewSite(plan.image, args.output, error, &map)) {
-        return WorkError(error);
-    }
-    std::string from = std::string("the ") + KindName(plan.kind);
+    std::string from = std::string("the ") + plan::PlanKindName(plan.kind);
     if (plan.pages > 1) {
         from = "page " + std::to_string(options.page) + " of " + std::to_string(plan.pages) +
                " of " + from;
@@ -218,10 +204,7 @@ int Walls(const Args& args) {
                     "the site has no scale, so a metre is taken as 24 pixels: set the scale "
                     "first (ksf scale) for a plan drawn larger than that");
             }
-            for (const plan::FoundWall& f :
-                 plan::DetectWalls(plan::GreyOf(map), current.pixelsPerMetre)) {
-                found.push_back({f.x1, f.y1, f.x2, f.y2, material});
-            }
+            found = plan::ProposeWalls(map, current.pixelsPerMetre, material);
         }
         const bool stored = sitefile::UpdateSiteMeta(
             path,

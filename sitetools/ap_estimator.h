@@ -1,0 +1,47 @@
+#pragma once
+// Where the survey puts the access points nobody placed: the coverage
+// model's fit of each one's source, worked out on a thread of its own so the
+// window never waits on it. The latest survey asked for wins; the estimates
+// of one that has been overtaken are dropped.
+#include <QObject>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "coverage/survey.h"
+#include "sitetools/site_prep_tools.h"
+
+namespace sitetools {
+
+// The estimates of a survey: the access points heard often enough to be
+// located and not placed on the plan, named by their network.
+std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey);
+
+class ApEstimator : public QObject {
+    Q_OBJECT
+  public:
+    // `done` is called on the object's thread with each survey's estimates.
+    explicit ApEstimator(std::function<void(std::vector<EstimatedAp>)> done,
+                         QObject* parent = nullptr);
+    ~ApEstimator() override;
+
+    void Estimate(coverage::Survey survey);
+    // Whatever is under way or asked for is of no more use (another site).
+    void Forget();
+
+  private:
+    void Work();
+
+    std::function<void(std::vector<EstimatedAp>)> m_done;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<coverage::Survey> m_next;
+    uint64_t m_asked = 0;  // counts the requests and forgets, under m_mutex
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+}  // namespace sitetools
