@@ -2,7 +2,7 @@
 // rooms, corridors, doors, furniture and room names, as a PNG picture, or as
 // SVG or PDF (the same drawing in vectors). With --walls it prints
 // the plan's walls, door gaps cut out, as the JSON list the office scenario's
-// "walls" field holds.
+// "walls" field holds; with --sidecar the example site's sidecar (scale, walls).
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -85,6 +85,21 @@ void PrintWalls() {
     std::printf("  ],\n");
 }
 
+// The example site's sidecar: the plan's scale (32 m across) and its walls,
+// door gaps cut out, as drywall (the office scenario's 5 dB a wall is about
+// drywall's loss at 5 GHz; the survey's calibration finds the rest).
+void PrintSidecar() {
+    const std::vector<std::array<int, 4>> walls = office_plan::WallSegments();
+    std::printf("{\n  \"pixels_per_metre\": 20,\n  \"walls\": [\n");
+    for (size_t i = 0; i < walls.size(); ++i) {
+        const std::array<int, 4>& w = walls[i];
+        std::printf(
+            "    {\"x1\": %d, \"y1\": %d, \"x2\": %d, \"y2\": %d, \"material\": \"drywall\"}%s\n",
+            w[0], w[1], w[2], w[3], i + 1 < walls.size() ? "," : "");
+    }
+    std::printf("  ]\n}\n");
+}
+
 // The plan, on any paint device 640 x 480 units large.
 void DrawPlan(QPainter& p) {
     p.fillRect(QRect(0, 0, 640, 480), Qt::white);
@@ -161,10 +176,16 @@ int main(int argc, char** argv) {
         PrintWalls();
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--sidecar") == 0) {
+        PrintSidecar();
+        return 0;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_floorplan OUTPUT.png|OUTPUT.svg|OUTPUT.pdf | --walls\n");
+        std::fprintf(
+            stderr,
+            "usage: make_floorplan OUTPUT.png|OUTPUT.svg|OUTPUT.pdf | --walls | --sidecar\n");
         return 2;
     }
     const QString path = QString::fromLocal8Bit(argv[1]);
