@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -89,6 +90,10 @@ class ScanSource {
     // rather than where the sweep was begun; empty stops it. Real scanners
     // hear where they are and ignore it.
     virtual void FollowSurveyor(SurveyorPlace where) { (void)where; }
+
+    // The longest one ContinueSweep may block: a window that handles its
+    // events between calls keeps it short. Scanners that never block ignore it.
+    virtual void SetSweepSlice(std::chrono::milliseconds slice) { (void)slice; }
 
     // The scan screen: the progress figure shown beside the radar (the
     // channel step), and whether the list heading shows.

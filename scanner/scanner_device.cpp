@@ -109,6 +109,7 @@ void CScannerDevice::SendScanRequest(int16_t channel) {
     BuildScanCommand(static_cast<uint8_t>(channel), command);
     SendScanCommand(command, wire::kScanCommandSize, 0);
     m_requested = channel;
+    m_requestSent = Clock::now();
     ++m_counts.requests;
 }
 
@@ -151,8 +152,9 @@ SweepState CScannerDevice::ContinueSweep() {
             return SweepState::kDone;
         }
         lock.unlock();
-        std::this_thread::sleep_for(std::clamp<Clock::duration>(
-            m_timing.settle - quiet, std::chrono::milliseconds(1), m_timing.settle));
+        std::this_thread::sleep_for(
+            std::clamp<Clock::duration>(m_timing.settle - quiet, std::chrono::milliseconds(1),
+                                        std::min(m_timing.settle, m_timing.slice)));
         return SweepState::kRunning;
     }
     if (channel != m_requested) {
@@ -163,19 +165,32 @@ SweepState CScannerDevice::ContinueSweep() {
         SendScanRequest(channel);
         return SweepState::kRunning;
     }
+    const bool sliced = m_timing.slice < std::chrono::milliseconds(kSendWaitMs);
+    Clock::duration wait = std::chrono::milliseconds(kSendWaitMs);
+    if (sliced) {
+        // Up to the slice, and no longer than the answer is still due.
+        wait = std::clamp<Clock::duration>(
+            m_requestSent + std::chrono::milliseconds(kSendWaitMs) - now, Clock::duration::zero(),
+            m_timing.slice);
+    }
+    wait = std::min<Clock::duration>(wait, m_sweepStart + m_timing.deadline - now);
     lock.unlock();
-    const auto wait = std::min<Clock::duration>(std::chrono::milliseconds(kSendWaitMs),
-                                                m_sweepStart + m_timing.deadline - now);
-    if (m_sendDone.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(wait))) {
+    const bool answered =
+        m_sendDone.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(wait));
+    lock.lock();
+    if (!answered && sliced &&
+        Clock::now() - m_requestSent < std::chrono::milliseconds(kSendWaitMs) &&
+        Clock::now() - m_sweepStart < m_timing.deadline) {
+        return SweepState::kRunning;  // not yet due: waited for on the next call
+    }
+    if (answered) {
         m_lastWaitTimedOut = 0;
         m_unanswered = 0;
-        lock.lock();
         if (m_channel == m_requested) {
             m_sendDone.Reset();  // woken by a restart: channel 1 is already asked
         }
         return SweepState::kRunning;
     }
-    lock.lock();
     if (Clock::now() - m_sweepStart >= m_timing.deadline) {
         m_scanRequested = 0;
         return SweepState::kGaveUp;

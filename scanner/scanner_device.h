@@ -88,6 +88,10 @@ class CScannerDevice : public MessageSink {
     struct SweepTiming {
         std::chrono::milliseconds deadline = kSweepDeadline;
         std::chrono::milliseconds settle = SettleInterval(wire::kLineBaud);
+        // How long one ContinueSweep may block. A window that handles its
+        // events between calls asks for short slices; an answer still counts
+        // as missing only kSendWaitMs after its request went out.
+        std::chrono::milliseconds slice{kSendWaitMs};
     };
     void SetSweepTiming(const SweepTiming& timing) { m_timing = timing; }
     const SweepTiming& Timing() const { return m_timing; }
@@ -168,6 +172,7 @@ class CScannerDevice : public MessageSink {
 
     // At most this many refused results are named for one sweep.
     static constexpr size_t kMaxRefusedNamed = 16;
+    Clock::time_point m_requestSent{};  // when m_requested went out
     mutable std::mutex m_refusedMutex;
     std::vector<std::string> m_refused;
 

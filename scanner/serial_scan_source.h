@@ -29,6 +29,11 @@ class SerialScanSource : public ScanSource {
     bool TakeFinishedSweep() override { return m_device.TakeFinishedSweep(); }
     void CancelSweep() override { m_device.CancelSweep(); }
     SweepDetails FinishedSweepDetails() const override;
+    void SetSweepSlice(std::chrono::milliseconds slice) override {
+        CScannerDevice::SweepTiming timing = m_device.Timing();
+        timing.slice = slice;
+        m_device.SetSweepTiming(timing);
+    }
     std::string ProgressText() const override;
     bool ShowsScanHeading() const override { return m_device.ShowsScanHeading(); }
 

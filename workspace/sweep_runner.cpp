@@ -9,8 +9,8 @@
 namespace workspace {
 
 SweepRunner::SweepRunner(CKestrowView& view, QObject* parent) : QObject(parent), m_view(view) {
-    // Each pass waits a fraction of a second at most (for the answer in
-    // flight); between passes every waiting event is handled.
+    // Each pass waits a few milliseconds at most for the answer in flight
+    // (the slice set at Start); between passes every waiting event is handled.
     m_timer.setInterval(0);
     connect(&m_timer, &QTimer::timeout, this, &SweepRunner::Pass);
 }
@@ -19,6 +19,8 @@ bool SweepRunner::Start(int32_t x, int32_t y, const std::string& name) {
     if (m_running || !m_view.BeginSurveyPoint(x, y, name.c_str())) {
         return false;
     }
+    // The window's events wait for no answer from the scanner.
+    m_view.Scanner()->SetSweepSlice(std::chrono::milliseconds(15));
     m_running = true;
     m_x = x;
     m_y = y;

@@ -29,6 +29,7 @@ bool WalkTool::StartPlanned(const std::vector<QPointF>& corners, double speed) {
     }
     m_view.SettlePendingPoint();
     m_survey = std::make_unique<ViewWalkSurvey>(m_view, m_nextName);
+    m_view.Scanner()->SetSweepSlice(std::chrono::milliseconds(15));
     m_engine = std::make_unique<walk::WalkEngine>(*m_view.Scanner(), *m_survey,
                                                   m_view.MapScale().value_or(1));
     m_view.SetWalking(true);

@@ -557,6 +557,23 @@ TEST_F(ScannerDeviceTest, SweepGivesUpAfterTwentyUnansweredRequests) {
     DeliverResult(1, kLab);
     EXPECT_EQ(device.ContinueSweep(), SweepState::kRunning);
     EXPECT_EQ(device.UnansweredRequests(), 0);
+
+    // Short slices (the window's) block less each pass, but a request is
+    // still asked again only once its answer is 250 ms overdue.
+    CScannerDevice::SweepTiming timing = device.Timing();
+    timing.slice = std::chrono::milliseconds(10);
+    device.SetSweepTiming(timing);
+    device.BeginSweep();
+    const size_t before = queue.Frames().size();
+    const auto start = std::chrono::steady_clock::now();
+    passes = 0;
+    while (queue.Frames().size() < before + 3) {
+        ASSERT_EQ(device.ContinueSweep(), SweepState::kRunning);
+        ++passes;
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 250));
+    EXPECT_GT(passes, 10);  // slices, not whole waits
+    EXPECT_EQ(device.UnansweredRequests(), 2);
 }
 
 }  // namespace
