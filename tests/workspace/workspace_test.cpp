@@ -9,6 +9,8 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -101,6 +103,9 @@ class SlowScanSource : public FakeScanSource {
   public:
     SweepState ContinueSweep() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (onPass) {
+            onPass();
+        }
         if (++passes < passesNeeded) {
             return SweepState::kRunning;
         }
@@ -109,6 +114,7 @@ class SlowScanSource : public FakeScanSource {
     }
     int passes = 0;
     int passesNeeded = 1 << 30;
+    std::function<void()> onPass;  // what the unit hears, each pass
 };
 
 class WorkspaceTest : public ::testing::Test, private QtApplicationFirst {
@@ -234,6 +240,30 @@ TEST_F(WorkspaceTest, FinishedSweepsCommitPointsNamedByNumberAndBesideThePlanNot
     RunUntil([&] { return !m_window.Sweep().IsRunning(); });
     EXPECT_EQ(NameOfLast(), "42");
     EXPECT_EQ(g_siteHeader->m_pointCount, 2);
+}
+
+// Channel 5 is 2.4 GHz by its number alone; the adapter's frequency says 6.
+TEST_F(WorkspaceTest, TheSweepsFrequenciesGiveTheBandBeforeTheSiteIsSaved) {
+    m_scanner.passesNeeded = 2;
+    m_scanner.onPass = [] {
+        std::lock_guard<std::mutex> lock(g_scanListMutex);
+        ApRecord* r = nullptr;
+        if (g_scanList.IsEmpty() && g_scanList.AllocRecord(r) == 0) {
+            std::memcpy(r->mac, "\x02\0\0\0\0\x66", 6);
+            std::strcpy(r->macText, "020000000066");
+            r->channel = 5;
+            r->rssi = -50;
+            r->sampleCount = 1;
+            g_scanList.Append(r);
+        }
+    };
+    m_scanner.details.channels = {{{2, 0, 0, 0, 0, 0x66}, 5975, 20}};
+    ASSERT_TRUE(m_window.TakePointAt(50, 50));
+    RunUntil([&] { return !m_window.Sweep().IsRunning(); });
+    const std::vector<workspace::SiteAccessPoint> aps =
+        workspace::SiteAccessPoints(m_view->SurveyExtras());
+    ASSERT_EQ(aps.size(), 1u);
+    EXPECT_EQ(aps[0].entry.band, "6");
 }
 
 TEST_F(WorkspaceTest, HelpOpensTheGuideItself) {
