@@ -550,10 +550,18 @@ void SitePrepTools::SetEstimates(std::vector<EstimatedAp> estimates) {
     m_canvas.update();
 }
 
+bool SitePrepTools::EstimateShown(const EstimatedAp& estimate) const {
+    // An estimate as uncertain as a quarter of the plan says nothing of
+    // where the access point hangs (one heard faintly from outside, say).
+    const workspace::CanvasGeometry& g = Geometry();
+    return Meta().PlacedAt(estimate.bssid) == nullptr &&
+           estimate.uncertainty <= 0.25 * std::hypot(g.MapWidth(), g.MapHeight());
+}
+
 const EstimatedAp* SitePrepTools::EstimateAt(QPointF at) const {
     const workspace::CanvasGeometry& g = Geometry();
     for (const EstimatedAp& estimate : m_estimates) {
-        if (Meta().PlacedAt(estimate.bssid) == nullptr &&
+        if (EstimateShown(estimate) &&
             std::hypot(g.MapToCanvasX(estimate.x) - at.x(), g.MapToCanvasY(estimate.y) - at.y()) <=
                 kGrabDistance + 4) {
             return &estimate;
@@ -774,14 +782,14 @@ void SitePrepTools::DrawEstimates(QPainter& painter) const {
     const workspace::CanvasGeometry& g = Geometry();
     const QColor colour(0x10, 0x50, 0x20);
     for (const EstimatedAp& estimate : m_estimates) {
-        if (Meta().PlacedAt(estimate.bssid) != nullptr) {
+        if (!EstimateShown(estimate)) {
             continue;
         }
         const QPointF at(g.MapToCanvasX(estimate.x), g.MapToCanvasY(estimate.y));
         // A hollow diamond inside a dashed circle: estimated, this uncertain.
         const double radius = estimate.uncertainty * g.Scale();
         painter.setPen(QPen(colour, 1.5, Qt::DashLine));
-        painter.setBrush(QColor(0x10, 0x50, 0x20, 25));
+        painter.setBrush(Qt::NoBrush);  // many estimates overlap: outlines only
         painter.drawEllipse(at, radius, radius);
         const QPointF diamond[] = {at + QPointF(0, -8), at + QPointF(8, 0), at + QPointF(0, 8),
                                    at + QPointF(-8, 0)};

@@ -151,6 +151,7 @@ class SitePrepTools : public QObject {
                    bool proposals) const;
     void DrawAccessPoints(QPainter& painter) const;
     void DrawEstimates(QPainter& painter) const;
+    bool EstimateShown(const EstimatedAp& estimate) const;
     void DrawScaleBar(QPainter& painter, QSize size) const;
     void DrawReviewBanner(QPainter& painter, QSize size) const;
     MapTool* ActiveTool() const;
