@@ -220,6 +220,13 @@ struct SourceEstimate {
     double uncertainty = 0;  // map pixels (0 for a placed one)
 };
 
+// An estimate as uncertain as a quarter of the plan's diagonal (map pixels)
+// says nothing of where the access point hangs (one heard faintly from
+// outside, say): maps leave it out.
+inline bool TooVagueToDraw(double uncertainty, int mapWidth, int mapHeight) {
+    return uncertainty > 0.25 * std::hypot(mapWidth, mapHeight);
+}
+
 // Access points whose place is estimated have been heard at this many
 // positions at least.
 constexpr int kMinPositionsToLocate = 3;

@@ -38,7 +38,10 @@ MapMarks MarksOf(const coverage::CoverageModel& model,
     const std::vector<coverage::AccessPoint>& aps = model.AccessPoints();
     for (size_t a = 0; a < aps.size() && a < sources.size(); ++a) {
         const coverage::SourceEstimate& s = sources[a];
-        if (!s.located || (!s.placed && aps[a].pointsHeard < coverage::kMinPositionsToLocate)) {
+        if (!s.located ||
+            (!s.placed && (aps[a].pointsHeard < coverage::kMinPositionsToLocate ||
+                           coverage::TooVagueToDraw(s.uncertainty, model.Spec().mapWidth,
+                                                    model.Spec().mapHeight)))) {
             continue;
         }
         ApMark mark{s.x, s.y, s.placed, s.uncertainty, {}};

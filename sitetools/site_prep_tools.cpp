@@ -26,6 +26,7 @@
 #include <cstring>
 #include <map>
 
+#include "coverage/coverage_map.h"
 #include "coverage/survey.h"
 #include "coverage/survey_input.h"
 #include "picture/walls_picture.h"
@@ -551,11 +552,9 @@ void SitePrepTools::SetEstimates(std::vector<EstimatedAp> estimates) {
 }
 
 bool SitePrepTools::EstimateShown(const EstimatedAp& estimate) const {
-    // An estimate as uncertain as a quarter of the plan says nothing of
-    // where the access point hangs (one heard faintly from outside, say).
     const workspace::CanvasGeometry& g = Geometry();
     return Meta().PlacedAt(estimate.bssid) == nullptr &&
-           estimate.uncertainty <= 0.25 * std::hypot(g.MapWidth(), g.MapHeight());
+           !coverage::TooVagueToDraw(estimate.uncertainty, g.MapWidth(), g.MapHeight());
 }
 
 const EstimatedAp* SitePrepTools::EstimateAt(QPointF at) const {
