@@ -255,17 +255,7 @@ bool LeftOf(double ax, double ay, double bx, double by, double px, double py) {
 
 namespace {
 
-// Whether the straight line from a to b crosses the wall. Each segment's ends
-// on different sides of the other's line, with "on the line" taken as one
-// side: segments meeting end to end along a path are counted once, never
-// twice or not at all.
-bool Crosses(const Wall& w, double ax, double ay, double bx, double by) {
-    return LeftOf(w.x1, w.y1, w.x2, w.y2, ax, ay) != LeftOf(w.x1, w.y1, w.x2, w.y2, bx, by) &&
-           LeftOf(ax, ay, bx, by, w.x1, w.y1) != LeftOf(ax, ay, bx, by, w.x2, w.y2);
-}
-
-// The column of sitefile's loss table for the access point's frequency:
-// 2.4, 5 or 6 GHz, and 5 GHz for a frequency on no known channel.
+// The column of sitefile's loss table for the access point's frequency.
 int BandColumn(const SimAccessPoint& ap) {
     switch (channels::ChannelFromFrequency(static_cast<uint32_t>(ap.frequency)).band) {
         case channels::Band::k2_4GHz:
@@ -338,21 +328,33 @@ const ShadowFeatures& FeaturesOf(uint32_t seed, const std::array<uint8_t, 6>& ma
 
 }  // namespace
 
+bool CrossesWall(const Wall& w, double ax, double ay, double bx, double by) {
+    // Each segment's ends on different sides of the other's line, with "on
+    // the line" taken as one side: segments meeting end to end along a path
+    // are counted once, never twice or not at all.
+    return LeftOf(w.x1, w.y1, w.x2, w.y2, ax, ay) != LeftOf(w.x1, w.y1, w.x2, w.y2, bx, by) &&
+           LeftOf(ax, ay, bx, by, w.x1, w.y1) != LeftOf(ax, ay, bx, by, w.x2, w.y2);
+}
+
 int WallsCrossed(const std::vector<Wall>& walls, double ax, double ay, double bx, double by) {
     int crossed = 0;
     for (const Wall& w : walls) {
-        crossed += Crosses(w, ax, ay, bx, by);
+        crossed += CrossesWall(w, ax, ay, bx, by);
     }
     return crossed;
+}
+
+double CrossingLoss(const Scenario& scenario, const Wall& wall, const SimAccessPoint& ap) {
+    return wall.lossDb     ? *wall.lossDb
+           : wall.material ? sitefile::InfoOf(*wall.material).lossDb[BandColumn(ap)]
+                           : scenario.wallLossDb;
 }
 
 double WallLoss(const Scenario& scenario, const SimAccessPoint& ap, double x, double y) {
     double loss = 0;
     for (const Wall& w : scenario.walls) {
-        if (Crosses(w, ap.x, ap.y, x, y)) {
-            loss += w.lossDb     ? *w.lossDb
-                    : w.material ? sitefile::InfoOf(*w.material).lossDb[BandColumn(ap)]
-                                 : scenario.wallLossDb;
+        if (CrossesWall(w, ap.x, ap.y, x, y)) {
+            loss += CrossingLoss(scenario, w, ap);
         }
     }
     return loss;

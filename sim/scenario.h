@@ -94,6 +94,13 @@ Scenario BuiltInOfficeScenario();
 // a fixed half-open rule, so walls meeting end to end across the line count
 // once, never twice or not at all; a line running along a wall does not cross it.
 int WallsCrossed(const std::vector<Wall>& walls, double ax, double ay, double bx, double by);
+// Whether that line crosses the one wall, by the same rule.
+bool CrossesWall(const Wall& wall, double ax, double ay, double bx, double by);
+
+// What one crossing of the wall costs the access point: the wall's own loss,
+// its material's at the access point's band (5 GHz for a frequency on no
+// known channel), or the scenario's wall loss.
+double CrossingLoss(const Scenario& scenario, const Wall& wall, const SimAccessPoint& ap);
 
 // What the walls between an access point and the map position (x, y) cost it,
 // each wall crossed counted once as WallsCrossed counts them.
