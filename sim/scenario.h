@@ -13,8 +13,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "sitefile/site_meta.h"
 
 namespace sim {
 
@@ -32,13 +35,19 @@ struct SimAccessPoint {
 };
 
 // A wall on the map, a straight segment in map pixels. Every wall the straight
-// line from an access point to the surveyor crosses costs the scenario's
-// wall loss.
+// line from an access point to the surveyor crosses costs its loss: its own
+// when given, else its material's at the access point's band (the sidecar's
+// table, sitefile::InfoOf), else the scenario's wall loss.
 struct Wall {
+    Wall() = default;
+    Wall(double ax, double ay, double bx, double by) : x1(ax), y1(ay), x2(bx), y2(by) {}
+
     double x1 = 0;
     double y1 = 0;
     double x2 = 0;
     double y2 = 0;
+    std::optional<sitefile::Material> material;
+    std::optional<double> lossDb;
 };
 
 struct ScenarioFaults {
@@ -57,6 +66,15 @@ struct Scenario {
     std::vector<SimAccessPoint> accessPoints;
     std::vector<Wall> walls;
     double wallLossDb = 5;  // lost for every wall between access point and surveyor
+                            // that has no material or loss of its own
+    // An access point whose level at the surveyor (noise included) is below
+    // this is not heard at all.
+    double sensitivityDbm = -95;
+    // Shadowing: a fixed random field for each access point added to its
+    // level, the same at the same place every time (see Shadowing below).
+    double shadowingDb = 0;      // its standard deviation; 0 = none
+    double shadowingM = 3;       // its correlation distance, metres
+    double pixelsPerMetre = 20;  // the map's scale, for the correlation distance
     ScenarioFaults faults;
 };
 
@@ -76,14 +94,40 @@ Scenario BuiltInOfficeScenario();
 // a fixed half-open rule, so walls meeting end to end across the line count
 // once, never twice or not at all; a line running along a wall does not cross it.
 int WallsCrossed(const std::vector<Wall>& walls, double ax, double ay, double bx, double by);
+// Whether that line crosses the one wall, by the same rule.
+bool CrossesWall(const Wall& wall, double ax, double ay, double bx, double by);
+
+// What one crossing of the wall costs the access point: the wall's own loss,
+// its material's at the access point's band (5 GHz for a frequency on no
+// known channel), or the scenario's wall loss.
+double CrossingLoss(const Scenario& scenario, const Wall& wall, const SimAccessPoint& ap);
+
+// What the walls between an access point and the map position (x, y) cost it,
+// each wall crossed counted once as WallsCrossed counts them.
+double WallLoss(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
+
+// The access point's shadowing at map position (x, y), dB: a stationary,
+// Gaussian-like field of standard deviation shadowingDb whose correlation
+// between two places d apart falls off as exp(-d / shadowingM) (the usual
+// model of indoor shadowing), built from the scenario's seed and the access
+// point's MAC: the same for the same seed and MAC wherever it is asked for.
+// Zero without shadowing or without a position.
+double Shadowing(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
 
 // The level of an access point for a surveyor at map position (x, y), before
 // noise and limits: the level at 10 pixels, the log-distance fall-off beyond
-// them and the loss of every wall crossed. An access point without a position
-// is heard at its level everywhere.
+// them, the loss of every wall crossed and the shadowing. An access point
+// without a position is heard at its level everywhere.
 double PathLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
 
-// The noise-free level heard there: PathLevel kept within -100 .. -20 dBm.
+// The noise-free level heard there: PathLevel kept within -100 .. -20 dBm
+// (whether it is heard at all is Audible's question).
 double ExactLevel(const Scenario& scenario, const SimAccessPoint& ap, double x, double y);
+
+// Whether a level (before the -100 .. -20 limits) reaches the scenario's
+// sensitivity.
+inline bool Audible(const Scenario& scenario, double level) {
+    return level >= scenario.sensitivityDbm;
+}
 
 }  // namespace sim

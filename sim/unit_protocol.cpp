@@ -19,6 +19,12 @@ constexpr int kLevelCeiling = -20;
 constexpr size_t kSsidField = wire::kResultSsidSize;
 constexpr size_t kMaxGarbage = 16;
 
+// A level as the unit's one signed byte reports it.
+int Reported(double level) {
+    return static_cast<int>(
+        std::lround(std::clamp(level, double(kLevelFloor), double(kLevelCeiling))));
+}
+
 Bytes TextPayload(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
@@ -172,13 +178,16 @@ UnitAnswer UnitResponder::Answer(const WireMessage& message, std::optional<MapPo
     }
     bool heard = false;
     for (const SimAccessPoint& ap : m_scenario.accessPoints) {
-        if (ap.step == *step) {
+        if (ap.step != *step) {
+            continue;
+        }
+        if (std::optional<int> level = Hear(ap, position)) {
             heard = true;
-            Send(answer, wire::kStatus, ChannelResult(message.payload, &ap, position));
+            Send(answer, wire::kStatus, ChannelResult(message.payload, &ap, *level));
         }
     }
     if (!heard) {
-        Send(answer, wire::kStatus, ChannelResult(message.payload, nullptr, position));
+        Send(answer, wire::kStatus, ChannelResult(message.payload, nullptr, 0));
     }
     return answer;
 }
@@ -201,16 +210,14 @@ void UnitResponder::Send(UnitAnswer& answer, uint8_t type, Bytes payload) {
     answer.messages.push_back(std::move(out));
 }
 
-Bytes UnitResponder::ChannelResult(const Bytes& command, const SimAccessPoint* ap,
-                                   std::optional<MapPosition> position) {
+Bytes UnitResponder::ChannelResult(const Bytes& command, const SimAccessPoint* ap, int level) {
     // Header: the scan command echoed, so bytes 2..5 carry the sub-code 1C 00 00 N.
     Bytes payload(wire::kChannelResultLength, 0);
     std::copy(command.begin(), command.begin() + wire::kResultOffset, payload.begin());
     if (ap != nullptr) {
         uint8_t* block = payload.data() + wire::kResultOffset;
         std::copy(ap->mac.begin(), ap->mac.end(), block);
-        block[wire::kResultRssi] =
-            static_cast<uint8_t>(static_cast<int8_t>(HeardLevel(*ap, position)));
+        block[wire::kResultRssi] = static_cast<uint8_t>(static_cast<int8_t>(level));
         std::copy(ap->ssid.begin(), ap->ssid.begin() + std::min(ap->ssid.size(), kSsidField - 1),
                   block + wire::kResultSsid);
         block[wire::kResultFrequency] = static_cast<uint8_t>(ap->frequency & 0xFF);
@@ -219,13 +226,25 @@ Bytes UnitResponder::ChannelResult(const Bytes& command, const SimAccessPoint* a
     return payload;
 }
 
-int UnitResponder::HeardLevel(const SimAccessPoint& ap, std::optional<MapPosition> position) {
+double UnitResponder::NoisyLevel(const SimAccessPoint& ap, std::optional<MapPosition> position) {
     double level = position ? PathLevel(m_scenario, ap, position->x, position->y) : ap.rssi;
     if (ap.noiseDb > 0) {
         level += ap.noiseDb * NextGaussian();
     }
-    long rounded = std::lround(std::clamp(level, double(kLevelFloor), double(kLevelCeiling)));
-    return static_cast<int>(rounded);
+    return level;
+}
+
+int UnitResponder::HeardLevel(const SimAccessPoint& ap, std::optional<MapPosition> position) {
+    return Reported(NoisyLevel(ap, position));
+}
+
+std::optional<int> UnitResponder::Hear(const SimAccessPoint& ap,
+                                       std::optional<MapPosition> position) {
+    const double level = NoisyLevel(ap, position);
+    if (!Audible(m_scenario, level)) {
+        return std::nullopt;
+    }
+    return Reported(level);
 }
 
 // Box-Muller from two raw 32-bit draws, so the figures depend only on the seed

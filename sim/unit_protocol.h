@@ -72,15 +72,20 @@ class UnitResponder {
     // when known; it weakens distant access points and those behind walls.
     UnitAnswer Answer(const WireMessage& message, std::optional<MapPosition> position);
 
-    // The level one hearing of ap reports (path loss, walls, noise, clamp to -100..-20).
+    // The level one hearing of ap reports (path loss, walls, shadowing, noise,
+    // clamp to -100..-20), heard or not.
     int HeardLevel(const SimAccessPoint& ap, std::optional<MapPosition> position);
+    // One hearing as a scan reports it: that level, or nothing when the level
+    // (noise included) is below the scenario's sensitivity. Draws the same
+    // noise as HeardLevel.
+    std::optional<int> Hear(const SimAccessPoint& ap, std::optional<MapPosition> position);
 
     unsigned ScanCommandsSeen() const { return m_scanCommands; }
 
   private:
     void Send(UnitAnswer& answer, uint8_t type, Bytes payload);
-    Bytes ChannelResult(const Bytes& command, const SimAccessPoint* ap,
-                        std::optional<MapPosition> position);
+    Bytes ChannelResult(const Bytes& command, const SimAccessPoint* ap, int level);
+    double NoisyLevel(const SimAccessPoint& ap, std::optional<MapPosition> position);
     double NextGaussian();
 
     Scenario m_scenario;

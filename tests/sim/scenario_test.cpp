@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -157,7 +158,18 @@ TEST(Scenario, MalformedScenariosNameTheFieldAndTheProblem) {
          "faults.radio_not_responding: must be true or false"},
         {R"({"faults": []})", "faults: must be an object"},
         {R"({"walls": {}})", "walls: must be an array of [x1, y1, x2, y2] segments"},
-        {R"({"walls": [[0, 0, 10, 0], [1, 2, 3]]})", "walls[1]: must be [x1, y1, x2, y2]"},
+        {R"({"walls": [[0, 0, 10, 0], [1, 2, 3]]})",
+         "walls[1]: must be [x1, y1, x2, y2], with a material or a loss in dB after them or not"},
+        {R"({"walls": [[0, 0, 10, 0, "paper"]]})",
+         "walls[0]: unknown material 'paper' (one of drywall, glass, wood, brick, concrete, "
+         "metal)"},
+        {R"({"walls": [[0, 0, 10, 0, -2]]})",
+         "walls[0]: a loss must be a number from 0 to 100 (dB)"},
+        {R"({"walls": [[0, 0, 10, 0, null]]})",
+         "walls[0]: the fifth entry must be a material name or a loss in dB"},
+        {R"({"sensitivity_dbm": 3})", "sensitivity_dbm: must be a number from -128 to 0"},
+        {R"({"shadowing_m": 0})", "shadowing_m: must be a number from 0.01 to 1000"},
+        {R"({"pixels_per_metre": 0})", "pixels_per_metre: must be a number from 0.001 to 100000"},
         {R"({"walls": [[0, 0, "10", 0]]})",
          "walls[0]: coordinates must be numbers from -1000000 to 1000000"},
         {R"({"wall_loss_db": -1})", "wall_loss_db: must be a number from 0 to 100"},
@@ -205,6 +217,77 @@ TEST(Scenario, OfficeWallsAreTheFloorPlansWalls) {
     // The door of the Open Plan (x 400..429 on y = 185) is a gap.
     EXPECT_EQ(0, sim::WallsCrossed(office.walls, 415, 150, 415, 200));
     EXPECT_EQ(1, sim::WallsCrossed(office.walls, 300, 150, 300, 200));
+}
+
+// A wall costs its own loss, else its material's at the access point's band,
+// else the scenario's; the walls' costs add up.
+TEST(Scenario, WallsCostTheirOwnLossTheirMaterialsOrTheScenarios) {
+    sim::Scenario s;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario(R"({"wall_loss_db": 7,
+        "walls": [[150, 0, 150, 200], [250, 0, 250, 200, "brick"], [350, 0, 350, 200, 12.5]],
+        "access_points": [
+          {"mac": "02:00:00:00:00:01", "frequency": 2412, "x": 100, "y": 100, "rssi": -30},
+          {"mac": "02:00:00:00:00:02", "frequency": 5180, "x": 100, "y": 100, "rssi": -30},
+          {"mac": "02:00:00:00:00:03", "frequency": 5955, "x": 100, "y": 100, "rssi": -30}]})",
+                                   s, error))
+        << error;
+    sim::Scenario open = s;
+    open.walls.clear();
+    const double* brick = sitefile::InfoOf(sitefile::Material::kBrick).lossDb;
+    for (size_t band = 0; band < 3; ++band) {
+        const sim::SimAccessPoint& ap = s.accessPoints[band];
+        EXPECT_DOUBLE_EQ(7 + brick[band] + 12.5, sim::WallLoss(s, ap, 400, 100)) << band;
+        EXPECT_DOUBLE_EQ(sim::PathLevel(open, ap, 400, 100) - sim::WallLoss(s, ap, 400, 100),
+                         sim::PathLevel(s, ap, 400, 100));
+        EXPECT_DOUBLE_EQ(7 + brick[band], sim::WallLoss(s, ap, 300, 100)) << band;
+    }
+    EXPECT_LT(brick[0], brick[2]) << "the bands must differ for this test to tell them apart";
+}
+
+// Shadowing is a fixed field: the same value at the same place for the same
+// seed, close at places much nearer than the correlation distance,
+// uncorrelated at places far beyond it, with the deviation asked for.
+TEST(Scenario, ShadowingIsFixedAndSpatiallyCorrelated) {
+    sim::Scenario s;
+    s.shadowingDb = 6;
+    s.shadowingM = 2;
+    s.pixelsPerMetre = 20;  // correlation distance 40 px
+    double same = 0, near = 0, far = 0, nearCross = 0, farCross = 0, seedDiffers = 0;
+    int samples = 0;
+    sim::Scenario other = s;
+    other.seed = s.seed + 1;
+    for (int a = 0; a < 30; ++a) {
+        sim::SimAccessPoint ap;
+        ap.mac = {0x02, 0, 0, 0, 0, static_cast<uint8_t>(a)};
+        ap.hasPosition = true;
+        for (int i = 0; i < 100; ++i) {
+            const double x = 37.0 * i + 3 * a, y = 1000 - 23.0 * i;
+            const double v = sim::Shadowing(s, ap, x, y);
+            const double n = sim::Shadowing(s, ap, x + 1.2, y + 1.6);  // 2 px away
+            const double f = sim::Shadowing(s, ap, x + 3000, y - 2000);
+            EXPECT_EQ(v, sim::Shadowing(s, ap, x, y));
+            same += v * v;
+            near += n * n;
+            far += f * f;
+            nearCross += v * n;
+            farCross += v * f;
+            seedDiffers += std::fabs(v - sim::Shadowing(other, ap, x, y)) > 1;
+            ++samples;
+        }
+    }
+    EXPECT_NEAR(6, std::sqrt(same / samples), 1);
+    EXPECT_GT(nearCross / std::sqrt(same * near), 0.85);  // exp(-2 / 40) = 0.95
+    EXPECT_LT(std::fabs(farCross / std::sqrt(same * far)), 0.15);
+    EXPECT_GT(seedDiffers, samples / 2) << "another seed, another field";
+
+    sim::SimAccessPoint ap;
+    ap.hasPosition = true;
+    sim::Scenario flat = s;
+    flat.shadowingDb = 0;
+    EXPECT_DOUBLE_EQ(sim::PathLevel(flat, ap, 300, 40) + sim::Shadowing(s, ap, 300, 40),
+                     sim::PathLevel(s, ap, 300, 40));
+    EXPECT_EQ(0, sim::Shadowing(flat, ap, 300, 40));
 }
 
 TEST(Scenario, SyntaxErrorsAndUnreadableFilesSayWhere) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,38 @@ TEST(UnitResponder, WallsBetweenAccessPointAndSurveyorCostTheirLossOnce) {
     EXPECT_DOUBLE_EQ(-100, sim::ExactLevel(s, ap, 5000, 100)) << "kept within -100 .. -20";
     ap.hasPosition = false;
     EXPECT_DOUBLE_EQ(-45, sim::ExactLevel(s, ap, 200, 100)) << "no position: no walls";
+}
+
+// An access point below the sensitivity is not heard at all: the step's
+// answer says nothing was heard, where the level alone would be reported at
+// the -100 dBm limit.
+TEST(UnitResponder, SensitivityHidesAFarAccessPoint) {
+    sim::Scenario s;
+    sim::SimAccessPoint ap = Ap(1, 1, -40);
+    ap.hasPosition = true;
+    ap.pathLoss = 3;
+    s.accessPoints = {ap};
+    const auto heardLevel = [&](const sim::Scenario& scenario, int x) -> std::optional<int> {
+        sim::UnitResponder unit(scenario);
+        const sim::UnitAnswer answer = unit.Answer(ScanCommand(1), sim::MapPosition{x, 0});
+        EXPECT_EQ(1u, answer.messages.size());
+        const Bytes& p = answer.messages.at(0).message.payload;
+        if (p[wire::kResultOffset + wire::kResultFrequency] == 0) {
+            EXPECT_EQ(std::nullopt, unit.Hear(ap, sim::MapPosition{x, 0}));
+            return std::nullopt;
+        }
+        const int level = static_cast<int8_t>(p[wire::kResultOffset + wire::kResultRssi]);
+        EXPECT_EQ(level, unit.HeardLevel(ap, sim::MapPosition{x, 0}));
+        return level;
+    };
+    ASSERT_DOUBLE_EQ(-97, std::round(sim::ExactLevel(s, ap, 794, 0)));
+    EXPECT_EQ(-70, heardLevel(s, 100));
+    EXPECT_EQ(std::nullopt, heardLevel(s, 794)) << "below the default -95 dBm";
+    EXPECT_EQ(std::nullopt, heardLevel(s, 5000));
+    s.sensitivityDbm = -100;
+    EXPECT_EQ(-97, heardLevel(s, 794));
+    s.sensitivityDbm = -128;
+    EXPECT_EQ(-100, heardLevel(s, 5000)) << "heard, at the level's limit";
 }
 
 TEST(UnitResponder, NoiseIsGaussianWithTheGivenDeviationAndRepeatsForASeed) {
