@@ -35,6 +35,7 @@ constexpr int kInkLevel = 77;           // darkness (of 255) from which a pixel 
 constexpr double kMinDarkAcross = 1.4;  // darkness across a wall, in pixels of black
 constexpr double kEdgeLevel = 0.2;      // darkness beside a stroke that is its own edge
 constexpr double kMinSteady = 0.9;      // a wall's edges are straight; blurred lettering's are not
+constexpr double kStrayLength = 3;      // of the usual wall thickness: shorter ones meet a long one
 constexpr double kHairline = 0.25;      // of the plan's usual wall thickness: thinner is no wall
 constexpr double kMaxBend = 0.14;       // radians a wall's halves may differ (8°)
 constexpr double kStraightness = 1.5;   // px a straight piece may stray from its chord
@@ -872,9 +873,9 @@ bool IsLettering(const Piece& wall, InkParts& parts, double minLength) {
 // Drops lines far thinner than the plan's walls: a plan drawn large (a PDF
 // page rendered wide) has door leaves and furniture lines several pixels
 // thick, but still a fraction of its walls' thickness.
-void DropHairlines(std::vector<Piece>& walls) {
+double DropHairlines(std::vector<Piece>& walls) {
     if (walls.size() < 4) {
-        return;
+        return 0;
     }
     std::vector<std::pair<double, double>> byThickness;  // thickness, length
     double total = 0;
@@ -896,6 +897,45 @@ void DropHairlines(std::vector<Piece>& walls) {
                     walls.begin(), walls.end(),
                     [typical](const Piece& wall) { return wall.thickness < kHairline * typical; }),
                 walls.end());
+    return typical;
+}
+
+// Drops the short strokes that meet no long wall: the letters of room names
+// on a plan drawn large are as thick as thin walls, and a stroke of one is
+// longer than a wall is thick, but it stands free. A short wall between two
+// doors meets the walls it joins. `typical`: the plan's usual wall thickness.
+void DropStrayStrokes(std::vector<Piece>& walls, double typical) {
+    if (typical <= 0) {
+        return;
+    }
+    const auto isLong = [typical](const Piece& wall) {
+        return wall.line.Length() >= kStrayLength * typical;
+    };
+    const auto meetsLongWall = [&](const Piece& wall) {
+        for (const Piece& other : walls) {
+            if (&other == &wall || !isLong(other)) {
+                continue;
+            }
+            for (const double t : {wall.line.from, wall.line.to}) {
+                const Point end = wall.line.At(t);
+                const double along =
+                    std::clamp(other.line.Along(end), other.line.from, other.line.to);
+                const Point nearest = other.line.At(along);
+                if (std::hypot(end.x - nearest.x, end.y - nearest.y) <=
+                    0.5 * (wall.thickness + other.thickness) + 2) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    std::vector<Piece> kept;
+    for (const Piece& wall : walls) {
+        if (isLong(wall) || meetsLongWall(wall)) {
+            kept.push_back(wall);
+        }
+    }
+    walls = std::move(kept);
 }
 
 // Cuts or lengthens each end that stops at another wall (within either's
@@ -1043,7 +1083,7 @@ std::vector<FoundWall> DetectWalls(const GreyPlan& plan, std::optional<double> p
         }
         walls.push_back(std::move(wall));
     }
-    DropHairlines(walls);
+    DropStrayStrokes(walls, DropHairlines(walls));
     MeetAtJunctions(walls);
 
     std::vector<FoundWall> found;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -98,6 +99,27 @@ TEST(WallDetection, TextArcsHatchingThinLinesAndSolidAreasAreNotWalls) {
         p.fillRect(QRectF(160, 10, 70, 50), Qt::black);  // a solid area
     });
     EXPECT_TRUE(walls.empty()) << Describe(walls);
+}
+
+// A plan drawn large: its room name's strokes are as thick as thin walls and
+// longer than a metre, but stand free of the walls.
+TEST(WallDetection, LargeLetteringInsideThickWallsIsNotAWall) {
+    const auto walls = Detect([](QPainter& p) {
+        for (const auto& [x1, y1, x2, y2] : {std::array{10, 10, 230, 10},
+                                             {10, 170, 230, 170},
+                                             {10, 10, 10, 170},
+                                             {230, 10, 230, 170}}) {
+            Line(p, 14, x1, y1, x2, y2);
+        }
+        QFont font("Liberation Sans");
+        font.setPixelSize(56);
+        p.setFont(font);
+        p.setPen(QColor(0x33, 0x33, 0x33));
+        p.setRenderHint(QPainter::Antialiasing);
+        p.drawText(QPointF(30, 80), "Lab");
+        p.drawText(QPointF(100, 150), "Store");
+    });
+    EXPECT_EQ(walls.size(), 4u) << Describe(walls);
 }
 
 // A door gap stays a gap; a wall drawn twice (overlapping, a pixel apart) is
