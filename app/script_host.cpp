@@ -709,8 +709,14 @@ bool KestrowScriptHost::DetectWalls(std::string& reason) {
 bool KestrowScriptHost::PlaceAccessPoint(const sitefile::MacBytes& bssid, double x, double y,
                                          std::string& reason) {
     if (m_workspace) {
-        return Finish(
-            m_workspace->Prep().PlaceAccessPoint(bssid, QPointF(x, y), std::string(), reason));
+        // Labelled with its network's name, as the window's chooser does.
+        std::string label;
+        for (const sitetools::HeardBssid& heard : sitetools::SitePrepTools::HeardBssids({x, y})) {
+            if (heard.bssid == bssid) {
+                label = heard.ssid;
+            }
+        }
+        return Finish(m_workspace->Prep().PlaceAccessPoint(bssid, QPointF(x, y), label, reason));
     }
     return Prepare(
         [&](plan::SitePreparation& prep, std::string& why) {

@@ -277,7 +277,14 @@ void SitePrepTools::BuildActions(QMainWindow& window) {
                             static_cast<int>(info.material));
     }
     // The list shows each material's losses in full.
-    m_material->view()->setMinimumWidth(m_material->view()->sizeHintForColumn(0) + 32);
+    // The list shows each material's losses in full (the menu's items are as
+    // wide as the box, which otherwise cuts the widest short).
+    int widest = 0;
+    for (int i = 0; i < m_material->count(); ++i) {
+        widest =
+            std::max(widest, m_material->fontMetrics().horizontalAdvance(m_material->itemText(i)));
+    }
+    m_material->setMinimumWidth(widest + 64);
     m_toolBar->addWidget(m_material);
     connect(m_material, qOverload<int>(&QComboBox::activated), this, [this] {
         const std::optional<size_t> selected = m_wallTool->Selected();
