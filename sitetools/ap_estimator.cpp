@@ -1,6 +1,11 @@
 #include "sitetools/ap_estimator.h"
 
 #include <QMetaObject>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <string>
 
 #include "coverage/coverage_map.h"
 
@@ -10,11 +15,47 @@ std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey) {
     const coverage::SiteSamples samples = coverage::PrepareSamples(survey);
     // One thread: the window's own work and the heatmap's have the others.
     const std::vector<coverage::SourceEstimate> places = coverage::LocateAccessPoints(survey, 1);
-    std::vector<EstimatedAp> out;
+    // One estimate a radio (the BSSIDs of its networks hang in one place):
+    // the surest of its BSSIDs'.
+    const std::vector<int> radios = coverage::RadioNumbers(samples.aps);
+    std::map<int, EstimatedAp> byRadio;
     for (size_t i = 0; i < places.size() && i < samples.aps.size(); ++i) {
-        if (places[i].located && !places[i].placed) {
-            out.push_back({samples.aps[i].bssid, samples.aps[i].ssid, places[i].x, places[i].y,
-                           places[i].uncertainty});
+        if (!places[i].located || places[i].placed) {
+            continue;
+        }
+        const EstimatedAp estimate{samples.aps[i].bssid, samples.aps[i].ssid, places[i].x,
+                                   places[i].y, places[i].uncertainty};
+        const int radio = i < radios.size() ? radios[i] : -static_cast<int>(i) - 1;
+        const auto [at, added] = byRadio.emplace(radio, estimate);
+        if (!added && estimate.uncertainty < at->second.uncertainty) {
+            at->second = estimate;
+        }
+    }
+    // Radios estimated within each other's uncertainty are one box (an
+    // access point's 2.4, 5 and 6 GHz radios): one mark, the surest place,
+    // naming every network it carries.
+    std::vector<EstimatedAp> surest;
+    for (const auto& [radio, estimate] : byRadio) {
+        surest.push_back(estimate);
+    }
+    std::stable_sort(surest.begin(), surest.end(), [](const EstimatedAp& a, const EstimatedAp& b) {
+        return a.uncertainty < b.uncertainty;
+    });
+    std::vector<EstimatedAp> out;
+    std::vector<std::set<std::string>> networks;
+    for (const EstimatedAp& estimate : surest) {
+        size_t box = 0;
+        while (box < out.size() && std::hypot(out[box].x - estimate.x, out[box].y - estimate.y) >
+                                       std::min(out[box].uncertainty, estimate.uncertainty)) {
+            ++box;
+        }
+        if (box == out.size()) {
+            out.push_back(estimate);
+            networks.emplace_back();
+        }
+        if (!estimate.label.empty() && networks[box].insert(estimate.label).second &&
+            networks[box].size() > 1) {
+            out[box].label += ", " + estimate.label;
         }
     }
     return out;
