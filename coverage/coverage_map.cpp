@@ -489,6 +489,42 @@ std::vector<SourceEstimate> LocateAccessPoints(const Survey& survey, unsigned th
     return out;
 }
 
+std::vector<std::vector<size_t>> MarkedPlaces(const std::vector<AccessPoint>& aps,
+                                              const std::vector<SourceEstimate>& sources,
+                                              int mapWidth, int mapHeight, const ApFilter* only) {
+    std::vector<size_t> shown;
+    for (size_t a = 0; a < aps.size() && a < sources.size(); ++a) {
+        const SourceEstimate& s = sources[a];
+        if (!s.located || (only != nullptr && !only->Selects(aps[a])) ||
+            (!s.placed && (aps[a].pointsHeard < kMinPositionsToLocate ||
+                           TooVagueToDraw(s.uncertainty, mapWidth, mapHeight)))) {
+            continue;
+        }
+        shown.push_back(a);
+    }
+    // Surest first, so each box takes its surest member's place.
+    std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) {
+        return sources[a].uncertainty < sources[b].uncertainty;
+    });
+    std::vector<std::vector<size_t>> boxes;
+    for (const size_t a : shown) {
+        const SourceEstimate& s = sources[a];
+        auto box = std::find_if(boxes.begin(), boxes.end(), [&](const std::vector<size_t>& b) {
+            const SourceEstimate& first = sources[b.front()];
+            const double apart = std::hypot(first.x - s.x, first.y - s.y);
+            return first.placed == s.placed &&
+                   (apart < 0.5 ||
+                    (!s.placed && apart <= std::min(first.uncertainty, s.uncertainty)));
+        });
+        if (box == boxes.end()) {
+            boxes.push_back({a});
+        } else {
+            box->push_back(a);
+        }
+    }
+    return boxes;
+}
+
 Grid CoverageModel::Map(const MapRequest& request) const {
     Grid grid;
     grid.spec = m_spec;

@@ -227,6 +227,17 @@ inline bool TooVagueToDraw(double uncertainty, int mapWidth, int mapHeight) {
     return uncertainty > 0.25 * std::hypot(mapWidth, mapHeight);
 }
 
+// The places a map marks, as indices of `sources` (the model's access
+// points' order): the placed ones, and the estimates not too vague to draw
+// of access points heard at kMinPositionsToLocate positions or more, among
+// those `only` selects. Estimates within each other's uncertainty are one box
+// (an access point's radios on 2.4, 5 and 6 GHz, or its BSSIDs of one radio):
+// one mark a box, at its surest estimate, listing its members surest first.
+std::vector<std::vector<size_t>> MarkedPlaces(const std::vector<AccessPoint>& aps,
+                                              const std::vector<SourceEstimate>& sources,
+                                              int mapWidth, int mapHeight,
+                                              const ApFilter* only = nullptr);
+
 // Access points whose place is estimated have been heard at this many
 // positions at least.
 constexpr int kMinPositionsToLocate = 3;

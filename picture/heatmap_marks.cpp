@@ -28,7 +28,8 @@ int MarkUnit(const QImage& picture) {
 
 MapMarks MarksOf(const coverage::CoverageModel& model,
                  const std::vector<coverage::SourceEstimate>& sources,
-                 const sitefile::SiteMeta* meta, std::optional<double> pixelsPerMetre) {
+                 const sitefile::SiteMeta* meta, std::optional<double> pixelsPerMetre,
+                 const coverage::ApFilter* only) {
     MapMarks marks;
     marks.pixelsPerMetre = pixelsPerMetre;
     for (const coverage::WallSegment& w : model.Walls()) {
@@ -36,27 +37,16 @@ MapMarks MarksOf(const coverage::CoverageModel& model,
             {w.x1, w.y1, w.x2, w.y2, static_cast<sitefile::Material>(w.material)});
     }
     const std::vector<coverage::AccessPoint>& aps = model.AccessPoints();
-    for (size_t a = 0; a < aps.size() && a < sources.size(); ++a) {
-        const coverage::SourceEstimate& s = sources[a];
-        if (!s.located ||
-            (!s.placed && (aps[a].pointsHeard < coverage::kMinPositionsToLocate ||
-                           coverage::TooVagueToDraw(s.uncertainty, model.Spec().mapWidth,
-                                                    model.Spec().mapHeight)))) {
-            continue;
-        }
+    for (const std::vector<size_t>& box : coverage::MarkedPlaces(
+             aps, sources, model.Spec().mapWidth, model.Spec().mapHeight, only)) {
+        const coverage::SourceEstimate& s = sources[box.front()];
         ApMark mark{s.x, s.y, s.placed, s.uncertainty, {}};
         const sitefile::PlacedAccessPoint* p =
-            meta != nullptr ? meta->PlacedAt(aps[a].bssid) : nullptr;
+            meta != nullptr ? meta->PlacedAt(aps[box.front()].bssid) : nullptr;
         if (s.placed && p != nullptr) {
             mark.label = p->label;
         }
-        // The BSSIDs of one radio share a place: one mark.
-        const bool drawn = std::any_of(marks.aps.begin(), marks.aps.end(), [&](const ApMark& m) {
-            return m.placed == mark.placed && std::hypot(m.x - mark.x, m.y - mark.y) < 0.5;
-        });
-        if (!drawn) {
-            marks.aps.push_back(mark);
-        }
+        marks.aps.push_back(mark);
     }
     return marks;
 }

@@ -32,12 +32,13 @@ struct MapMarks {
     std::optional<double> pixelsPerMetre;
 };
 
-// The walls the model took in and the access points it located (estimated
-// ones heard at coverage::kMinPositionsToLocate positions or more), placed
-// ones with their sidecar labels when `meta` is given.
+// The walls the model took in and the places coverage::MarkedPlaces marks
+// (of the access points `only` selects, all without), placed ones with their
+// sidecar labels when `meta` is given.
 MapMarks MarksOf(const coverage::CoverageModel& model,
                  const std::vector<coverage::SourceEstimate>& sources,
-                 const sitefile::SiteMeta* meta, std::optional<double> pixelsPerMetre);
+                 const sitefile::SiteMeta* meta, std::optional<double> pixelsPerMetre,
+                 const coverage::ApFilter* only = nullptr);
 
 // Placed access points as filled squares with their labels; estimated ones
 // as hollow diamonds inside a dashed circle of their uncertainty. `unit`

@@ -278,7 +278,11 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
         only.bands = {band};
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
-        c.images[BandImageName(band)] = MapPicture(HeatmapPicture(grid, site.map), site, &marks);
+        // Each band's map marks that band's access points, each network's its own.
+        const picture::MapMarks bandMarks =
+            picture::MarksOf(*c.model, c.model->Sources(), nullptr, site.pixelsPerMetre, &only);
+        c.images[BandImageName(band)] =
+            MapPicture(HeatmapPicture(grid, site.map), site, &bandMarks);
     }
     if (c.noise) {
         const coverage::Grid snr =
@@ -290,8 +294,10 @@ bool Compute(const ReportSite& site, const ReportOptions& options, Content& c, s
         only.ssids = {c.ssids[i].bytes};
         const coverage::Grid grid =
             c.model->Map(coverage::MapRequest(coverage::Metric::kStrongest, -67, only));
+        const picture::MapMarks ssidMarks =
+            picture::MarksOf(*c.model, c.model->Sources(), nullptr, site.pixelsPerMetre, &only);
         c.images[QString("ssid-%1.png").arg(i + 1)] =
-            MapPicture(HeatmapPicture(grid, site.map), site, &marks);
+            MapPicture(HeatmapPicture(grid, site.map), site, &ssidMarks);
     }
     c.images["signature.png"] = site.signature;
     return true;

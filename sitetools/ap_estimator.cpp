@@ -11,52 +11,29 @@
 
 namespace sitetools {
 
-std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey) {
+std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey, int mapWidth,
+                                              int mapHeight) {
     const coverage::SiteSamples samples = coverage::PrepareSamples(survey);
     // One thread: the window's own work and the heatmap's have the others.
     const std::vector<coverage::SourceEstimate> places = coverage::LocateAccessPoints(survey, 1);
-    // One estimate a radio (the BSSIDs of its networks hang in one place):
-    // the surest of its BSSIDs'.
-    const std::vector<int> radios = coverage::RadioNumbers(samples.aps);
-    std::map<int, EstimatedAp> byRadio;
-    for (size_t i = 0; i < places.size() && i < samples.aps.size(); ++i) {
-        if (!places[i].located || places[i].placed) {
-            continue;
-        }
-        const EstimatedAp estimate{samples.aps[i].bssid, samples.aps[i].ssid, places[i].x,
-                                   places[i].y, places[i].uncertainty};
-        const int radio = i < radios.size() ? radios[i] : -static_cast<int>(i) - 1;
-        const auto [at, added] = byRadio.emplace(radio, estimate);
-        if (!added && estimate.uncertainty < at->second.uncertainty) {
-            at->second = estimate;
-        }
-    }
-    // Radios estimated within each other's uncertainty are one box (an
-    // access point's 2.4, 5 and 6 GHz radios): one mark, the surest place,
-    // naming every network it carries.
-    std::vector<EstimatedAp> surest;
-    for (const auto& [radio, estimate] : byRadio) {
-        surest.push_back(estimate);
-    }
-    std::stable_sort(surest.begin(), surest.end(), [](const EstimatedAp& a, const EstimatedAp& b) {
-        return a.uncertainty < b.uncertainty;
-    });
     std::vector<EstimatedAp> out;
-    std::vector<std::set<std::string>> networks;
-    for (const EstimatedAp& estimate : surest) {
-        size_t box = 0;
-        while (box < out.size() && std::hypot(out[box].x - estimate.x, out[box].y - estimate.y) >
-                                       std::min(out[box].uncertainty, estimate.uncertainty)) {
-            ++box;
+    for (const std::vector<size_t>& box :
+         coverage::MarkedPlaces(samples.aps, places, mapWidth, mapHeight)) {
+        const coverage::SourceEstimate& surest = places[box.front()];
+        if (surest.placed) {
+            continue;  // drawn as placed
         }
-        if (box == out.size()) {
-            out.push_back(estimate);
-            networks.emplace_back();
+        EstimatedAp estimate{
+            samples.aps[box.front()].bssid, {}, surest.x, surest.y, surest.uncertainty};
+        // The box's networks, surest first.
+        std::set<std::string> named;
+        for (const size_t a : box) {
+            const std::string& ssid = samples.aps[a].ssid;
+            if (!ssid.empty() && named.insert(ssid).second) {
+                estimate.label += (estimate.label.empty() ? "" : ", ") + ssid;
+            }
         }
-        if (!estimate.label.empty() && networks[box].insert(estimate.label).second &&
-            networks[box].size() > 1) {
-            out[box].label += ", " + estimate.label;
-        }
+        out.push_back(std::move(estimate));
     }
     return out;
 }
@@ -75,10 +52,10 @@ ApEstimator::~ApEstimator() {
     m_thread.join();
 }
 
-void ApEstimator::Estimate(coverage::Survey survey) {
+void ApEstimator::Estimate(coverage::Survey survey, int mapWidth, int mapHeight) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_next = std::move(survey);
+        m_next = Request{std::move(survey), mapWidth, mapHeight};
         ++m_asked;
     }
     m_wake.notify_one();
@@ -97,11 +74,12 @@ void ApEstimator::Work() {
         if (m_stop) {
             return;
         }
-        coverage::Survey survey = std::move(*m_next);
+        Request request = std::move(*m_next);
         m_next.reset();
         const uint64_t asked = m_asked;
         lock.unlock();
-        std::vector<EstimatedAp> estimates = EstimateAccessPoints(survey);
+        std::vector<EstimatedAp> estimates =
+            EstimateAccessPoints(request.survey, request.mapWidth, request.mapHeight);
         lock.lock();
         if (m_asked != asked || m_stop) {
             continue;  // overtaken

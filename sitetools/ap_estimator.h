@@ -16,9 +16,10 @@
 
 namespace sitetools {
 
-// The estimates of a survey: the access points heard often enough to be
-// located and not placed on the plan, named by their network.
-std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey);
+// The estimates of a survey on a map this large: the marks of
+// coverage::MarkedPlaces that are not placed, named by their networks.
+std::vector<EstimatedAp> EstimateAccessPoints(const coverage::Survey& survey, int mapWidth,
+                                              int mapHeight);
 
 class ApEstimator : public QObject {
     Q_OBJECT
@@ -28,7 +29,7 @@ class ApEstimator : public QObject {
                          QObject* parent = nullptr);
     ~ApEstimator() override;
 
-    void Estimate(coverage::Survey survey);
+    void Estimate(coverage::Survey survey, int mapWidth, int mapHeight);
     // Whatever is under way or asked for is of no more use (another site).
     void Forget();
 
@@ -38,7 +39,12 @@ class ApEstimator : public QObject {
     std::function<void(std::vector<EstimatedAp>)> m_done;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::optional<coverage::Survey> m_next;
+    struct Request {
+        coverage::Survey survey;
+        int mapWidth = 0;
+        int mapHeight = 0;
+    };
+    std::optional<Request> m_next;
     uint64_t m_asked = 0;  // counts the requests and forgets, under m_mutex
     bool m_stop = false;
     std::thread m_thread;

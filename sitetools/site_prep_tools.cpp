@@ -370,7 +370,7 @@ void SitePrepTools::SurveyChanged() {
     }
     coverage::Survey survey = coverage::SurveyFromRecords(g_surveyList);
     coverage::ApplySiteMeta(Meta(), survey);
-    m_estimator->Estimate(std::move(survey));
+    m_estimator->Estimate(std::move(survey), Geometry().MapWidth(), Geometry().MapHeight());
 }
 
 MapTool* SitePrepTools::ActiveTool() const {

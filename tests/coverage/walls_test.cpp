@@ -172,4 +172,32 @@ TEST(Walls, PlacedAccessPointsStayWhereTheyWerePlaced) {
     EXPECT_GT(estimate.uncertainty, 0);
 }
 
+// One mark a box: radios estimated within each other's uncertainty fold into
+// the surest; a vague estimate, one heard too rarely and one the filter
+// leaves out get none; placed ones are marked apart from estimates.
+TEST(MarkedPlaces, FoldBoxesAndLeaveOutVagueRareAndUnselected) {
+    std::vector<AccessPoint> aps(6);
+    for (size_t i = 0; i < aps.size(); ++i) {
+        aps[i].bssid = TestBssid(static_cast<int>(i) + 1);
+        aps[i].pointsHeard = 5;
+        aps[i].band = channels::Band::k5GHz;
+    }
+    aps[4].pointsHeard = kMinPositionsToLocate - 1;
+    aps[5].band = channels::Band::k2_4GHz;
+    const std::vector<SourceEstimate> sources = {
+        {true, false, 100, 100, 30},  {true, false, 110, 100, 12},  // one box, 1 the surest
+        {true, true, 110, 100, 0},                                  // placed there
+        {true, false, 400, 300, 600},                               // too vague
+        {true, false, 300, 300, 10},                                // heard too rarely
+        {true, false, 300, 100, 10}};
+    const auto boxes = MarkedPlaces(aps, sources, 640, 480);
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0], (std::vector<size_t>{2}));
+    EXPECT_EQ(boxes[1], (std::vector<size_t>{5}));
+    EXPECT_EQ(boxes[2], (std::vector<size_t>{1, 0}));
+    ApFilter only;
+    only.bands = {channels::Band::k2_4GHz};
+    EXPECT_EQ(MarkedPlaces(aps, sources, 640, 480, &only), (std::vector<std::vector<size_t>>{{5}}));
+}
+
 }  // namespace
