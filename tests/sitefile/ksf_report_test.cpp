@@ -139,6 +139,32 @@ TEST_F(KsfReport, CheckPassesExitsZeroFailsExitsOneAndPrintsItsJsonShape) {
     EXPECT_EQ(c["points"]["pass"], 2) << corp.out << "the Cafe access point does not count";
 }
 
+// What cannot be true is left out by name, in the text, the JSON and the
+// pictures' warning; a name from the file cannot drive the terminal.
+TEST_F(KsfReport, ImpossibleRecordsAreListedAsIgnoredAndNamesPrintEscaped) {
+    PointsBytes odd;
+    odd.Point(10, 10, "\x1b[31mRed", 1)
+        .Entry(36, 0, Dbm(-75), Mac(1), "Corp")
+        .Point(90, 10, "Off", 0)
+        .Point(40, 40, "Loud", 1)
+        .Entry(36, 0, 0x15, Mac(2), "Corp");
+    const std::string site = Write("odd.ksf", odd);
+    const Outcome text = Ksf("check " + site + " --profile voice");
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_NE(text.out.find("ignored: point Off at (90, 10) lies off the 80 x 60 map\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("a level of +21 dBm is impossible"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << "escaped: " << text.out;
+    EXPECT_NE(text.out.find("\\x1b[31mRed"), std::string::npos) << text.out;
+    const ordered_json j =
+        ordered_json::parse(Ksf("check " + site + " --profile voice --format json").out);
+    EXPECT_EQ(j["ignored"].size(), 2u);
+    const Outcome heatmap = Ksf("heatmap " + site + " -o " + dir + "/odd.png");
+    EXPECT_EQ(heatmap.status, 0) << heatmap.err;
+    EXPECT_NE(heatmap.err.find("ksf: warning: ignored: "), std::string::npos) << heatmap.err;
+}
+
 TEST_F(KsfReport, CheckUsageErrorsExitTwoAndUnreadableSitesThree) {
     std::ofstream(dir + "/typo.json") << R"({"name": "typo", "min_strongest": -67})";
     const char* usage[] = {
