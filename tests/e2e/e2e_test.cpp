@@ -414,6 +414,28 @@ TEST_F(EndToEndTest, SaveIntoAVanishedFolderLeavesTheOldFileIntact) {
     EXPECT_FALSE(std::filesystem::exists(sub));
 }
 
+// Stored points the open could not read are never saved over: the save says
+// why and leaves the file as it was.
+TEST_F(EndToEndTest, ASaveNeverWritesOverStoredPointsThatCouldNotBeRead) {
+    const std::string scenario = m_folder.Write("lab.json", kLabScenario);
+    std::vector<uint8_t> damaged = m_site;
+    damaged.insert(damaged.end(), 17, 0xAB);  // not a whole point
+    const std::string site = m_folder.Write("site.ksf", damaged);
+    const KestrowResult run =
+        RunKestrow(m_folder, scenario, "open site.ksf\ntap 120 134\nsleep 1000\nsave\n");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::string lines = [&] {
+        std::string all;
+        for (const std::string& line : run.lines) {
+            all += line + "\n";
+        }
+        return all;
+    }();
+    EXPECT_NE(lines.find("its last 17 bytes are not a whole point"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("a save would lose them"), std::string::npos) << lines;
+    EXPECT_EQ(ReadBytes(site), damaged);
+}
+
 // The open refuses a site that no save could write back; a save refuses a
 // read-only site file and one replaced since the open, each with its reason,
 // leaving every file as it is and the survey in memory.
