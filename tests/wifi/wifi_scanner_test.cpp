@@ -284,6 +284,14 @@ TEST(WifiScanner, WithoutTheCapabilityTheHelperOrAServiceScans) {
         EXPECT_EQ(Endings(*rig.scanner), std::vector<int>{4}) << c.deferMs;
     }
 
+    // After NetworkManager restarts, the device's new path is found again.
+    Rig restarted = MakeRig();
+    restarted.kernel->privileged = false;
+    ASSERT_EQ(RunScan(restarted), ScanStatus::kDone) << restarted.scanner->Error();
+    restarted.bus->generation = 2;
+    ASSERT_EQ(RunScan(restarted), ScanStatus::kDone) << restarted.scanner->Error();
+    EXPECT_EQ(restarted.scanner->ScannedThrough(), "NetworkManager");
+
     // NetworkManager that takes the request and never scans: 35 s.
     Rig never = MakeRig();
     never.kernel->privileged = false;
