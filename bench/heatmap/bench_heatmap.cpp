@@ -7,7 +7,9 @@
 // ground truth the model does not describe (walls unlike their materials,
 // slanted crossings, shadowing, a receiver floor). Prints figures; not a test.
 //
-//   bench_heatmap [--quick] [--second]   (--second: the second ground truth alone)
+//   bench_heatmap [--quick] [--second] [--pictures DIR]
+//   (--second: the second ground truth alone; --pictures: its truth and maps
+//   side by side, DIR/second-N.ppm for N points)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -976,7 +978,67 @@ struct RealCase {
     std::vector<double> located;  // walls known
 };
 
-void RealTable(bool quick) {
+// Maps side by side as a PPM picture (`convert` makes it a PNG): each cell
+// 2 x 2 pixels in its strongest-signal band's colour, grey where a map has
+// no value, the survey points black and the walls dark grey.
+void WritePanels(const std::string& path, const coverage::GridSpec& spec,
+                 const std::vector<std::vector<double>>& panels, const coverage::Survey& survey,
+                 const std::vector<sim::Wall>& walls) {
+    const int cols = spec.Cols();
+    const int rows = spec.Rows();
+    const int gap = 8;
+    const int width = static_cast<int>(panels.size()) * (2 * cols + gap) - gap;
+    const int height = 2 * rows;
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3, 255);
+    const auto put = [&](int x, int y, uint32_t colour) {
+        if (x >= 0 && y >= 0 && x < width && y < height) {
+            uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = (colour >> 16) & 0xFF;
+            p[1] = (colour >> 8) & 0xFF;
+            p[2] = colour & 0xFF;
+        }
+    };
+    for (size_t k = 0; k < panels.size(); ++k) {
+        const int left = static_cast<int>(k) * (2 * cols + gap);
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < cols; ++c) {
+                const double v = panels[k][static_cast<size_t>(r) * cols + c];
+                const uint32_t colour =
+                    std::isnan(v)
+                        ? 0xC8C8C8u
+                        : ColorRefToRgb(
+                              kRssiBands[RssiBandIndex(static_cast<int>(std::lround(v)))].colorRef);
+                for (int d = 0; d < 4; ++d) {
+                    put(left + 2 * c + d % 2, 2 * r + d / 2, colour);
+                }
+            }
+        }
+        const double scale = 2.0 / spec.cell;
+        for (const sim::Wall& w : walls) {
+            const int steps = static_cast<int>(std::hypot(w.x2 - w.x1, w.y2 - w.y1) * scale) + 1;
+            for (int i = 0; i <= steps; ++i) {
+                const double t = static_cast<double>(i) / steps;
+                put(left + static_cast<int>((w.x1 + t * (w.x2 - w.x1)) * scale),
+                    static_cast<int>((w.y1 + t * (w.y2 - w.y1)) * scale), 0x404040u);
+            }
+        }
+        for (const coverage::SurveyPoint& p : survey.points) {
+            for (int d = 0; d < 9; ++d) {
+                put(left + static_cast<int>(p.x * scale) + d % 3 - 1,
+                    static_cast<int>(p.y * scale) + d / 3 - 1, 0x000000u);
+            }
+        }
+    }
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) {
+        Fail("cannot write " + path);
+    }
+    std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+    std::fwrite(rgb.data(), 1, rgb.size(), out);
+    std::fclose(out);
+}
+
+void RealTable(bool quick, const std::string& picturesDir) {
     const RealSite real = RealOffice();
     const Site& site = real.site;
     const size_t apCount = site.scenario.accessPoints.size();
@@ -1028,6 +1090,7 @@ void RealTable(bool quick) {
                     }
                 }
                 int k = 0;
+                std::vector<std::vector<double>> maps = {truth};
                 for (const coverage::Survey* survey :
                      {&plain, static_cast<const coverage::Survey*>(&walled)}) {
                     std::string error;
@@ -1053,6 +1116,9 @@ void RealTable(bool quick) {
                         floor2 += (best - truth[i]) * (best - truth[i]);
                         ++cells;
                     }
+                    if (!picturesDir.empty() && s == 0 && noise == 0) {
+                        maps.push_back(std::vector<double>(map.values.begin(), map.values.end()));
+                    }
                     const double rmse = std::sqrt(sum2 / std::max(1l, cells));
                     c.rmse[k] += rmse / surveys;
                     c.worst[k] = std::max(c.worst[k], rmse);
@@ -1060,6 +1126,11 @@ void RealTable(bool quick) {
                         c.ceiling += std::sqrt(floor2 / std::max(1l, cells)) / surveys;
                     }
                     ++k;
+                }
+                if (maps.size() == 3) {
+                    // The truth, the map with walls off, the map with walls known.
+                    WritePanels(picturesDir + "/second-" + std::to_string(density) + ".ppm", spec,
+                                maps, walled, site.scenario.walls);
                 }
                 LocationErrors(real, walled, c.located);
             }
@@ -1148,13 +1219,16 @@ void RealTimings(bool quick) {
 
 int main(int argc, char** argv) {
     bool quick = false, second = false;
+    std::string pictures;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[i], "--second") == 0) {
             second = true;
+        } else if (std::strcmp(argv[i], "--pictures") == 0 && i + 1 < argc) {
+            pictures = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench_heatmap [--quick] [--second]\n");
+            std::fprintf(stderr, "usage: bench_heatmap [--quick] [--second] [--pictures DIR]\n");
             return 2;
         }
     }
@@ -1163,7 +1237,7 @@ int main(int argc, char** argv) {
         Timings(quick);
         std::printf("\n");
     }
-    RealTable(quick);
+    RealTable(quick, pictures);
     RealTimings(quick);
     return 0;
 }
