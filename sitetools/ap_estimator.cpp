@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <set>
@@ -56,7 +57,6 @@ void ApEstimator::Estimate(coverage::Survey survey, int mapWidth, int mapHeight)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_next = Request{std::move(survey), mapWidth, mapHeight};
-        ++m_asked;
     }
     m_wake.notify_one();
 }
@@ -64,7 +64,7 @@ void ApEstimator::Estimate(coverage::Survey survey, int mapWidth, int mapHeight)
 void ApEstimator::Forget() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_next.reset();
-    ++m_asked;
+    ++m_site;
 }
 
 void ApEstimator::Work() {
@@ -76,29 +76,37 @@ void ApEstimator::Work() {
         }
         Request request = std::move(*m_next);
         m_next.reset();
-        const uint64_t asked = m_asked;
+        const uint64_t site = m_site;
         lock.unlock();
+        const auto started = std::chrono::steady_clock::now();
         std::vector<EstimatedAp> estimates =
             EstimateAccessPoints(request.survey, request.mapWidth, request.mapHeight);
+        const auto took = std::chrono::steady_clock::now() - started;
         lock.lock();
-        if (m_asked != asked || m_stop) {
-            continue;  // overtaken
+        if (m_site != site || m_stop) {
+            continue;  // another site by now
         }
-        // Delivered on this object's thread; a later request still overtakes
-        // it there.
+        // Delivered on this object's thread, even when a newer survey waits:
+        // during a walk the newest is always on its way, and these estimates
+        // are still newer than those shown.
         QMetaObject::invokeMethod(
             this,
-            [this, asked, estimates = std::move(estimates)]() mutable {
+            [this, site, estimates = std::move(estimates)]() mutable {
                 bool current = false;
                 {
                     std::lock_guard<std::mutex> check(m_mutex);
-                    current = m_asked == asked;
+                    current = m_site == site;
                 }
                 if (current) {
                     m_done(std::move(estimates));
                 }
             },
             Qt::QueuedConnection);
+        // At most half a core: as long again before the next survey, and at
+        // least a second (a walk brings a point every few seconds).
+        const auto rest =
+            std::max<std::chrono::steady_clock::duration>(took, std::chrono::seconds(1));
+        m_wake.wait_for(lock, rest, [this] { return m_stop; });
     }
 }
 

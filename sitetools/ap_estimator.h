@@ -1,8 +1,9 @@
 #pragma once
 // Where the survey puts the access points nobody placed: the coverage
 // model's fit of each one's source, worked out on a thread of its own so the
-// window never waits on it. The latest survey asked for wins; the estimates
-// of one that has been overtaken are dropped.
+// window never waits on it. The latest survey asked for is the next worked
+// on (those between are skipped), at most one a second; estimates of another
+// site than the one shown are dropped.
 #include <QObject>
 #include <condition_variable>
 #include <functional>
@@ -45,7 +46,7 @@ class ApEstimator : public QObject {
         int mapHeight = 0;
     };
     std::optional<Request> m_next;
-    uint64_t m_asked = 0;  // counts the requests and forgets, under m_mutex
+    uint64_t m_site = 0;  // counts the forgets (another site), under m_mutex
     bool m_stop = false;
     std::thread m_thread;
 };
