@@ -342,29 +342,42 @@ class KrigingModel : public FieldModel {
 // Local kriging, for surveys of more than kMaxExactPositions positions.
 //
 // One system over every position costs the cube of their number in time and
-// the square in memory. Beyond the bound each cell is kriged from the
-// kNeighbours positions nearest to it instead (a moving neighbourhood): with
-// a Matern 3/2 covariance the nearest readings screen the farther ones off,
-// so their weights are small and leaving them out moves the level little,
-// while the work per cell stays fixed. A nearest-neighbour Gaussian process
+// the square in memory. Beyond the bound each cell is kriged from a fixed
+// number of positions near it instead (a moving neighbourhood): with a
+// Matern 3/2 covariance the nearest readings screen the farther ones off, so
+// their weights are small and leaving them out moves the level little, while
+// the work per cell stays fixed. A nearest-neighbour Gaussian process
 // (Vecchia) would approximate the likelihood as well, but the fit already
 // looks at a spread subset of kMaxFitPositions positions, so only the
-// prediction has to scale, and conditioning each prediction on its nearest
-// readings is exactly local kriging, with no approximate factor to keep.
+// prediction has to scale, and conditioning each prediction on readings near
+// it is local kriging, with no approximate factor to keep.
+//
+// Screening is weakest where the fitted length scale is long beside the
+// spacing and the readings noisy: the exact model then averages the noise
+// over many more positions than the nearest. So a neighbourhood is the
+// kNeighbours nearest positions and the kFarNeighbours nearest of a sparser
+// spread (every kFarStride-th position), which reach about three times as
+// far for the same cost; over a survey denser than its length scale that
+// takes a third off the distance from the exact model that the nearest
+// alone leave.
 //
 // Cells share a neighbourhood by block: the plane is cut into squares of
-// half the neighbourhood's typical reach, and every cell of a square is
-// kriged from the positions nearest its centre. One eigendecomposition per
+// half the nearest neighbours' typical reach, and every cell of a square is
+// kriged from the neighbourhood of its centre. One eigendecomposition per
 // square and length scale then serves every access point's noise ratio, as
-// in the exact model. Each access point keeps the mean its fit estimated
-// (simple kriging around it), so a survey small enough to fall into one
-// neighbourhood gets the exact model's levels. Positions are found through a
-// uniform grid of buckets. The squares depend on the survey alone: a level
-// depends neither on which cells are asked together nor on the threads. Its
-// cost: levels jump slightly across the edge of two squares.
+// in the exact model. Each access point keeps the mean its fit estimated on
+// the fit's positions (simple kriging around it), so a survey small enough
+// to fall into one neighbourhood gets the exact model's levels. Positions
+// are found through uniform grids of buckets. The squares depend on the
+// survey alone: a level depends neither on which cells are asked together
+// nor on the threads. The cost: levels jump slightly across the edge of two
+// squares, and a mean from fewer positions than the exact model's, the
+// larger part of the difference where length scales are short.
 
-// Positions each cell is kriged from.
-constexpr size_t kNeighbours = 64;
+// Positions a neighbourhood takes, nearest first (see above).
+constexpr size_t kNeighbours = 48;
+constexpr size_t kFarNeighbours = 32;
+constexpr size_t kFarStride = 8;
 // A square's side, as a share of the distance that takes in kNeighbours
 // positions around a typical position.
 constexpr double kBlockShare = 0.5;
@@ -494,7 +507,12 @@ class LocalKrigingModel : public FieldModel {
 
     LocalKrigingModel(size_t apCount, const ArrayXd& x, const ArrayXd& y,
                       const VectorXd& rootWeights)
-        : FieldModel(apCount), m_x(x), m_y(y), m_rootWeights(rootWeights), m_index(x, y) {
+        : FieldModel(apCount),
+          m_x(x),
+          m_y(y),
+          m_rootWeights(rootWeights),
+          m_index(x, y),
+          m_far(Stride(x), Stride(y)) {
         // Squares of about half the reach of a neighbourhood: the median,
         // over a spread of positions, of the distance to the farthest of
         // their nearest kNeighbours.
@@ -509,10 +527,9 @@ class LocalKrigingModel : public FieldModel {
         m_side = std::max(1.0, kBlockShare * reach[reach.size() / 2]);
     }
 
-    // Estimates the means, then solves the squares holding a position and
-    // the leave-one-out levels; `levels` are the readings (positions x output
-    // columns), the groups' means where the estimate starts. False once
-    // cancelled.
+    // Solves the squares holding a position and the leave-one-out levels;
+    // `levels` are the readings (positions x output columns), their
+    // columns less each one's mean in `residuals`. False once cancelled.
     bool Fit(const MatrixXd& levels, std::vector<Group> groups,
              std::vector<std::pair<size_t, double>> flat, unsigned threads,
              const std::atomic<bool>* cancel) {
@@ -547,74 +564,34 @@ class LocalKrigingModel : public FieldModel {
             }
         }
         firsts.push_back(n);
-        // Each square's neighbourhood solved for the positions it holds; a
-        // position it leaves out (a square holding more than kNeighbours)
-        // gets a neighbourhood of its own. With `sums`, each one's share of
-        // the means' estimates; else the weights and the leave-one-out levels.
         std::vector<Block> blocks(firsts.size() - 1);
-        const auto solveAll = [&](std::vector<Sums>* sums) {
-            std::vector<std::vector<Eigen::Index>> missed(blocks.size());
-            std::vector<Sums> blockSums(blocks.size());
-            std::vector<double>* loo = sums == nullptr ? &m_leaveOneOut : nullptr;
-            if (!ParallelFor(
-                    blocks.size(), threads,
-                    [&](size_t b) {
-                        std::vector<Eigen::Index> inside;
-                        for (size_t i = firsts[b]; i < firsts[b + 1]; ++i) {
-                            inside.push_back(held[i].second);
-                        }
-                        const auto [cx, cy] = Centre(held[firsts[b]].first);
-                        Block block = Solve(cx, cy, &inside, loo, &missed[b],
-                                            sums != nullptr ? &blockSums[b] : nullptr);
-                        if (sums == nullptr) {
-                            blocks[b] = std::move(block);
-                        }
-                    },
-                    cancel)) {
-                return false;
-            }
-            std::vector<Eigen::Index> rest;
-            for (const auto& m : missed) {
-                rest.insert(rest.end(), m.begin(), m.end());
-            }
-            std::vector<Sums> restSums(rest.size());
-            if (!ParallelFor(
-                    rest.size(), threads,
-                    [&](size_t i) {
-                        const std::vector<Eigen::Index> one{rest[i]};
-                        Solve(m_x[rest[i]], m_y[rest[i]], &one, loo, nullptr,
-                              sums != nullptr ? &restSums[i] : nullptr);
-                    },
-                    cancel)) {
-                return false;
-            }
-            if (sums != nullptr) {
-                *sums = std::move(blockSums);
-                sums->insert(sums->end(), restSums.begin(), restSums.end());
-            }
-            return true;
-        };
-        // Each access point's mean: its generalised least-squares estimate
-        // 1' K^-1 y / 1' K^-1 1, each position's row of K^-1 taken from its
-        // square's neighbourhood. Added in a fixed order.
-        std::vector<Sums> sums;
-        if (!solveAll(&sums)) {
+        std::vector<std::vector<Eigen::Index>> missed(blocks.size());
+        if (!ParallelFor(
+                blocks.size(), threads,
+                [&](size_t b) {
+                    std::vector<Eigen::Index> inside;
+                    for (size_t i = firsts[b]; i < firsts[b + 1]; ++i) {
+                        inside.push_back(held[i].second);
+                    }
+                    const auto [cx, cy] = Centre(held[firsts[b]].first);
+                    blocks[b] = Solve(cx, cy, &inside, &m_leaveOneOut, &missed[b]);
+                },
+                cancel)) {
             return false;
         }
-        for (size_t g = 0; g < m_groups.size(); ++g) {
-            Group& group = m_groups[g];
-            ArrayXXd total = ArrayXXd::Zero(static_cast<Eigen::Index>(group.column.size()), 2);
-            for (const Sums& part : sums) {
-                total += part[g];
-            }
-            for (size_t j = 0; j < group.column.size(); ++j) {
-                const Eigen::Index jj = static_cast<Eigen::Index>(j);
-                const double shift = total(jj, 1) > 0 ? total(jj, 0) / total(jj, 1) : 0.0;
-                group.means[jj] += shift;
-                m_residuals.col(static_cast<Eigen::Index>(group.column[j])).array() -= shift;
-            }
+        // A position its square's neighbourhood leaves out (a square holding
+        // more than kNeighbours) is left out of its own.
+        std::vector<Eigen::Index> rest;
+        for (const auto& m : missed) {
+            rest.insert(rest.end(), m.begin(), m.end());
         }
-        if (!solveAll(nullptr)) {
+        if (!ParallelFor(
+                rest.size(), threads,
+                [&](size_t i) {
+                    const std::vector<Eigen::Index> one{rest[i]};
+                    Solve(m_x[rest[i]], m_y[rest[i]], &one, &m_leaveOneOut);
+                },
+                cancel)) {
             return false;
         }
         for (size_t b = 0; b < blocks.size(); ++b) {
@@ -706,10 +683,6 @@ class LocalKrigingModel : public FieldModel {
     std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
 
   private:
-    // Per group, for each access point: the sums of the rows of K^-1 at
-    // some positions times the residuals, and times ones.
-    using Sums = std::vector<ArrayXXd>;
-
     // A square's neighbourhood and, for each group, the kriging weights of
     // its positions: neighbours x access points of the group.
     struct Block {
@@ -733,15 +706,22 @@ class LocalKrigingModel : public FieldModel {
         return {(col + 0.5) * m_side, (row + 0.5) * m_side};
     }
 
-    // The weights of the positions nearest (cx, cy). For each position of
-    // `held` the neighbourhood holds, also its leave-one-out levels (from the
-    // others of the neighbourhood) into `leaveOneOut`, its rows of K^-1 into
-    // `sums`; those it does not hold go to `missed`.
-    Block Solve(double cx, double cy, const std::vector<Eigen::Index>* held = nullptr,
+    // The weights of the positions nearest (cx, cy). With `leftOut`, also
+    // each of those positions' leave-one-out levels (from the others of the
+    // neighbourhood) into `leaveOneOut`; those it does not hold go to `missed`.
+    Block Solve(double cx, double cy, const std::vector<Eigen::Index>* leftOut = nullptr,
                 std::vector<double>* leaveOneOut = nullptr,
-                std::vector<Eigen::Index>* missed = nullptr, Sums* sums = nullptr) const {
+                std::vector<Eigen::Index>* missed = nullptr) const {
         Block block;
         block.near = m_index.Nearest(cx, cy, kNeighbours);
+        const size_t nearest = block.near.size();
+        for (Eigen::Index f : m_far.Nearest(cx, cy, kFarNeighbours)) {
+            const Eigen::Index p = f * static_cast<Eigen::Index>(kFarStride);
+            if (std::find(block.near.begin(), block.near.begin() + nearest, p) ==
+                block.near.begin() + nearest) {
+                block.near.push_back(p);
+            }
+        }
         const Eigen::Index k = static_cast<Eigen::Index>(block.near.size());
         ArrayXd nx(k), ny(k);
         VectorXd w(k);
@@ -752,10 +732,10 @@ class LocalKrigingModel : public FieldModel {
             w[j] = m_rootWeights[p];
         }
         const ArrayXXd distance = SquaredDistances(nx.data(), ny.data(), k, nx, ny).sqrt();
-        // Where each position held sits in the neighbourhood.
+        // Where each position left out sits in the neighbourhood.
         std::vector<std::pair<Eigen::Index, Eigen::Index>> out;  // position, index
-        if (held != nullptr) {
-            for (Eigen::Index p : *held) {
+        if (leftOut != nullptr) {
+            for (Eigen::Index p : *leftOut) {
                 const auto at = std::find(block.near.begin(), block.near.end(), p);
                 if (at != block.near.end()) {
                     out.emplace_back(p, static_cast<Eigen::Index>(at - block.near.begin()));
@@ -781,33 +761,15 @@ class LocalKrigingModel : public FieldModel {
                 }
             }
             const MatrixXd z = vectors.transpose() * (w.asDiagonal() * r);
-            const ArrayXd u = vectors.transpose() * w;
-            if (sums != nullptr) {
-                sums->push_back(ArrayXXd::Zero(members, 2));
-            }
             MatrixXd weights(k, members);
             const MatrixXd squaredVectors = vectors.cwiseAbs2();
             for (Eigen::Index m = 0; m < members; ++m) {
                 const ArrayXd d = values.array() + g.lambda[m];
                 const VectorXd beta = w.asDiagonal() * (vectors * (z.col(m).array() / d).matrix());
                 weights.col(m) = beta;
-                if (sums != nullptr) {
-                    // The rows of K^-1 at the positions held, times the
-                    // residuals and times ones.
-                    const VectorXd ones = w.asDiagonal() * (vectors * ((u / d).matrix()));
-                    for (const auto& [p, j] : out) {
-                        (void)p;
-                        sums->back()(m, 0) += beta[j];
-                        sums->back()(m, 1) += ones[j];
-                    }
-                }
                 for (const auto& [p, j] : out) {
-                    if (leaveOneOut == nullptr) {
-                        break;
-                    }
                     // Leaving position j out changes its prediction by
-                    // beta_j / P_jj, P the neighbourhood's inverse (the mean
-                    // held as estimated on every position).
+                    // beta_j / P_jj, P the system's inverse.
                     const double pjj =
                         w[j] * w[j] * squaredVectors.row(j).dot(d.inverse().matrix());
                     const size_t column = g.column[static_cast<size_t>(m)];
@@ -821,11 +783,20 @@ class LocalKrigingModel : public FieldModel {
         return block;
     }
 
+    static ArrayXd Stride(const ArrayXd& v) {
+        ArrayXd out((v.size() + kFarStride - 1) / kFarStride);
+        for (Eigen::Index i = 0; i < out.size(); ++i) {
+            out[i] = v[i * static_cast<Eigen::Index>(kFarStride)];
+        }
+        return out;
+    }
+
     ArrayXd m_x;
     ArrayXd m_y;
     VectorXd m_rootWeights;
     PositionIndex m_index;
-    double m_side = 1;  // of a square, in map pixels
+    PositionIndex m_far;  // every kFarStride-th position
+    double m_side = 1;    // of a square, in map pixels
     std::vector<Group> m_groups;
     std::vector<std::pair<size_t, double>> m_flat;  // output column, level
     MatrixXd m_residuals;  // positions x output columns: the levels less each one's mean
@@ -910,19 +881,26 @@ std::unique_ptr<FieldModel> KrigeColumns(const SiteSamples& samples, const Matri
     }
     std::sort(used.begin(), used.end());
     if (n > exactPositions) {
-        // Each access point's mean is estimated on all positions (see Fit),
-        // from its weighted average.
+        // Each access point's mean as its fit estimated it, on the fit's
+        // positions.
         std::vector<LocalKrigingModel::Group> groups;
         for (int k : used) {
+            const Spectrum& s = spectra[static_cast<size_t>(k)];
             LocalKrigingModel::Group group;
-            group.length = lengths[static_cast<size_t>(k)];
+            group.length = s.length;
             std::vector<double> lambda, means;
             for (size_t a = 0; a < fits.size(); ++a) {
-                if (!fits[a].flat && fits[a].length == k) {
-                    group.column.push_back(a);
-                    lambda.push_back(fits[a].lambda);
-                    means.push_back(average[static_cast<Eigen::Index>(a)]);
+                if (fits[a].flat || fits[a].length != k) {
+                    continue;
                 }
+                const Eigen::Index column = static_cast<Eigen::Index>(a);
+                const ArrayXd d = s.values.array() + fits[a].lambda;
+                const ArrayXd u = s.ones.array();
+                const double shift =
+                    (u * s.centred.col(column).array() / d).sum() / (u.square() / d).sum();
+                group.column.push_back(a);
+                lambda.push_back(fits[a].lambda);
+                means.push_back(average[column] + shift);
             }
             group.lambda = Eigen::Map<const VectorXd>(lambda.data(), Eigen::Index(lambda.size()));
             group.means = Eigen::Map<const VectorXd>(means.data(), Eigen::Index(means.size()));
