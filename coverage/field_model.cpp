@@ -51,6 +51,9 @@ ArrayXXd SquaredDistances(const double* x, const double* y, size_t count, const 
 // ---------------------------------------------------------------------------
 // Inverse-distance weighting, power 2, over every survey position.
 
+// Positions whose leave-one-out levels are weighted together.
+constexpr size_t kIdwRows = 256;
+
 class IdwModel : public FieldModel {
   public:
     IdwModel(const SiteSamples& s, const std::vector<size_t>& aps)
@@ -91,14 +94,23 @@ class IdwModel : public FieldModel {
         if (n < 2) {
             return out;
         }
-        const ArrayXXd d2 = SquaredDistances(m_x.data(), m_y.data(), n, m_x, m_y);
-        MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
-        weights.diagonal().setZero();
-        const VectorXd total = weights.rowwise().sum();
-        const MatrixXd sums = weights * m_levels;
-        for (size_t i = 0; i < n; ++i) {
-            for (size_t a = 0; a < apCount; ++a) {
-                out[i * apCount + a] = sums(i, a) / total(i);
+        // A few rows at a time: the whole matrix would be positions squared.
+        for (size_t first = 0; first < n; first += kIdwRows) {
+            const size_t rows = std::min(kIdwRows, n - first);
+            const ArrayXXd d2 =
+                SquaredDistances(m_x.data() + first, m_y.data() + first, rows, m_x, m_y);
+            MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
+            for (size_t i = 0; i < rows; ++i) {
+                weights(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(first + i)) = 0;
+            }
+            const VectorXd total = weights.rowwise().sum();
+            const MatrixXd sums = weights * m_levels;
+            for (size_t i = 0; i < rows; ++i) {
+                const Eigen::Index r = static_cast<Eigen::Index>(i);
+                for (size_t a = 0; a < apCount; ++a) {
+                    out[(first + i) * apCount + a] =
+                        sums(r, static_cast<Eigen::Index>(a)) / total(r);
+                }
             }
         }
         return out;
