@@ -1069,6 +1069,10 @@ constexpr double kMinLossDb = 3;
 // Rounds of calibration: locate the sources with the losses, calibrate the
 // losses with the sources.
 constexpr int kCalibrationRounds = 2;
+// The calibration solves its readings' matrix itself up to this many
+// entries, its normal equations beyond (a survey of 30,000 positions and 50
+// access points would need a gigabyte).
+constexpr Eigen::Index kMaxCalibrationEntries = 8 * 1024 * 1024;
 // The variance of a reading a position's uncertainty assumes at least, dB^2:
 // a fit through three readings is exact, but the readings are not.
 constexpr double kMinReadingVariance = 4;
@@ -1501,44 +1505,73 @@ void Calibrate(const Positions& at, const SiteSamples& samples, const std::vecto
     if (trended.empty() || unknowns == static_cast<Eigen::Index>(2 * trended.size())) {
         return;  // no wall crossed: nothing to learn
     }
-    MatrixXd a = MatrixXd::Zero(rows, unknowns);
-    VectorXd b = VectorXd::Zero(rows);
-    Eigen::Index row = 0;
-    for (size_t k = 0; k < trended.size(); ++k) {
-        const SourceFit& fit = fits[trended[k]];
-        const int band = BandIndex(samples.aps[aps[trended[k]]].band);
-        for (size_t p = 0; p < samples.Positions(); ++p) {
-            const double level = samples.Level(p, aps[trended[k]]);
-            if (!(level > kNotHeardDbm)) {
-                continue;
-            }
-            const Eigen::Index i = static_cast<Eigen::Index>(p);
-            const double w = at.rootWeights[i];
-            a(row, static_cast<Eigen::Index>(2 * k)) = w;
-            a(row, static_cast<Eigen::Index>(2 * k + 1)) =
-                -w * FallOff(at.x[i] - fit.x, at.y[i] - fit.y);
-            for (size_t m = 0; m < materials; ++m) {
-                const int c = crossings[k][p * materials + m];
-                if (c != 0) {
-                    a(row, column[m * 3 + band]) = -w * c;
+    // Every row of the problem: its nonzero entries (column, value) and its
+    // right-hand side.
+    std::vector<std::pair<Eigen::Index, double>> entries;
+    const auto forEachRow = [&](const auto& take) {
+        for (size_t k = 0; k < trended.size(); ++k) {
+            const SourceFit& fit = fits[trended[k]];
+            const int band = BandIndex(samples.aps[aps[trended[k]]].band);
+            for (size_t p = 0; p < samples.Positions(); ++p) {
+                const double level = samples.Level(p, aps[trended[k]]);
+                if (!(level > kNotHeardDbm)) {
+                    continue;
                 }
+                const Eigen::Index i = static_cast<Eigen::Index>(p);
+                const double w = at.rootWeights[i];
+                entries.clear();
+                entries.emplace_back(static_cast<Eigen::Index>(2 * k), w);
+                entries.emplace_back(static_cast<Eigen::Index>(2 * k + 1),
+                                     -w * FallOff(at.x[i] - fit.x, at.y[i] - fit.y));
+                for (size_t m = 0; m < materials; ++m) {
+                    const int c = crossings[k][p * materials + m];
+                    if (c != 0) {
+                        entries.emplace_back(column[m * 3 + band], -w * c);
+                    }
+                }
+                take(w * level);
             }
-            b[row++] = w * level;
         }
-    }
-    for (size_t m = 0; m < materials; ++m) {
-        for (int band = 0; band < 3; ++band) {
-            const double start = building.materialLossDb[m][band];
-            const double spread = std::max(kMinPriorSpreadDb, kPriorShare * start);
-            const int col = column[m * 3 + band];
-            if (col >= 0) {
-                a(row, col) = kReadingSpreadDb / spread;
-                b[row] = kReadingSpreadDb / spread * start;
+        for (size_t m = 0; m < materials; ++m) {
+            for (int band = 0; band < 3; ++band) {
+                const double start = building.materialLossDb[m][band];
+                const double spread = std::max(kMinPriorSpreadDb, kPriorShare * start);
+                const int col = column[m * 3 + band];
+                entries.clear();
+                if (col >= 0) {
+                    entries.emplace_back(col, kReadingSpreadDb / spread);
+                }
+                take(col >= 0 ? kReadingSpreadDb / spread * start : 0.0);
             }
-            ++row;
         }
+    };
+    VectorXd solution;
+    if (rows * unknowns <= kMaxCalibrationEntries) {
+        MatrixXd a = MatrixXd::Zero(rows, unknowns);
+        VectorXd b = VectorXd::Zero(rows);
+        Eigen::Index row = 0;
+        forEachRow([&](double rhs) {
+            for (const auto& [col, value] : entries) {
+                a(row, col) = value;
+            }
+            b[row++] = rhs;
+        });
+        solution = a.colPivHouseholderQr().solve(b);
+    } else {
+        // A large survey: the normal equations, summed row by row, instead
+        // of a matrix of every reading.
+        MatrixXd normal = MatrixXd::Zero(unknowns, unknowns);
+        VectorXd moment = VectorXd::Zero(unknowns);
+        forEachRow([&](double rhs) {
+            for (const auto& [i, u] : entries) {
+                for (const auto& [j, v] : entries) {
+                    normal(i, j) += u * v;
+                }
+                moment[i] += u * rhs;
+            }
+        });
+        solution = normal.colPivHouseholderQr().solve(moment);
     }
-    const VectorXd solution = a.colPivHouseholderQr().solve(b);
     for (size_t m = 0; m < materials; ++m) {
         for (int band = 0; band < 3; ++band) {
             const int col = column[m * 3 + band];
