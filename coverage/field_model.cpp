@@ -377,14 +377,17 @@ class KrigingModel : public FieldModel {
 // half the nearest neighbours' typical reach, and every cell of a square is
 // kriged from the neighbourhood of its centre. One eigendecomposition per
 // square and length scale then serves every access point's noise ratio, as
-// in the exact model. Each access point keeps the mean its fit estimated on
-// the fit's positions (simple kriging around it), so a survey small enough
-// to fall into one neighbourhood gets the exact model's levels. Positions
-// are found through uniform grids of buckets. The squares depend on the
-// survey alone: a level depends neither on which cells are asked together
-// nor on the threads. The cost: levels jump slightly across the edge of two
-// squares, and a mean from fewer positions than the exact model's, the
-// larger part of the difference where length scales are short.
+// in the exact model. Each cell is kriged around its access point's mean
+// (simple kriging), the generalised least-squares mean of the exact model
+// over every position, with the inverse of the covariance a Vecchia
+// approximation needs only a few neighbours per position for (see
+// EstimateMeans): the mean of the fit's subset alone left ten times the
+// difference on surveys whose length scales are short. Over few enough
+// positions to fall into one neighbourhood the levels are the exact
+// model's. Positions are found through uniform grids of buckets. The
+// squares depend on the survey alone: a level depends neither on which
+// cells are asked together nor on the threads. The cost: levels jump
+// slightly across the edge of two squares.
 
 // Positions a neighbourhood takes, nearest first (see above).
 constexpr size_t kNeighbours = 48;
@@ -395,6 +398,10 @@ constexpr size_t kFarStride = 8;
 constexpr double kBlockShare = 0.5;
 // Positions in a bucket of the index, on average.
 constexpr double kBucketPositions = 2;
+// Positions each position is conditioned on in the means' estimate, and
+// positions taken together by one thread there.
+constexpr size_t kMeanNeighbours = 24;
+constexpr size_t kMeanChunk = 256;
 // Positions whose neighbourhood sizes the squares.
 constexpr size_t kReachSamples = 64;
 
@@ -539,11 +546,12 @@ class LocalKrigingModel : public FieldModel {
         m_side = std::max(1.0, kBlockShare * reach[reach.size() / 2]);
     }
 
-    // Solves the squares holding a position and the leave-one-out levels;
-    // `levels` are the readings (positions x output columns), their
-    // columns less each one's mean in `residuals`. False once cancelled.
+    // Estimates the means over every position (unless `meansExact`: the
+    // groups' means came from every position already), then solves the
+    // squares holding a position and the leave-one-out levels. `levels` are
+    // the readings, positions x output columns. False once cancelled.
     bool Fit(const MatrixXd& levels, std::vector<Group> groups,
-             std::vector<std::pair<size_t, double>> flat, unsigned threads,
+             std::vector<std::pair<size_t, double>> flat, bool meansExact, unsigned threads,
              const std::atomic<bool>* cancel) {
         m_groups = std::move(groups);
         m_flat = std::move(flat);
@@ -555,6 +563,9 @@ class LocalKrigingModel : public FieldModel {
                 m_residuals.col(static_cast<Eigen::Index>(g.column[j])).array() -=
                     g.means[static_cast<Eigen::Index>(j)];
             }
+        }
+        if (!meansExact && !EstimateMeans(threads, cancel)) {
+            return false;
         }
         m_leaveOneOut.assign(n * columns, 0.0);
         for (const auto& [column, level] : m_flat) {
@@ -695,6 +706,160 @@ class LocalKrigingModel : public FieldModel {
     std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
 
   private:
+    // Per group, for each access point: two sums (see EstimateMeans).
+    using Sums = std::vector<ArrayXXd>;
+
+    // Each access point's mean, from where the groups hold it: its
+    // generalised least-squares estimate 1' K^-1 y / 1' K^-1 1 over every
+    // position, K^-1 as Vecchia's approximation B' D^-1 B has it: each
+    // position conditioned on the kMeanNeighbours nearest of those before it
+    // in a scattered order (those of earlier rounds of a doubling, for an
+    // index per round). The residuals follow. False once cancelled.
+    bool EstimateMeans(unsigned threads, const std::atomic<bool>* cancel) {
+        const size_t n = static_cast<size_t>(m_x.size());
+        // A scattered order: rank r holds position r * step mod n.
+        size_t step = 2654435761u % n;
+        while (std::gcd(step, n) != 1) {
+            ++step;
+        }
+        std::vector<Eigen::Index> order(n);
+        for (size_t r = 0; r < n; ++r) {
+            order[r] = static_cast<Eigen::Index>(r * step % n);
+        }
+        // Chunks of ranks, each conditioned on the ranks before `known`.
+        struct Chunk {
+            size_t first, end, known;
+        };
+        std::vector<Chunk> chunks;
+        std::vector<size_t> rounds;  // the ranks before each round
+        for (size_t first = 0, known = 0; first < n;) {
+            const size_t end =
+                known == 0 ? std::min(n, kMeanNeighbours + 1) : std::min(n, 2 * first);
+            for (size_t c = first; c < end; c += kMeanChunk) {
+                chunks.push_back({c, std::min(end, c + kMeanChunk), known});
+            }
+            rounds.push_back(known);
+            known = end;
+            first = end;
+        }
+        // An index over the ranks before each round (none for the first,
+        // whose positions are conditioned on those before them directly).
+        std::vector<std::unique_ptr<PositionIndex>> indices(rounds.size());
+        std::vector<std::vector<Eigen::Index>> members(rounds.size());
+        for (size_t k = 1; k < rounds.size(); ++k) {
+            members[k].assign(order.begin(),
+                              order.begin() + static_cast<std::ptrdiff_t>(rounds[k]));
+            ArrayXd ix(static_cast<Eigen::Index>(rounds[k])), iy(ix.size());
+            for (Eigen::Index i = 0; i < ix.size(); ++i) {
+                ix[i] = m_x[members[k][static_cast<size_t>(i)]];
+                iy[i] = m_y[members[k][static_cast<size_t>(i)]];
+            }
+            indices[k] = std::make_unique<PositionIndex>(ix, iy);
+        }
+        std::vector<Sums> sums(chunks.size());
+        if (!ParallelFor(
+                chunks.size(), threads,
+                [&](size_t c) {
+                    const Chunk& chunk = chunks[c];
+                    const size_t round = static_cast<size_t>(
+                        std::find(rounds.begin(), rounds.end(), chunk.known) - rounds.begin());
+                    for (const Group& g : m_groups) {
+                        sums[c].push_back(
+                            ArrayXXd::Zero(static_cast<Eigen::Index>(g.column.size()), 2));
+                    }
+                    for (size_t r = chunk.first; r < chunk.end; ++r) {
+                        const Eigen::Index i = order[r];
+                        std::vector<Eigen::Index> given;
+                        if (round == 0) {
+                            given.assign(order.begin(),
+                                         order.begin() + static_cast<std::ptrdiff_t>(r));
+                        } else {
+                            for (Eigen::Index f :
+                                 indices[round]->Nearest(m_x[i], m_y[i], kMeanNeighbours)) {
+                                given.push_back(members[round][static_cast<size_t>(f)]);
+                            }
+                        }
+                        Condition(i, given, sums[c]);
+                    }
+                },
+                cancel)) {
+            return false;
+        }
+        for (size_t g = 0; g < m_groups.size(); ++g) {
+            Group& group = m_groups[g];
+            ArrayXXd total = ArrayXXd::Zero(static_cast<Eigen::Index>(group.column.size()), 2);
+            for (const Sums& part : sums) {
+                total += part[g];
+            }
+            for (size_t j = 0; j < group.column.size(); ++j) {
+                const Eigen::Index jj = static_cast<Eigen::Index>(j);
+                const double shift = total(jj, 1) > 0 ? total(jj, 0) / total(jj, 1) : 0.0;
+                group.means[jj] += shift;
+                m_residuals.col(static_cast<Eigen::Index>(group.column[j])).array() -= shift;
+            }
+        }
+        return true;
+    }
+
+    // Position i's term of 1' B' D^-1 B r and 1' B' D^-1 B 1, conditioned on
+    // the positions `given`, for every access point of every group.
+    void Condition(Eigen::Index i, const std::vector<Eigen::Index>& given, Sums& sums) const {
+        const Eigen::Index q = static_cast<Eigen::Index>(given.size());
+        ArrayXd gx(q), gy(q);
+        VectorXd w(q);
+        ArrayXXd toI(q, 1);
+        for (Eigen::Index j = 0; j < q; ++j) {
+            const Eigen::Index p = given[static_cast<size_t>(j)];
+            gx[j] = m_x[p];
+            gy[j] = m_y[p];
+            w[j] = m_rootWeights[p];
+            toI(j, 0) = std::hypot(m_x[p] - m_x[i], m_y[p] - m_y[i]);
+        }
+        const ArrayXXd distance = SquaredDistances(gx.data(), gy.data(), q, gx, gy).sqrt();
+        const double wi = m_rootWeights[i] * m_rootWeights[i];
+        for (size_t g = 0; g < m_groups.size(); ++g) {
+            const Group& group = m_groups[g];
+            const Eigen::Index members = static_cast<Eigen::Index>(group.column.size());
+            MatrixXd rn(q, members);
+            VectorXd ri(members);
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const Eigen::Index column =
+                    static_cast<Eigen::Index>(group.column[static_cast<size_t>(m)]);
+                ri[m] = m_residuals(i, column);
+                for (Eigen::Index j = 0; j < q; ++j) {
+                    rn(j, m) = m_residuals(given[static_cast<size_t>(j)], column);
+                }
+            }
+            if (q == 0) {
+                for (Eigen::Index m = 0; m < members; ++m) {
+                    const double d = 1 + group.lambda[m] / wi;
+                    sums[g](m, 0) += ri[m] / d;
+                    sums[g](m, 1) += 1 / d;
+                }
+                continue;
+            }
+            const MatrixXd c =
+                w.asDiagonal() * Matern32(distance, group.length).matrix() * w.asDiagonal();
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(c);
+            const VectorXd values = solver.eigenvalues().cwiseMax(0.0);
+            const MatrixXd& vectors = solver.eigenvectors();
+            const VectorXd k = Matern32(toI, group.length).matrix();
+            const ArrayXd uk = vectors.transpose() * (w.asDiagonal() * k);
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const ArrayXd d = values.array() + group.lambda[m];
+                // b = K_NN^-1 k: the weights of the given positions.
+                const VectorXd b = w.asDiagonal() * (vectors * (uk / d).matrix());
+                const double variance = 1 + group.lambda[m] / wi - k.dot(b);
+                if (!(variance > 0)) {
+                    continue;
+                }
+                const double a = 1 - b.sum();
+                sums[g](m, 0) += a * (ri[m] - b.dot(rn.col(m))) / variance;
+                sums[g](m, 1) += a * a / variance;
+            }
+        }
+    }
+
     // A square's neighbourhood and, for each group, the kriging weights of
     // its positions: neighbours x access points of the group.
     struct Block {
@@ -893,8 +1058,8 @@ std::unique_ptr<FieldModel> KrigeColumns(const SiteSamples& samples, const Matri
     }
     std::sort(used.begin(), used.end());
     if (n > exactPositions) {
-        // Each access point's mean as its fit estimated it, on the fit's
-        // positions.
+        // Each access point's mean as its fit estimated it on the fit's
+        // positions, where the local model starts its estimate over all.
         std::vector<LocalKrigingModel::Group> groups;
         for (int k : used) {
             const Spectrum& s = spectra[static_cast<size_t>(k)];
@@ -926,7 +1091,7 @@ std::unique_ptr<FieldModel> KrigeColumns(const SiteSamples& samples, const Matri
             }
         }
         auto model = std::make_unique<LocalKrigingModel>(columns, x, y, rootWeights);
-        if (!model->Fit(levels, std::move(groups), std::move(flat), threads, cancel)) {
+        if (!model->Fit(levels, std::move(groups), std::move(flat), whole, threads, cancel)) {
             return nullptr;
         }
         return model;
