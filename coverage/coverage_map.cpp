@@ -337,10 +337,10 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
     }
     if (options.method == Method::kKriging) {
         model->m_field = FitKriging(WithoutWalls(samples, chosen, sources), chosen,
-                                    model->m_threads, options.cancel);
+                                    model->m_threads, options.cancel, options.exactPositions);
     } else if (options.method == Method::kPathLoss) {
-        model->m_field =
-            FitTrendKriging(samples, chosen, sources, model->m_threads, options.cancel);
+        model->m_field = FitTrendKriging(samples, chosen, sources, model->m_threads, options.cancel,
+                                         options.exactPositions);
     } else {
         model->m_field = FitIdw(WithoutWalls(samples, chosen, sources), chosen);
     }
@@ -381,7 +381,19 @@ std::shared_ptr<const CoverageModel> CoverageModel::Build(const Survey& survey,
         }
     }
 
-    // Every cell within reach, tile by tile.
+    // Every cell within reach, tile by tile, once the model is ready for them.
+    if (apCount > 0) {
+        std::vector<double> cx(cellCount), cy(cellCount);
+        for (size_t i = 0; i < cellCount; ++i) {
+            cx[i] = spec.CentreX(static_cast<int>(model->m_cells[i] % spec.Cols()));
+            cy[i] = spec.CentreY(static_cast<int>(model->m_cells[i] / spec.Cols()));
+        }
+        if (!model->m_field->Prepare(cx.data(), cy.data(), cellCount, model->m_threads,
+                                     options.cancel)) {
+            error = "cancelled";
+            return nullptr;
+        }
+    }
     if (apCount > 0) {
         const size_t tiles = (cellCount + kTileCells - 1) / kTileCells;
         const FieldModel& field = *model->m_field;

@@ -125,10 +125,15 @@ GridSpec DefaultGridSpec(int mapWidth, int mapHeight, std::optional<double> pixe
 constexpr int64_t kMaxCells = 64ll * 1024 * 1024;
 constexpr int64_t kMaxCellLevels = 64ll * 1024 * 1024;  // cells with a value x access points
 // The largest survey a model is built from, checked before anything is
-// allocated for it: its positions (survey points at one place count once),
-// which every method's fit and leave-one-out grow with faster than linearly,
-// and its positions x access points, the levels it holds.
-constexpr size_t kMaxPositions = 3000;
+// allocated for it: its positions (survey points at one place count once)
+// and its positions x access points, the levels it holds. Kriging grows
+// about linearly with the positions past kMaxExactPositions (see
+// BuildOptions::exactPositions); inverse-distance weighting looks at every
+// position from every cell, so it grows with cells x positions.
+constexpr size_t kMaxPositions = 30000;
+// Up to this many positions kriging solves one system over all of them;
+// beyond, each block of cells is kriged from its nearest positions.
+constexpr size_t kMaxExactPositions = 300;
 // The most walls a model takes in: each costs a crossing test per survey
 // position and per row of cells, for every access point (about a
 // millisecond each for an office-sized survey).
@@ -201,6 +206,9 @@ struct BuildOptions {
     unsigned threads = 0;                       // 0: one per core
     const ApFilter* only = nullptr;             // interpolate only these (all by default)
     const std::atomic<bool>* cancel = nullptr;  // set it to abandon the build
+    // Kriging over more positions than this krige each block of cells from
+    // its nearest positions instead of from all of them (0: always).
+    size_t exactPositions = kMaxExactPositions;
     // Told of the stages and of every whole percent of the cells, from the
     // building threads; none when empty.
     BuildProgress progress;

@@ -3,8 +3,10 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
 #include <unsupported/Eigen/NonLinearOptimization>
 
 #include "coverage/parallel.h"
@@ -49,6 +51,9 @@ ArrayXXd SquaredDistances(const double* x, const double* y, size_t count, const 
 // ---------------------------------------------------------------------------
 // Inverse-distance weighting, power 2, over every survey position.
 
+// Positions whose leave-one-out levels are weighted together.
+constexpr size_t kIdwRows = 256;
+
 class IdwModel : public FieldModel {
   public:
     IdwModel(const SiteSamples& s, const std::vector<size_t>& aps)
@@ -89,14 +94,23 @@ class IdwModel : public FieldModel {
         if (n < 2) {
             return out;
         }
-        const ArrayXXd d2 = SquaredDistances(m_x.data(), m_y.data(), n, m_x, m_y);
-        MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
-        weights.diagonal().setZero();
-        const VectorXd total = weights.rowwise().sum();
-        const MatrixXd sums = weights * m_levels;
-        for (size_t i = 0; i < n; ++i) {
-            for (size_t a = 0; a < apCount; ++a) {
-                out[i * apCount + a] = sums(i, a) / total(i);
+        // A few rows at a time: the whole matrix would be positions squared.
+        for (size_t first = 0; first < n; first += kIdwRows) {
+            const size_t rows = std::min(kIdwRows, n - first);
+            const ArrayXXd d2 =
+                SquaredDistances(m_x.data() + first, m_y.data() + first, rows, m_x, m_y);
+            MatrixXd weights = d2.max(kSamePlace2).inverse().matrix();
+            for (size_t i = 0; i < rows; ++i) {
+                weights(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(first + i)) = 0;
+            }
+            const VectorXd total = weights.rowwise().sum();
+            const MatrixXd sums = weights * m_levels;
+            for (size_t i = 0; i < rows; ++i) {
+                const Eigen::Index r = static_cast<Eigen::Index>(i);
+                for (size_t a = 0; a < apCount; ++a) {
+                    out[(first + i) * apCount + a] =
+                        sums(r, static_cast<Eigen::Index>(a)) / total(r);
+                }
             }
         }
         return out;
@@ -336,10 +350,643 @@ class KrigingModel : public FieldModel {
     ArrayXd m_y;
 };
 
+// ---------------------------------------------------------------------------
+// Local kriging, for surveys of more than kMaxExactPositions positions.
+//
+// One system over every position costs the cube of their number in time and
+// the square in memory. Beyond the bound each cell is kriged from a fixed
+// number of positions near it instead (a moving neighbourhood): with a
+// Matern 3/2 covariance the nearest readings screen the farther ones off, so
+// their weights are small and leaving them out moves the level little, while
+// the work per cell stays fixed. A nearest-neighbour Gaussian process
+// (Vecchia) would approximate the likelihood as well, but the fit already
+// looks at a spread subset of kMaxFitPositions positions, so only the
+// prediction has to scale, and conditioning each prediction on readings near
+// it is local kriging, with no approximate factor to keep.
+//
+// Screening is weakest where the fitted length scale is long beside the
+// spacing and the readings noisy: the exact model then averages the noise
+// over many more positions than the nearest. So a neighbourhood is the
+// kNeighbours nearest positions and the kFarNeighbours nearest of a sparser
+// spread (every kFarStride-th position), which reach about three times as
+// far for the same cost; over a survey denser than its length scale that
+// takes a third off the distance from the exact model that the nearest
+// alone leave.
+//
+// Cells share a neighbourhood by block: the plane is cut into squares of
+// half the nearest neighbours' typical reach, and every cell of a square is
+// kriged from the neighbourhood of its centre. One eigendecomposition per
+// square and length scale then serves every access point's noise ratio, as
+// in the exact model. Each cell is kriged around its access point's mean
+// (simple kriging), the generalised least-squares mean of the exact model
+// over every position, with the inverse of the covariance a Vecchia
+// approximation needs only a few neighbours per position for (see
+// EstimateMeans): the mean of the fit's subset alone left ten times the
+// difference on surveys whose length scales are short. Over few enough
+// positions to fall into one neighbourhood the levels are the exact
+// model's. Positions are found through uniform grids of buckets. The
+// squares depend on the survey alone: a level depends neither on which
+// cells are asked together nor on the threads. The cost: levels jump
+// slightly across the edge of two squares.
+
+// Positions a neighbourhood takes, nearest first (see above).
+constexpr size_t kNeighbours = 48;
+constexpr size_t kFarNeighbours = 32;
+constexpr size_t kFarStride = 8;
+// A square's side, as a share of the distance that takes in kNeighbours
+// positions around a typical position.
+constexpr double kBlockShare = 0.5;
+// Positions in a bucket of the index, on average.
+constexpr double kBucketPositions = 2;
+// Positions each position is conditioned on in the means' estimate, and
+// positions taken together by one thread there.
+constexpr size_t kMeanNeighbours = 24;
+constexpr size_t kMeanChunk = 256;
+// Positions whose neighbourhood sizes the squares.
+constexpr size_t kReachSamples = 64;
+
+// The positions nearest a place, through a uniform grid of buckets.
+class PositionIndex {
+  public:
+    PositionIndex(const ArrayXd& x, const ArrayXd& y) : m_x(x), m_y(y) {
+        const Eigen::Index n = x.size();
+        m_x0 = x.minCoeff();
+        m_y0 = y.minCoeff();
+        const double w = x.maxCoeff() - m_x0, h = y.maxCoeff() - m_y0;
+        m_side = std::max(1e-6, std::sqrt((w + 1) * (h + 1) * kBucketPositions / n));
+        m_cols = static_cast<int>(w / m_side) + 1;
+        m_rows = static_cast<int>(h / m_side) + 1;
+        m_start.assign(static_cast<size_t>(m_cols) * m_rows + 1, 0);
+        for (Eigen::Index i = 0; i < n; ++i) {
+            ++m_start[Bucket(x[i], y[i]) + 1];
+        }
+        std::partial_sum(m_start.begin(), m_start.end(), m_start.begin());
+        std::vector<size_t> next(m_start.begin(), m_start.end() - 1);
+        m_items.resize(static_cast<size_t>(n));
+        for (Eigen::Index i = 0; i < n; ++i) {
+            m_items[next[Bucket(x[i], y[i])]++] = i;
+        }
+    }
+
+    // The `k` positions nearest (qx, qy) (all when there are fewer), nearest
+    // first, the lower index first at equal distances.
+    std::vector<Eigen::Index> Nearest(double qx, double qy, size_t k) const {
+        k = std::min(k, m_items.size());
+        const int cx = Column(qx), cy = Row(qy);
+        std::vector<std::pair<double, Eigen::Index>> found;
+        const auto visit = [&](int row, int col) {
+            const size_t b = static_cast<size_t>(row) * m_cols + col;
+            for (size_t j = m_start[b]; j < m_start[b + 1]; ++j) {
+                const Eigen::Index i = m_items[j];
+                const double dx = m_x[i] - qx, dy = m_y[i] - qy;
+                found.emplace_back(dx * dx + dy * dy, i);
+            }
+        };
+        for (int r = 0;; ++r) {
+            const int c0 = cx - r, c1 = cx + r, r0 = cy - r, r1 = cy + r;
+            for (int row = std::max(r0, 0); row <= std::min(r1, m_rows - 1); ++row) {
+                if (row == r0 || row == r1) {
+                    for (int col = std::max(c0, 0); col <= std::min(c1, m_cols - 1); ++col) {
+                        visit(row, col);
+                    }
+                    continue;
+                }
+                if (c0 >= 0) {
+                    visit(row, c0);
+                }
+                if (c1 < m_cols && c1 != c0) {
+                    visit(row, c1);
+                }
+            }
+            const bool all = c0 <= 0 && r0 <= 0 && c1 >= m_cols - 1 && r1 >= m_rows - 1;
+            if (all) {
+                break;
+            }
+            if (found.size() >= k) {
+                // Every position not visited is at least `bound` away.
+                double bound = std::numeric_limits<double>::infinity();
+                if (c0 > 0) {
+                    bound = std::min(bound, qx - (m_x0 + c0 * m_side));
+                }
+                if (c1 < m_cols - 1) {
+                    bound = std::min(bound, m_x0 + (c1 + 1) * m_side - qx);
+                }
+                if (r0 > 0) {
+                    bound = std::min(bound, qy - (m_y0 + r0 * m_side));
+                }
+                if (r1 < m_rows - 1) {
+                    bound = std::min(bound, m_y0 + (r1 + 1) * m_side - qy);
+                }
+                std::nth_element(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(k - 1),
+                                 found.end());
+                if (bound > 0 && found[k - 1].first < bound * bound) {
+                    break;
+                }
+            }
+        }
+        std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(k),
+                          found.end());
+        std::vector<Eigen::Index> out(k);
+        for (size_t j = 0; j < k; ++j) {
+            out[j] = found[j].second;
+        }
+        return out;
+    }
+
+  private:
+    int Column(double x) const { return Clamp((x - m_x0) / m_side, m_cols); }
+    int Row(double y) const { return Clamp((y - m_y0) / m_side, m_rows); }
+    static int Clamp(double v, int count) {
+        return v >= 0 ? static_cast<int>(std::min(v, static_cast<double>(count - 1))) : 0;
+    }
+    size_t Bucket(double x, double y) const {
+        return static_cast<size_t>(Row(y)) * m_cols + Column(x);
+    }
+
+    ArrayXd m_x;
+    ArrayXd m_y;
+    double m_x0 = 0;
+    double m_y0 = 0;
+    double m_side = 1;
+    int m_cols = 1;
+    int m_rows = 1;
+    std::vector<size_t> m_start;  // each bucket's first item, buckets row by row
+    std::vector<Eigen::Index> m_items;
+};
+
+class LocalKrigingModel : public FieldModel {
+  public:
+    // Access points sharing a length scale.
+    struct Group {
+        double length = 0;
+        std::vector<size_t> column;  // each one's place in the output
+        VectorXd lambda;             // noise ratios
+        VectorXd means;
+    };
+
+    LocalKrigingModel(size_t apCount, const ArrayXd& x, const ArrayXd& y,
+                      const VectorXd& rootWeights)
+        : FieldModel(apCount),
+          m_x(x),
+          m_y(y),
+          m_rootWeights(rootWeights),
+          m_index(x, y),
+          m_far(Stride(x), Stride(y)) {
+        // Squares of about half the reach of a neighbourhood: the median,
+        // over a spread of positions, of the distance to the farthest of
+        // their nearest kNeighbours.
+        const size_t n = static_cast<size_t>(x.size());
+        std::vector<double> reach;
+        for (size_t s = 0; s < std::min(n, kReachSamples); ++s) {
+            const Eigen::Index p = static_cast<Eigen::Index>(s * n / std::min(n, kReachSamples));
+            const Eigen::Index far = m_index.Nearest(x[p], y[p], kNeighbours).back();
+            reach.push_back(std::hypot(x[far] - x[p], y[far] - y[p]));
+        }
+        std::nth_element(reach.begin(), reach.begin() + reach.size() / 2, reach.end());
+        m_side = std::max(1.0, kBlockShare * reach[reach.size() / 2]);
+    }
+
+    // Estimates the means over every position (unless `meansExact`: the
+    // groups' means came from every position already), then solves the
+    // squares holding a position and the leave-one-out levels. `levels` are
+    // the readings, positions x output columns. False once cancelled.
+    bool Fit(const MatrixXd& levels, std::vector<Group> groups,
+             std::vector<std::pair<size_t, double>> flat, bool meansExact, unsigned threads,
+             const std::atomic<bool>* cancel) {
+        m_groups = std::move(groups);
+        m_flat = std::move(flat);
+        const size_t n = static_cast<size_t>(m_x.size());
+        const size_t columns = ApCount();
+        m_residuals = levels;
+        for (const Group& g : m_groups) {
+            for (size_t j = 0; j < g.column.size(); ++j) {
+                m_residuals.col(static_cast<Eigen::Index>(g.column[j])).array() -=
+                    g.means[static_cast<Eigen::Index>(j)];
+            }
+        }
+        if (!meansExact && !EstimateMeans(threads, cancel)) {
+            return false;
+        }
+        m_leaveOneOut.assign(n * columns, 0.0);
+        for (const auto& [column, level] : m_flat) {
+            for (size_t i = 0; i < n; ++i) {
+                m_leaveOneOut[i * columns + column] = level;
+            }
+        }
+        // Each position's square, and the positions of each.
+        std::vector<std::pair<uint64_t, Eigen::Index>> held(n);
+        for (size_t i = 0; i < n; ++i) {
+            const Eigen::Index p = static_cast<Eigen::Index>(i);
+            held[i] = {Key(m_x[p], m_y[p]), p};
+        }
+        std::sort(held.begin(), held.end());
+        std::vector<size_t> firsts;
+        for (size_t i = 0; i < n; ++i) {
+            if (i == 0 || held[i].first != held[i - 1].first) {
+                firsts.push_back(i);
+            }
+        }
+        firsts.push_back(n);
+        std::vector<Block> blocks(firsts.size() - 1);
+        std::vector<std::vector<Eigen::Index>> missed(blocks.size());
+        if (!ParallelFor(
+                blocks.size(), threads,
+                [&](size_t b) {
+                    std::vector<Eigen::Index> inside;
+                    for (size_t i = firsts[b]; i < firsts[b + 1]; ++i) {
+                        inside.push_back(held[i].second);
+                    }
+                    const auto [cx, cy] = Centre(held[firsts[b]].first);
+                    blocks[b] = Solve(cx, cy, &inside, &m_leaveOneOut, &missed[b]);
+                },
+                cancel)) {
+            return false;
+        }
+        // A position its square's neighbourhood leaves out (a square holding
+        // more than kNeighbours) is left out of its own.
+        std::vector<Eigen::Index> rest;
+        for (const auto& m : missed) {
+            rest.insert(rest.end(), m.begin(), m.end());
+        }
+        if (!ParallelFor(
+                rest.size(), threads,
+                [&](size_t i) {
+                    const std::vector<Eigen::Index> one{rest[i]};
+                    Solve(m_x[rest[i]], m_y[rest[i]], &one, &m_leaveOneOut);
+                },
+                cancel)) {
+            return false;
+        }
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            m_blocks.emplace(held[firsts[b]].first, std::move(blocks[b]));
+        }
+        return true;
+    }
+
+    bool Prepare(const double* x, const double* y, size_t count, unsigned threads,
+                 const std::atomic<bool>* cancel) override {
+        std::vector<uint64_t> keys;
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t key = Key(x[i], y[i]);
+            if ((keys.empty() || keys.back() != key) && m_blocks.count(key) == 0) {
+                keys.push_back(key);
+            }
+        }
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        std::vector<Block> blocks(keys.size());
+        if (!ParallelFor(
+                keys.size(), threads,
+                [&](size_t b) {
+                    const auto [cx, cy] = Centre(keys[b]);
+                    blocks[b] = Solve(cx, cy);
+                },
+                cancel)) {
+            return false;
+        }
+        for (size_t b = 0; b < keys.size(); ++b) {
+            m_blocks.emplace(keys[b], std::move(blocks[b]));
+        }
+        return true;
+    }
+
+    void Predict(const double* x, const double* y, size_t count, double* out) const override {
+        const size_t apCount = ApCount();
+        for (const auto& [column, level] : m_flat) {
+            for (size_t i = 0; i < count; ++i) {
+                out[i * apCount + column] = level;
+            }
+        }
+        if (m_groups.empty()) {
+            return;
+        }
+        std::vector<std::pair<uint64_t, size_t>> order(count);
+        for (size_t i = 0; i < count; ++i) {
+            order[i] = {Key(x[i], y[i]), i};
+        }
+        std::sort(order.begin(), order.end());
+        for (size_t first = 0; first < count;) {
+            size_t end = first + 1;
+            while (end < count && order[end].first == order[first].first) {
+                ++end;
+            }
+            Block own;
+            const auto known = m_blocks.find(order[first].first);
+            if (known == m_blocks.end()) {
+                const auto [cx, cy] = Centre(order[first].first);
+                own = Solve(cx, cy);
+            }
+            const Block& block = known == m_blocks.end() ? own : known->second;
+            const Eigen::Index rows = static_cast<Eigen::Index>(end - first);
+            const Eigen::Index k = static_cast<Eigen::Index>(block.near.size());
+            ArrayXXd distance(rows, k);
+            for (Eigen::Index j = 0; j < k; ++j) {
+                const Eigen::Index p = block.near[static_cast<size_t>(j)];
+                for (Eigen::Index r = 0; r < rows; ++r) {
+                    const size_t i = order[first + static_cast<size_t>(r)].second;
+                    distance(r, j) = std::hypot(x[i] - m_x[p], y[i] - m_y[p]);
+                }
+            }
+            for (size_t g = 0; g < m_groups.size(); ++g) {
+                const Group& group = m_groups[g];
+                const MatrixXd levels =
+                    Matern32(distance, group.length).matrix() * block.weights[g];
+                for (Eigen::Index r = 0; r < rows; ++r) {
+                    const size_t i = order[first + static_cast<size_t>(r)].second;
+                    for (size_t m = 0; m < group.column.size(); ++m) {
+                        const Eigen::Index mm = static_cast<Eigen::Index>(m);
+                        out[i * apCount + group.column[m]] = group.means[mm] + levels(r, mm);
+                    }
+                }
+            }
+            first = end;
+        }
+    }
+
+    std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
+
+  private:
+    // Per group, for each access point: two sums (see EstimateMeans).
+    using Sums = std::vector<ArrayXXd>;
+
+    // Each access point's mean, from where the groups hold it: its
+    // generalised least-squares estimate 1' K^-1 y / 1' K^-1 1 over every
+    // position, K^-1 as Vecchia's approximation B' D^-1 B has it: each
+    // position conditioned on the kMeanNeighbours nearest of those before it
+    // in a scattered order (those of earlier rounds of a doubling, for an
+    // index per round). The residuals follow. False once cancelled.
+    bool EstimateMeans(unsigned threads, const std::atomic<bool>* cancel) {
+        const size_t n = static_cast<size_t>(m_x.size());
+        // A scattered order: rank r holds position r * step mod n.
+        size_t step = 2654435761u % n;
+        while (std::gcd(step, n) != 1) {
+            ++step;
+        }
+        std::vector<Eigen::Index> order(n);
+        for (size_t r = 0; r < n; ++r) {
+            order[r] = static_cast<Eigen::Index>(r * step % n);
+        }
+        // Chunks of ranks, each conditioned on the ranks before `known`.
+        struct Chunk {
+            size_t first, end, known;
+        };
+        std::vector<Chunk> chunks;
+        std::vector<size_t> rounds;  // the ranks before each round
+        for (size_t first = 0, known = 0; first < n;) {
+            const size_t end =
+                known == 0 ? std::min(n, kMeanNeighbours + 1) : std::min(n, 2 * first);
+            for (size_t c = first; c < end; c += kMeanChunk) {
+                chunks.push_back({c, std::min(end, c + kMeanChunk), known});
+            }
+            rounds.push_back(known);
+            known = end;
+            first = end;
+        }
+        // An index over the ranks before each round (none for the first,
+        // whose positions are conditioned on those before them directly).
+        std::vector<std::unique_ptr<PositionIndex>> indices(rounds.size());
+        std::vector<std::vector<Eigen::Index>> members(rounds.size());
+        for (size_t k = 1; k < rounds.size(); ++k) {
+            members[k].assign(order.begin(),
+                              order.begin() + static_cast<std::ptrdiff_t>(rounds[k]));
+            ArrayXd ix(static_cast<Eigen::Index>(rounds[k])), iy(ix.size());
+            for (Eigen::Index i = 0; i < ix.size(); ++i) {
+                ix[i] = m_x[members[k][static_cast<size_t>(i)]];
+                iy[i] = m_y[members[k][static_cast<size_t>(i)]];
+            }
+            indices[k] = std::make_unique<PositionIndex>(ix, iy);
+        }
+        std::vector<Sums> sums(chunks.size());
+        if (!ParallelFor(
+                chunks.size(), threads,
+                [&](size_t c) {
+                    const Chunk& chunk = chunks[c];
+                    const size_t round = static_cast<size_t>(
+                        std::find(rounds.begin(), rounds.end(), chunk.known) - rounds.begin());
+                    for (const Group& g : m_groups) {
+                        sums[c].push_back(
+                            ArrayXXd::Zero(static_cast<Eigen::Index>(g.column.size()), 2));
+                    }
+                    for (size_t r = chunk.first; r < chunk.end; ++r) {
+                        const Eigen::Index i = order[r];
+                        std::vector<Eigen::Index> given;
+                        if (round == 0) {
+                            given.assign(order.begin(),
+                                         order.begin() + static_cast<std::ptrdiff_t>(r));
+                        } else {
+                            for (Eigen::Index f :
+                                 indices[round]->Nearest(m_x[i], m_y[i], kMeanNeighbours)) {
+                                given.push_back(members[round][static_cast<size_t>(f)]);
+                            }
+                        }
+                        Condition(i, given, sums[c]);
+                    }
+                },
+                cancel)) {
+            return false;
+        }
+        for (size_t g = 0; g < m_groups.size(); ++g) {
+            Group& group = m_groups[g];
+            ArrayXXd total = ArrayXXd::Zero(static_cast<Eigen::Index>(group.column.size()), 2);
+            for (const Sums& part : sums) {
+                total += part[g];
+            }
+            for (size_t j = 0; j < group.column.size(); ++j) {
+                const Eigen::Index jj = static_cast<Eigen::Index>(j);
+                const double shift = total(jj, 1) > 0 ? total(jj, 0) / total(jj, 1) : 0.0;
+                group.means[jj] += shift;
+                m_residuals.col(static_cast<Eigen::Index>(group.column[j])).array() -= shift;
+            }
+        }
+        return true;
+    }
+
+    // Position i's term of 1' B' D^-1 B r and 1' B' D^-1 B 1, conditioned on
+    // the positions `given`, for every access point of every group.
+    void Condition(Eigen::Index i, const std::vector<Eigen::Index>& given, Sums& sums) const {
+        const Eigen::Index q = static_cast<Eigen::Index>(given.size());
+        ArrayXd gx(q), gy(q);
+        VectorXd w(q);
+        ArrayXXd toI(q, 1);
+        for (Eigen::Index j = 0; j < q; ++j) {
+            const Eigen::Index p = given[static_cast<size_t>(j)];
+            gx[j] = m_x[p];
+            gy[j] = m_y[p];
+            w[j] = m_rootWeights[p];
+            toI(j, 0) = std::hypot(m_x[p] - m_x[i], m_y[p] - m_y[i]);
+        }
+        const ArrayXXd distance = SquaredDistances(gx.data(), gy.data(), q, gx, gy).sqrt();
+        const double wi = m_rootWeights[i] * m_rootWeights[i];
+        for (size_t g = 0; g < m_groups.size(); ++g) {
+            const Group& group = m_groups[g];
+            const Eigen::Index members = static_cast<Eigen::Index>(group.column.size());
+            MatrixXd rn(q, members);
+            VectorXd ri(members);
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const Eigen::Index column =
+                    static_cast<Eigen::Index>(group.column[static_cast<size_t>(m)]);
+                ri[m] = m_residuals(i, column);
+                for (Eigen::Index j = 0; j < q; ++j) {
+                    rn(j, m) = m_residuals(given[static_cast<size_t>(j)], column);
+                }
+            }
+            if (q == 0) {
+                for (Eigen::Index m = 0; m < members; ++m) {
+                    const double d = 1 + group.lambda[m] / wi;
+                    sums[g](m, 0) += ri[m] / d;
+                    sums[g](m, 1) += 1 / d;
+                }
+                continue;
+            }
+            const MatrixXd c =
+                w.asDiagonal() * Matern32(distance, group.length).matrix() * w.asDiagonal();
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(c);
+            const VectorXd values = solver.eigenvalues().cwiseMax(0.0);
+            const MatrixXd& vectors = solver.eigenvectors();
+            const VectorXd k = Matern32(toI, group.length).matrix();
+            const ArrayXd uk = vectors.transpose() * (w.asDiagonal() * k);
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const ArrayXd d = values.array() + group.lambda[m];
+                // b = K_NN^-1 k: the weights of the given positions.
+                const VectorXd b = w.asDiagonal() * (vectors * (uk / d).matrix());
+                const double variance = 1 + group.lambda[m] / wi - k.dot(b);
+                if (!(variance > 0)) {
+                    continue;
+                }
+                const double a = 1 - b.sum();
+                sums[g](m, 0) += a * (ri[m] - b.dot(rn.col(m))) / variance;
+                sums[g](m, 1) += a * a / variance;
+            }
+        }
+    }
+
+    // A square's neighbourhood and, for each group, the kriging weights of
+    // its positions: neighbours x access points of the group.
+    struct Block {
+        std::vector<Eigen::Index> near;
+        std::vector<MatrixXd> weights;
+    };
+
+    // The square holding (x, y), as one number.
+    uint64_t Key(double x, double y) const {
+        const auto index = [&](double v) {
+            const double i = std::floor(v / m_side);
+            const double limit = 1 << 30;
+            return static_cast<uint32_t>(
+                static_cast<int32_t>(std::isfinite(i) ? std::clamp(i, -limit, limit) : 0.0));
+        };
+        return static_cast<uint64_t>(index(x)) << 32 | index(y);
+    }
+    std::pair<double, double> Centre(uint64_t key) const {
+        const double col = static_cast<int32_t>(static_cast<uint32_t>(key >> 32));
+        const double row = static_cast<int32_t>(static_cast<uint32_t>(key & 0xffffffffu));
+        return {(col + 0.5) * m_side, (row + 0.5) * m_side};
+    }
+
+    // The weights of the positions nearest (cx, cy). With `leftOut`, also
+    // each of those positions' leave-one-out levels (from the others of the
+    // neighbourhood) into `leaveOneOut`; those it does not hold go to `missed`.
+    Block Solve(double cx, double cy, const std::vector<Eigen::Index>* leftOut = nullptr,
+                std::vector<double>* leaveOneOut = nullptr,
+                std::vector<Eigen::Index>* missed = nullptr) const {
+        Block block;
+        block.near = m_index.Nearest(cx, cy, kNeighbours);
+        const size_t nearest = block.near.size();
+        for (Eigen::Index f : m_far.Nearest(cx, cy, kFarNeighbours)) {
+            const Eigen::Index p = f * static_cast<Eigen::Index>(kFarStride);
+            if (std::find(block.near.begin(), block.near.begin() + nearest, p) ==
+                block.near.begin() + nearest) {
+                block.near.push_back(p);
+            }
+        }
+        const Eigen::Index k = static_cast<Eigen::Index>(block.near.size());
+        ArrayXd nx(k), ny(k);
+        VectorXd w(k);
+        for (Eigen::Index j = 0; j < k; ++j) {
+            const Eigen::Index p = block.near[static_cast<size_t>(j)];
+            nx[j] = m_x[p];
+            ny[j] = m_y[p];
+            w[j] = m_rootWeights[p];
+        }
+        const ArrayXXd distance = SquaredDistances(nx.data(), ny.data(), k, nx, ny).sqrt();
+        // Where each position left out sits in the neighbourhood.
+        std::vector<std::pair<Eigen::Index, Eigen::Index>> out;  // position, index
+        if (leftOut != nullptr) {
+            for (Eigen::Index p : *leftOut) {
+                const auto at = std::find(block.near.begin(), block.near.end(), p);
+                if (at != block.near.end()) {
+                    out.emplace_back(p, static_cast<Eigen::Index>(at - block.near.begin()));
+                } else if (missed != nullptr) {
+                    missed->push_back(p);
+                }
+            }
+        }
+        const size_t columns = ApCount();
+        for (const Group& g : m_groups) {
+            const MatrixXd c =
+                w.asDiagonal() * Matern32(distance, g.length).matrix() * w.asDiagonal();
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(c);
+            const VectorXd values = solver.eigenvalues().cwiseMax(0.0);
+            const MatrixXd& vectors = solver.eigenvectors();
+            const Eigen::Index members = static_cast<Eigen::Index>(g.column.size());
+            MatrixXd r(k, members);
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const Eigen::Index column =
+                    static_cast<Eigen::Index>(g.column[static_cast<size_t>(m)]);
+                for (Eigen::Index j = 0; j < k; ++j) {
+                    r(j, m) = m_residuals(block.near[static_cast<size_t>(j)], column);
+                }
+            }
+            const MatrixXd z = vectors.transpose() * (w.asDiagonal() * r);
+            MatrixXd weights(k, members);
+            const MatrixXd squaredVectors = vectors.cwiseAbs2();
+            for (Eigen::Index m = 0; m < members; ++m) {
+                const ArrayXd d = values.array() + g.lambda[m];
+                const VectorXd beta = w.asDiagonal() * (vectors * (z.col(m).array() / d).matrix());
+                weights.col(m) = beta;
+                for (const auto& [p, j] : out) {
+                    // Leaving position j out changes its prediction by
+                    // beta_j / P_jj, P the system's inverse.
+                    const double pjj =
+                        w[j] * w[j] * squaredVectors.row(j).dot(d.inverse().matrix());
+                    const size_t column = g.column[static_cast<size_t>(m)];
+                    const double level = r(j, m) + g.means[m];
+                    (*leaveOneOut)[static_cast<size_t>(p) * columns + column] =
+                        level - (pjj > 0 ? beta[j] / pjj : 0.0);
+                }
+            }
+            block.weights.push_back(std::move(weights));
+        }
+        return block;
+    }
+
+    static ArrayXd Stride(const ArrayXd& v) {
+        ArrayXd out((v.size() + kFarStride - 1) / kFarStride);
+        for (Eigen::Index i = 0; i < out.size(); ++i) {
+            out[i] = v[i * static_cast<Eigen::Index>(kFarStride)];
+        }
+        return out;
+    }
+
+    ArrayXd m_x;
+    ArrayXd m_y;
+    VectorXd m_rootWeights;
+    PositionIndex m_index;
+    PositionIndex m_far;  // every kFarStride-th position
+    double m_side = 1;    // of a square, in map pixels
+    std::vector<Group> m_groups;
+    std::vector<std::pair<size_t, double>> m_flat;  // output column, level
+    MatrixXd m_residuals;  // positions x output columns: the levels less each one's mean
+    std::vector<double> m_leaveOneOut;
+    std::unordered_map<uint64_t, Block> m_blocks;  // solved squares
+};
+
 // Ordinary kriging of each column of `levels` (positions x columns) on its
-// own. Null once `cancel` is set.
-std::unique_ptr<KrigingModel> KrigeColumns(const SiteSamples& samples, const MatrixXd& levels,
-                                           unsigned threads, const std::atomic<bool>* cancel) {
+// own, exact over up to `exactPositions` positions, local beyond. Null once
+// `cancel` is set.
+std::unique_ptr<FieldModel> KrigeColumns(const SiteSamples& samples, const MatrixXd& levels,
+                                         unsigned threads, const std::atomic<bool>* cancel,
+                                         size_t exactPositions) {
     const size_t n = samples.Positions();
     const size_t columns = static_cast<size_t>(levels.cols());
     const Eigen::Index apCount = levels.cols();
@@ -402,7 +1049,7 @@ std::unique_ptr<KrigingModel> KrigeColumns(const SiteSamples& samples, const Mat
         }
     });
 
-    // The spectra of the length scales in use, over every position.
+    // The length scales in use.
     std::vector<int> used;
     for (const ApFit& fit : fits) {
         if (!fit.flat && std::find(used.begin(), used.end(), fit.length) == used.end()) {
@@ -410,6 +1057,47 @@ std::unique_ptr<KrigingModel> KrigeColumns(const SiteSamples& samples, const Mat
         }
     }
     std::sort(used.begin(), used.end());
+    if (n > exactPositions) {
+        // Each access point's mean as its fit estimated it on the fit's
+        // positions, where the local model starts its estimate over all.
+        std::vector<LocalKrigingModel::Group> groups;
+        for (int k : used) {
+            const Spectrum& s = spectra[static_cast<size_t>(k)];
+            LocalKrigingModel::Group group;
+            group.length = s.length;
+            std::vector<double> lambda, means;
+            for (size_t a = 0; a < fits.size(); ++a) {
+                if (fits[a].flat || fits[a].length != k) {
+                    continue;
+                }
+                const Eigen::Index column = static_cast<Eigen::Index>(a);
+                const ArrayXd d = s.values.array() + fits[a].lambda;
+                const ArrayXd u = s.ones.array();
+                const double shift =
+                    (u * s.centred.col(column).array() / d).sum() / (u.square() / d).sum();
+                group.column.push_back(a);
+                lambda.push_back(fits[a].lambda);
+                means.push_back(average[column] + shift);
+            }
+            group.lambda = Eigen::Map<const VectorXd>(lambda.data(), Eigen::Index(lambda.size()));
+            group.means = Eigen::Map<const VectorXd>(means.data(), Eigen::Index(means.size()));
+            groups.push_back(std::move(group));
+        }
+        spectra.clear();
+        std::vector<std::pair<size_t, double>> flat;
+        for (size_t a = 0; a < fits.size(); ++a) {
+            if (fits[a].flat) {
+                flat.emplace_back(a, fits[a].mean);
+            }
+        }
+        auto model = std::make_unique<LocalKrigingModel>(columns, x, y, rootWeights);
+        if (!model->Fit(levels, std::move(groups), std::move(flat), whole, threads, cancel)) {
+            return nullptr;
+        }
+        return model;
+    }
+
+    // Their spectra over every position.
     std::vector<Spectrum> full(used.size());
     if (!whole) {
         const ArrayXXd distance = SquaredDistances(x.data(), y.data(), n, x, y).sqrt();
@@ -546,6 +1234,10 @@ constexpr double kMinLossDb = 3;
 // Rounds of calibration: locate the sources with the losses, calibrate the
 // losses with the sources.
 constexpr int kCalibrationRounds = 2;
+// The calibration solves its readings' matrix itself up to this many
+// entries, its normal equations beyond (a survey of 30,000 positions and 50
+// access points would need a gigabyte).
+constexpr Eigen::Index kMaxCalibrationEntries = 8 * 1024 * 1024;
 // The variance of a reading a position's uncertainty assumes at least, dB^2:
 // a fit through three readings is exact, but the readings are not.
 constexpr double kMinReadingVariance = 4;
@@ -978,44 +1670,73 @@ void Calibrate(const Positions& at, const SiteSamples& samples, const std::vecto
     if (trended.empty() || unknowns == static_cast<Eigen::Index>(2 * trended.size())) {
         return;  // no wall crossed: nothing to learn
     }
-    MatrixXd a = MatrixXd::Zero(rows, unknowns);
-    VectorXd b = VectorXd::Zero(rows);
-    Eigen::Index row = 0;
-    for (size_t k = 0; k < trended.size(); ++k) {
-        const SourceFit& fit = fits[trended[k]];
-        const int band = BandIndex(samples.aps[aps[trended[k]]].band);
-        for (size_t p = 0; p < samples.Positions(); ++p) {
-            const double level = samples.Level(p, aps[trended[k]]);
-            if (!(level > kNotHeardDbm)) {
-                continue;
-            }
-            const Eigen::Index i = static_cast<Eigen::Index>(p);
-            const double w = at.rootWeights[i];
-            a(row, static_cast<Eigen::Index>(2 * k)) = w;
-            a(row, static_cast<Eigen::Index>(2 * k + 1)) =
-                -w * FallOff(at.x[i] - fit.x, at.y[i] - fit.y);
-            for (size_t m = 0; m < materials; ++m) {
-                const int c = crossings[k][p * materials + m];
-                if (c != 0) {
-                    a(row, column[m * 3 + band]) = -w * c;
+    // Every row of the problem: its nonzero entries (column, value) and its
+    // right-hand side.
+    std::vector<std::pair<Eigen::Index, double>> entries;
+    const auto forEachRow = [&](const auto& take) {
+        for (size_t k = 0; k < trended.size(); ++k) {
+            const SourceFit& fit = fits[trended[k]];
+            const int band = BandIndex(samples.aps[aps[trended[k]]].band);
+            for (size_t p = 0; p < samples.Positions(); ++p) {
+                const double level = samples.Level(p, aps[trended[k]]);
+                if (!(level > kNotHeardDbm)) {
+                    continue;
                 }
+                const Eigen::Index i = static_cast<Eigen::Index>(p);
+                const double w = at.rootWeights[i];
+                entries.clear();
+                entries.emplace_back(static_cast<Eigen::Index>(2 * k), w);
+                entries.emplace_back(static_cast<Eigen::Index>(2 * k + 1),
+                                     -w * FallOff(at.x[i] - fit.x, at.y[i] - fit.y));
+                for (size_t m = 0; m < materials; ++m) {
+                    const int c = crossings[k][p * materials + m];
+                    if (c != 0) {
+                        entries.emplace_back(column[m * 3 + band], -w * c);
+                    }
+                }
+                take(w * level);
             }
-            b[row++] = w * level;
         }
-    }
-    for (size_t m = 0; m < materials; ++m) {
-        for (int band = 0; band < 3; ++band) {
-            const double start = building.materialLossDb[m][band];
-            const double spread = std::max(kMinPriorSpreadDb, kPriorShare * start);
-            const int col = column[m * 3 + band];
-            if (col >= 0) {
-                a(row, col) = kReadingSpreadDb / spread;
-                b[row] = kReadingSpreadDb / spread * start;
+        for (size_t m = 0; m < materials; ++m) {
+            for (int band = 0; band < 3; ++band) {
+                const double start = building.materialLossDb[m][band];
+                const double spread = std::max(kMinPriorSpreadDb, kPriorShare * start);
+                const int col = column[m * 3 + band];
+                entries.clear();
+                if (col >= 0) {
+                    entries.emplace_back(col, kReadingSpreadDb / spread);
+                }
+                take(col >= 0 ? kReadingSpreadDb / spread * start : 0.0);
             }
-            ++row;
         }
+    };
+    VectorXd solution;
+    if (rows * unknowns <= kMaxCalibrationEntries) {
+        MatrixXd a = MatrixXd::Zero(rows, unknowns);
+        VectorXd b = VectorXd::Zero(rows);
+        Eigen::Index row = 0;
+        forEachRow([&](double rhs) {
+            for (const auto& [col, value] : entries) {
+                a(row, col) = value;
+            }
+            b[row++] = rhs;
+        });
+        solution = a.colPivHouseholderQr().solve(b);
+    } else {
+        // A large survey: the normal equations, summed row by row, instead
+        // of a matrix of every reading.
+        MatrixXd normal = MatrixXd::Zero(unknowns, unknowns);
+        VectorXd moment = VectorXd::Zero(unknowns);
+        forEachRow([&](double rhs) {
+            for (const auto& [i, u] : entries) {
+                for (const auto& [j, v] : entries) {
+                    normal(i, j) += u * v;
+                }
+                moment[i] += u * rhs;
+            }
+        });
+        solution = normal.colPivHouseholderQr().solve(moment);
     }
-    const VectorXd solution = a.colPivHouseholderQr().solve(b);
     for (size_t m = 0; m < materials; ++m) {
         for (int band = 0; band < 3; ++band) {
             const int col = column[m * 3 + band];
@@ -1032,7 +1753,7 @@ void Calibrate(const Positions& at, const SiteSamples& samples, const std::vecto
 
 class TrendModel : public FieldModel {
   public:
-    TrendModel(std::vector<SourceTrend> trends, std::unique_ptr<KrigingModel> residuals,
+    TrendModel(std::vector<SourceTrend> trends, std::unique_ptr<FieldModel> residuals,
                std::vector<double> leaveOneOut)
         : FieldModel(trends.size()),
           m_trends(std::move(trends)),
@@ -1058,11 +1779,16 @@ class TrendModel : public FieldModel {
         }
     }
 
+    bool Prepare(const double* x, const double* y, size_t count, unsigned threads,
+                 const std::atomic<bool>* cancel) override {
+        return m_residuals->Prepare(x, y, count, threads, cancel);
+    }
+
     std::vector<double> LeaveOneOutLevels() const override { return m_leaveOneOut; }
 
   private:
     std::vector<SourceTrend> m_trends;
-    std::unique_ptr<KrigingModel> m_residuals;
+    std::unique_ptr<FieldModel> m_residuals;
     std::vector<double> m_leaveOneOut;
 };
 
@@ -1073,12 +1799,13 @@ std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector
 }
 
 std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
-                                       unsigned threads, const std::atomic<bool>* cancel) {
+                                       unsigned threads, const std::atomic<bool>* cancel,
+                                       size_t exactPositions) {
     if (samples.Positions() < 3) {
         // Too few positions to learn anything from: weight by distance.
         return FitIdw(samples, aps);
     }
-    return KrigeColumns(samples, LevelMatrix(samples, aps), threads, cancel);
+    return KrigeColumns(samples, LevelMatrix(samples, aps), threads, cancel, exactPositions);
 }
 
 std::vector<double> BuildingFit::WallLosses(const std::vector<WallSegment>& walls,
@@ -1168,10 +1895,12 @@ SiteSamples WithoutWalls(const SiteSamples& samples, const std::vector<size_t>& 
 std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
                                             const std::vector<size_t>& aps,
                                             const std::vector<SourceFit>& sources, unsigned threads,
-                                            const std::atomic<bool>* cancel) {
+                                            const std::atomic<bool>* cancel,
+                                            size_t exactPositions) {
     const size_t n = samples.Positions();
     if (n < static_cast<size_t>(kMinHeard)) {
-        return FitKriging(WithoutWalls(samples, aps, sources), aps, threads, cancel);
+        return FitKriging(WithoutWalls(samples, aps, sources), aps, threads, cancel,
+                          exactPositions);
     }
     const Eigen::Index rows = static_cast<Eigen::Index>(n);
     const Positions at = PositionsOf(samples);
@@ -1202,7 +1931,8 @@ std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
                                   : std::min(0.0, kNotHeardDbm - trendLevels(p, a));
         }
     }
-    std::unique_ptr<KrigingModel> kriged = KrigeColumns(samples, residuals, threads, cancel);
+    std::unique_ptr<FieldModel> kriged =
+        KrigeColumns(samples, residuals, threads, cancel, exactPositions);
     if (kriged == nullptr) {
         return nullptr;
     }

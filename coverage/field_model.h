@@ -26,6 +26,15 @@ class FieldModel {
     // positions: out[p * ApCount() + a].
     virtual std::vector<double> LeaveOneOutLevels() const = 0;
 
+    // Readies the model for predictions at these positions (the cells of a
+    // map), on up to `threads` threads; false once `cancel` stopped it.
+    // Predict answers the same with or without it, only slower without.
+    virtual bool Prepare(const double* x, const double* y, size_t count, unsigned threads,
+                         const std::atomic<bool>* cancel) {
+        (void)x, (void)y, (void)count, (void)threads, (void)cancel;
+        return true;
+    }
+
     size_t ApCount() const { return m_apCount; }
 
   protected:
@@ -37,10 +46,12 @@ class FieldModel {
 
 // Fits the access points `aps` (indices into samples.aps) of the samples.
 // Kriging uses up to `threads` threads and stops early (answering null) once
-// `cancel` is set.
+// `cancel` is set; over more than `exactPositions` positions it is local
+// (see BuildOptions::exactPositions).
 std::unique_ptr<FieldModel> FitIdw(const SiteSamples& samples, const std::vector<size_t>& aps);
 std::unique_ptr<FieldModel> FitKriging(const SiteSamples& samples, const std::vector<size_t>& aps,
-                                       unsigned threads, const std::atomic<bool>* cancel);
+                                       unsigned threads, const std::atomic<bool>* cancel,
+                                       size_t exactPositions = kMaxExactPositions);
 
 // Where one access point's signal comes from and how it falls off: the
 // log-distance trend
@@ -96,6 +107,7 @@ SiteSamples WithoutWalls(const SiteSamples& samples, const std::vector<size_t>& 
 std::unique_ptr<FieldModel> FitTrendKriging(const SiteSamples& samples,
                                             const std::vector<size_t>& aps,
                                             const std::vector<SourceFit>& sources, unsigned threads,
-                                            const std::atomic<bool>* cancel);
+                                            const std::atomic<bool>* cancel,
+                                            size_t exactPositions = kMaxExactPositions);
 
 }  // namespace coverage

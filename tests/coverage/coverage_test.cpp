@@ -678,6 +678,70 @@ TEST(Build, SameMapForAnyNumberOfThreads) {
     }
 }
 
+// Local kriging forced on, over a survey of many neighbourhoods: close to
+// the exact model, the same for any number of threads, a filtered map the
+// map of a survey of only those access points, a position's level its
+// cell's.
+TEST(Build, LocalKrigingKeepsToTheExactModel) {
+    const Survey survey = MakeSurvey(FourAps(), SpreadPositions(500, kWidth, kHeight), 2.0, 3);
+    Survey only = survey;  // access points 1 and 4
+    for (SurveyPoint& p : only.points) {
+        p.heard.erase(std::remove_if(p.heard.begin(), p.heard.end(),
+                                     [](const Reading& r) {
+                                         return r.bssid != TestBssid(1) && r.bssid != TestBssid(4);
+                                     }),
+                      p.heard.end());
+    }
+    ApFilter filter;
+    filter.bssids = {TestBssid(1), TestBssid(4)};
+    const GridSpec spec{kWidth, kHeight, 3, 20};
+    for (Method m : {Method::kKriging, Method::kPathLoss}) {
+        BuildOptions exact = With(m), local = With(m, 1);
+        exact.exactPositions = kMaxPositions;
+        local.exactPositions = 0;
+        auto reference = BuildOrFail(survey, spec, exact);
+        auto one = BuildOrFail(survey, spec, local);
+        local.threads = 3;
+        auto many = BuildOrFail(survey, spec, local);
+        auto reduced = BuildOrFail(only, spec, local);
+        const Grid truth = reference->Map(MapRequest(Metric::kStrongest));
+        const Grid map = one->Map(MapRequest(Metric::kStrongest));
+        ASSERT_EQ(0, std::memcmp(map.values.data(), many->Map(MapRequest()).values.data(),
+                                 map.values.size() * sizeof(float)))
+            << MethodName(m);
+        EXPECT_EQ(many->LeaveOneOutError().levelRmse, one->LeaveOneOutError().levelRmse);
+        EXPECT_NEAR(one->LeaveOneOutError().levelRmse, reference->LeaveOneOutError().levelRmse,
+                    0.05);
+        const Grid filtered = one->Map(MapRequest(Metric::kStrongest, -67, filter));
+        const Grid alone = reduced->Map(MapRequest(Metric::kStrongest));
+        ApFilter third;
+        third.bssids = {TestBssid(3)};
+        const Grid level = one->Map(MapRequest(Metric::kStrongest, -67, third));
+        double worst = 0, sum = 0;
+        int cells = 0;
+        for (int row = 0; row < spec.Rows(); ++row) {
+            for (int col = 0; col < spec.Cols(); ++col) {
+                const size_t i = static_cast<size_t>(row) * spec.Cols() + col;
+                ASSERT_EQ(std::isnan(map.values[i]), std::isnan(truth.values[i]));
+                if (std::isnan(map.values[i])) {
+                    continue;
+                }
+                const double miss = std::abs(double(map.values[i]) - truth.values[i]);
+                worst = std::max(worst, miss);
+                sum += miss;
+                ++cells;
+                ASSERT_NEAR(filtered.values[i], alone.values[i], 1e-3) << MethodName(m);
+                ASSERT_NEAR(one->LevelAt(2, spec.CentreX(col), spec.CentreY(row)), level.values[i],
+                            1e-4);
+            }
+        }
+        // A few tenths of a dB at worst where the fitted length scale is
+        // longer than the map, far less on average.
+        EXPECT_LT(worst, 0.5) << MethodName(m);
+        EXPECT_LT(sum / cells, 0.1) << MethodName(m);
+    }
+}
+
 TEST(Build, ACancelledBuildAnswersNothing) {
     const Survey survey = MakeSurvey(FourAps(), SpreadPositions(30, kWidth, kHeight));
     std::atomic<bool> cancel{true};
