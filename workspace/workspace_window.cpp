@@ -163,6 +163,11 @@ WorkspaceWindow::WorkspaceWindow(CKestrowView* core, CommandHandler commands, QW
 WorkspaceWindow::~WorkspaceWindow() {
     m_walk->Finish();
     m_core->SetRepaintHook(nullptr);
+    // The site tools watch the canvas's events: gone before the canvas is,
+    // which as the window's older child is destroyed first.
+    m_canvas->drawOverPlan = nullptr;
+    delete m_prep;
+    m_prep = nullptr;
 }
 
 QDockWidget* WorkspaceWindow::AddDock(const QString& title, const QString& name, QWidget* panel,

@@ -172,7 +172,7 @@ TEST_F(SiteToolsTest, NewEndsSnapToWallEndsAndShiftKeepsAWallLevel) {
     Click(344, 143);
     QTest::mouseClick(Canvas(), Qt::LeftButton, Qt::ShiftModifier, QPoint(350, 300));
     ASSERT_EQ(Stored().walls.size(), 2u);
-    const sitefile::Wall& second = Stored().walls[1];
+    const sitefile::Wall second = Stored().walls[1];
     EXPECT_EQ(second.x1, 170);
     EXPECT_EQ(second.y1, 20);
     EXPECT_EQ(second.x2, 170);
